@@ -1,0 +1,2 @@
+// Placeholder until the terminal host lands.
+int main() { return 0; }

@@ -1,0 +1,107 @@
+// The operating-system functions that the module calls.
+//
+// On Windows these are the real Win32 functions. Everywhere else the module
+// calls our own stand-ins, declared here with the same names, arguments and
+// the behaviour the module relies on:
+//
+//  - the registry of the current user (RegOpenKeyExA, RegQueryValueExA,
+//    RegCreateKeyExA, RegSetValueExA, RegCloseKey), kept in one text file in
+//    the .reg export format (registry.cpp);
+//  - CreateDirectoryA (one new directory, mode 0700);
+//  - lstrcpyA, lstrcpynA, lstrcatA, lstrlenA;
+//  - CharToOemA, from the ANSI to the OEM code page (1252 to 437 by default,
+//    other pairs through VELKORY_CODEPAGES=ANSI:OEM and iconv).
+//
+// Nothing else of the operating system is reached by the format code.
+#pragma once
+
+#if defined(_WIN32)
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#else
+
+#include <cstddef>
+#include <cstdint>
+
+typedef int BOOL;
+typedef int32_t LONG;
+typedef uint32_t DWORD;
+typedef uint8_t BYTE;
+typedef DWORD REGSAM;
+typedef char CHAR;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef DWORD* LPDWORD;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef struct PlatformRegKey* HKEY;
+typedef HKEY* PHKEY;
+
+// Predefined root keys. Only HKEY_CURRENT_USER is backed by a file.
+#define HKEY_CLASSES_ROOT ((HKEY)(uintptr_t)0x80000000u)
+#define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_BADDB 1009L
+#define ERROR_PATH_NOT_FOUND 3L
+
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define KEY_CREATE_SUB_KEY 0x0004u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
+#define KEY_READ 0x20019u
+#define KEY_WRITE 0x20006u
+#define KEY_ALL_ACCESS 0xF003Fu
+
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+#define REG_QWORD 11u
+
+#define REG_OPTION_NON_VOLATILE 0u
+#define REG_CREATED_NEW_KEY 1u
+#define REG_OPENED_EXISTING_KEY 2u
+
+struct _SECURITY_ATTRIBUTES;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                     REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                     LPDWORD disposition);
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, LPCBYTE data,
+                    DWORD dataSize);
+LONG RegCloseKey(HKEY key);
+
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
+
+LPSTR lstrcpyA(LPSTR dest, LPCSTR src);
+LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int maxChars);
+LPSTR lstrcatA(LPSTR dest, LPCSTR src);
+int lstrlenA(LPCSTR text);
+
+BOOL CharToOemA(LPCSTR src, LPSTR dest);
+
+#endif
