@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and testing Velkory needs on Debian 12, if missing:
+# the native toolchain and test libraries, the 32-bit Windows cross compiler,
+# wine with its 32-bit half, chmcmd for the sample help file, and the peers
+# and tools the benchmarks compare against.
+set -euo pipefail
+
+packages=(cmake g++ make pkg-config python3 libgtest-dev googletest libbenchmark-dev
+          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fp-utils
+          libmspack-dev libchm-dev p7zip-full)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  exit 1
+fi
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The Windows build under wine: the 32-bit DLL's exports and imports, and the
+# terminal host driving it against the real Win32 registry, CreateDirectoryA
+# and CharToOemA.
+#
+# usage: run-wine-tests.sh WINDOWS_BUILD_DIR [SHARED_DIR]
+# Prints one line per check and ends with "wine: N passed, N failed".
+set -u
+build=$(cd "$1" && pwd)
+shared=${2:-}
+bin=$build/bin
+exe=$bin/velkory.exe
+dll=$bin/velkory.dll
+
+passed=0 failed=0
+pass() { passed=$((passed + 1)); echo "PASS $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL $*"; }
+check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+
+work=$(mktemp -d)
+trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
+export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+wineboot -i >/dev/null 2>&1
+wineserver -w
+
+objdump=$(command -v i686-w64-mingw32-objdump || command -v objdump)
+
+# Exactly the three exports, undecorated.
+exports() {
+  "$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $NF;next} t&&NF==0{t=0}' | sort | tr '\n' ' '
+}
+check "dll exports exactly Start, Exit, Message ($(exports))" test "$(exports)" = "Exit Message Start "
+
+# Imports from system DLLs only.
+imports=$("$objdump" -p "$dll" | awk '/DLL Name:/{print tolower($3)}' | sort -u | tr '\n' ' ')
+bad=$(for d in $imports; do case $d in kernel32.dll|advapi32.dll|user32.dll|msvcrt.dll|api-ms-win-*) ;; *) echo "$d";; esac; done)
+check "dll imports system DLLs only ($imports)" test -z "$bad"
+himports=$("$objdump" -p "$exe" | awk '/DLL Name:/{print tolower($3)}' | sort -u | tr '\n' ' ')
+bad=$(for d in $himports; do case $d in kernel32.dll|advapi32.dll|user32.dll|msvcrt.dll|shell32.dll|api-ms-win-*) ;; *) echo "$d";; esac; done)
+check "host imports system DLLs only ($himports)" test -z "$bad"
+
+vk() { wine "$exe" "$@" 2>"$work/stderr" </dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+# Request 1.
+out=$(vk info); rc=$?
+check "info answers (exit $rc)" test $rc -eq 0
+check "info shows the name Velkory" grep -q Velkory <<<"$out"
+
+# Request 4 against the real registry.
+key='HKCU\Software\VelkoryHost\Velkory'
+regvalue() { wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v n="$1" '$1==n{print $2" "$3}'; }
+vk config --modality 1 --visuality 0 >/dev/null; rc=$?
+check "config --modality 1 --visuality 0 (exit $rc)" test $rc -eq 0
+check "registry holds Modality REG_SZ 1 ($(regvalue Modality))" test "$(regvalue Modality)" = "REG_SZ 1"
+check "registry holds Visuality REG_SZ 0 ($(regvalue Visuality))" test "$(regvalue Visuality)" = "REG_SZ 0"
+out=$(vk config --show)
+check "a new process shows the saved settings" grep -qiE 'modality[^0-9]*1' <<<"$out"
+check "a new process shows the saved settings (visuality)" grep -qiE 'visuality[^0-9]*0' <<<"$out"
+vk config --cancel >/dev/null; rc=$?
+check "config --cancel (exit $rc)" test $rc -eq 0
+check "--cancel leaves Modality" test "$(regvalue Modality)" = "REG_SZ 1"
+check "--cancel leaves Visuality" test "$(regvalue Visuality)" = "REG_SZ 0"
+vk config --modality 0 --visuality 1 >/dev/null
+check "a second confirmation rewrites Modality" test "$(regvalue Modality)" = "REG_SZ 0"
+check "a second confirmation rewrites Visuality" test "$(regvalue Visuality)" = "REG_SZ 1"
+vk frobnicate >/dev/null; rc=$?
+check "an unknown command is a usage error (exit $rc)" test $rc -eq 2
+
+# The corpus: every stored file of every help file comes out byte for byte.
+if [ -z "$shared" ] || [ ! -d "$shared/corpus/chm" ]; then
+  echo "SKIP corpus scenarios: no shared corpus beside the source tree"
+else
+  for chm in "$shared"/corpus/chm/*.chm; do
+    name=$(basename "$chm" .chm)
+    manifest=${chm%.chm}.manifest
+    vk test "Z:$chm" >"$work/test.out"; rc=$?
+    check "test $name.chm (exit $rc)" test $rc -eq 0
+    out=$work/x-$name
+    vk extract "Z:$chm" "Z:$out" >"$work/extract.out"; rc=$?
+    check "extract $name.chm (exit $rc)" test $rc -eq 0
+    bad=0 total=0
+    while IFS=$'\t' read -r sname section length sha; do
+      case $sname in '#'*|*/) continue;; esac
+      total=$((total + 1))
+      # Names that Windows cannot store as they are (":") are mapped; the host prints the mapping.
+      local_name=$(awk -F'\t' -v n="$sname" '$1=="mapped" && $2==n{print $3}' "$work/extract.out")
+      [ -n "$local_name" ] || local_name=$sname
+      got=$(sha256sum "$out/${local_name#/}" 2>/dev/null | cut -d' ' -f1)
+      if [ "$got" != "$sha" ]; then bad=$((bad + 1)); echo "  mismatch: $sname -> $local_name"; fi
+    done <"$manifest"
+    check "extract $name.chm reproduces $total manifest entries" test $bad -eq 0
+  done
+fi
+
+echo "wine: $passed passed, $failed failed"
+[ $failed -eq 0 ]
