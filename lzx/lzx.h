@@ -5,6 +5,12 @@
 // for a new stream (its window buffer is allocated on first use and only ever
 // replaced by a larger one); DecompressLzx then decodes the stream's output,
 // in one call or in several consecutive ones.
+//
+// The stream is a sequence of 16-bit little-endian words whose bits are taken
+// from the most significant end. Literals, match lengths and positions are
+// Huffman-coded with canonical codes transmitted as code lengths; those
+// lengths are themselves coded through a small pre-tree, as differences from
+// the lengths of the previous block.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +21,152 @@ enum LzxResult : int {
     LzxIllegalData = 2,  // malformed stream
     LzxNoMemory = 3,     // the window buffer cannot be allocated
 };
+
+// Symbol counts and direct-lookup bits of the four trees.
+enum : int {
+    LzxPreTreeSymbols = 20,
+    LzxPreTreeBits = 6,
+    LzxMainTreeSymbols = 656,
+    LzxMainTreeBits = 12,
+    LzxLengthTreeSymbols = 250,
+    LzxLengthTreeBits = 12,
+    LzxAlignedTreeSymbols = 8,
+    LzxAlignedTreeBits = 7,
+    // Every length array carries this many spare entries after its symbols:
+    // a run of the length coding may write up to 50 entries past its range.
+    LzxLengthSpare = 64,
+    LzxPositionSlots = 51,  // slots 0..50 in the position tables
+    LzxFrameSize = 32768,   // the bit stream realigns at every multiple of it
+};
+
+// The decoder's module-wide state.
+struct LzxDecoder {
+    uint8_t* Window;           // sliding dictionary; kept for the life of the module
+    uint32_t WindowSize;       // 2^bits of the last successful set-up
+    uint32_t WindowCapacity;   // size of the allocated Window
+    uint32_t WindowPosition;   // next write offset; WindowSize means exactly full
+    uint32_t R0;               // repeated-offset queue, most recent first
+    uint32_t R1;
+    uint32_t R2;
+    uint16_t MainElements;     // main-tree symbols transmitted: 256 + 8 x slots
+    int HeaderRead;            // the stream header has been read
+    uint16_t BlockType;        // 0 none, 1 verbatim, 2 aligned offset, 3 uncompressed
+    uint32_t BlockLength;      // uncompressed length of the current block
+    int32_t BlockRemaining;    // bytes of the current block still to decode
+    uint32_t DecodeCalls;      // completed decode calls since set-up
+    int32_t TranslationSize;   // E8 translation size; 0: not translated
+    int32_t TranslationPosition;  // output offset of the next call's first byte
+    int TranslationSeen;       // a block that may hold translated operands was seen
+    uint16_t PreTreeTable[(1 << LzxPreTreeBits) + 2 * LzxPreTreeSymbols];
+    uint8_t PreTreeLengths[LzxPreTreeSymbols + LzxLengthSpare];
+    uint16_t MainTreeTable[(1 << LzxMainTreeBits) + 2 * LzxMainTreeSymbols];
+    uint8_t MainTreeLengths[LzxMainTreeSymbols + LzxLengthSpare];
+    uint16_t LengthTreeTable[(1 << LzxLengthTreeBits) + 2 * LzxLengthTreeSymbols];
+    uint8_t LengthTreeLengths[LzxLengthTreeSymbols + LzxLengthSpare];
+    uint16_t AlignedTreeTable[(1 << LzxAlignedTreeBits) + 2 * LzxAlignedTreeSymbols];
+    uint8_t AlignedTreeLengths[LzxAlignedTreeSymbols + LzxLengthSpare];
+};
+
+extern LzxDecoder lzxDecoder;
+
+// Position-slot tables, recomputed by every set-up: extra offset bits and
+// base of each slot.
+extern uint8_t ExtraBits[LzxPositionSlots];
+extern uint32_t PositionBase[LzxPositionSlots];
+
+// Bit-level read position over the compressed input. The next bit of the
+// stream is the most significant bit of BitBuffer; bits below the valid ones
+// are zero. Cursor may run past End: bytes at or beyond End read as zero, and
+// the position keeps advancing so that the caller can tell how far it ran.
+struct BitReader {
+    uint32_t BitBuffer;
+    int BitCount;           // valid bits in BitBuffer, 0 to 32
+    const uint8_t* Cursor;  // next input byte not yet taken into the buffer
+    const uint8_t* End;     // first byte past the caller's input
+};
+
+inline void InitBitReader(BitReader* reader, const uint8_t* input, const uint8_t* end)
+{
+    reader->BitBuffer = 0;
+    reader->BitCount = 0;
+    reader->Cursor = input;
+    reader->End = end;
+}
+
+// The 16-bit word at p, or the part of it before end (zeros beyond).
+inline uint32_t ReadInputWord(const uint8_t* p, const uint8_t* end)
+{
+    if (p < end && end - p >= 2) {
+        return (uint32_t)p[0] | ((uint32_t)p[1] << 8);
+    }
+    if (p < end) {
+        return p[0];
+    }
+    return 0;
+}
+
+inline void RequireBits(BitReader* reader, int n)
+{
+    while (reader->BitCount < n) {
+        uint32_t word = ReadInputWord(reader->Cursor, reader->End);
+        reader->BitBuffer |= word << (16 - reader->BitCount);
+        reader->BitCount += 16;
+        reader->Cursor += 2;
+    }
+}
+
+inline uint32_t TopBits(const BitReader* reader, int n)
+{
+    return reader->BitBuffer >> (32 - n);
+}
+
+inline void DropBits(BitReader* reader, int n)
+{
+    // A shift by 32 (possible only when all 32 bits are dropped) empties it.
+    reader->BitBuffer = n >= 32 ? 0 : reader->BitBuffer << n;
+    reader->BitCount -= n;
+}
+
+inline uint32_t GetBits(BitReader* reader, int n)
+{
+    RequireBits(reader, n);
+    uint32_t value = TopBits(reader, n);
+    DropBits(reader, n);
+    return value;
+}
+
+// Fills table (2^bits direct entries, then 2 x symbols overflow entries) from
+// lengths[0..symbols-1]. Returns 0 for a usable table, 1 for lengths that
+// over-fill or leave incomplete the code space; nothing outside the table is
+// ever written.
+int BuildDecodeTable(int symbols, int bits, const uint8_t* lengths, uint16_t* table);
+
+// Decodes one symbol of a tree; returns it (below symbols), or -1 when the
+// walk runs off the bottom of the table (LzxIllegalData for the caller).
+inline int DecodeSymbol(const uint16_t* table, int symbols, int bits, const uint8_t* lengths,
+                        BitReader* reader)
+{
+    RequireBits(reader, 16);
+    uint32_t v = table[TopBits(reader, bits)];
+    if (v >= (uint32_t)symbols) {
+        uint32_t m = 1u << (32 - bits);
+        uint32_t entries = (1u << bits) + 2u * (uint32_t)symbols;
+        do {
+            m >>= 1;
+            v = 2 * v + ((reader->BitBuffer & m) != 0 ? 1 : 0);
+            if (m == 0 || v >= entries) {
+                return -1;
+            }
+            v = table[v];
+        } while (v >= (uint32_t)symbols);
+    }
+    DropBits(reader, lengths[v]);
+    return (int)v;
+}
+
+// Reads the pre-tree and then the code lengths of symbols first..last-1 into
+// lengths, as differences from their current values. LzxOk or LzxIllegalData.
+int ReadCodeLengths(uint8_t* lengths, uint32_t first, uint32_t last, BitReader* reader);
 
 // Prepares the module-wide decoder for a new stream with a window of 2^bits
 // bytes, bits 15 to 21.

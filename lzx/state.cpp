@@ -1,0 +1,64 @@
+// Decoder state, position-slot tables and stream set-up.
+#include "lzx/lzx.h"
+
+#include <cstdlib>
+#include <cstring>
+
+LzxDecoder lzxDecoder;
+uint8_t ExtraBits[LzxPositionSlots];
+uint32_t PositionBase[LzxPositionSlots];
+
+int InitLzxDecoder(int bits)
+{
+    LzxDecoder* d = &lzxDecoder;
+    if (bits < 15 || bits > 21) {
+        return LzxBadFormat;
+    }
+    uint32_t size = 1u << bits;
+    if (size > d->WindowCapacity && d->Window != nullptr) {
+        free(d->Window);
+        d->Window = nullptr;
+    }
+    if (d->Window == nullptr) {
+        uint8_t* window = (uint8_t*)malloc(size);
+        if (window == nullptr) {
+            return LzxNoMemory;
+        }
+        d->Window = window;
+        d->WindowCapacity = size;
+    }
+    d->WindowSize = size;
+
+    // Slots 0..3 carry no extra bits; from slot 4 on, each pair of slots
+    // carries one bit more than the pair before, up to 17.
+    uint32_t base = 0;
+    for (int slot = 0; slot < LzxPositionSlots; slot++) {
+        int extra = slot < 4 ? 0 : slot / 2 - 1;
+        if (extra > 17) {
+            extra = 17;
+        }
+        ExtraBits[slot] = (uint8_t)extra;
+        PositionBase[slot] = base;
+        base += 1u << extra;
+    }
+
+    int slots = bits == 20 ? 42 : bits == 21 ? 50 : 2 * bits;
+    d->MainElements = (uint16_t)(256 + 8 * slots);
+
+    d->R0 = 1;
+    d->R1 = 1;
+    d->R2 = 1;
+    d->HeaderRead = 0;
+    d->DecodeCalls = 0;
+    d->BlockRemaining = 0;
+    d->BlockType = 0;
+    d->TranslationPosition = 0;
+    d->TranslationSeen = 0;
+    d->WindowPosition = 0;
+
+    // The first block of every stream codes its trees as differences from
+    // zero lengths.
+    memset(d->MainTreeLengths, 0, LzxMainTreeSymbols);
+    memset(d->LengthTreeLengths, 0, LzxLengthTreeSymbols);
+    return LzxOk;
+}
