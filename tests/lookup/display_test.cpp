@@ -10,7 +10,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string PageBytes = std::string("<p>caf\xE9\r\n\0tail\n", 17);
+const char PageLiteral[] = "<p>caf\xE9\r\n\0tail\n";
+const std::string PageBytes(PageLiteral, sizeof PageLiteral - 1);
 
 class DisplayTest : public LookupTest {
 protected:
