@@ -1,0 +1,854 @@
+// Help pages as text: through w3m or lynx when one is installed, else through
+// the host's own plain renderer.
+//
+// The plain renderer drops tags, scripts and styles, decodes character
+// references, and keeps the shape of the page readable: paragraphs and
+// headings apart, line breaks, list items with their bullets or numbers,
+// table rows on lines of their own, preformatted text as it is, everything
+// else wrapped to the width. Pages come in the module's ANSI code page (or
+// UTF-8 when they say so) and leave in the terminal's.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "host/host.h"
+#include "platform/codepage.h"
+
+namespace {
+
+// A non-breaking space inside the renderer: kept apart from the spaces that
+// collapse and wrap, and written as a space at the end.
+constexpr char HardSpace = '\x01';
+
+// Appends one character, given by its code point, in the terminal's encoding.
+void AppendCodePoint(std::string& out, uint32_t cp)
+{
+    if (cp == 0xA0) {
+        out += HardSpace;
+        return;
+    }
+#if defined(_WIN32)
+    wchar_t wide[2];
+    int units = 0;
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        wide[0] = (wchar_t)(0xD800 + (cp >> 10));
+        wide[1] = (wchar_t)(0xDC00 + (cp & 0x3FF));
+        units = 2;
+    } else {
+        wide[0] = (wchar_t)cp;
+        units = 1;
+    }
+    char bytes[16];
+    int length = WideCharToMultiByte(CP_OEMCP, 0, wide, units, bytes, sizeof bytes, "?", nullptr);
+    if (length > 0)
+        out.append(bytes, (size_t)length);
+    else
+        out += '?';
+#else
+    if (cp < 0x80) {
+        out += (char)cp;
+    } else if (cp < 0x800) {
+        out += (char)(0xC0 | (cp >> 6));
+        out += (char)(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += (char)(0xE0 | (cp >> 12));
+        out += (char)(0x80 | ((cp >> 6) & 0x3F));
+        out += (char)(0x80 | (cp & 0x3F));
+    } else {
+        out += (char)(0xF0 | (cp >> 18));
+        out += (char)(0x80 | ((cp >> 12) & 0x3F));
+        out += (char)(0x80 | ((cp >> 6) & 0x3F));
+        out += (char)(0x80 | (cp & 0x3F));
+    }
+#endif
+}
+
+struct NamedEntity {
+    const char* name;
+    uint32_t cp;
+};
+
+// The named references that help pages use; the whole of Latin-1 and the
+// common punctuation, arrows and symbols.
+const NamedEntity NamedEntities[] = {
+    {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0},
+    {"iexcl", 0xA1}, {"cent", 0xA2}, {"pound", 0xA3}, {"curren", 0xA4}, {"yen", 0xA5},
+    {"brvbar", 0xA6}, {"sect", 0xA7}, {"uml", 0xA8}, {"copy", 0xA9}, {"ordf", 0xAA},
+    {"laquo", 0xAB}, {"not", 0xAC}, {"shy", 0xAD}, {"reg", 0xAE}, {"macr", 0xAF}, {"deg", 0xB0},
+    {"plusmn", 0xB1}, {"sup2", 0xB2}, {"sup3", 0xB3}, {"acute", 0xB4}, {"micro", 0xB5},
+    {"para", 0xB6}, {"middot", 0xB7}, {"cedil", 0xB8}, {"sup1", 0xB9}, {"ordm", 0xBA},
+    {"raquo", 0xBB}, {"frac14", 0xBC}, {"frac12", 0xBD}, {"frac34", 0xBE}, {"iquest", 0xBF},
+    {"Agrave", 0xC0}, {"Aacute", 0xC1}, {"Acirc", 0xC2}, {"Atilde", 0xC3}, {"Auml", 0xC4},
+    {"Aring", 0xC5}, {"AElig", 0xC6}, {"Ccedil", 0xC7}, {"Egrave", 0xC8}, {"Eacute", 0xC9},
+    {"Ecirc", 0xCA}, {"Euml", 0xCB}, {"Igrave", 0xCC}, {"Iacute", 0xCD}, {"Icirc", 0xCE},
+    {"Iuml", 0xCF}, {"ETH", 0xD0}, {"Ntilde", 0xD1}, {"Ograve", 0xD2}, {"Oacute", 0xD3},
+    {"Ocirc", 0xD4}, {"Otilde", 0xD5}, {"Ouml", 0xD6}, {"times", 0xD7}, {"Oslash", 0xD8},
+    {"Ugrave", 0xD9}, {"Uacute", 0xDA}, {"Ucirc", 0xDB}, {"Uuml", 0xDC}, {"Yacute", 0xDD},
+    {"THORN", 0xDE}, {"szlig", 0xDF}, {"agrave", 0xE0}, {"aacute", 0xE1}, {"acirc", 0xE2},
+    {"atilde", 0xE3}, {"auml", 0xE4}, {"aring", 0xE5}, {"aelig", 0xE6}, {"ccedil", 0xE7},
+    {"egrave", 0xE8}, {"eacute", 0xE9}, {"ecirc", 0xEA}, {"euml", 0xEB}, {"igrave", 0xEC},
+    {"iacute", 0xED}, {"icirc", 0xEE}, {"iuml", 0xEF}, {"eth", 0xF0}, {"ntilde", 0xF1},
+    {"ograve", 0xF2}, {"oacute", 0xF3}, {"ocirc", 0xF4}, {"otilde", 0xF5}, {"ouml", 0xF6},
+    {"divide", 0xF7}, {"oslash", 0xF8}, {"ugrave", 0xF9}, {"uacute", 0xFA}, {"ucirc", 0xFB},
+    {"uuml", 0xFC}, {"yacute", 0xFD}, {"thorn", 0xFE}, {"yuml", 0xFF},
+    {"OElig", 0x152}, {"oelig", 0x153}, {"Scaron", 0x160}, {"scaron", 0x161}, {"Yuml", 0x178},
+    {"fnof", 0x192}, {"circ", 0x2C6}, {"tilde", 0x2DC}, {"ensp", 0x2002}, {"emsp", 0x2003},
+    {"thinsp", 0x2009}, {"zwnj", 0x200C}, {"zwj", 0x200D}, {"ndash", 0x2013},
+    {"mdash", 0x2014}, {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"sbquo", 0x201A},
+    {"ldquo", 0x201C}, {"rdquo", 0x201D}, {"bdquo", 0x201E}, {"dagger", 0x2020},
+    {"Dagger", 0x2021}, {"bull", 0x2022}, {"hellip", 0x2026}, {"permil", 0x2030},
+    {"prime", 0x2032}, {"Prime", 0x2033}, {"lsaquo", 0x2039}, {"rsaquo", 0x203A},
+    {"euro", 0x20AC}, {"trade", 0x2122}, {"larr", 0x2190}, {"uarr", 0x2191}, {"rarr", 0x2192},
+    {"darr", 0x2193}, {"harr", 0x2194}, {"lArr", 0x21D0}, {"rArr", 0x21D2}, {"hArr", 0x21D4},
+    {"minus", 0x2212}, {"lowast", 0x2217}, {"radic", 0x221A}, {"infin", 0x221E},
+    {"ne", 0x2260}, {"le", 0x2264}, {"ge", 0x2265}, {"asymp", 0x2248}, {"equiv", 0x2261},
+    {"sum", 0x2211}, {"prod", 0x220F}, {"part", 0x2202}, {"forall", 0x2200},
+    {"exist", 0x2203}, {"isin", 0x2208}, {"alpha", 0x3B1}, {"beta", 0x3B2}, {"gamma", 0x3B3},
+    {"delta", 0x3B4}, {"epsilon", 0x3B5}, {"lambda", 0x3BB}, {"mu", 0x3BC}, {"pi", 0x3C0},
+    {"sigma", 0x3C3}, {"omega", 0x3C9}, {"Delta", 0x394}, {"Omega", 0x3A9}, {"loz", 0x25CA},
+    {"spades", 0x2660}, {"clubs", 0x2663}, {"hearts", 0x2665}, {"diams", 0x2666},
+};
+
+// Numeric references to 0x80..0x9F mean the Windows-1252 characters there.
+const uint16_t Windows1252High[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+};
+
+bool IsAlnum(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+std::string LowerAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = (char)(c - 'A' + 'a');
+    return text;
+}
+
+// Decodes the reference at text[i] == '&' into out; returns the position after
+// it, or i + 1 with a literal '&' when it is not a reference.
+size_t DecodeReference(const std::string& text, size_t i, std::string& out)
+{
+    size_t j = i + 1;
+    if (j < text.size() && text[j] == '#') {
+        ++j;
+        bool hex = j < text.size() && (text[j] == 'x' || text[j] == 'X');
+        if (hex)
+            ++j;
+        size_t start = j;
+        uint64_t value = 0;
+        while (j < text.size() && j - start < 10) {
+            char c = text[j];
+            int digit = (c >= '0' && c <= '9')               ? c - '0'
+                        : (hex && c >= 'a' && c <= 'f')      ? c - 'a' + 10
+                        : (hex && c >= 'A' && c <= 'F')      ? c - 'A' + 10
+                                                             : -1;
+            if (digit < 0)
+                break;
+            value = value * (hex ? 16 : 10) + (uint64_t)digit;
+            ++j;
+        }
+        if (j == start) {
+            out += '&';
+            return i + 1;
+        }
+        while (j < text.size() && ((text[j] >= '0' && text[j] <= '9') ||
+                                   (hex && isxdigit((unsigned char)text[j]))))
+            ++j;  // digits beyond any sensible value
+        if (j < text.size() && text[j] == ';')
+            ++j;
+        uint32_t cp;
+        if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            cp = 0xFFFD;
+        else if (value >= 0x80 && value <= 0x9F)
+            cp = Windows1252High[value - 0x80];
+        else
+            cp = (uint32_t)value;
+        AppendCodePoint(out, cp);
+        return j;
+    }
+    size_t start = j;
+    while (j < text.size() && IsAlnum(text[j]) && j - start < 32)
+        ++j;
+    std::string name = text.substr(start, j - start);
+    bool semicolon = j < text.size() && text[j] == ';';
+    for (const NamedEntity& entity : NamedEntities) {
+        if (name != entity.name)
+            continue;
+        // Without its ';' only the oldest five are taken, as browsers do.
+        if (!semicolon && name != "amp" && name != "lt" && name != "gt" && name != "quot" &&
+            name != "nbsp")
+            break;
+        AppendCodePoint(out, entity.cp);
+        return semicolon ? j + 1 : j;
+    }
+    out += '&';
+    return i + 1;
+}
+
+// Columns that a text takes: one per character (UTF-8 continuation bytes take
+// none).
+size_t DisplayWidth(const std::string& text)
+{
+    size_t width = 0;
+    for (unsigned char c : text)
+#if defined(_WIN32)
+        width += 1;
+#else
+        if ((c & 0xC0) != 0x80)
+            ++width;
+#endif
+    return width;
+}
+
+struct ListLevel {
+    bool ordered;
+    int counter;
+};
+
+// Builds the text: inline words gather into a paragraph that is wrapped and
+// written when a block ends; blank lines between blocks are asked for and
+// given once.
+class TextBuilder {
+public:
+    explicit TextBuilder(int width) : width_(width < 20 ? 20 : width) {}
+
+    void Word(const std::string& text)
+    {
+        if (pre_) {
+            PreText(text);
+            return;
+        }
+        size_t i = 0;
+        while (i < text.size()) {
+            if (IsSpace(text[i])) {
+                if (!paragraph_.empty())
+                    pendingSpace_ = true;
+                ++i;
+                continue;
+            }
+            size_t start = i;
+            while (i < text.size() && !IsSpace(text[i]))
+                ++i;
+            if (pendingSpace_ && !paragraph_.empty())
+                paragraph_ += ' ';
+            pendingSpace_ = false;
+            paragraph_.append(text, start, i - start);
+        }
+    }
+
+    // Ends the current line; with blank, leaves an empty line before the next
+    // text too.
+    void Break(bool blank)
+    {
+        FlushParagraph();
+        if (blank && pendingBreak_ < 2)
+            pendingBreak_ = 2;
+        else if (pendingBreak_ < 1)
+            pendingBreak_ = 1;
+    }
+
+    void LineBreak()
+    {
+        if (pre_) {
+            PreText("\n");
+            return;
+        }
+        if (paragraph_.empty() && !marker_.empty()) {
+            FlushParagraph();
+            return;
+        }
+        if (paragraph_.empty()) {
+            EmitLine("");
+            return;
+        }
+        FlushParagraph();
+        pendingBreak_ = 1;
+    }
+
+    void Rule()
+    {
+        Break(false);
+        std::string line(std::max(4, width_ - Indent()), '-');
+        EmitLine(line);
+        pendingBreak_ = 1;
+    }
+
+    void BeginPre()
+    {
+        Break(true);
+        pre_ = true;
+        preLineOpen_ = false;
+        preStart_ = true;
+    }
+    void EndPre()
+    {
+        if (preLineOpen_)
+            out_ += '\n';
+        preLineOpen_ = false;
+        pre_ = false;
+        pendingBreak_ = 2;
+        hasOutput_ = true;
+    }
+
+    void BeginList(bool ordered)
+    {
+        Break(lists_.empty());
+        lists_.push_back({ordered, 0});
+    }
+    void EndList()
+    {
+        Break(false);
+        if (!lists_.empty())
+            lists_.pop_back();
+        if (lists_.empty())
+            Break(true);
+    }
+    void ListItem()
+    {
+        Break(false);
+        if (lists_.empty())
+            lists_.push_back({false, 0});
+        ListLevel& level = lists_.back();
+        ++level.counter;
+        marker_ = level.ordered ? std::to_string(level.counter) + ". " : std::string("* ");
+    }
+    void Indent(int delta) { extraIndent_ = std::max(0, extraIndent_ + delta); }
+
+    void Heading(int level, bool begin)
+    {
+        Break(true);
+        if (begin) {
+            heading_ = level;
+        } else {
+            heading_ = 0;
+        }
+    }
+
+    std::string Finish()
+    {
+        FlushParagraph();
+        if (pre_ && preLineOpen_)
+            out_ += '\n';
+        for (char& c : out_)
+            if (c == HardSpace)
+                c = ' ';
+        return out_;
+    }
+
+    bool InPre() const { return pre_; }
+
+private:
+    static bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+    int Indent() const
+    {
+        int depth = lists_.empty() ? 0 : (int)lists_.size() - 1;
+        int indent = extraIndent_ + depth * 3;
+        if (!lists_.empty())
+            indent += 3;
+        return std::min(indent, width_ / 2);
+    }
+
+    void EmitVerticalSpace()
+    {
+        if (hasOutput_) {
+            for (int i = 1; i < pendingBreak_; ++i)
+                out_ += '\n';
+        }
+        pendingBreak_ = 0;
+    }
+
+    void EmitLine(const std::string& line)
+    {
+        EmitVerticalSpace();
+        out_ += line;
+        out_ += '\n';
+        hasOutput_ = true;
+    }
+
+    void PreText(const std::string& text)
+    {
+        std::string pad(Indent(), ' ');
+        for (char c : text) {
+            if (c == '\r')
+                continue;
+            if (preStart_ && c == '\n') {  // a newline right after <pre> is not content
+                preStart_ = false;
+                continue;
+            }
+            preStart_ = false;
+            if (!preLineOpen_) {
+                EmitVerticalSpace();
+                out_ += pad;
+                preLineOpen_ = true;
+                hasOutput_ = true;
+            }
+            if (c == '\n') {
+                out_ += '\n';
+                preLineOpen_ = false;
+            } else {
+                out_ += c;
+            }
+        }
+    }
+
+    void FlushParagraph()
+    {
+        pendingSpace_ = false;
+        if (paragraph_.empty()) {
+            return;
+        }
+        int indent = Indent();
+        std::string first = marker_.empty() ? std::string(indent, ' ')
+                                            : std::string(indent >= (int)marker_.size()
+                                                              ? indent - marker_.size()
+                                                              : 0,
+                                                          ' ') + marker_;
+        std::string rest(indent, ' ');
+        marker_.clear();
+
+        std::vector<std::string> lines;
+        std::string line = first;
+        size_t lineWidth = DisplayWidth(line);
+        size_t prefixWidth = lineWidth;
+        size_t i = 0;
+        while (i < paragraph_.size()) {
+            size_t end = paragraph_.find(' ', i);
+            if (end == std::string::npos)
+                end = paragraph_.size();
+            std::string word = paragraph_.substr(i, end - i);
+            i = end + 1;
+            size_t wordWidth = DisplayWidth(word);
+            if (lineWidth > prefixWidth && lineWidth + 1 + wordWidth > (size_t)width_) {
+                lines.push_back(line);
+                line = rest;
+                lineWidth = prefixWidth = DisplayWidth(rest);
+            }
+            if (lineWidth > prefixWidth) {
+                line += ' ';
+                ++lineWidth;
+            }
+            line += word;
+            lineWidth += wordWidth;
+        }
+        lines.push_back(line);
+        size_t longest = 0;
+        for (const std::string& text : lines) {
+            EmitLine(text);
+            longest = std::max(longest, DisplayWidth(text));
+        }
+        if (heading_ == 1 || heading_ == 2)
+            EmitLine(std::string(indent, ' ') +
+                     std::string(longest - (size_t)indent, heading_ == 1 ? '=' : '-'));
+        paragraph_.clear();
+    }
+
+    int width_;
+    std::string out_;
+    std::string paragraph_;
+    std::string marker_;
+    bool pendingSpace_ = false;
+    int pendingBreak_ = 0;
+    bool hasOutput_ = false;
+    bool pre_ = false;
+    bool preLineOpen_ = false;
+    bool preStart_ = false;
+    int heading_ = 0;
+    int extraIndent_ = 0;
+    std::vector<ListLevel> lists_;
+};
+
+bool DeclaresUtf8(const std::string& html)
+{
+    std::string head = LowerAscii(html.substr(0, 4096));
+    size_t at = head.find("charset");
+    while (at != std::string::npos) {
+        size_t i = at + 7;
+        while (i < head.size() && (head[i] == ' ' || head[i] == '=' || head[i] == '"' ||
+                                   head[i] == '\''))
+            ++i;
+        if (head.compare(i, 5, "utf-8") == 0 || head.compare(i, 4, "utf8") == 0)
+            return true;
+        at = head.find("charset", at + 7);
+    }
+    return false;
+}
+
+// The page's bytes in the terminal's encoding.
+std::string ToTerminal(const std::string& html)
+{
+    if (DeclaresUtf8(html)) {
+#if defined(_WIN32)
+        int units = MultiByteToWideChar(CP_UTF8, 0, html.data(), (int)html.size(), nullptr, 0);
+        if (units <= 0)
+            return html;
+        std::wstring wide((size_t)units, L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, html.data(), (int)html.size(), &wide[0], units);
+        int bytes = WideCharToMultiByte(CP_OEMCP, 0, wide.data(), units, nullptr, 0, "?", nullptr);
+        std::string out((size_t)(bytes > 0 ? bytes : 0), '\0');
+        if (bytes > 0)
+            WideCharToMultiByte(CP_OEMCP, 0, wide.data(), units, &out[0], bytes, "?", nullptr);
+        return out;
+#else
+        return html;
+#endif
+    }
+    // The page is the module's ANSI code page; NUL bytes would end the
+    // conversion early, so each run between them is converted on its own.
+    std::string out;
+    size_t i = 0;
+    while (i <= html.size()) {
+        size_t end = html.find('\0', i);
+        if (end == std::string::npos)
+            end = html.size();
+        std::string run = html.substr(i, end - i);
+        std::vector<char> buffer(run.size() * 4 + 8);
+        AnsiToTerminal(run.c_str(), buffer.data(), buffer.size());
+        out += buffer.data();
+        i = end + 1;
+    }
+    return out;
+}
+
+bool TagIs(const std::string& name, std::initializer_list<const char*> names)
+{
+    for (const char* candidate : names)
+        if (name == candidate)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+std::string RenderHtmlToText(const std::string& page, int width)
+{
+    const std::string html = ToTerminal(page);
+    TextBuilder text(width);
+    std::string pendingText;
+    size_t i = 0;
+    const size_t n = html.size();
+
+    auto flushText = [&]() {
+        if (!pendingText.empty()) {
+            text.Word(pendingText);
+            pendingText.clear();
+        }
+    };
+
+    while (i < n) {
+        char c = html[i];
+        if (c == '&') {
+            i = DecodeReference(html, i, pendingText);
+            continue;
+        }
+        if (c != '<') {
+            pendingText += c;
+            ++i;
+            continue;
+        }
+        // Markup: a comment, a declaration, a processing instruction or a tag.
+        if (html.compare(i, 4, "<!--") == 0) {
+            size_t end = html.find("-->", i + 4);
+            i = end == std::string::npos ? n : end + 3;
+            continue;
+        }
+        if (i + 1 < n && (html[i + 1] == '!' || html[i + 1] == '?')) {
+            if (html.compare(i, 9, "<![CDATA[") == 0) {
+                size_t end = html.find("]]>", i + 9);
+                pendingText += html.substr(i + 9, (end == std::string::npos ? n : end) - i - 9);
+                i = end == std::string::npos ? n : end + 3;
+                continue;
+            }
+            size_t end = html.find('>', i);
+            i = end == std::string::npos ? n : end + 1;
+            continue;
+        }
+        size_t j = i + 1;
+        bool closing = j < n && html[j] == '/';
+        if (closing)
+            ++j;
+        size_t nameStart = j;
+        while (j < n && (IsAlnum(html[j]) || html[j] == '-' || html[j] == ':'))
+            ++j;
+        if (j == nameStart) {  // a lone '<' is text
+            pendingText += '<';
+            ++i;
+            continue;
+        }
+        std::string name = LowerAscii(html.substr(nameStart, j - nameStart));
+        // The end of the tag, quoted attribute values skipped.
+        size_t tagEnd = j;
+        char quote = 0;
+        while (tagEnd < n) {
+            char t = html[tagEnd];
+            if (quote) {
+                if (t == quote)
+                    quote = 0;
+            } else if (t == '"' || t == '\'') {
+                quote = t;
+            } else if (t == '>') {
+                break;
+            }
+            ++tagEnd;
+        }
+        std::string attributes = html.substr(j, (tagEnd < n ? tagEnd : n) - j);
+        i = tagEnd < n ? tagEnd + 1 : n;
+
+        if (!closing && TagIs(name, {"script", "style", "title", "template"})) {
+            // Their content is not page text.
+            std::string close = "</" + name;
+            size_t end = i;
+            while (true) {
+                end = html.find("</", end);
+                if (end == std::string::npos) {
+                    end = n;
+                    break;
+                }
+                if (LowerAscii(html.substr(end, close.size())) == close)
+                    break;
+                end += 2;
+            }
+            size_t after = html.find('>', end);
+            i = after == std::string::npos ? n : after + 1;
+            continue;
+        }
+
+        // Inside preformatted text only the text and line breaks count.
+        if (text.InPre() && name != "br" && !(closing && TagIs(name, {"pre", "xmp", "listing"})))
+            continue;
+
+        flushText();
+        if (name == "br") {
+            text.LineBreak();
+        } else if (name == "p" || name == "div" || name == "center" || name == "section" ||
+                   name == "article" || name == "header" || name == "footer" || name == "nav" ||
+                   name == "main" || name == "aside" || name == "address" || name == "form" ||
+                   name == "fieldset" || name == "figure" || name == "table" || name == "caption") {
+            text.Break(name == "p" || name == "table");
+        } else if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6') {
+            text.Heading(name[1] - '0', !closing);
+        } else if (name == "ul" || name == "ol" || name == "menu" || name == "dir") {
+            if (closing)
+                text.EndList();
+            else
+                text.BeginList(name == "ol");
+        } else if (name == "li") {
+            if (!closing)
+                text.ListItem();
+            else
+                text.Break(false);
+        } else if (name == "pre" || name == "xmp" || name == "listing") {
+            if (closing)
+                text.EndPre();
+            else
+                text.BeginPre();
+        } else if (name == "hr") {
+            text.Rule();
+        } else if (name == "tr") {
+            text.Break(false);
+        } else if (name == "td" || name == "th") {
+            if (!closing)
+                pendingText += "  ";
+        } else if (name == "blockquote") {
+            text.Break(true);
+            text.Indent(closing ? -4 : 4);
+        } else if (name == "dl") {
+            text.Break(true);
+        } else if (name == "dt") {
+            text.Break(false);
+        } else if (name == "dd") {
+            text.Break(false);
+            text.Indent(closing ? -4 : 4);
+        } else if (name == "img" && !closing) {
+            // The alternative text stands for the picture.
+            std::string lower = LowerAscii(attributes);
+            size_t at = lower.find("alt");
+            while (at != std::string::npos && at > 0 && IsAlnum(lower[at - 1]))
+                at = lower.find("alt", at + 3);
+            if (at != std::string::npos) {
+                size_t k = at + 3;
+                while (k < attributes.size() && attributes[k] == ' ')
+                    ++k;
+                if (k < attributes.size() && attributes[k] == '=') {
+                    ++k;
+                    while (k < attributes.size() && attributes[k] == ' ')
+                        ++k;
+                    char q = k < attributes.size() ? attributes[k] : 0;
+                    std::string alt;
+                    if (q == '"' || q == '\'') {
+                        size_t end = attributes.find(q, k + 1);
+                        alt = attributes.substr(k + 1, end == std::string::npos ? std::string::npos
+                                                                                : end - k - 1);
+                    } else {
+                        size_t end = attributes.find_first_of(" \t\n/", k);
+                        alt = attributes.substr(k, end == std::string::npos ? std::string::npos
+                                                                            : end - k);
+                    }
+                    if (!alt.empty()) {
+                        std::string decoded;
+                        for (size_t a = 0; a < alt.size();)
+                            a = alt[a] == '&' ? DecodeReference(alt, a, decoded)
+                                              : (decoded += alt[a], a + 1);
+                        pendingText += "[" + decoded + "]";
+                    }
+                }
+            }
+        }
+        // Every other tag (a, b, i, span, font, ...) leaves only its text.
+    }
+    flushText();
+    return text.Finish();
+}
+
+namespace {
+
+#if !defined(_WIN32)
+bool FindProgram(const std::string& name)
+{
+    const char* path = getenv("PATH");
+    std::string list = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string dir = end > start ? list.substr(start, end - start) : std::string(".");
+        dir += '/';
+        dir += name;
+        if (access(dir.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Runs argv and gathers its standard output; false when it did not exit 0.
+bool Capture(const std::vector<std::string>& argv, std::string& out)
+{
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return false;
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        dup2(pipeFds[1], 1);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        int devnull = open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            dup2(devnull, 0);
+            dup2(devnull, 2);
+        }
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    char buffer[65536];
+    ssize_t got;
+    while ((got = read(pipeFds[0], buffer, sizeof buffer)) != 0) {
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        out.append(buffer, (size_t)got);
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
+
+int RenderWidth()
+{
+    const char* columns = getenv("COLUMNS");
+    int width = columns ? atoi(columns) : 0;
+    if (width <= 0) {
+        int rows = 0;
+        if (StdoutIsTerminal())
+            ConsoleSize(width, rows);
+    }
+    if (width <= 20 || width > 400)
+        width = 80;
+    return width - 2;
+}
+
+}  // namespace
+
+bool RenderPageFile(const std::string& path, std::string& text)
+{
+    const char* choice = getenv("VELKORY_RENDERER");
+    std::string renderer = choice ? choice : "";
+#if !defined(_WIN32)
+    int width = RenderWidth();
+    if (renderer.empty() || renderer == "w3m") {
+        if (FindProgram("w3m")) {
+            std::string out;
+            if (Capture({"w3m", "-dump", "-T", "text/html", "-O", "UTF-8", "-cols",
+                         std::to_string(width + 2), path},
+                        out)) {
+                text = out;
+                return true;
+            }
+        }
+    }
+    if (renderer.empty() || renderer == "lynx") {
+        if (FindProgram("lynx")) {
+            std::string out;
+            if (Capture({"lynx", "-dump", "-force_html", "-nolist", "-display_charset=UTF-8",
+                         "-width=" + std::to_string(width + 2), path},
+                        out)) {
+                text = out;
+                return true;
+            }
+        }
+    }
+#else
+    int width = RenderWidth();
+#endif
+    FILE* stream = fopen(path.c_str(), "rb");
+    if (!stream)
+        return false;
+    std::string html;
+    char buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, stream)) > 0)
+        html.append(buffer, got);
+    bool ok = !ferror(stream);
+    fclose(stream);
+    if (!ok)
+        return false;
+    text = RenderHtmlToText(html, width);
+    return true;
+}

@@ -1,0 +1,341 @@
+// The services that the host hands the module at start-up: menu, dialog,
+// viewer, editor, window queries, message texts and the text utilities.
+//
+// Every service is reached through a function pointer in one of the three
+// blocks, so each is declared with exactly the calling convention of its
+// pointer type: stdcall for fixed argument lists, cdecl for the two variadic
+// ones (on 32-bit Windows; both are the default convention elsewhere).
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "host/host.h"
+
+HostOptions hostOptions;
+HostRecord hostRecord;
+
+namespace {
+
+// The number the host gives the module; it comes back with every call.
+constexpr int32_t HostModuleNumber = 1;
+
+// Marks the message context, so that a stray pointer is recognised.
+constexpr char MessageContextTag[] = "velkory-host-messages";
+
+int VK_STDCALL ShowMenu(int32_t, int32_t, int32_t, int32_t, uint32_t, const char* title,
+                        const char*, const char*, const int32_t*, int32_t* breakCode,
+                        const MenuItem* items, int32_t count)
+{
+    if (breakCode)
+        *breakCode = -1;
+    hostRecord.menuShown = true;
+    hostRecord.menuItems = count > 0 ? count : 0;
+    if (!items || count <= 0) {
+        hostRecord.menuCancelled = true;
+        return -1;
+    }
+
+    std::vector<std::string> texts;
+    texts.reserve((size_t)count);
+    for (int32_t i = 0; i < count; ++i) {
+        char text[sizeof(items[i].text) + 1];
+        memcpy(text, items[i].text, sizeof(items[i].text));
+        text[sizeof(items[i].text)] = '\0';
+        texts.push_back(OemTextForDisplay(text));
+    }
+
+    int chosen = -1;
+    if (hostOptions.pick > 0) {
+        if (hostOptions.pick <= count) {
+            chosen = hostOptions.pick - 1;
+        } else {
+            hostRecord.pickOutOfRange = true;
+        }
+    } else if (IsInteractive()) {
+        chosen = RunMenuOnTerminal(title ? OemTextForDisplay(title) : std::string(), texts);
+    } else {
+        for (size_t i = 0; i < texts.size(); ++i)
+            fprintf(stderr, "%zu\t%s\n", i + 1, texts[i].c_str());
+        fflush(stderr);
+    }
+    if (chosen < 0)
+        hostRecord.menuCancelled = true;
+    return chosen;
+}
+
+// The chosen position that a choice list's entries preselect.
+int PreselectedEntry(const ChoiceList* list)
+{
+    if (!list || !list->entries)
+        return 0;
+    for (int32_t i = 0; i < list->count; ++i)
+        if (list->entries[i].flags & ChoiceSelected)
+            return i;
+    return 0;
+}
+
+int VK_STDCALL RunDialog(int32_t, int32_t, int32_t, int32_t width, int32_t height, const char*,
+                         DialogItem* items, int32_t count)
+{
+    if (!items || count <= 0)
+        return -1;
+
+    if (hostOptions.cancel || hostOptions.modality >= 0 || hostOptions.visuality >= 0 ||
+        !IsInteractive()) {
+        // Answers from the command line: the first choice list is the
+        // module's Modality, the second its Visuality; a list without an
+        // answer keeps its preselected entry.
+        int lists = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            if (items[i].kind != DialogChoiceList)
+                continue;
+            const ChoiceList* list = reinterpret_cast<const ChoiceList*>(items[i].selection);
+            int position = PreselectedEntry(list);
+            int answer = lists == 0 ? hostOptions.modality : lists == 1 ? hostOptions.visuality : -1;
+            if (answer >= 0)
+                position = answer;
+            items[i].selection = position;
+            ++lists;
+        }
+        int confirm = -1, leave = -1;
+        for (int32_t i = 0; i < count; ++i) {
+            if (items[i].kind != DialogButton)
+                continue;
+            if (items[i].defaultButton && confirm < 0)
+                confirm = i;
+            else if (leave < 0)
+                leave = i;
+        }
+        if (confirm < 0) {  // no default button: the first button confirms
+            for (int32_t i = 0; i < count; ++i)
+                if (items[i].kind == DialogButton && i != leave) {
+                    confirm = i;
+                    break;
+                }
+        }
+        return hostOptions.cancel ? leave : confirm;
+    }
+    return RunDialogOnTerminal(width, height, items, count);
+}
+
+int VK_STDCALL OpenViewer(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
+                          uint32_t flags)
+{
+    if (!path)
+        return 0;
+    return OpenPageInViewer(path, title, flags);
+}
+
+int VK_STDCALL OpenEditor(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
+                          uint32_t flags, int32_t, int32_t)
+{
+    if (!path)
+        return 0;
+    return OpenPageInEditor(path, title, flags);
+}
+
+int VK_STDCALL ControlHost(int32_t, int32_t command, void* param)
+{
+    switch (command) {
+    case HostGetWindowCount:
+        return 1;  // the terminal is the host's one window
+    case HostGetWindowStatus: {
+        if (!param)
+            return 0;
+        WindowStatus* status = static_cast<WindowStatus*>(param);
+        status->kind = WindowKindMain;
+        memset(status->reserved, 0, sizeof(status->reserved));
+        return 1;
+    }
+    default:
+        return 0;
+    }
+}
+
+// The value's text in radix 2 to 36 (negative values with a sign in radix 10,
+// as unsigned 32-bit numbers otherwise), in the 12 bytes the caller offers. A
+// text that would not fit, or a radix outside 2..36, gives an empty text.
+char* VK_STDCALL IntToText(int32_t value, char* buffer, int32_t radix)
+{
+    if (!buffer)
+        return buffer;
+    buffer[0] = '\0';
+    if (radix < 2 || radix > 36)
+        return buffer;
+    char digits[40];
+    int length = 0;
+    bool negative = radix == 10 && value < 0;
+    uint32_t magnitude = negative ? 0u - (uint32_t)value : (uint32_t)value;
+    do {
+        uint32_t digit = magnitude % (uint32_t)radix;
+        digits[length++] = (char)(digit < 10 ? '0' + digit : 'a' + digit - 10);
+        magnitude /= (uint32_t)radix;
+    } while (magnitude != 0);
+    if (negative)
+        digits[length++] = '-';
+    if (length > 11)
+        return buffer;
+    for (int i = 0; i < length; ++i)
+        buffer[i] = digits[length - 1 - i];
+    buffer[length] = '\0';
+    return buffer;
+}
+
+int VK_CDECL FormatText(char* dest, const char* format, ...)
+{
+    if (!dest || !format)
+        return -1;
+    va_list args;
+    va_start(args, format);
+    int result = vsprintf(dest, format, args);
+    va_end(args);
+    return result;
+}
+
+int VK_CDECL ScanText(const char* text, const char* format, ...)
+{
+    if (!text || !format)
+        return -1;
+    va_list args;
+    va_start(args, format);
+    int result = vsscanf(text, format, args);
+    va_end(args);
+    return result;
+}
+
+// The first count characters: ASCII letters without regard to case, every
+// other byte exactly; a text that ends early ends the comparison.
+int VK_STDCALL CompareTextN(const char* text, const char* keyword, int32_t count)
+{
+    if (count <= 0)
+        return 0;
+    if (!text || !keyword)
+        return text == keyword ? 0 : (text ? 1 : -1);
+    for (int32_t i = 0; i < count; ++i) {
+        unsigned char a = (unsigned char)text[i], b = (unsigned char)keyword[i];
+        if (a >= 'A' && a <= 'Z')
+            a = (unsigned char)(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z')
+            b = (unsigned char)(b - 'A' + 'a');
+        if (a != b)
+            return a < b ? -1 : 1;
+        if (a == '\0')
+            return 0;
+    }
+    return 0;
+}
+
+bool PathExists(const std::string& path)
+{
+#if defined(_WIN32)
+    struct _stat64 st;
+    return _stat64(path.c_str(), &st) == 0 || errno != ENOENT;
+#else
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+#endif
+}
+
+// A new path under the temporary directory: "<dir>/<prefix>-<16 hex digits>",
+// which exists nowhere yet; nothing is created. The module appends
+// "\velkory.txt" to it in a 260-byte buffer, so the path is kept short enough
+// for that, falling back to the system's own temporary directory when the
+// user's is too long.
+char* VK_STDCALL MakeTempName(char* dest, const char* prefix)
+{
+    static std::random_device device;
+    static std::mt19937_64 generator(((uint64_t)device() << 32) ^ device() ^
+                                     ((uint64_t)getpid() << 16) ^ (uint64_t)time(nullptr));
+    if (!dest)
+        return dest;
+    std::string pre = prefix ? prefix : "";
+    if (pre.size() > 32)
+        pre.resize(32);
+    for (char& c : pre)
+        if (c == '/' || c == '\\')
+            c = '_';
+
+    std::string dir = TempDirectory();
+    constexpr size_t Limit = 260 - 1 - 12;  // room for "\velkory.txt" and the NUL
+    if (dir.size() + 1 + pre.size() + 17 > Limit) {
+#if defined(_WIN32)
+        dir = "C:\\Windows\\Temp";
+#else
+        dir = "/tmp";
+#endif
+    }
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        char tail[24];
+        snprintf(tail, sizeof tail, "-%016llx", (unsigned long long)generator());
+#if defined(_WIN32)
+        std::string path = dir + "\\" + pre + tail;
+#else
+        std::string path = dir + "/" + pre + tail;
+#endif
+        if (!PathExists(path)) {
+            memcpy(dest, path.c_str(), path.size() + 1);
+            return dest;
+        }
+    }
+    dest[0] = '\0';
+    return dest;
+}
+
+int VK_STDCALL GetModuleMessage(const void* messageContext, int32_t number, char* dest)
+{
+    if (!dest)
+        return 0;
+    dest[0] = '\0';
+    if (!messageContext || memcmp(messageContext, MessageContextTag, sizeof MessageContextTag) != 0)
+        return 0;
+    const char* text = ModuleMessageText(number);
+    if (!text)
+        return 0;
+    size_t capacity = (size_t)ModuleMessageCapacity(number);
+    size_t length = strlen(text);
+    if (length >= capacity)
+        length = capacity - 1;
+    memcpy(dest, text, length);
+    dest[length] = '\0';
+    return 1;
+}
+
+}  // namespace
+
+void FillHostBlocks(HostServices& services, HostUtilities& utilities, ModuleContext& context)
+{
+    memset(&services, 0, sizeof services);
+    memset(&utilities, 0, sizeof utilities);
+    memset(&context, 0, sizeof context);
+
+    services.moduleNumber = HostModuleNumber;
+    services.ShowMenu = ShowMenu;
+    services.RunDialog = RunDialog;
+    services.OpenViewer = OpenViewer;
+    services.OpenEditor = OpenEditor;
+    services.utilities = &utilities;
+    services.ControlHost = ControlHost;
+
+    utilities.IntToText = IntToText;
+    utilities.FormatText = FormatText;
+    utilities.ScanText = ScanText;
+    utilities.CompareTextN = CompareTextN;
+    utilities.MakeTempName = MakeTempName;
+
+    memcpy(context.messageContext, MessageContextTag, sizeof MessageContextTag);
+    context.registryRoot = HostRegistryRoot;
+    context.GetModuleMessage = GetModuleMessage;
+}
