@@ -210,15 +210,15 @@ size_t DecodeReference(const std::string& text, size_t i, std::string& out)
 // none).
 size_t DisplayWidth(const std::string& text)
 {
+#if defined(_WIN32)
+    return text.size();  // one byte a character in the console's code page
+#else
     size_t width = 0;
     for (unsigned char c : text)
-#if defined(_WIN32)
-        width += 1;
-#else
         if ((c & 0xC0) != 0x80)
             ++width;
-#endif
     return width;
+#endif
 }
 
 struct ListLevel {
