@@ -12,8 +12,22 @@
 
 // Each converts the NUL-terminated src into dest, which holds capacity bytes,
 // and always terminates dest when capacity > 0. Characters that the target
-// cannot represent become '?'. Returns false when dest was too small (the
-// text is then cut at a character boundary) or the conversion failed.
+// cannot represent, and bytes that are no character of the source, become
+// '?'. Returns false when dest was too small (the text is then cut at a
+// character boundary), src was null or the conversion failed.
+//
+// On Linux, TerminalToOem converts as Windows would convert a keyword from
+// ANSI 1252: a character that 437 lacks takes the same best fit as in
+// CharToOemA (A with grave becomes A), so the keyword compares like the
+// converted titles.
+// OemToTerminal is for one line of display: OEM bytes 0x01-0x1F and 0x7F come
+// out as the graphic characters the OEM console shows for them (0x15 is the
+// section sign that CharToOemA makes of it), so no control character reaches
+// the terminal; TerminalToOem turns those characters back into the same
+// bytes. AnsiToTerminal keeps control characters (page text has line breaks)
+// and turns the C1 controls, which 1252 leaves undefined, into '?'. On
+// Windows the host writes to the console in its own code page: OemToTerminal
+// copies, the other two convert with CharToOemA.
 bool TerminalToOem(const char* src, char* dest, size_t capacity);   // a keyword typed by the user
 bool OemToTerminal(const char* src, char* dest, size_t capacity);   // a topic title for display
 bool AnsiToTerminal(const char* src, char* dest, size_t capacity);  // a stored name or page text

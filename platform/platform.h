@@ -6,11 +6,23 @@
 //
 //  - the registry of the current user (RegOpenKeyExA, RegQueryValueExA,
 //    RegCreateKeyExA, RegSetValueExA, RegCloseKey), kept in one text file in
-//    the .reg export format (registry.cpp);
-//  - CreateDirectoryA (one new directory, mode 0700);
-//  - lstrcpyA, lstrcpynA, lstrcatA, lstrlenA;
+//    the .reg export format (linux/registry.cpp describes the file). Only
+//    HKEY_CURRENT_USER is kept; other roots answer ERROR_INVALID_HANDLE.
+//    RegOpenKeyExA never creates a key (ERROR_FILE_NOT_FOUND when it is
+//    missing); RegQueryValueExA gives a value's raw bytes and type, its size
+//    alone when data is null, and ERROR_MORE_DATA with nothing copied when
+//    the value does not fit; RegCreateKeyExA creates the missing keys along
+//    the path; RegSetValueExA stores raw bytes with their type. Names ignore
+//    ASCII letter case. Reads find nothing in a file that does not parse
+//    (ERROR_FILE_NOT_FOUND) and writes refuse to touch it (ERROR_BADDB); a
+//    key removed from the file while open gives ERROR_KEY_DELETED;
+//  - CreateDirectoryA (one new directory, mode 0700; FALSE when anything is
+//    at the path or the parent is missing);
+//  - lstrcpyA, lstrcpynA, lstrcatA, lstrlenA, which answer null pointers with
+//    null (or 0) as Windows does; lstrcpynA writes nothing for a limit <= 0;
 //  - CharToOemA, from the ANSI to the OEM code page (1252 to 437 by default,
-//    other pairs through VELKORY_CODEPAGES=ANSI:OEM and iconv).
+//    other pairs through VELKORY_CODEPAGES=ANSI:OEM and iconv); src and dest
+//    may be the same buffer, and dest never receives more bytes than src.
 //
 // Nothing else of the operating system is reached by the format code.
 #pragma once

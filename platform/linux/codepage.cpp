@@ -183,6 +183,15 @@ const CodePagePair* CurrentPair(void)
     return &pair;
 }
 
+// The descriptors go with the module when it is unloaded.
+__attribute__((destructor)) void CloseCodePagePair(void)
+{
+    CloseConverter(&pair.ansiDecoder);
+    CloseConverter(&pair.oemDecoder);
+    CloseConverter(&pair.oemEncoder);
+    pair.resolved = false;
+}
+
 // Decodes size bytes with iconv into at most capacity code points; bytes
 // that are no character become '?'. Returns the number of code points.
 size_t DecodeWithIconv(iconv_t converter, const char* src, size_t size, uint32_t* out,

@@ -269,6 +269,20 @@ TEST_F(RegistryTest, HandlesAreCheckedNotFollowed)
     EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegSetValueExA(HKEY_CURRENT_USER, "root value", 0, REG_BINARY, nullptr, 1),
               ERROR_INVALID_PARAMETER);
+    // A name that a value line could not hold is refused.
+    EXPECT_EQ(RegSetValueExA(HKEY_CURRENT_USER, "two\nlines", 0, REG_BINARY, &byte, 1),
+              ERROR_INVALID_PARAMETER);
+
+    // A key that vanishes from the file while it is open is reported as such,
+    // and writing through it does not bring it back.
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    WriteRegistry("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n");
+    EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_BINARY, &byte, 1), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(ReadWholeFile(registryPath).find("Velkory"), std::string::npos);
 }
 
 TEST_F(RegistryTest, AWriteThatFailsBeforeTheRenameLeavesTheOldFile)
