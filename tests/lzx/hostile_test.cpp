@@ -1,0 +1,109 @@
+// Hostile streams: random bytes, truncated and bit-flipped encodings. Every
+// call must return a clean result without touching memory outside its input,
+// output and window (run under ASan to see it).
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "lzx/lzx.h"
+#include "support/lzx_encoder.h"
+
+namespace {
+
+int DecodeExact(const std::vector<uint8_t>& stream, int bits, size_t length)
+{
+    EXPECT_EQ(InitLzxDecoder(bits), LzxOk);
+    std::vector<uint8_t> input(stream);
+    std::vector<uint8_t> out(length);
+    int result = DecompressLzx(input.empty() ? nullptr : input.data(), out.data(), (int32_t)input.size(),
+                               (int32_t)length);
+    EXPECT_TRUE(result == LzxOk || result == LzxBadFormat || result == LzxIllegalData) << result;
+    if (result == LzxOk) {
+        EXPECT_LE(lzxDecoder.WindowPosition, lzxDecoder.WindowSize);
+    }
+    return result;
+}
+
+std::vector<uint8_t> Sample(size_t n, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v;
+    while (v.size() < n) {
+        if (rng() % 3 == 0 && v.size() > 50) {
+            size_t from = v.size() - 1 - rng() % std::min<size_t>(v.size() - 1, 3000);
+            for (int k = 0; k < 4 + (int)(rng() % 40); k++) {
+                v.push_back(v[from + k]);
+            }
+        } else {
+            v.push_back((uint8_t)(rng() % 40 + 'A'));
+        }
+    }
+    v.resize(n);
+    return v;
+}
+
+TEST(LzxHostile, RandomBytes)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 300; round++) {
+        std::vector<uint8_t> stream(rng() % 400);
+        for (uint8_t& b : stream) {
+            b = (uint8_t)rng();
+        }
+        // Random streams mostly decode as something; keep the lengths small.
+        DecodeExact(stream, 15 + round % 7, 1 + rng() % 5000);
+    }
+}
+
+TEST(LzxHostile, TruncatedStreams)
+{
+    std::vector<uint8_t> data = Sample(6000, 12);
+    for (int type : {1, 2, 3}) {
+        LzxEncodeOptions o;
+        o.blockTypes = {type, 1};
+        o.blockSizes = {1500};
+        std::vector<uint8_t> stream = LzxCompress(data, 15, o);
+        ASSERT_EQ(DecodeExact(stream, 15, data.size()), LzxOk);
+        for (size_t cut = 0; cut < stream.size(); cut += 1 + cut / 16) {
+            std::vector<uint8_t> prefix(stream.begin(), stream.begin() + cut);
+            DecodeExact(prefix, 15, data.size());
+        }
+    }
+}
+
+TEST(LzxHostile, FlippedBits)
+{
+    std::vector<uint8_t> data = Sample(20000, 13);
+    std::mt19937 rng(14);
+    for (int type : {1, 2, 3}) {
+        for (int bits : {15, 16, 21}) {
+            LzxEncodeOptions o;
+            o.blockTypes = {type, 2, 1};
+            o.blockSizes = {3000, 5000, 0};
+            o.e8 = bits == 16;
+            std::vector<uint8_t> stream = LzxCompress(data, bits, o);
+            for (int round = 0; round < 40; round++) {
+                std::vector<uint8_t> bad = stream;
+                int flips = 1 + (int)(rng() % 4);
+                for (int i = 0; i < flips; i++) {
+                    bad[rng() % bad.size()] ^= (uint8_t)(1u << (rng() % 8));
+                }
+                DecodeExact(bad, bits, data.size() + (round % 3 == 0 ? 300 : 0));
+            }
+        }
+    }
+}
+
+TEST(LzxHostile, WindowSizeMismatch)
+{
+    // A stream made for a large window, read with a small one: its offsets
+    // and slots reach outside the window.
+    std::vector<uint8_t> data = Sample(200000, 15);
+    LzxEncodeOptions o;
+    o.blockSizes = {65536};
+    std::vector<uint8_t> stream = LzxCompress(data, 21, o);
+    EXPECT_NE(DecodeExact(stream, 15, data.size()), LzxOk);
+}
+
+}  // namespace
