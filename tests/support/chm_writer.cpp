@@ -11,6 +11,8 @@
 //         Content) and the files stored as they are.
 #include "chm_writer.h"
 
+#include "lzx_encoder.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -226,6 +228,25 @@ std::vector<uint8_t> LzxUncompressedStream(const std::vector<uint8_t>& data, int
     return out;
 }
 
+std::vector<uint8_t> LzxCompressedStream(const std::vector<uint8_t>& data, int windowBits,
+                                         std::vector<uint64_t>* resets)
+{
+    // Each window is a stream of its own: it starts on a word boundary with a
+    // new header bit, trees from zero lengths and repeated offsets 1, which is
+    // where the decoder restarts when the window is exactly full.
+    std::vector<uint8_t> out;
+    const size_t windowSize = size_t(1) << windowBits;
+    if (resets) resets->clear();
+    for (size_t position = 0; position < data.size(); position += windowSize) {
+        size_t end = std::min(data.size(), position + windowSize);
+        if (resets) resets->push_back(out.size());
+        std::vector<uint8_t> window(data.begin() + position, data.begin() + end);
+        std::vector<uint8_t> stream = LzxCompress(window, windowBits);
+        out.insert(out.end(), stream.begin(), stream.end());
+    }
+    return out;
+}
+
 std::vector<uint8_t> NameListBytes(const std::vector<std::string>& names)
 {
     std::vector<uint8_t> out;
@@ -307,7 +328,9 @@ ContainerLayout HelpFileLayout(const std::vector<StoredFile>& files, const HelpF
         stream = *options.contentBytes;
         resets = {0};
     } else {
-        stream = LzxUncompressedStream(compressedSection, options.windowBits, &resets);
+        stream = options.stream == LzxStreamKind::Encoder
+                     ? LzxCompressedStream(compressedSection, options.windowBits, &resets)
+                     : LzxUncompressedStream(compressedSection, options.windowBits, &resets);
         if (resets.empty()) resets = {0};
     }
     const int bits = std::clamp(options.windowBits, 15, 21);
