@@ -13,7 +13,7 @@ struct StreamWriter {
     StreamWriter& Bits(uint32_t value, int n)
     {
         for (int i = n - 1; i >= 0; i--) {
-            word = (word << 1) | ((value >> i) & 1);
+            word = (word << 1) | (i < 32 ? (value >> i) & 1 : 0);
             if (++used == 16) {
                 bytes.push_back((uint8_t)word);
                 bytes.push_back((uint8_t)(word >> 8));
