@@ -20,8 +20,12 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <direct.h>
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -152,6 +156,10 @@ std::string JoinComponents(const std::vector<std::string>& components)
     return out;
 }
 
+// What became of one stored file: written, refused because the way there is
+// not a plain directory of the target (a symbolic link, a file), or failed.
+enum WriteResult { Written, Refused, WriteFailed };
+
 #if defined(_WIN32)
 
 bool MakeDirectory(const std::string& path)
@@ -161,47 +169,59 @@ bool MakeDirectory(const std::string& path)
 
 // Creates the directories on the way and, unless onlyDirectories, writes the
 // file; reason says why not.
-bool WriteBelow(const std::string& root, const std::vector<std::string>& components,
-                bool onlyDirectories, const uint8_t* data, size_t length, std::string& reason)
+WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& components,
+                       bool onlyDirectories, const uint8_t* data, size_t length,
+                       std::string& reason)
 {
     std::string path = root;
     size_t directories = onlyDirectories ? components.size() : components.size() - 1;
     for (size_t i = 0; i < directories; ++i) {
-        path += "\\" + components[i];
+        path += "\\";
+        path += components[i];
         if (!MakeDirectory(path)) {
             reason = "cannot create the directory " + path + ": " + strerror(errno);
-            return false;
+            return WriteFailed;
         }
-        struct _stat64 st;
-        if (_stat64(path.c_str(), &st) != 0 || !(st.st_mode & _S_IFDIR)) {
-            reason = path + " is not a directory";
-            return false;
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            reason = "'" + components[i] + "' on the way is not a plain directory";
+            return Refused;
         }
     }
     if (onlyDirectories)
-        return true;
-    path += "\\" + components.back();
+        return Written;
+    path += "\\";
+    path += components.back();
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        reason = "the target is a link";
+        return Refused;
+    }
     FILE* stream = fopen(path.c_str(), "wb");
     if (!stream) {
         reason = "cannot create " + path + ": " + strerror(errno);
-        return false;
+        return WriteFailed;
     }
     bool ok = (length == 0 || fwrite(data, 1, length, stream) == length);
     ok = (fclose(stream) == 0) && ok;
-    if (!ok)
+    if (!ok) {
         reason = "cannot write " + path + ": " + strerror(errno);
-    return ok;
+        return WriteFailed;
+    }
+    return Written;
 }
 
 #else
 
-bool WriteBelow(const std::string& root, const std::vector<std::string>& components,
-                bool onlyDirectories, const uint8_t* data, size_t length, std::string& reason)
+WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& components,
+                       bool onlyDirectories, const uint8_t* data, size_t length,
+                       std::string& reason)
 {
     int dir = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {
         reason = "cannot open " + root + ": " + strerror(errno);
-        return false;
+        return WriteFailed;
     }
     size_t directories = onlyDirectories ? components.size() : components.size() - 1;
     for (size_t i = 0; i < directories; ++i) {
@@ -209,32 +229,38 @@ bool WriteBelow(const std::string& root, const std::vector<std::string>& compone
         if (mkdirat(dir, component, 0777) != 0 && errno != EEXIST) {
             reason = "cannot create the directory " + components[i] + ": " + strerror(errno);
             close(dir);
-            return false;
+            return WriteFailed;
         }
+        // Opened without following a link: the way stays inside the target.
         int next = openat(dir, component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) {
             int error = errno;
-            reason = (error == ELOOP || error == ENOTDIR)
-                         ? "'" + components[i] + "' on the way is not a directory (or is a symbolic link)"
-                         : "cannot open the directory " + components[i] + ": " + strerror(error);
             close(dir);
-            return false;
+            if (error == ELOOP || error == ENOTDIR) {
+                reason = "'" + components[i] + "' on the way is a symbolic link or not a directory";
+                return Refused;
+            }
+            reason = "cannot open the directory " + components[i] + ": " + strerror(error);
+            return WriteFailed;
         }
         close(dir);
         dir = next;
     }
     if (onlyDirectories) {
         close(dir);
-        return true;
+        return Written;
     }
     int fd = openat(dir, components.back().c_str(),
                     O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     int error = errno;
     close(dir);
     if (fd < 0) {
-        reason = (error == ELOOP) ? "the target is a symbolic link"
-                                  : "cannot create the file: " + std::string(strerror(error));
-        return false;
+        if (error == ELOOP) {
+            reason = "the target is a symbolic link";
+            return Refused;
+        }
+        reason = "cannot create the file: " + std::string(strerror(error));
+        return WriteFailed;
     }
     size_t done = 0;
     while (done < length) {
@@ -244,18 +270,25 @@ bool WriteBelow(const std::string& root, const std::vector<std::string>& compone
         if (wrote <= 0) {
             reason = "cannot write the file: " + std::string(strerror(errno));
             close(fd);
-            return false;
+            return WriteFailed;
         }
         done += (size_t)wrote;
     }
     if (close(fd) != 0) {
         reason = "cannot write the file: " + std::string(strerror(errno));
-        return false;
+        return WriteFailed;
     }
-    return true;
+    return Written;
 }
 
 #endif
+
+// One line of extract's report: what happened, the stored name, and the
+// local name or the reason, separated by tabs for scripts.
+void Report(const char* what, const std::string& name, const std::string& detail)
+{
+    printf("%s\t%s\t%s\n", what, name.c_str(), detail.c_str());
+}
 
 }  // namespace
 
@@ -270,7 +303,7 @@ int ListCommand(const std::string& path)
         const DirectoryEntry* entry = DirectoryAt(open.file, i);
         if (!entry)
             continue;
-        printf("%u\t%10u\t%10u\t%s\n", entry->Section, entry->Offset, entry->Length,
+        printf("%u\t%u\t%u\t%s\n", entry->Section, entry->Offset, entry->Length,
                PrintableName(entry->Name).c_str());
     }
     return 0;
@@ -345,19 +378,18 @@ int ExtractCommand(const std::string& path, const std::string& target)
         bool directory = IsDirectoryName(entry->Name);
 
         if (!names.insert(name).second) {
-            printf("skipped %s: the name is stored twice; the first one was extracted\n",
-                   shown.c_str());
+            Report("skipped", shown, "the name is stored twice; the first one was extracted");
             ++skipped;
             continue;
         }
         if (!SplitStoredName(name, components, reason)) {
-            printf("skipped %s: %s\n", shown.c_str(), reason.c_str());
+            Report("skipped", shown, reason);
             ++skipped;
             continue;
         }
         if (components.empty()) {
             if (!directory) {
-                printf("skipped %s: the name has no file name in it\n", shown.c_str());
+                Report("skipped", shown, "the name has no file name in it");
                 ++skipped;
             }
             continue;  // the root itself
@@ -374,33 +406,34 @@ int ExtractCommand(const std::string& path, const std::string& target)
         if (directory && !expected.empty())
             expected.pop_back();
         if (relative != expected)
-            printf("mapped %s -> %s\n", shown.c_str(), PrintableName(relative.c_str()).c_str());
+            Report("mapped", shown, PrintableName(relative.c_str()));
 
         if (directory) {
-            if (!WriteBelow(root, components, true, nullptr, 0, reason)) {
-                printf("skipped %s: %s\n", shown.c_str(), reason.c_str());
-                ++skipped;
+            WriteResult made = WriteBelow(root, components, true, nullptr, 0, reason);
+            if (made != Written) {
+                Report(made == Refused ? "skipped" : "failed", shown, reason);
+                ++(made == Refused ? skipped : failed);
             }
             continue;
         }
         if (!outputs.insert(key).second) {
-            printf("skipped %s: another stored name was already written as %s\n", shown.c_str(),
-                   PrintableName(relative.c_str()).c_str());
+            Report("skipped", shown,
+                   "another stored name was already written as " + PrintableName(relative.c_str()));
             ++skipped;
             continue;
         }
         uint32_t length = 0;
         uint8_t* data = nullptr;
         if (ExtractFile(open.file, entry->Name, &length, &data) != 0) {
-            printf("failed %s: cannot be extracted\n", shown.c_str());
+            Report("failed", shown, "cannot be extracted");
             ++failed;
             continue;
         }
-        bool ok = WriteBelow(root, components, false, data, length, reason);
+        WriteResult wrote = WriteBelow(root, components, false, data, length, reason);
         free(data);
-        if (!ok) {
-            printf("failed %s: %s\n", shown.c_str(), reason.c_str());
-            ++failed;
+        if (wrote != Written) {
+            Report(wrote == Refused ? "skipped" : "failed", shown, reason);
+            ++(wrote == Refused ? skipped : failed);
             continue;
         }
         ++files;

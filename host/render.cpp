@@ -333,6 +333,15 @@ public:
         ++level.counter;
         marker_ = level.ordered ? std::to_string(level.counter) + ". " : std::string("* ");
     }
+    // Apart from the cell before it on the same row.
+    void CellGap()
+    {
+        if (pre_ || paragraph_.empty())
+            return;
+        paragraph_ += ' ';
+        paragraph_ += HardSpace;
+        pendingSpace_ = false;
+    }
     void Indent(int delta) { extraIndent_ = std::max(0, extraIndent_ + delta); }
 
     void Heading(int level, bool begin)
@@ -669,7 +678,7 @@ std::string RenderHtmlToText(const std::string& page, int width)
             text.Break(false);
         } else if (name == "td" || name == "th") {
             if (!closing)
-                pendingText += "  ";
+                text.CellGap();
         } else if (name == "blockquote") {
             text.Break(true);
             text.Indent(closing ? -4 : 4);

@@ -1,0 +1,263 @@
+// The container commands (list, cat, extract, test) on the shared corpus and
+// on hostile names, and clean on the temporary directory.
+#include "host_runner.h"
+
+#include <sys/time.h>
+
+#include <set>
+
+#include "support/chm_writer.h"
+#include "support/corpus.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text)
+{
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::string Sha256OfFile(const std::string& path)
+{
+    std::vector<uint8_t> data = ReadBytes(path);
+    return Sha256Hex(data.data(), data.size());
+}
+
+// Every file below dir, as paths relative to it.
+std::set<std::string> Tree(const std::string& dir)
+{
+    std::set<std::string> files;
+    for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it)
+        files.insert(fs::relative(it->path(), dir).string() + (it->is_directory() && !it->is_symlink() ? "/" : ""));
+    return files;
+}
+
+TEST_F(HostTest, CorpusListsTestsCatsAndExtractsAsTheManifestsSay)
+{
+    if (SharedDir().empty())
+        GTEST_SKIP() << "no shared corpus beside the source tree";
+    for (const std::string& chm : CorpusHelpFiles()) {
+        SCOPED_TRACE(chm);
+        std::vector<ManifestEntry> manifest = ReadManifest(chm.substr(0, chm.size() - 4) + ".manifest");
+        ASSERT_FALSE(manifest.empty());
+
+        // list: section, offset, length and name of every entry.
+        RunResult list = Run({"list", chm});
+        ASSERT_EQ(list.status, 0) << list.err;
+        std::map<std::string, std::pair<uint32_t, uint32_t>> listed;
+        for (const std::string& line : Lines(list.out)) {
+            std::vector<std::string> fields;
+            size_t start = 0;
+            for (int k = 0; k < 3; ++k) {
+                size_t tab = line.find('\t', start);
+                ASSERT_NE(tab, std::string::npos) << line;
+                fields.push_back(line.substr(start, tab - start));
+                start = tab + 1;
+            }
+            listed.emplace(line.substr(start), std::make_pair((uint32_t)std::stoul(fields[0]),
+                                                              (uint32_t)std::stoul(fields[2])));
+        }
+        size_t files = 0;
+        uint64_t bytes = 0;
+        for (const ManifestEntry& entry : manifest) {
+            auto found = listed.find(entry.name);
+            ASSERT_NE(found, listed.end()) << entry.name;
+            EXPECT_EQ(found->second.first, entry.section) << entry.name;
+            EXPECT_EQ(found->second.second, entry.length) << entry.name;
+            if (entry.name.back() != '/') {
+                ++files;
+                bytes += entry.length;
+            }
+        }
+
+        // test: every file, every byte.
+        RunResult test = Run({"test", chm});
+        EXPECT_EQ(test.status, 0) << test.out << test.err;
+        EXPECT_NE(test.out.find("OK, " + std::to_string(files) + " files, " + std::to_string(bytes) + " bytes"),
+                  std::string::npos)
+            << test.out;
+
+        // extract: every manifest entry byte for byte.
+        std::string dir = root_ + "/x";
+        RunResult extract = Run({"extract", chm, dir});
+        EXPECT_EQ(extract.status, 0) << extract.out << extract.err;
+        for (const ManifestEntry& entry : manifest) {
+            std::string path = dir + (entry.name[0] == '/' ? "" : "/") + entry.name;
+            if (entry.name.back() == '/') {
+                EXPECT_TRUE(fs::is_directory(path)) << entry.name;
+                continue;
+            }
+            EXPECT_EQ(Sha256OfFile(path), entry.sha256) << entry.name;
+        }
+        fs::remove_all(dir);
+
+        // cat: the biggest file.
+        const ManifestEntry* biggest = &manifest[0];
+        for (const ManifestEntry& entry : manifest)
+            if (entry.length > biggest->length)
+                biggest = &entry;
+        RunResult cat = Run({"cat", chm, biggest->name});
+        EXPECT_EQ(cat.status, 0) << cat.err;
+        EXPECT_EQ(Sha256Hex(cat.out.data(), cat.out.size()), biggest->sha256) << biggest->name;
+    }
+}
+
+TEST_F(HostTest, CatAndTestFailCleanly)
+{
+    std::string chm = root_ + "/small.chm";
+    ASSERT_TRUE(WriteBytes(chm, MakeHelpFile({{"/a.htm", Bytes("alpha"), 0}, {"/b.htm", Bytes("beta"), 1}})));
+    RunResult cat = Run({"cat", chm, "/b.htm"});
+    EXPECT_EQ(cat.status, 0) << cat.err;
+    EXPECT_EQ(cat.out, "beta");
+
+    RunResult missing = Run({"cat", chm, "/B.htm"});  // names are exact
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(Lines(missing.err).size(), 1u) << missing.err;
+
+    // A file cut short: its compressed section can no longer be extracted.
+    std::vector<uint8_t> bytes = ReadBytes(chm);
+    bytes.resize(bytes.size() - 8);
+    ASSERT_TRUE(WriteBytes(chm, bytes));
+    RunResult test = Run({"test", chm});
+    EXPECT_EQ(test.status, 1) << test.out;
+    EXPECT_NE(test.out.find("FAILED /b.htm"), std::string::npos) << test.out;
+
+    RunResult absent = Run({"test", root_ + "/absent.chm"});
+    EXPECT_EQ(absent.status, 1);
+    EXPECT_EQ(Lines(absent.err).size(), 1u) << absent.err;
+}
+
+TEST_F(HostTest, ExtractNeverWritesOutsideItsDirectory)
+{
+    // Outside the target: a directory and a file that links point at.
+    std::string outside = root_ + "/outside";
+    fs::create_directories(outside);
+    WriteText(outside + "/victim", "untouched");
+    std::string dir = root_ + "/target";
+    fs::create_directories(dir);
+    fs::create_directory_symlink(outside, dir + "/link");
+    fs::create_symlink(outside + "/victim", dir + "/victim-link");
+
+    std::string chm = root_ + "/hostile.chm";
+    ASSERT_TRUE(WriteBytes(chm, MakeHelpFile({
+        {"/../escape1", Bytes("1"), 0},
+        {"/a/../../escape2", Bytes("2"), 1},
+        {"../escape3", Bytes("3"), 0},
+        {"/a/b/..", Bytes("4"), 1},
+        {"//abs//path.txt", Bytes("5"), 0},
+        {"/./dot.txt", Bytes("6"), 1},
+        {"/link/through-link", Bytes("7"), 0},
+        {"/victim-link", Bytes("8"), 1},
+        {"/dir/", {}, 0},
+        {"/dir/inner.txt", Bytes("9"), 1},
+        {"/::DataSpace/colon", Bytes("10"), 0},
+        {std::string("/nul\0/../../escape4", 19), Bytes("11"), 1},
+        {"/ok.txt", Bytes("12"), 0},
+        {"/ok.txt", Bytes("duplicate"), 1},
+    })));
+    RunResult r = Run({"extract", chm, dir});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+
+    // Nothing outside changed, nothing new appeared beside the target.
+    EXPECT_EQ(ReadText(outside + "/victim"), "untouched");
+    EXPECT_EQ(Tree(outside), std::set<std::string>{"victim"});
+    std::set<std::string> rootNow;
+    for (const auto& entry : fs::directory_iterator(root_))
+        rootNow.insert(entry.path().filename().string());
+    for (const std::string& name : rootNow)
+        EXPECT_EQ(name.find("escape"), std::string::npos) << name;
+
+    EXPECT_EQ(ReadText(dir + "/abs/path.txt"), "5");
+    EXPECT_EQ(ReadText(dir + "/dot.txt"), "6");
+    EXPECT_EQ(ReadText(dir + "/dir/inner.txt"), "9");
+    EXPECT_EQ(ReadText(dir + "/::DataSpace/colon"), "10");
+    EXPECT_EQ(ReadText(dir + "/ok.txt"), "12");
+    EXPECT_TRUE(fs::is_symlink(dir + "/victim-link"));
+    for (const char* name : {"/../escape1", "/a/../../escape2", "../escape3", "/a/b/..",
+                                    "/link/through-link", "/victim-link"})
+        EXPECT_NE(r.out.find("skipped\t" + std::string(name) + "\t"), std::string::npos) << name << "\n" << r.out;
+    EXPECT_NE(r.out.find("skipped\t/ok.txt\t"), std::string::npos) << r.out;
+}
+
+TEST_F(HostTest, CleanRemovesOnlyOldPageDirectoriesOfItsOwn)
+{
+    auto makeDir = [&](const std::string& name, bool old) {
+        std::string path = tmp_ + "/" + name;
+        fs::create_directories(path);
+        WriteText(path + "/velkory.txt", "page");
+        if (old) {
+            struct timeval times[2] = {{time(nullptr) - 3 * 86400, 0}, {time(nullptr) - 3 * 86400, 0}};
+            utimes(path.c_str(), times);
+        }
+        return path;
+    };
+    std::string oldOwn = makeDir("VLKT-0123456789abcdef", true);
+    std::string newOwn = makeDir("VLKT-fedcba9876543210", false);
+    std::string oldOther = makeDir("VLKT-not-ours", true);
+    std::string oldOtherPrefix = makeDir("VLKX-0123456789abcdef", true);
+    // An old link with a matching name: removed as a link at most, never followed.
+    std::string target = makeDir("keep", true);
+    fs::create_directory_symlink(target, tmp_ + "/VLKT-00000000000000aa");
+    struct timeval times[2] = {{time(nullptr) - 3 * 86400, 0}, {time(nullptr) - 3 * 86400, 0}};
+    lutimes((tmp_ + "/VLKT-00000000000000aa").c_str(), times);
+
+    RunResult r = Run({"clean"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(oldOwn));
+    EXPECT_TRUE(fs::exists(newOwn + "/velkory.txt"));
+    EXPECT_TRUE(fs::exists(oldOther));
+    EXPECT_TRUE(fs::exists(oldOtherPrefix));
+    EXPECT_EQ(ReadText(target + "/velkory.txt"), "page");
+    EXPECT_NE(r.out.find("1 directory removed"), std::string::npos) << r.out;
+}
+
+TEST_F(HostTest, RendererKeepsThePageReadable)
+{
+    std::string page =
+        "<html><head><title>Not shown</title><style>p { color: red }</style>"
+        "<script>alert('no');</script></head><body>\n"
+        "<h1>Fish &amp; Chips</h1>\n"
+        "<p>Caf\xe9 &copy; 2024 &ndash; &#8220;quoted&#x201D; &euro;&nbsp;5 &#150; &bogus; &lt;tag&gt;</p>\n"
+        "<!-- a comment <p>hidden</p> -->\n"
+        "<ul><li>first</li><li>second<ol><li>one</li><li>two</li></ol></li></ul>\n"
+        "<p>line one<br>line two</p>\n"
+        "<pre>\n  keep   this\n    spacing &amp; that</pre>\n"
+        "<p>" + std::string(40, 'w') + " " + std::string(40, 'x') + " end</p>"
+        "<table><tr><td>cell a</td><td>cell b</td></tr><tr><td>cell c</td></tr></table>"
+        "<img src=\"x.png\" alt=\"a picture\"></body></html>";
+    WriteText(root_ + "/page.htm", page);
+    RunResult r = Run({"render", root_ + "/page.htm"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string expected =
+        "Fish & Chips\n"
+        "============\n"
+        "\n"
+        "Caf\xc3\xa9 \xc2\xa9 2024 \xe2\x80\x93 \xe2\x80\x9cquoted\xe2\x80\x9d \xe2\x82\xac 5 \xe2\x80\x93 &bogus; <tag>\n"
+        "\n"
+        " * first\n"
+        " * second\n"
+        "   1. one\n"
+        "   2. two\n"
+        "\n"
+        "line one\n"
+        "line two\n"
+        "\n"
+        "  keep   this\n"
+        "    spacing & that\n"
+        "\n" +
+        std::string(40, 'w') + "\n" + std::string(40, 'x') + " end\n"
+        "\n"
+        "cell a  cell b\n"
+        "cell c\n"
+        "\n"
+        "[a picture]\n";
+    EXPECT_EQ(r.out, expected);
+
+    // A page that says it is UTF-8 keeps its bytes.
+    WriteText(root_ + "/utf8.htm",
+              "<meta charset=\"utf-8\"><p>Gr\xc3\xbc\xc3\x9f" "e</p>");
+    RunResult utf8 = Run({"render", root_ + "/utf8.htm"});
+    EXPECT_EQ(utf8.out, "Gr\xc3\xbc\xc3\x9f" "e\n");
+}
+
+}  // namespace

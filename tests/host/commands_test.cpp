@@ -1,0 +1,238 @@
+// The terminal host driving the module: info, config, help, and the usage
+// errors, each in a fresh process against a private registry.
+#include "host_runner.h"
+
+#include "lookup/index_builder.h"
+#include "support/chm_writer.h"
+#include "support/corpus.h"
+
+namespace {
+
+const char SettingsSection[] = "[HKEY_CURRENT_USER\\Software\\VelkoryHost\\Velkory]";
+
+TEST_F(HostTest, InfoShowsNamesTitleAndCapabilities)
+{
+    RunResult r = Run({"info"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Names:        Velkory\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Title:        Velkory\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Capabilities: 4 "), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(registry_)) << "starting the module must not create the settings";
+}
+
+TEST_F(HostTest, ModuleThatCannotBeLoadedIsOneLineAndStatusOne)
+{
+    RunResult r = Run({"--module", root_ + "/no-such-module.so", "info"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("no-such-module.so"), std::string::npos);
+
+    // A library without the three exports is refused too.
+    RunResult wrong = Run({"--module", "libc.so.6", "info"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(Lines(wrong.err).size(), 1u) << wrong.err;
+}
+
+TEST_F(HostTest, ConfigSavesShowsAndCancels)
+{
+    RunResult fresh = Run({"config", "--show"});
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_NE(fresh.out.find("Modality:  0"), std::string::npos) << fresh.out;
+    EXPECT_NE(fresh.out.find("Visuality: 0"), std::string::npos) << fresh.out;
+    EXPECT_FALSE(fs::exists(registry_)) << "--show only reads";
+
+    RunResult saved = Run({"config", "--modality", "1", "--visuality", "0"});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    std::string registry = ReadText(registry_);
+    size_t section = registry.find(SettingsSection);
+    ASSERT_NE(section, std::string::npos) << registry;
+    std::string values = registry.substr(section);
+    EXPECT_NE(values.find("\"Modality\"=\"1\""), std::string::npos) << registry;
+    EXPECT_NE(values.find("\"Visuality\"=\"0\""), std::string::npos) << registry;
+
+    RunResult shown = Run({"config", "--show"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("Modality:  1"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("Visuality: 0"), std::string::npos) << shown.out;
+
+    RunResult cancelled = Run({"config", "--cancel"});
+    ASSERT_EQ(cancelled.status, 0) << cancelled.err;
+    EXPECT_EQ(ReadText(registry_), registry) << "--cancel must write nothing";
+
+    // One answer alone keeps the other list's preselected entry.
+    ASSERT_EQ(Run({"config", "--visuality=1"}).status, 0);
+    RunResult both = Run({"config", "--show"});
+    EXPECT_NE(both.out.find("Modality:  1"), std::string::npos) << both.out;
+    EXPECT_NE(both.out.find("Visuality: 1"), std::string::npos) << both.out;
+}
+
+TEST_F(HostTest, ShowReadsSettingsAsTheModuleDoes)
+{
+    // Odd numbers in any of the "%i" notations are 1, text without a number 0.
+    WriteText(registry_,
+              "Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_CURRENT_USER\\Software\\VelkoryHost\\Velkory]\n"
+              "\"Modality\"=\"0x11\"\n"
+              "\"Visuality\"=\"letters\"\n");
+    RunResult r = Run({"config", "--show"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Modality:  1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Visuality: 0"), std::string::npos) << r.out;
+}
+
+TEST_F(HostTest, UsageErrors)
+{
+    EXPECT_USAGE_ERROR(Run({}));
+    EXPECT_USAGE_ERROR(Run({"frobnicate"}));
+    EXPECT_USAGE_ERROR(Run({"info", "--bogus"}));
+    EXPECT_USAGE_ERROR(Run({"info", "extra"}));
+    EXPECT_USAGE_ERROR(Run({"config"}));  // no terminal and no answers
+    EXPECT_USAGE_ERROR(Run({"config", "--modality", "2", "--visuality", "0"}));
+    EXPECT_USAGE_ERROR(Run({"config", "--modality"}));
+    EXPECT_USAGE_ERROR(Run({"config", "--cancel", "--modality", "1"}));
+    EXPECT_USAGE_ERROR(Run({"config", "--show", "--cancel"}));
+    EXPECT_USAGE_ERROR(Run({"help", "only-a-file.chm"}));
+    EXPECT_USAGE_ERROR(Run({"help", "--pick", "0", "a.chm", "word"}));
+    EXPECT_USAGE_ERROR(Run({"help", "--pick", "x", "a.chm", "word"}));
+    EXPECT_USAGE_ERROR(Run({"list", "--pick", "1", "a.chm"}));
+    EXPECT_USAGE_ERROR(Run({"cat", "a.chm"}));
+    EXPECT_USAGE_ERROR(Run({"extract", "a.chm"}));
+    EXPECT_USAGE_ERROR(Run({"clean", "now"}));
+    EXPECT_FALSE(fs::exists(registry_));
+
+    RunResult help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("help [--pick N] FILE KEYWORD"), std::string::npos);
+    RunResult version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("velkory ", 0), 0u) << version.out;
+}
+
+// A help file of our own: three topics beginning with "print", one "Setup".
+class HelpCommandTest : public HostTest {
+protected:
+    void SetUp() override
+    {
+        HostTest::SetUp();
+        if (IsSkipped())
+            return;
+        TestIndex index = BuildIndex({{"Print", "print.htm"},
+                                      {"Printing a page", "html/printing.htm#how"},
+                                      {"Setup", "setup.htm"},
+                                      {"printer setup", "printer.htm"}});
+        file_ = root_ + "/guide.chm";
+        ASSERT_TRUE(WriteBytes(file_, HelpFileWith(index, {
+            {"/print.htm", Bytes("<p>print page</p>"), 1},
+            {"/html/printing.htm", Bytes("<h1>Printing</h1><p>How &amp; why.</p>"), 1},
+            {"/setup.htm", Bytes("<p>setup page</p>"), 0},
+            {"/printer.htm", Bytes("<p>printer page</p>"), 1},
+        })));
+        copy_ = root_ + "/opened";
+        editor_ = Script("editor", "for last; do :; done\ncp \"$last\" '" + copy_ +
+                                       "'\necho \"$last\" > '" + copy_ + ".path'\n");
+    }
+    std::string file_, copy_, editor_;
+};
+
+TEST_F(HelpCommandTest, PickOpensTheChosenPageInTheEditor)
+{
+    // Settings 0/0: the editor, on the page file itself.
+    RunResult r = Run({"help", "--pick", "2", file_, "PRINT"}, {{"VELKORY_EDITOR", editor_}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadText(copy_), "<h1>Printing</h1><p>How &amp; why.</p>");
+    std::string path = ReadText(copy_ + ".path");
+    EXPECT_EQ(path.rfind(tmp_ + "/VLKT-", 0), 0u) << path;
+    EXPECT_NE(path.find("/velkory.txt\n"), std::string::npos) << path;
+    EXPECT_EQ(path.find('\\'), std::string::npos) << path;
+
+    // A second request makes a second directory.
+    ASSERT_EQ(Run({"help", "--pick", "1", file_, "print"}, {{"VELKORY_EDITOR", editor_}}).status, 0);
+    EXPECT_EQ(ReadText(copy_), "<p>print page</p>");
+    int directories = 0;
+    for (const auto& entry : fs::directory_iterator(tmp_))
+        directories += entry.path().filename().string().rfind("VLKT-", 0) == 0;
+    EXPECT_EQ(directories, 2);
+}
+
+TEST_F(HelpCommandTest, WithoutATerminalTheMenuIsListedAndCancelled)
+{
+    RunResult r = Run({"help", file_, "print"}, {{"VELKORY_EDITOR", editor_}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.rfind("1\tPrint\n2\tPrinting a page\n3\tprinter setup\n", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("--pick"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(copy_));
+
+    RunResult beyond = Run({"help", "--pick", "4", file_, "print"}, {{"VELKORY_EDITOR", editor_}});
+    EXPECT_EQ(beyond.status, 2);
+    EXPECT_FALSE(fs::exists(copy_));
+}
+
+TEST_F(HelpCommandTest, ExplainsWhatItCanSee)
+{
+    RunResult none = Run({"help", file_, "zebra"});
+    EXPECT_EQ(none.status, 0) << "the module answers 1 when nothing matches";
+    EXPECT_NE(none.err.find("zebra"), std::string::npos) << none.err;
+
+    RunResult missing = Run({"help", root_ + "/absent.chm", "print"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("No such file"), std::string::npos) << missing.err;
+
+    WriteText(root_ + "/plain.chm", "this is not a help file at all");
+    RunResult notHelp = Run({"help", root_ + "/plain.chm", "print"});
+    EXPECT_EQ(notHelp.status, 1);
+    EXPECT_NE(notHelp.err.find("not a help file"), std::string::npos) << notHelp.err;
+}
+
+TEST_F(HelpCommandTest, ScriptsGetThePathOrThePageAndNeverAPager)
+{
+    // No explicit editor and no terminal: the page file's path is printed.
+    RunResult edit = Run({"help", file_, "setup"}, {{"EDITOR", "false"}, {"VISUAL", "false"}});
+    ASSERT_EQ(edit.status, 0) << edit.err;
+    std::string path = edit.out.substr(0, edit.out.find('\n'));
+    EXPECT_EQ(ReadText(path), "<p>setup page</p>");
+
+    // The viewer: the rendered page on standard output.
+    ASSERT_EQ(Run({"config", "--modality", "0", "--visuality", "1"}).status, 0);
+    RunResult view = Run({"help", "--pick", "2", file_, "print"},
+                         {{"PAGER", "false"}, {"VELKORY_RENDERER", "plain"}});
+    ASSERT_EQ(view.status, 0) << view.err;
+    EXPECT_EQ(view.out, "Printing\n========\n\nHow & why.\n");
+
+    // An explicit viewer gets the rendered text as a file, path last.
+    RunResult viewer = Run({"help", "--pick", "2", file_, "print"},
+                           {{"VELKORY_VIEWER", editor_ + " --flag"}, {"VELKORY_RENDERER", "plain"}});
+    ASSERT_EQ(viewer.status, 0) << viewer.err;
+    EXPECT_EQ(ReadText(copy_), "Printing\n========\n\nHow & why.\n");
+}
+
+TEST_F(HostTest, HelpOnEveryCorpusFileOpensAStoredPage)
+{
+    if (SharedDir().empty())
+        GTEST_SKIP() << "no shared corpus beside the source tree";
+    std::string copy = root_ + "/opened";
+    std::string editor = Script("editor", "for last; do :; done\ncp \"$last\" '" + copy + "'\n");
+    for (const std::string& chm : CorpusHelpFiles()) {
+        std::vector<ManifestEntry> manifest = ReadManifest(chm.substr(0, chm.size() - 4) + ".manifest");
+        // Every letter as a keyword, first topic: the opened file must be one
+        // of the help file's stored pages, byte for byte.
+        int opened = 0;
+        for (char letter = 'a'; letter <= 'z' && opened < 3; ++letter) {
+            fs::remove(copy);
+            RunResult r = Run({"help", "--pick", "1", chm, std::string(1, letter)},
+                              {{"VELKORY_EDITOR", editor}});
+            ASSERT_EQ(r.status, 0) << chm << " " << letter << ": " << r.err;
+            if (!fs::exists(copy))
+                continue;
+            std::vector<uint8_t> page = ReadBytes(copy);
+            std::string sha = Sha256Hex(page.data(), page.size());
+            bool listed = false;
+            for (const ManifestEntry& entry : manifest)
+                listed = listed || (entry.sha256 == sha && entry.length == page.size());
+            EXPECT_TRUE(listed) << chm << ": the page for '" << letter << "' is no stored file";
+            ++opened;
+        }
+        EXPECT_GT(opened, 0) << chm << ": no letter opened a page";
+    }
+}
+
+}  // namespace
