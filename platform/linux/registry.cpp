@@ -780,7 +780,8 @@ char* RegistryFilePath(void)
 // Reads and parses the file; a missing file is an empty registry.
 LONG LoadDocument(const char* path, RegDocument* doc)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the host.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     struct stat info;
