@@ -35,19 +35,19 @@
 
 namespace {
 
-struct OpenFile {
+struct ContainerScope {
     HelpFile* file = nullptr;
-    ~OpenFile()
+    ~ContainerScope()
     {
         if (file)
             CloseHelpFile(file);
     }
 };
 
-bool OpenContainer(const std::string& path, OpenFile& open)
+bool OpenContainer(const std::string& path, ContainerScope& scope)
 {
-    open.file = OpenHelpFile(path.c_str());
-    if (!open.file) {
+    scope.file = OpenHelpFile(path.c_str());
+    if (!scope.file) {
         Complain(path + ": " + (errno ? strerror(errno) : "cannot be opened"));
         return false;
     }
@@ -294,13 +294,13 @@ void Report(const char* what, const std::string& name, const std::string& detail
 
 int ListCommand(const std::string& path)
 {
-    OpenFile open;
+    ContainerScope container;
     errno = 0;
-    if (!OpenContainer(path, open))
+    if (!OpenContainer(path, container))
         return 1;
-    int32_t count = DirectoryCount(open.file);
+    int32_t count = DirectoryCount(container.file);
     for (int32_t i = 0; i < count; ++i) {
-        const DirectoryEntry* entry = DirectoryAt(open.file, i);
+        const DirectoryEntry* entry = DirectoryAt(container.file, i);
         if (!entry)
             continue;
         printf("%u\t%u\t%u\t%s\n", entry->Section, entry->Offset, entry->Length,
@@ -311,14 +311,14 @@ int ListCommand(const std::string& path)
 
 int CatCommand(const std::string& path, const std::string& name)
 {
-    OpenFile open;
+    ContainerScope container;
     errno = 0;
-    if (!OpenContainer(path, open))
+    if (!OpenContainer(path, container))
         return 1;
     bool listed = false;
-    int32_t count = DirectoryCount(open.file);
+    int32_t count = DirectoryCount(container.file);
     for (int32_t i = 0; i < count && !listed; ++i) {
-        const DirectoryEntry* entry = DirectoryAt(open.file, i);
+        const DirectoryEntry* entry = DirectoryAt(container.file, i);
         listed = entry && name == entry->Name;
     }
     if (!listed) {
@@ -327,7 +327,7 @@ int CatCommand(const std::string& path, const std::string& name)
     }
     uint32_t length = 0;
     uint8_t* data = nullptr;
-    if (ExtractFile(open.file, name.c_str(), &length, &data) != 0) {
+    if (ExtractFile(container.file, name.c_str(), &length, &data) != 0) {
         Complain(path + ": '" + PrintableName(name.c_str()) + "' cannot be extracted");
         return 1;
     }
@@ -346,9 +346,9 @@ int CatCommand(const std::string& path, const std::string& name)
 
 int ExtractCommand(const std::string& path, const std::string& target)
 {
-    OpenFile open;
+    ContainerScope container;
     errno = 0;
-    if (!OpenContainer(path, open))
+    if (!OpenContainer(path, container))
         return 1;
 #if defined(_WIN32)
     std::string root = target;
@@ -366,9 +366,9 @@ int ExtractCommand(const std::string& path, const std::string& target)
     std::unordered_set<std::string> names, outputs;
     uint64_t files = 0, bytes = 0;
     int skipped = 0, failed = 0;
-    int32_t count = DirectoryCount(open.file);
+    int32_t count = DirectoryCount(container.file);
     for (int32_t i = 0; i < count; ++i) {
-        const DirectoryEntry* entry = DirectoryAt(open.file, i);
+        const DirectoryEntry* entry = DirectoryAt(container.file, i);
         if (!entry)
             continue;
         const std::string name = entry->Name;
@@ -424,7 +424,7 @@ int ExtractCommand(const std::string& path, const std::string& target)
         }
         uint32_t length = 0;
         uint8_t* data = nullptr;
-        if (ExtractFile(open.file, entry->Name, &length, &data) != 0) {
+        if (ExtractFile(container.file, entry->Name, &length, &data) != 0) {
             Report("failed", shown, "cannot be extracted");
             ++failed;
             continue;
@@ -451,21 +451,21 @@ int ExtractCommand(const std::string& path, const std::string& target)
 
 int TestCommand(const std::string& path)
 {
-    OpenFile open;
+    ContainerScope container;
     errno = 0;
-    if (!OpenContainer(path, open))
+    if (!OpenContainer(path, container))
         return 1;
     std::unordered_set<std::string> names;
     uint64_t files = 0, bytes = 0;
     int failed = 0;
-    int32_t count = DirectoryCount(open.file);
+    int32_t count = DirectoryCount(container.file);
     for (int32_t i = 0; i < count; ++i) {
-        const DirectoryEntry* entry = DirectoryAt(open.file, i);
+        const DirectoryEntry* entry = DirectoryAt(container.file, i);
         if (!entry || IsDirectoryName(entry->Name) || !names.insert(entry->Name).second)
             continue;  // a directory, or a later entry of a name already tested
         uint32_t length = 0;
         uint8_t* data = nullptr;
-        if (ExtractFile(open.file, entry->Name, &length, &data) != 0) {
+        if (ExtractFile(container.file, entry->Name, &length, &data) != 0) {
             printf("FAILED %s: cannot be extracted\n", PrintableName(entry->Name).c_str());
             ++failed;
             continue;
