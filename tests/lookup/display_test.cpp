@@ -66,7 +66,7 @@ TEST_P(FlagsTest, SettingsAndWindowsChooseTheCallAndFlags)
     ASSERT_EQ(opened.service, row.viewer ? "OpenViewer" : "OpenEditor");
     ASSERT_EQ(opened.args.size(), row.viewer ? 7u : 9u);
     ASSERT_EQ(host.tempNames.size(), 1u);
-    EXPECT_EQ(opened.Text(0), host.tempNames[0] + "/velkory.txt");
+    EXPECT_EQ(opened.Text(0), Slashed(host.tempNames[0] + "\\velkory.txt"));
     EXPECT_EQ(opened.Text(1), "Key Word");
     EXPECT_EQ(opened.Int(2), 0);
     EXPECT_EQ(opened.Int(3), 0);
@@ -102,7 +102,7 @@ TEST_F(DisplayTest, PageFileHoldsThePageExactlyAndStaysBehind)
     EXPECT_EQ(DisplayTopic(help.c_str(), "k", "/html/page.htm"), 1);
     ASSERT_EQ(host.tempNames.size(), 1u);
     ASSERT_EQ(host.CallsOf("MakeTempName")[0].Text(1), "VLKT");
-    std::string file = host.tempNames[0] + "/velkory.txt";
+    std::string file = Slashed(host.tempNames[0] + "\\velkory.txt");
     EXPECT_EQ(Opened().Text(0), file);
     EXPECT_EQ(Opened().Text(0).find('\\'), std::string::npos);
     std::vector<uint8_t> written = ReadBytes(file);
@@ -165,7 +165,7 @@ TEST_F(DisplayTest, TemporaryNameMustLeaveRoomForThePageFile)
 
     host.tempNameOverride = fits;
     EXPECT_EQ(DisplayTopic(help.c_str(), "k", "/html/page.htm"), 1);
-    EXPECT_EQ(Opened().Text(0), fits + "/velkory.txt");
+    EXPECT_EQ(Opened().Text(0), Slashed(fits + "\\velkory.txt"));
     EXPECT_EQ(Opened().fileContent, PageBytes);
 }
 

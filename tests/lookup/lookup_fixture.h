@@ -44,7 +44,15 @@ protected:
         return RecordedCall();
     }
 
-    // The directories that the module created for its page files.
+    // The path as the module hands it over: every backslash turned into "/".
+    static std::string Slashed(std::string path)
+    {
+        for (char& c : path)
+            if (c == '\\')
+                c = '/';
+        return path;
+    }
+
     static bool IsEmptyDirectory(const std::string& path)
     {
         std::error_code ec;

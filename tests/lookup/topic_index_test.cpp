@@ -33,6 +33,7 @@ TEST_F(LookupTest, HelpFileThatCannotBeOpenedGivesZero)
 {
     EXPECT_EQ(ShowHelpTopic(host.Path("none.chm").c_str(), "print"), 0);
     EXPECT_EQ(host.SendHelp(host.Path("none.chm").c_str(), "print"), 0);
+    EXPECT_EQ(ShowHelpTopic(nullptr, "print"), 0);
     EXPECT_TRUE(host.calls.empty());
 }
 
