@@ -392,7 +392,7 @@ int RunDialogOnTerminal(int width, int height, DialogItem* items, int count)
             }
         }
         screen += MoveTo(left, top + height) +
-                  Fit("Tab: next  Up/Down: choose  Enter: OK  Esc: leave", width);
+                  Fit("Tab: move  Up/Down: choose  Esc: leave", width);
         ConsoleWrite(screen);
 
         int current = focusable[(size_t)focus];
