@@ -56,6 +56,8 @@ void ReadNameList(HelpFile* file)
         return;
     uint32_t length = entry->Length;
     uint32_t count = length >= 4 ? ReadLE16(data + 2) : 0;
+    // Every record takes at least 4 bytes: no more can be whole in the NameList.
+    if (count > (length - 4) / 4) count = length >= 4 ? (length - 4) / 4 : 0;
     SectionTable* table = count ? AllocateSectionTable(count) : nullptr;
     if (table) {
         uint32_t position = 4;
