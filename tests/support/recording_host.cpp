@@ -13,6 +13,8 @@
 
 #if defined(_WIN32)
 #include <process.h>
+
+#include "platform/platform.h"
 #else
 #include <unistd.h>
 #endif
@@ -104,6 +106,12 @@ void RecordingHost::End()
     if (!tempDir.empty() && !keepFiles) {
         std::error_code ec;
         fs::remove_all(tempDir, ec);
+#if defined(_WIN32)
+        // On Windows the settings live in the real registry: remove the
+        // test's key (elsewhere they went to the file in tempDir).
+        if (registryRoot.rfind("Software\\VelkoryTest\\", 0) == 0)
+            RegDeleteTreeA(HKEY_CURRENT_USER, registryRoot.c_str());
+#endif
     }
     tempDir.clear();
 }
