@@ -64,11 +64,18 @@ inline void Refill(uint64_t& buf, int& cnt, const uint8_t*& cur, const uint8_t* 
 
 // Table lookup and, for codes longer than the direct bits, the walk down the
 // overflow nodes. The caller has at least 16 valid bits buffered.
-inline int DecodeFast(const uint16_t* table, uint32_t symbols, int bits, uint32_t entries,
-                      const uint8_t* lengths, uint64_t& buf, int& cnt)
+inline int DecodeFast(const uint16_t* lookup, const uint16_t* table, uint32_t symbols, int bits,
+                      uint32_t entries, const uint8_t* lengths, uint64_t& buf, int& cnt)
 {
+    uint32_t packed = lookup[buf >> (64 - bits)];
+    if (LZX_LIKELY(packed != LzxLookupLong)) {
+        int n = (int)(packed >> 10);
+        buf <<= n;
+        cnt -= n;
+        return (int)(packed & 1023);
+    }
     uint32_t v = table[buf >> (64 - bits)];
-    if (LZX_UNLIKELY(v >= symbols)) {
+    {
         uint64_t m = 1ull << (63 - bits);
         int level = 0;
         do {
@@ -166,7 +173,7 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
         if (cnt < 32) {
             Refill(buf, cnt, cur, end);
         }
-        int sym = DecodeFast(mainTable, LzxMainTreeSymbols, LzxMainTreeBits, mainEntries, mainLengths, buf, cnt);
+        int sym = DecodeFast(MainTreeLookup, mainTable, LzxMainTreeSymbols, LzxMainTreeBits, mainEntries, mainLengths, buf, cnt);
         if (LZX_UNLIKELY(sym < 0)) {
             result = LzxIllegalData;
             break;
@@ -188,7 +195,7 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
             if (cnt < 16) {
                 Refill(buf, cnt, cur, end);
             }
-            int extra = DecodeFast(lengthTable, LzxLengthTreeSymbols, LzxLengthTreeBits, lengthEntries,
+            int extra = DecodeFast(LengthTreeLookup, lengthTable, LzxLengthTreeSymbols, LzxLengthTreeBits, lengthEntries,
                                    lengthLengths, buf, cnt);
             if (LZX_UNLIKELY(extra < 0)) {
                 result = LzxIllegalData;
@@ -234,7 +241,7 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
                 if (cnt < 16) {
                     Refill(buf, cnt, cur, end);
                 }
-                int low = DecodeFast(alignedTable, LzxAlignedTreeSymbols, LzxAlignedTreeBits, alignedEntries,
+                int low = DecodeFast(AlignedTreeLookup, alignedTable, LzxAlignedTreeSymbols, LzxAlignedTreeBits, alignedEntries,
                                      alignedLengths, buf, cnt);
                 if (LZX_UNLIKELY(low < 0)) {
                     result = LzxIllegalData;
@@ -403,23 +410,23 @@ int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, in
                     for (int i = 0; i < LzxAlignedTreeSymbols; i++) {
                         d->AlignedTreeLengths[i] = (uint8_t)GetBits(&reader, 3);
                     }
-                    if (BuildDecodeTable(LzxAlignedTreeSymbols, LzxAlignedTreeBits, d->AlignedTreeLengths,
-                                         d->AlignedTreeTable) != 0) {
+                    if (BuildDecodeTableWithLookup(LzxAlignedTreeSymbols, LzxAlignedTreeBits, d->AlignedTreeLengths,
+                                                   d->AlignedTreeTable, AlignedTreeLookup) != 0) {
                         return LzxIllegalData;
                     }
                 }
                 if (ReadCodeLengths(d->MainTreeLengths, 0, 256, &reader) != LzxOk ||
                     ReadCodeLengths(d->MainTreeLengths, 256, d->MainElements, &reader) != LzxOk ||
-                    BuildDecodeTable(LzxMainTreeSymbols, LzxMainTreeBits, d->MainTreeLengths,
-                                     d->MainTreeTable) != 0) {
+                    BuildDecodeTableWithLookup(LzxMainTreeSymbols, LzxMainTreeBits, d->MainTreeLengths,
+                                               d->MainTreeTable, MainTreeLookup) != 0) {
                     return LzxIllegalData;
                 }
                 if (d->MainTreeLengths[0xE8] != 0) {
                     d->TranslationSeen = 1;
                 }
                 if (ReadCodeLengths(d->LengthTreeLengths, 0, 249, &reader) != LzxOk ||
-                    BuildDecodeTable(LzxLengthTreeSymbols, LzxLengthTreeBits, d->LengthTreeLengths,
-                                     d->LengthTreeTable) != 0) {
+                    BuildDecodeTableWithLookup(LzxLengthTreeSymbols, LzxLengthTreeBits, d->LengthTreeLengths,
+                                               d->LengthTreeTable, LengthTreeLookup) != 0) {
                     return LzxIllegalData;
                 }
             } else if (type == 3) {

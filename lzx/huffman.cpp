@@ -9,6 +9,11 @@
 // a binary tree of nodes in the overflow part, one bit per level.
 int BuildDecodeTable(int symbols, int bits, const uint8_t* lengths, uint16_t* table)
 {
+    return BuildDecodeTableWithLookup(symbols, bits, lengths, table, nullptr);
+}
+
+int BuildDecodeTableWithLookup(int symbols, int bits, const uint8_t* lengths, uint16_t* table, uint16_t* lookup)
+{
     // Symbols grouped by code length (lengths above 16 never get a code).
     uint16_t order[LzxMainTreeSymbols];
     int start[18] = {0};
@@ -44,6 +49,12 @@ int BuildDecodeTable(int symbols, int bits, const uint8_t* lengths, uint16_t* ta
             for (uint32_t e = pos; e < pos + step; e++) {
                 table[e] = s;
             }
+            if (lookup != nullptr) {
+                uint16_t packed = (uint16_t)(s | (l << 10));
+                for (uint32_t e = pos; e < pos + step; e++) {
+                    lookup[e] = packed;
+                }
+            }
             pos += step;
         }
     }
@@ -53,6 +64,9 @@ int BuildDecodeTable(int symbols, int bits, const uint8_t* lengths, uint16_t* ta
 
     for (uint32_t e = pos; e < size; e++) {
         table[e] = 0;
+        if (lookup != nullptr) {
+            lookup[e] = 0;  // symbol 0, no bits: what an empty tree decodes
+        }
     }
     pos <<= 16;
     size <<= 16;
@@ -71,6 +85,9 @@ int BuildDecodeTable(int symbols, int bits, const uint8_t* lengths, uint16_t* ta
                     }
                     entry = nextNode++;
                     table[e] = (uint16_t)entry;
+                    if (lookup != nullptr && k == 0) {
+                        lookup[e] = LzxLookupLong;
+                    }
                     table[2 * entry] = 0;
                     table[2 * entry + 1] = 0;
                 } else if (entry < (uint32_t)symbols || entry >= nodeLimit) {

@@ -141,6 +141,18 @@ inline uint32_t GetBits(BitReader* reader, int n)
 // ever written.
 int BuildDecodeTable(int symbols, int bits, const uint8_t* lengths, uint16_t* table);
 
+// The same, also filling lookup (2^bits entries) with each direct entry's
+// symbol and code length packed as symbol | length << 10, or LzxLookupLong
+// where the code continues below the direct part.
+enum : uint16_t { LzxLookupLong = 0xFFFF };
+int BuildDecodeTableWithLookup(int symbols, int bits, const uint8_t* lengths, uint16_t* table, uint16_t* lookup);
+
+// Packed lookups of the main, length and aligned trees (the block decoder's
+// fast path; built together with the decode tables).
+extern uint16_t MainTreeLookup[1 << LzxMainTreeBits];
+extern uint16_t LengthTreeLookup[1 << LzxLengthTreeBits];
+extern uint16_t AlignedTreeLookup[1 << LzxAlignedTreeBits];
+
 // Decodes one symbol of a tree; returns it (below symbols), or -1 when the
 // walk runs off the bottom of the table (LzxIllegalData for the caller).
 inline int DecodeSymbol(const uint16_t* table, int symbols, int bits, const uint8_t* lengths,

@@ -83,4 +83,67 @@ TEST(LzxRoundTrip, EveryWindowSizeAndBlockType)
     }
 }
 
+TEST(LzxRoundTrip, IncompressibleData)
+{
+    for (int type = 1; type <= 3; type++) {
+        LzxEncodeOptions o;
+        o.blockTypes = {type};
+        o.blockSizes = {4097, 0, 30001};
+        ExpectRoundTrip(RandomBytes(50000, 100 + type), 15 + 3 * (type - 1), o);
+    }
+}
+
+TEST(LzxRoundTrip, SeveralWindowsEverySizeWithAndWithoutE8)
+{
+    // Two full windows and a part of a third for the small windows; one
+    // restart for the largest, whose windows are big to fill.
+    for (int bits = 15; bits <= 21; bits++) {
+        size_t length = bits <= 17 ? (2u << bits) + 777 : (1u << bits) + 50000;
+        std::vector<uint8_t> data = Structured(length, 200 + bits);
+        for (bool e8 : {false, true}) {
+            SCOPED_TRACE("bits " + std::to_string(bits) + (e8 ? " e8" : ""));
+            LzxEncodeOptions o;
+            o.blockTypes = {bits % 2 ? 2 : 1, 3, 1, 2};
+            o.blockSizes = {(uint32_t)(bits <= 17 ? 9999 : 300001), 3, 0, 65536};
+            o.e8 = e8;
+            o.translationSize = 1 << 24;
+            ExpectRoundTrip(data, bits, o);
+        }
+    }
+}
+
+TEST(LzxRoundTrip, ShortOutputsAndTinyBlocks)
+{
+    for (size_t n : {1u, 2u, 6u, 7u, 11u, 257u, 258u}) {
+        std::vector<uint8_t> data = Structured(n, (uint32_t)n);
+        for (int type = 1; type <= 3; type++) {
+            LzxEncodeOptions o;
+            o.blockTypes = {type};
+            o.blockSizes = {1, 0, 2};
+            o.e8 = true;
+            ExpectRoundTrip(data, 15, o);
+        }
+    }
+}
+
+TEST(LzxRoundTrip, FarOffsetsUseEverySlot)
+{
+    // Copies from every distance up to the window's size exercise the slots
+    // with 17 extra bits (verbatim and aligned).
+    std::vector<uint8_t> data = RandomBytes(1u << 21, 300);
+    std::mt19937 rng(301);
+    for (size_t at = 4096; at + 64 < data.size(); at += 4000 + rng() % 3000) {
+        size_t distance = 1 + rng() % std::min<size_t>(at, (1u << 21) - 3);
+        for (int k = 0; k < 40; k++) {
+            data[at + k] = data[at + k - distance];
+        }
+    }
+    for (int type : {1, 2}) {
+        LzxEncodeOptions o;
+        o.blockTypes = {type};
+        o.blockSizes = {1u << 20};
+        ExpectRoundTrip(data, 21, o);
+    }
+}
+
 }  // namespace

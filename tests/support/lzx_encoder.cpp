@@ -235,7 +235,7 @@ struct Encoder {
     std::vector<uint8_t> mainPrevious = std::vector<uint8_t>(kMainSymbols, 0);
     std::vector<uint8_t> lengthPrevious = std::vector<uint8_t>(kLengthSymbols, 0);
     bool headerWritten = false;
-    std::vector<int32_t> head = std::vector<int32_t>(1 << 16, -1);
+    std::vector<int32_t> head = std::vector<int32_t>(1 << 20, -1);
     std::vector<int32_t> chain;
     size_t hashed = 0;  // positions below this are in the hash chains
 
@@ -251,7 +251,7 @@ struct Encoder {
     uint32_t Hash(size_t p) const
     {
         uint32_t v = data[p] | (data[p + 1] << 8) | (data[p + 2] << 16);
-        return (v * 2654435761u) >> 16;
+        return (v * 2654435761u) >> 12;
     }
     void Insert(size_t upTo)
     {
@@ -294,7 +294,7 @@ struct Encoder {
                 }
                 if (p + 3 <= data.size()) {
                     int32_t candidate = head[Hash(p)];
-                    for (int depth = 0; candidate >= 0 && depth < 24; depth++, candidate = chain[candidate]) {
+                    for (int depth = 0; candidate >= 0 && depth < 16; depth++, candidate = chain[candidate]) {
                         uint32_t offset = (uint32_t)(p - (size_t)candidate);
                         if (offset > maxOffset) {
                             break;
