@@ -206,7 +206,7 @@ int ShowHelpTopic(const char* helpPath, const char* keyword)
         return 1;
     }
     if (count >= 2) {
-        char menuTitle[MenuTitleBufferSize];
+        char menuTitle[MenuTitleBufferSize] = "";
         LoadMessageText(0, menuTitle);
         chosen = hostServices.ShowMenu(hostServices.moduleNumber, -1, -1, 0, MenuFlags, menuTitle,
                                        nullptr, nullptr, nullptr, nullptr, items, count);

@@ -2,6 +2,7 @@
 // match, the menu, the page name, and index files that lie.
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -475,5 +476,62 @@ TEST_F(LookupTest, IndexInEitherSectionWorksThroughMessage)
         host.ClearLog();
         EXPECT_EQ(host.SendHelp(help.c_str(), "Alpha"), 1);
         EXPECT_EQ(Opened().fileContent, Page("a.htm"));
+    }
+}
+
+// Index files full of offsets near and beyond the ends of the files they
+// point into: the request always ends with 0 or 1, every item offered lies
+// inside #URLSTR, and (under AddressSanitizer) nothing is read outside the
+// extracted data.
+TEST_F(LookupTest, RandomIndexFilesNeverLeadOutsideTheirData)
+{
+    std::mt19937 random(20261207);
+    auto pick = [&](uint32_t length) -> uint32_t {
+        switch (random() % 10) {
+        case 0: return 0xFFFFFFFFu - random() % 16;
+        case 1: return length - random() % 16;
+        case 2: return length + random() % 4;
+        case 3: return (uint32_t)random();
+        case 4: case 5: return length ? (uint32_t)(random() % length) & ~3u : 0;
+        default: return length ? (uint32_t)(random() % length) : 0;
+        }
+    };
+    auto bytes = [&](size_t length, int zeroPercent) {
+        std::vector<uint8_t> v(length);
+        for (uint8_t& b : v)
+            b = (int)(random() % 100) < zeroPercent ? 0 : (uint8_t)('a' + random() % 3);
+        return v;
+    };
+    for (int round = 0; round < 500; ++round) {
+        TestIndex index;
+        index.strings = bytes(random() % 40, 15);
+        index.urls = bytes(random() % 40, 40);
+        index.urlTable.resize(random() % 64);
+        for (size_t at = 0; at + 4 <= index.urlTable.size(); at += 4)
+            Put32(index.urlTable, at, pick((uint32_t)index.urls.size()));
+        size_t topicsLength = random() % 160;
+        uint32_t entries = (uint32_t)index.urlTable.size() / 4;
+        for (size_t at = 0; at < topicsLength; at += 4) {
+            if (at % 16 == 4)
+                Put32(index.topics, at, pick((uint32_t)index.strings.size()));
+            else if (at % 16 == 8 && entries >= 3 && random() % 2)
+                Put32(index.topics, at, (uint32_t)(random() % (entries - 2)) * 4);  // a whole entry
+            else
+                Put32(index.topics, at, pick((uint32_t)index.urlTable.size()));
+        }
+        index.topics.resize(topicsLength);
+        std::string help = Write("r.chm", HelpFileWith(index, {{"/a", Bytes("page"), 0}}, 0));
+        host.ClearLog();
+        host.menuChoice = (int)(random() % 3) - 1;
+        const char* keywords[] = {"a", "b", "ab", "c"};
+        int result = ShowHelpTopic(help.c_str(), keywords[random() % 4]);
+        ASSERT_TRUE(result == 0 || result == 1) << round;
+        for (const RecordedCall& menu : host.CallsOf("ShowMenu")) {
+            for (const MenuItem& item : menu.menuItems) {
+                ASSERT_LT(item.userValue, index.urls.size()) << round;
+                ASSERT_NE(index.urls[item.userValue], 0) << round;
+                ASSERT_NE(memchr(item.text, 0, sizeof item.text), nullptr) << round;
+            }
+        }
     }
 }
