@@ -13,6 +13,7 @@
 // it points into: a topic whose title or URL lies outside its file is
 // skipped, and a text that runs to the end of its file without a terminator
 // ends there.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -155,6 +156,8 @@ int BuildPageName(const TopicIndex* index, uint32_t position, char* name)
 // is then left as it was.
 static int AppendMatch(MenuItem** items, int32_t* count, const char* title, uint32_t position)
 {
+    if ((size_t)*count + 1 > SIZE_MAX / sizeof(MenuItem))
+        return 0;
     MenuItem* grown = (MenuItem*)realloc(*items, ((size_t)*count + 1) * sizeof(MenuItem));
     if (grown == nullptr)
         return 0;
