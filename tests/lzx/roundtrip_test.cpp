@@ -101,6 +101,9 @@ TEST(LzxRoundTrip, SeveralWindowsEverySizeWithAndWithoutE8)
         size_t length = bits <= 17 ? (2u << bits) + 777 : (1u << bits) + 50000;
         std::vector<uint8_t> data = Structured(length, 200 + bits);
         for (bool e8 : {false, true}) {
+            if (bits >= 18 && e8 == (bits % 2 == 0)) {
+                continue;  // the big windows take one variant each
+            }
             SCOPED_TRACE("bits " + std::to_string(bits) + (e8 ? " e8" : ""));
             LzxEncodeOptions o;
             o.blockTypes = {bits % 2 ? 2 : 1, 3, 1, 2};

@@ -235,13 +235,18 @@ struct Encoder {
     std::vector<uint8_t> mainPrevious = std::vector<uint8_t>(kMainSymbols, 0);
     std::vector<uint8_t> lengthPrevious = std::vector<uint8_t>(kLengthSymbols, 0);
     bool headerWritten = false;
-    std::vector<int32_t> head = std::vector<int32_t>(1 << 20, -1);
+    int hashBits = 12;  // grows with the data, up to 20 bits
+    std::vector<int32_t> head;
     std::vector<int32_t> chain;
     size_t hashed = 0;  // positions below this are in the hash chains
 
     Encoder(const std::vector<uint8_t>& d, int b, const LzxEncodeOptions& o)
         : data(d), bits(b), windowSize(1u << b), options(o), chain(d.size(), -1)
     {
+        while (hashBits < 20 && ((size_t)1 << hashBits) < d.size()) {
+            hashBits++;
+        }
+        head.assign((size_t)1 << hashBits, -1);
         maxOffset = windowSize - 3;
         if (options.maxOffset != 0 && options.maxOffset < maxOffset) {
             maxOffset = options.maxOffset;
@@ -251,7 +256,7 @@ struct Encoder {
     uint32_t Hash(size_t p) const
     {
         uint32_t v = data[p] | (data[p + 1] << 8) | (data[p + 2] << 16);
-        return (v * 2654435761u) >> 12;
+        return (v * 2654435761u) >> (32 - hashBits);
     }
     void Insert(size_t upTo)
     {
