@@ -28,7 +28,7 @@ objdump=$(command -v i686-w64-mingw32-objdump || command -v objdump)
 
 # Exactly the three exports, undecorated.
 exports() {
-  "$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $NF;next} t&&NF==0{t=0}' | sort | tr '\n' ' '
+  "$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[ \t]*\[/{print $NF;next} t&&NF==0{t=0}' | sort | tr '\n' ' '
 }
 check "dll exports exactly Start, Exit, Message ($(exports))" test "$(exports)" = "Exit Message Start "
 
@@ -91,6 +91,45 @@ else
     done <"$manifest"
     check "extract $name.chm reproduces $total manifest entries" test $bad -eq 0
   done
+fi
+
+
+# Help requests through the DLL: the real CharToOemA compares the titles, the
+# real CreateDirectoryA makes the page's directory, and an "editor" that
+# copies the page out shows what the host was handed.
+if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
+  chm=$shared/corpus/chm/ISetup.chm
+  manifest=$shared/corpus/chm/ISetup.manifest
+  printf '@copy /b /y "%%~1" "%%~dp0copied.page" >nul\r\n' >"$work/copyout.bat"
+  page_sha() { awk -F'\t' -v n="$1" '$1==n{print $4}' "$manifest"; }
+  copied_sha() { sha256sum "$work/copied.page" 2>/dev/null | cut -d' ' -f1; }
+  opened() {  # expected page, then the help command's arguments
+    local page=$1; shift
+    rm -f "$work/copied.page"
+    VELKORY_EDITOR="cmd /c Z:${work//\//\\}\\copyout.bat" VELKORY_VIEWER="cmd /c Z:${work//\//\\}\\copyout.bat" \
+      vk help "$@" >/dev/null
+    local rc=$?
+    [ $rc -eq 0 ] && [ "$(copied_sha)" = "$(page_sha "$page")" ]
+  }
+  vk config --modality 1 --visuality 0 >/dev/null
+  check "help --pick 2 opens the second of five topics in the editor" \
+    opened /topic_setup_allownetworkdrive.htm --pick 2 "Z:$chm" "[setup]: allow"
+  check "help with one match opens it without a menu" \
+    opened /topic_setup_allowuncpath.htm "Z:$chm" "[Setup]: AllowUNC"
+  vk config --modality 0 --visuality 1 >/dev/null
+  # The viewer is handed the page rendered as text.
+  viewed() {
+    rm -f "$work/copied.page"
+    VELKORY_VIEWER="cmd /c Z:${work//\//\\}\\copyout.bat" vk help "$@" >/dev/null &&
+      grep -q "UNC path" "$work/copied.page" && ! grep -q "<" "$work/copied.page"
+  }
+  check "help --pick 5 shows the fifth topic in the viewer" viewed --pick 5 "Z:$chm" "[setup]: allow"
+  vk help "Z:$chm" "no such topic anywhere" >/dev/null; rc=$?
+  check "a keyword that matches nothing is dealt with (exit $rc)" test $rc -eq 0
+  vk help "Z:$work/missing.chm" "Setup" >/dev/null; rc=$?
+  check "a missing help file fails (exit $rc)" test $rc -eq 1
+  pages=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp/VLKT* "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/VLKT* 2>/dev/null | wc -l)
+  check "each opened page got a directory of its own ($pages)" test "$pages" -ge 3
 fi
 
 echo "wine: $passed passed, $failed failed"
