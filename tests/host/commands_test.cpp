@@ -205,6 +205,20 @@ TEST_F(HelpCommandTest, ScriptsGetThePathOrThePageAndNeverAPager)
     EXPECT_EQ(ReadText(copy_), "Printing\n========\n\nHow & why.\n");
 }
 
+TEST_F(HelpCommandTest, SettingsReachTheModuleThroughTheHostUtilities)
+{
+    // The module formats its key with FormatText and reads "%i" with
+    // ScanText: 0x11 is odd, so the viewer opens, rendered to stdout.
+    WriteText(registry_,
+              "Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_CURRENT_USER\\Software\\VelkoryHost\\Velkory]\n"
+              "\"Modality\"=\"010\"\n"
+              "\"Visuality\"=\"0x11\"\n");
+    RunResult r = Run({"help", "--pick", "1", file_, "print"}, {{"VELKORY_RENDERER", "plain"}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "print page\n");
+}
+
 TEST_F(HostTest, HelpOnEveryCorpusFileOpensAStoredPage)
 {
     if (SharedDir().empty())
