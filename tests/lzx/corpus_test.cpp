@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -87,6 +89,47 @@ TEST(LzxCorpus, EverySectionDecodesToItsManifest)
         EXPECT_GT(checked, 0);
         free(section);
         CloseHelpFile(file);
+    }
+}
+
+// Damaged copies of real sections (flipped bits, cut short) decode to a clean
+// result without touching anything outside their buffers.
+TEST(LzxCorpus, DamagedSectionsFailCleanly)
+{
+    std::vector<std::string> files = CorpusHelpFiles();
+    if (files.empty()) {
+        GTEST_SKIP() << "shared corpus not found beside the source tree";
+    }
+    std::mt19937 rng(99);
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        HelpFile* file = OpenHelpFile(path.c_str());
+        ASSERT_NE(file, nullptr);
+        std::vector<uint8_t> content = Extract(file, kContent);
+        std::vector<uint8_t> control = Extract(file, kControl);
+        std::vector<uint8_t> reset = Extract(file, kReset);
+        CloseHelpFile(file);
+        ASSERT_GE(control.size(), 20u);
+        ASSERT_GE(reset.size(), 28u);
+        int bits = WindowBits(ReadLE32(control.data() + 16));
+        uint32_t outLength = std::min<uint32_t>(ReadLE32(reset.data() + 16), 300000);
+        uint32_t inLength = std::min<uint32_t>(ReadLE32(reset.data() + 24), (uint32_t)content.size());
+        content.resize(inLength);
+        for (int round = 0; round < 12; round++) {
+            std::vector<uint8_t> bad = content;
+            if (round % 3 == 2) {
+                bad.resize(rng() % (bad.size() + 1));
+            } else {
+                for (int i = 0; i < 1 + round; i++) {
+                    bad[rng() % bad.size()] ^= (uint8_t)(1u << (rng() % 8));
+                }
+            }
+            std::vector<uint8_t> out(outLength);
+            ASSERT_EQ(InitLzxDecoder(bits), LzxOk);
+            int result = DecompressLzx(bad.empty() ? nullptr : bad.data(), out.data(), (int32_t)bad.size(),
+                                       (int32_t)outLength);
+            EXPECT_TRUE(result == LzxOk || result == LzxBadFormat || result == LzxIllegalData);
+        }
     }
 }
 
