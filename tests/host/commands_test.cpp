@@ -219,6 +219,28 @@ TEST_F(HelpCommandTest, SettingsReachTheModuleThroughTheHostUtilities)
     EXPECT_EQ(r.out, "print page\n");
 }
 
+TEST_F(HostTest, KeywordsAndTitlesCrossTheCodePages)
+{
+    // Titles in ANSI 1252: "École", "Été", "été". The UTF-8 keyword goes to
+    // the module in OEM 437; letters beyond ASCII compare exactly, so "É"
+    // finds the first two only, and the menu shows them in UTF-8 again.
+    TestIndex index = BuildIndex({{"\xC9" "cole", "ecole.htm"},
+                                  {"\xC9t\xE9", "ete1.htm"},
+                                  {"\xE9t\xE9", "ete2.htm"}});
+    std::string file = root_ + "/accents.chm";
+    ASSERT_TRUE(WriteBytes(file, HelpFileWith(index, {{"/ecole.htm", Bytes("E"), 0},
+                                                      {"/ete1.htm", Bytes("1"), 0},
+                                                      {"/ete2.htm", Bytes("2"), 0}})));
+    RunResult upper = Run({"help", file, "\xC3\x89"});
+    EXPECT_EQ(upper.status, 0) << upper.err;
+    EXPECT_EQ(upper.err.rfind("1\t\xC3\x89" "cole\n2\t\xC3\x89t\xC3\xA9\n", 0), 0u) << upper.err;
+
+    RunResult lower = Run({"help", file, "\xC3\xA9t"});
+    ASSERT_EQ(lower.status, 0) << lower.err;
+    std::string path = lower.out.substr(0, lower.out.find('\n'));
+    EXPECT_EQ(ReadText(path), "2");
+}
+
 TEST_F(HostTest, HelpOnEveryCorpusFileOpensAStoredPage)
 {
     if (SharedDir().empty())
