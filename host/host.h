@@ -29,6 +29,7 @@ struct HostRecord {
     bool pickOutOfRange = false; // --pick named an item that does not exist
     bool pageOpened = false;     // OpenViewer or OpenEditor was called
     bool openFailed = false;     // and the command could not be run
+    std::string tempName;        // the last name MakeTempName gave
 };
 
 extern HostOptions hostOptions;

@@ -332,10 +332,16 @@ void ExplainHelpFailure(const std::string& file)
         Complain(file + ": not a help file (no ITSF signature)");
         return;
     }
-    if (hostRecord.pageOpened)
-        Complain(file + ": the help request failed");
-    else
-        Complain(file + ": the topic index or the chosen page could not be read");
+    // A topic was chosen when the module asked for a page directory.
+    if (!hostRecord.tempName.empty()) {
+        struct stat st;
+        if (stat(hostRecord.tempName.c_str(), &st) != 0)
+            Complain("cannot create the page directory " + hostRecord.tempName);
+        else
+            Complain(file + ": the chosen topic's page cannot be extracted");
+        return;
+    }
+    Complain(file + ": the topic index cannot be read");
 }
 
 int HelpCommand(const CommandLine& line)

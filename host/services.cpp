@@ -287,6 +287,7 @@ char* VK_STDCALL MakeTempName(char* dest, const char* prefix)
 #endif
         if (!PathExists(path)) {
             memcpy(dest, path.c_str(), path.size() + 1);
+            hostRecord.tempName = path;
             return dest;
         }
     }

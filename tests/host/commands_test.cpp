@@ -181,6 +181,24 @@ TEST_F(HelpCommandTest, ExplainsWhatItCanSee)
     RunResult notHelp = Run({"help", root_ + "/plain.chm", "print"});
     EXPECT_EQ(notHelp.status, 1);
     EXPECT_NE(notHelp.err.find("not a help file"), std::string::npos) << notHelp.err;
+
+    std::string noIndex = root_ + "/no-index.chm";
+    ASSERT_TRUE(WriteBytes(noIndex, MakeHelpFile({{"/a.htm", Bytes("a"), 0}})));
+    RunResult indexless = Run({"help", noIndex, "print"});
+    EXPECT_EQ(indexless.status, 1);
+    EXPECT_NE(indexless.err.find("topic index"), std::string::npos) << indexless.err;
+
+    std::string lost = root_ + "/lost-page.chm";
+    ASSERT_TRUE(WriteBytes(lost, HelpFileWith(BuildIndex({{"Lost", "lost.htm"}}), {})));
+    RunResult noPage = Run({"help", lost, "lost"});
+    EXPECT_EQ(noPage.status, 1);
+    EXPECT_NE(noPage.err.find("page cannot be extracted"), std::string::npos) << noPage.err;
+
+    RunResult noTemp = Run({"help", "--pick", "1", file_, "print"}, {{"TMPDIR", root_ + "/gone"}});
+    EXPECT_EQ(noTemp.status, 1);
+    EXPECT_NE(noTemp.err.find("cannot create the page directory " + root_ + "/gone/VLKT-"),
+              std::string::npos)
+        << noTemp.err;
 }
 
 TEST_F(HelpCommandTest, ScriptsGetThePathOrThePageAndNeverAPager)
