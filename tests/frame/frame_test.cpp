@@ -359,14 +359,18 @@ TEST_F(FrameTest, LeavingTheDialogChangesNothing)
     StoreText("Modality", "1");
     StoreText("Visuality", "1");
     host.StartModule();
+#if !defined(_WIN32)
     const auto before = std::filesystem::last_write_time(host.registryFile);
+#endif
     for (int result : {6, -1, -100, 0, 2, 4, 7, 1000}) {
         EXPECT_EQ(Configure(result, {0, 0}), 1) << result;
         EXPECT_EQ(Modality, 1) << result;
         EXPECT_EQ(Visuality, 1) << result;
     }
     EXPECT_EQ(host.Count("IntToText"), 0u);
+#if !defined(_WIN32)
     EXPECT_EQ(std::filesystem::last_write_time(host.registryFile), before);
+#endif
     DWORD type = 0;
     std::string bytes;
     ASSERT_TRUE(ReadValue(KeyPath(), "Modality", &type, &bytes));

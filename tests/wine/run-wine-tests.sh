@@ -42,6 +42,25 @@ check "host imports system DLLs only ($himports)" test -z "$bad"
 
 vk() { wine "$exe" "$@" 2>"$work/stderr" </dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
+# The module's test suites, built for Windows: the frame against the real
+# registry, the lookup with the real CharToOemA and CreateDirectoryA, the
+# reader and the decoder in the 32-bit build.
+for suite in "$bin"/test_*.exe; do
+  [ -e "$suite" ] || { fail "no test suites were built for Windows"; break; }
+  name=$(basename "$suite" .exe)
+  wine "$suite" --gtest_brief=1 </dev/null 2>&1 | tr -d '\r' >"$work/$name.log"
+  rc=${PIPESTATUS[0]}
+  ran=$(sed -nE 's/^\[==========\] ([0-9]+) tests? from .* ran\..*/\1/p' "$work/$name.log" | tail -1)
+  ok=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\./\1/p' "$work/$name.log" | tail -1)
+  ran=${ran:-0} ok=${ok:-0}
+  grep -E '^\[  FAILED  \]|Failure' "$work/$name.log" | head -20
+  if [ "$rc" -eq 0 ] && [ "$ran" -gt 0 ] && [ "$ok" -eq "$ran" ]; then
+    passed=$((passed + ok)); echo "PASS $name: $ok tests under wine"
+  else
+    passed=$((passed + ok)); failed=$((failed + ran - ok + 1)); echo "FAIL $name: $ok of $ran tests passed under wine (exit $rc)"
+  fi
+done
+
 # Request 1.
 out=$(vk info); rc=$?
 check "info answers (exit $rc)" test $rc -eq 0
