@@ -1,0 +1,134 @@
+// Opening pages: the commands from the environment, split without a shell;
+// modal and non-modal opens (a tmux window); the plain renderer on awkward
+// markup.
+#include "host_runner.h"
+
+#include "lookup/index_builder.h"
+#include "support/chm_writer.h"
+
+namespace {
+
+class OpenTest : public HostTest {
+protected:
+    void SetUp() override
+    {
+        HostTest::SetUp();
+        if (IsSkipped())
+            return;
+        file_ = root_ + "/one.chm";
+        ASSERT_TRUE(WriteBytes(file_, HelpFileWith(BuildIndex({{"Topic", "topic.htm"}}),
+                                                   {{"/topic.htm", Bytes("<p>the page</p>"), 1}})));
+        log_ = root_ + "/log";
+        // Records each argument on a line of its own.
+        recorder_ = Script("recorder", "for a; do printf '%s\\n' \"$a\"; done >> '" + log_ + "'\n");
+    }
+    std::string file_, log_, recorder_;
+};
+
+TEST_F(OpenTest, CommandsAreSplitLikeShellWordsWithThePathLast)
+{
+    std::string command = "'" + recorder_ + "' 'two words' \"say \\\"hi\\\"\" back\\ slash $HOME";
+    RunResult r = Run({"help", file_, "topic"}, {{"VELKORY_EDITOR", command}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> args = Lines(ReadText(log_));
+    ASSERT_EQ(args.size(), 5u) << ReadText(log_);
+    EXPECT_EQ(args[0], "two words");
+    EXPECT_EQ(args[1], "say \"hi\"");
+    EXPECT_EQ(args[2], "back slash");
+    EXPECT_EQ(args[3], "$HOME") << "no shell expands anything";
+    EXPECT_EQ(args[4].rfind(tmp_ + "/VLKT-", 0), 0u);
+    EXPECT_EQ(ReadText(args[4]), "<p>the page</p>");
+}
+
+TEST_F(OpenTest, NonModalOpensGoToATmuxWindowModalOnesWait)
+{
+    // A stand-in tmux on the PATH records how it was asked.
+    std::string bin = root_ + "/bin";
+    fs::create_directories(bin);
+    std::string tmuxLog = root_ + "/tmux-log";
+    WriteText(bin + "/tmux", "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done > '" + tmuxLog + "'\n");
+    chmod((bin + "/tmux").c_str(), 0755);
+    std::string path = bin + ":" + getenv("PATH");
+    std::map<std::string, std::string> env = {
+        {"PATH", path}, {"TMUX", "/tmp/tmux-test,1,0"}, {"VELKORY_EDITOR", recorder_}};
+
+    // Modality 0 and one main window: the open is non-modal.
+    RunResult r = Run({"help", file_, "topic"}, env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> args = Lines(ReadText(tmuxLog));
+    ASSERT_EQ(args.size(), 6u) << ReadText(tmuxLog);
+    EXPECT_EQ(args[0], "new-window");
+    EXPECT_EQ(args[1], "-n");
+    EXPECT_EQ(args[2], "topic");
+    EXPECT_EQ(args[3], "--");
+    EXPECT_EQ(args[4], recorder_);
+    EXPECT_EQ(args[5].substr(args[5].size() - 12), "/velkory.txt");
+    EXPECT_FALSE(fs::exists(log_)) << "the editor runs in the tmux window, not here";
+
+    // Without tmux the same open waits for the editor.
+    env["TMUX"] = "";
+    ASSERT_EQ(Run({"help", file_, "topic"}, env).status, 0);
+    EXPECT_EQ(Lines(ReadText(log_)).size(), 1u);
+
+    // Modality 1: modal even inside tmux.
+    fs::remove(tmuxLog);
+    fs::remove(log_);
+    ASSERT_EQ(Run({"config", "--modality", "1", "--visuality", "0"}).status, 0);
+    env["TMUX"] = "/tmp/tmux-test,1,0";
+    ASSERT_EQ(Run({"help", file_, "topic"}, env).status, 0);
+    EXPECT_FALSE(fs::exists(tmuxLog));
+    EXPECT_EQ(Lines(ReadText(log_)).size(), 1u);
+}
+
+TEST_F(OpenTest, AFailingCommandIsReportedButTheRequestStands)
+{
+    RunResult failing = Run({"help", file_, "topic"}, {{"VELKORY_EDITOR", "false"}});
+    EXPECT_EQ(failing.status, 0) << "the module answered 1";
+    EXPECT_NE(failing.err.find("'false "), std::string::npos) << failing.err;
+
+    RunResult missing = Run({"help", file_, "topic"}, {{"VELKORY_EDITOR", root_ + "/no-such-editor"}});
+    EXPECT_EQ(missing.status, 0);
+    EXPECT_NE(missing.err.find("cannot run"), std::string::npos) << missing.err;
+}
+
+TEST_F(HostTest, RendererSurvivesAwkwardMarkup)
+{
+    auto render = [&](const std::string& html) {
+        WriteText(root_ + "/page.htm", html);
+        RunResult r = Run({"render", root_ + "/page.htm"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r.out;
+    };
+    // References that are not characters, or not references.
+    EXPECT_EQ(render("a&#0;b&#xD800;c&#x110000;d&#99999999999;e &amp f &ampx &; & g"),
+              "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD" "d\xEF\xBF\xBD" "e & f &ampx &; & g\n");
+    // Markup that never ends.
+    EXPECT_EQ(render("before<!-- never closed"), "before\n");
+    EXPECT_EQ(render("before<script>never closed"), "before\n");
+    EXPECT_EQ(render("before<p class=\"x>y\">after"), "before\n\nafter\n");
+    EXPECT_EQ(render("1 < 2 and 3 <= 4 <"), "1 < 2 and 3 <= 4 <\n");
+    EXPECT_EQ(render("<a href='x'"), "");
+    // Tags inside preformatted text leave only their text; closing tags in
+    // other case still end scripts.
+    EXPECT_EQ(render("<pre><b>bold</b>  <i>x</i></pre><SCRIPT>x()</Script>done"),
+              "bold  x\n\ndone\n");
+    // Definition lists and quotations are indented.
+    EXPECT_EQ(render("<dl><dt>term</dt><dd>meaning</dd></dl><blockquote>quoted</blockquote>"),
+              "term\n    meaning\n\n    quoted\n");
+    // Long paragraphs wrap at 78 columns, counting characters, not bytes.
+    std::string word = "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";  // 9 columns
+    std::string text;
+    for (int i = 0; i < 20; ++i)
+        text += word + " ";
+    std::string out = render("<meta charset=utf-8><p>" + text + "</p>");
+    std::vector<std::string> lines = Lines(out);
+    ASSERT_EQ(lines.size(), 3u) << out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        size_t columns = 0;
+        for (unsigned char c : lines[i])
+            columns += (c & 0xC0) != 0x80;
+        EXPECT_EQ(columns, i < 2 ? 69u : 59u) << lines[i];  // 7, 7 and 6 words
+    }
+}
+
+}  // namespace
