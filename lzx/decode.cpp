@@ -145,8 +145,9 @@ inline void CopyMatch(uint8_t* window, uint32_t size, uint32_t position, uint32_
 // may pass the run's end only when the bytes owed cut the run short (cut) and
 // the match stays inside the block (blockEnd, a window position that may lie
 // beyond the window); it then ends at the window's end at the latest.
+template <bool aligned>
 int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, uint32_t& r0, uint32_t& r1,
-                        uint32_t& r2, uint32_t run, bool cut, uint64_t blockEnd, bool aligned)
+                        uint32_t& r2, uint32_t run, bool cut, uint64_t blockEnd)
 {
     uint8_t* window = d->Window;
     const uint32_t size = d->WindowSize;
@@ -471,8 +472,12 @@ int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, in
                 reader.Cursor += run;
                 position += run;
             } else if (d->BlockType == 1 || d->BlockType == 2) {
-                int result = DecodeCompressedRun(d, &reader, position, r0, r1, r2, run, run < blockLeft,
-                                                 (uint64_t)start + blockLeft, d->BlockType == 2);
+                uint64_t blockEnd = (uint64_t)start + blockLeft;
+                int result = d->BlockType == 2
+                                 ? DecodeCompressedRun<true>(d, &reader, position, r0, r1, r2, run, run < blockLeft,
+                                                             blockEnd)
+                                 : DecodeCompressedRun<false>(d, &reader, position, r0, r1, r2, run, run < blockLeft,
+                                                              blockEnd);
                 if (result != LzxOk) {
                     return result;
                 }
