@@ -624,7 +624,8 @@ std::string RenderHtmlToText(const std::string& page, int width)
         std::string attributes = html.substr(j, (tagEnd < n ? tagEnd : n) - j);
         i = tagEnd < n ? tagEnd + 1 : n;
 
-        if (!closing && TagIs(name, {"script", "style", "title", "template"})) {
+        bool selfClosed = !attributes.empty() && attributes.back() == '/';
+        if (!closing && !selfClosed && TagIs(name, {"script", "style", "title", "template"})) {
             // Their content is not page text.
             std::string close = "</" + name;
             size_t end = i;

@@ -105,6 +105,7 @@ TEST_F(HostTest, RendererSurvivesAwkwardMarkup)
     // Markup that never ends.
     EXPECT_EQ(render("before<!-- never closed"), "before\n");
     EXPECT_EQ(render("before<script>never closed"), "before\n");
+    EXPECT_EQ(render("<script src=\"x.js\" /><p>kept</p>"), "kept\n");
     EXPECT_EQ(render("before<p class=\"x>y\">after"), "before\n\nafter\n");
     EXPECT_EQ(render("1 < 2 and 3 <= 4 <"), "1 < 2 and 3 <= 4 <\n");
     EXPECT_EQ(render("<a href='x'"), "");
