@@ -104,7 +104,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            if (line.command.empty() && !optionsEnded)
+            if (line.command.empty())
                 line.command = arg;
             else
                 line.arguments.push_back(arg);
