@@ -58,8 +58,14 @@ const char UsageText[] =
     "  --module PATH                  load the module from PATH instead of beside the\n"
     "                                 program\n"
     "\n"
+#if defined(_WIN32)
+    "Pages open in %VELKORY_VIEWER%, else %PAGER%, else more (rendered to text), or\n"
+    "in %VELKORY_EDITOR%, else %VISUAL%, else %EDITOR%, else notepad. Settings are\n"
+    "kept under "
+#else
     "Pages open in $VELKORY_VIEWER, else $PAGER, else less (rendered to text), or in\n"
     "$VELKORY_EDITOR, else $VISUAL, else $EDITOR, else vi. Settings are kept under\n"
+#endif
     "HKEY_CURRENT_USER\\Software\\VelkoryHost\\Velkory"
 #if !defined(_WIN32)
     " in $VELKORY_REGISTRY, else\n$XDG_CONFIG_HOME/velkory/registry.reg"
