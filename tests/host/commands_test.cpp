@@ -78,6 +78,16 @@ TEST_F(HostTest, ShowReadsSettingsAsTheModuleDoes)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Modality:  1"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Visuality: 0"), std::string::npos) << r.out;
+
+    // Nine characters fit the module's ten bytes; ten do not and count as absent.
+    WriteText(registry_,
+              "Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_CURRENT_USER\\Software\\VelkoryHost\\Velkory]\n"
+              "\"Modality\"=\"0000000001\"\n"
+              "\"Visuality\"=\"000000001\"\n");
+    RunResult lengths = Run({"config", "--show"});
+    EXPECT_NE(lengths.out.find("Modality:  0"), std::string::npos) << lengths.out;
+    EXPECT_NE(lengths.out.find("Visuality: 1"), std::string::npos) << lengths.out;
 }
 
 TEST_F(HostTest, UsageErrors)
