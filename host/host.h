@@ -87,6 +87,9 @@ std::string RenderHtmlToText(const std::string& html, int width);
 // host's own renderer; false when the file cannot be read.
 bool RenderPageFile(const std::string& path, std::string& text);
 
+// Whether a program of that name is on the PATH (always true on Windows).
+bool ProgramOnPath(const std::string& name);
+
 // tempdir.cpp: temporary names and their clean-up.
 std::string TempDirectory();
 bool IsHostTempName(const std::string& name);

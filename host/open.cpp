@@ -285,7 +285,9 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
         hostRecord.openFailed = true;
         return 0;
     }
-    if (!explicitCommand && !StdoutIsTerminal()) {
+    // Scripts get the page itself, and so does a terminal without a pager.
+    if (!explicitCommand &&
+        (!StdoutIsTerminal() || (!HasWords(Environment("PAGER")) && !ProgramOnPath(DefaultViewer)))) {
         fwrite(text.data(), 1, text.size(), stdout);
         fflush(stdout);
         return 1;
@@ -313,7 +315,9 @@ int OpenPageInEditor(const char* path, const char* title, uint32_t flags)
     hostRecord.pageOpened = true;
     std::string command = Environment("VELKORY_EDITOR");
     bool explicitCommand = HasWords(command);
-    if (!explicitCommand && !StdoutIsTerminal()) {
+    if (!explicitCommand &&
+        (!StdoutIsTerminal() || (!HasWords(Environment("VISUAL")) &&
+                                 !HasWords(Environment("EDITOR")) && !ProgramOnPath(DefaultEditor)))) {
         printf("%s\n", path);
         fflush(stdout);
         return 1;

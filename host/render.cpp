@@ -734,25 +734,6 @@ std::string RenderHtmlToText(const std::string& page, int width)
 namespace {
 
 #if !defined(_WIN32)
-bool FindProgram(const std::string& name)
-{
-    const char* path = getenv("PATH");
-    std::string list = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(':', start);
-        if (end == std::string::npos)
-            end = list.size();
-        std::string dir = end > start ? list.substr(start, end - start) : std::string(".");
-        dir += '/';
-        dir += name;
-        if (access(dir.c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 // Runs argv and gathers its standard output; false when it did not exit 0.
 bool Capture(const std::vector<std::string>& argv, std::string& out)
 {
@@ -816,6 +797,33 @@ int RenderWidth()
 
 }  // namespace
 
+#if defined(_WIN32)
+bool ProgramOnPath(const std::string&)
+{
+    return true;  // _spawnvp finds it, or says why not
+}
+#else
+bool ProgramOnPath(const std::string& name)
+{
+    const char* path = getenv("PATH");
+    std::string list = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string dir = end > start ? list.substr(start, end - start) : std::string(".");
+        dir += '/';
+        dir += name;
+        if (access(dir.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+#endif
+
 bool RenderPageFile(const std::string& path, std::string& text)
 {
     const char* choice = getenv("VELKORY_RENDERER");
@@ -823,7 +831,7 @@ bool RenderPageFile(const std::string& path, std::string& text)
 #if !defined(_WIN32)
     int width = RenderWidth();
     if (renderer.empty() || renderer == "w3m") {
-        if (FindProgram("w3m")) {
+        if (ProgramOnPath("w3m")) {
             std::string out;
             if (Capture({"w3m", "-dump", "-T", "text/html", "-O", "UTF-8", "-cols",
                          std::to_string(width + 2), path},
@@ -834,7 +842,7 @@ bool RenderPageFile(const std::string& path, std::string& text)
         }
     }
     if (renderer.empty() || renderer == "lynx") {
-        if (FindProgram("lynx")) {
+        if (ProgramOnPath("lynx")) {
             std::string out;
             if (Capture({"lynx", "-dump", "-force_html", "-nolist", "-display_charset=UTF-8",
                          "-width=" + std::to_string(width + 2), path},
