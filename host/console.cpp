@@ -38,16 +38,93 @@ const char LeaveScreen[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
 
 #if defined(_WIN32)
 
+// The drawing code speaks a handful of VT sequences (cursor position, clear
+// screen, bold, reverse, plain); here they become console calls, so that
+// every console draws them, with or without VT processing of its own. The
+// alternate screen is a console screen buffer of its own.
 namespace {
 
 bool active = false;
-DWORD savedOutputMode = 0;
-HANDLE output = INVALID_HANDLE_VALUE;
+HANDLE original = INVALID_HANDLE_VALUE;  // the screen buffer the user had
+HANDLE screen = INVALID_HANDLE_VALUE;    // the one the menu or dialog draws on
+WORD plainAttributes = FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE;
+WORD attributes = plainAttributes;
 
 BOOL WINAPI ConsoleInterrupt(DWORD)
 {
     ConsoleEnd();
     return FALSE;  // the default handler ends the process
+}
+
+HANDLE DrawingHandle()
+{
+    if (screen != INVALID_HANDLE_VALUE)
+        return screen;
+    return GetStdHandle(_isatty(2) ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+}
+
+void ClearScreen(HANDLE handle)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(handle, &info))
+        return;
+    DWORD cells = (DWORD)info.dwSize.X * (DWORD)info.dwSize.Y, written = 0;
+    COORD origin = {0, 0};
+    FillConsoleOutputCharacterA(handle, ' ', cells, origin, &written);
+    FillConsoleOutputAttribute(handle, plainAttributes, cells, origin, &written);
+    SetConsoleCursorPosition(handle, origin);
+}
+
+void ApplySequence(HANDLE handle, const std::string& parameters, char final)
+{
+    switch (final) {
+    case 'H': {
+        int row = 1, column = 1;
+        sscanf(parameters.c_str(), "%d;%d", &row, &column);
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        SHORT top = 0, left = 0;
+        if (GetConsoleScreenBufferInfo(handle, &info)) {
+            top = info.srWindow.Top;
+            left = info.srWindow.Left;
+        }
+        COORD at = {(SHORT)(left + column - 1), (SHORT)(top + row - 1)};
+        SetConsoleCursorPosition(handle, at);
+        break;
+    }
+    case 'J':
+        if (parameters == "2")
+            ClearScreen(handle);
+        break;
+    case 'm': {
+        size_t start = 0;
+        while (start <= parameters.size()) {
+            size_t end = parameters.find(';', start);
+            if (end == std::string::npos)
+                end = parameters.size();
+            int code = atoi(parameters.substr(start, end - start).c_str());
+            if (code == 0)
+                attributes = plainAttributes;
+            else if (code == 1)
+                attributes |= FOREGROUND_INTENSITY;
+            else if (code == 7)
+                attributes = (WORD)(((attributes & 0x0F) << 4) | ((attributes & 0xF0) >> 4));
+            start = end + 1;
+        }
+        SetConsoleTextAttribute(handle, attributes);
+        break;
+    }
+    case 'h': case 'l':
+        if (parameters == "?25") {
+            CONSOLE_CURSOR_INFO cursor;
+            if (GetConsoleCursorInfo(handle, &cursor)) {
+                cursor.bVisible = final == 'h';
+                SetConsoleCursorInfo(handle, &cursor);
+            }
+        }
+        break;
+    default:
+        break;
+    }
 }
 
 }  // namespace
@@ -71,12 +148,22 @@ bool ConsoleBegin()
 {
     if (active)
         return true;
-    output = GetStdHandle(_isatty(2) ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-    if (GetConsoleMode(output, &savedOutputMode))
-        SetConsoleMode(output, savedOutputMode | 0x0004 /* ENABLE_VIRTUAL_TERMINAL_PROCESSING */);
+    fflush(stdout);
+    fflush(stderr);
+    original = GetStdHandle(_isatty(2) ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(original, &info))
+        plainAttributes = info.wAttributes;
+    attributes = plainAttributes;
+    screen = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (screen != INVALID_HANDLE_VALUE && !SetConsoleActiveScreenBuffer(screen)) {
+        CloseHandle(screen);
+        screen = INVALID_HANDLE_VALUE;
+    }
     SetConsoleCtrlHandler(ConsoleInterrupt, TRUE);
     active = true;
-    ConsoleWrite(EnterScreen);
+    ConsoleWrite("\x1b[?25l");
     return true;
 }
 
@@ -85,8 +172,14 @@ void ConsoleEnd()
     if (!active)
         return;
     active = false;
-    ConsoleWrite(LeaveScreen);
-    SetConsoleMode(output, savedOutputMode);
+    ConsoleWrite("\x1b[0m\x1b[?25h");
+    if (screen != INVALID_HANDLE_VALUE) {
+        SetConsoleActiveScreenBuffer(original);
+        CloseHandle(screen);
+        screen = INVALID_HANDLE_VALUE;
+    } else {
+        ClearScreen(original);
+    }
     SetConsoleCtrlHandler(ConsoleInterrupt, FALSE);
 }
 
@@ -120,8 +213,7 @@ int ConsoleReadKey()
 void ConsoleSize(int& columns, int& rows)
 {
     CONSOLE_SCREEN_BUFFER_INFO info;
-    HANDLE handle = output != INVALID_HANDLE_VALUE ? output : GetStdHandle(STD_OUTPUT_HANDLE);
-    if (GetConsoleScreenBufferInfo(handle, &info)) {
+    if (GetConsoleScreenBufferInfo(DrawingHandle(), &info)) {
         columns = info.srWindow.Right - info.srWindow.Left + 1;
         rows = info.srWindow.Bottom - info.srWindow.Top + 1;
     } else {
@@ -132,9 +224,27 @@ void ConsoleSize(int& columns, int& rows)
 
 void ConsoleWrite(const std::string& text)
 {
-    FILE* stream = _isatty(2) ? stderr : stdout;
-    fwrite(text.data(), 1, text.size(), stream);
-    fflush(stream);
+    HANDLE handle = DrawingHandle();
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+            size_t j = i + 2;
+            while (j < text.size() && !(text[j] >= 0x40 && text[j] <= 0x7e))
+                ++j;
+            if (j >= text.size())
+                break;
+            ApplySequence(handle, text.substr(i + 2, j - i - 2), text[j]);
+            i = j + 1;
+            continue;
+        }
+        size_t end = text.find('\x1b', i);
+        if (end == std::string::npos)
+            end = text.size();
+        DWORD written = 0;
+        if (!WriteConsoleA(handle, text.data() + i, (DWORD)(end - i), &written, nullptr))
+            fwrite(text.data() + i, 1, end - i, _isatty(2) ? stderr : stdout);
+        i = end;
+    }
 }
 
 #else
