@@ -10,8 +10,8 @@
 // file.
 //
 // Every offset read from the index is checked against the length of the file
-// it points into: a topic whose title or URL lies outside its file is
-// skipped, and a text that runs to the end of its file without a terminator
+// it points into: a topic whose title or URL lies outside its file never
+// matches, and a text that runs to the end of its file without a terminator
 // ends there.
 #include <cstdint>
 #include <cstdlib>
@@ -189,9 +189,13 @@ int ShowHelpTopic(const char* helpPath, const char* keyword)
     int32_t count = 0;
     char title[TitleBufferSize];
     for (uint32_t record = 0; TopicExamined(&index, record); ++record) {
-        if (!ReadTopicTitle(&index, record, title))
-            continue;
-        if (hostUtilities.CompareTextN(title, keyword, keywordLength) != 0)
+        // A title that cannot be read (real files store 0xFFFFFFFF for
+        // untitled topics) is compared as empty like every examined topic,
+        // so the host sees one comparison per record, and never matches.
+        int readable = ReadTopicTitle(&index, record, title);
+        if (!readable)
+            title[0] = '\0';
+        if (hostUtilities.CompareTextN(title, keyword, keywordLength) != 0 || !readable)
             continue;
         uint32_t position;
         if (!FindTopicUrl(&index, record, &position))
