@@ -65,6 +65,7 @@ std::vector<uint8_t> BuildContainer(const ContainerLayout& layout);
 
 // Packs entries into listing chunks of chunkSize bytes, in order, each chunk
 // as full as its entries allow (2 bytes kept for the quick-reference count).
+// An entry longer than a chunk can hold is written cut off at the chunk end.
 std::vector<RawChunk> PackEntries(const std::vector<RawEntry>& entries, uint32_t chunkSize);
 
 // The first entry called name among layout.entries and then layout.chunks, or null.
