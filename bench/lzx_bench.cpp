@@ -380,13 +380,24 @@ int main(int argc, char** argv)
     printf("\n%-28s %12s %12s %12s %9s %9s\n", "help file", "velkory", "libmspack", "chmlib", "x mspack",
            "x chmlib");
     printf("%-28s %12s %12s %12s\n", "", "MB/s", "MB/s", "MB/s");
+    auto cell = [](double v) {
+        char text[32];
+        snprintf(text, sizeof text, v > 0 ? "%.1f" : "n/a", v);
+        return std::string(text);
+    };
+    auto ratio = [](double ours, double theirs) {
+        char text[32];
+        snprintf(text, sizeof text, ours > 0 && theirs > 0 ? "%.2f" : "n/a", theirs > 0 ? ours / theirs : 0);
+        return std::string(text);
+    };
     for (auto& [file, rates] : reporter.rates) {
         double ours = rates.count("velkory") ? rates["velkory"] : 0;
         double ms = rates.count("libmspack") ? rates["libmspack"] : 0;
         double cl = rates.count("chmlib") ? rates["chmlib"] : 0;
-        printf("%-28s %12.1f %12.1f %12.1f %9.2f %9.2f\n", file.c_str(), ours, ms, cl, ms > 0 ? ours / ms : 0,
-               cl > 0 ? ours / cl : 0);
+        printf("%-28s %12s %12s %12s %9s %9s\n", file.c_str(), cell(ours).c_str(), cell(ms).c_str(),
+               cell(cl).c_str(), ratio(ours, ms).c_str(), ratio(ours, cl).c_str());
     }
+    printf("(n/a: that decoder could not open or extract the file; see the errors above)\n");
     benchmark::Shutdown();
     for (Section* s : sections) {
         delete s;
