@@ -174,7 +174,8 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
         if (cnt < 32) {
             Refill(buf, cnt, cur, end);
         }
-        int sym = DecodeFast(MainTreeLookup, mainTable, LzxMainTreeSymbols, LzxMainTreeBits, mainEntries, mainLengths, buf, cnt);
+        int sym = DecodeFast(MainTreeLookup, mainTable, LzxMainTreeSymbols, LzxMainTreeBits, mainEntries,
+                             mainLengths, buf, cnt);
         if (LZX_UNLIKELY(sym < 0)) {
             result = LzxIllegalData;
             break;
@@ -196,8 +197,8 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
             if (cnt < 16) {
                 Refill(buf, cnt, cur, end);
             }
-            int extra = DecodeFast(LengthTreeLookup, lengthTable, LzxLengthTreeSymbols, LzxLengthTreeBits, lengthEntries,
-                                   lengthLengths, buf, cnt);
+            int extra = DecodeFast(LengthTreeLookup, lengthTable, LzxLengthTreeSymbols, LzxLengthTreeBits,
+                                   lengthEntries, lengthLengths, buf, cnt);
             if (LZX_UNLIKELY(extra < 0)) {
                 result = LzxIllegalData;
                 break;
@@ -242,8 +243,8 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
                 if (cnt < 16) {
                     Refill(buf, cnt, cur, end);
                 }
-                int low = DecodeFast(AlignedTreeLookup, alignedTable, LzxAlignedTreeSymbols, LzxAlignedTreeBits, alignedEntries,
-                                     alignedLengths, buf, cnt);
+                int low = DecodeFast(AlignedTreeLookup, alignedTable, LzxAlignedTreeSymbols, LzxAlignedTreeBits,
+                                     alignedEntries, alignedLengths, buf, cnt);
                 if (LZX_UNLIKELY(low < 0)) {
                     result = LzxIllegalData;
                     break;
@@ -358,6 +359,12 @@ void TranslateE8(LzxDecoder* d, uint8_t* output, int32_t outputLength)
 int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, int32_t outputLength)
 {
     LzxDecoder* d = &lzxDecoder;
+    static const uint8_t noInput[1] = {0};
+    if (input == nullptr) {
+        // No input at all: the reader still needs a position to count from.
+        input = noInput;
+        inputLength = inputLength > 0 ? 0 : inputLength;
+    }
     BitReader reader;
     InitBitReader(&reader, input, input + (inputLength > 0 ? inputLength : 0));
     uint8_t* out = output;
