@@ -380,14 +380,21 @@ TEST(LzxInputCheck, TheReaderMayStandOneWordPastTheEnd)
     std::vector<uint8_t> cut(s.bytes.begin(), s.bytes.begin() + 20);
     // The second header reads zeros: block type 0.
     EXPECT_EQ(Decode(cut, 15, 6, &out), LzxIllegalData);
-    // Four bytes of the second block missing: beyond the end by more than
-    // one word.
+    // A verbatim block with empty trees decodes zeros without reading any
+    // more bits: 1 + 27 + 3 x 80 = 268 bits, 17 words. The last pre-tree
+    // lookup asked for 16 bits, so the reader stands at word 18.
     StreamWriter t;
-    t.Header().Uncompressed({1, 2, 3, 4});
-    t.Bits(3, 3).Bits(0, 16).Bits(2, 8);
+    t.Header();
+    EmptyCompressedBlock(t, 1);
     t.Align();
-    std::vector<uint8_t> cut2(t.bytes.begin(), t.bytes.end() - 4);
-    EXPECT_EQ(Decode(cut2, 15, 6, &out), LzxIllegalData);
+    ASSERT_EQ(t.bytes.size(), 34u);
+    // The header says 0 bytes; make it 100 (low 8 bits are stream bits 20..27).
+    t.bytes[2] = (uint8_t)(t.bytes[2] | (100 << 4));
+    t.bytes[3] = (uint8_t)(t.bytes[3] | (100 >> 4));
+    ASSERT_EQ(Decode(t.bytes, 15, 100, &out), LzxOk);  // one word past the end, 20 bits buffered
+    EXPECT_EQ(out, std::vector<uint8_t>(100, 0));
+    std::vector<uint8_t> shorter(t.bytes.begin(), t.bytes.end() - 1);
+    EXPECT_EQ(Decode(shorter, 15, 100, &out), LzxIllegalData);  // three bytes past the end
 }
 
 }  // namespace
