@@ -169,8 +169,25 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
     uint32_t rep0 = r0, rep1 = r1, rep2 = r2;
     const uint32_t runEnd = pos + run;
     int result = LzxOk;
+    // The loop stops at the run's end and at the next multiple of 32768, the
+    // frame end where a literal or match that ends exactly there realigns the
+    // bit stream to a word.
+    uint32_t frameEnd = (pos & ~(uint32_t)(LzxFrameSize - 1)) + LzxFrameSize;
+    uint32_t stop = runEnd < frameEnd ? runEnd : frameEnd;
 
-    while (pos < runEnd) {
+    for (;;) {
+        if (LZX_UNLIKELY(pos >= stop)) {
+            if (pos == frameEnd) {
+                int n = cnt & 15;
+                buf <<= n;
+                cnt -= n;
+            }
+            if (pos >= runEnd) {
+                break;
+            }
+            frameEnd = (pos & ~(uint32_t)(LzxFrameSize - 1)) + LzxFrameSize;
+            stop = runEnd < frameEnd ? runEnd : frameEnd;
+        }
         if (cnt < 32) {
             Refill(buf, cnt, cur, end);
         }
@@ -182,11 +199,6 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
         }
         if (sym < 256) {
             window[pos++] = (uint8_t)sym;
-            if (LZX_UNLIKELY((pos & (LzxFrameSize - 1)) == 0)) {
-                int n = cnt & 15;
-                buf <<= n;
-                cnt -= n;
-            }
             continue;
         }
 
@@ -275,12 +287,12 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
         }
         CopyMatch(window, size, pos, offset, length);
         pos += length;
-        if (LZX_UNLIKELY((pos & (LzxFrameSize - 1)) == 0)) {
-            int n = cnt & 15;
-            buf <<= n;
-            cnt -= n;
-        }
-        if (last) {
+        if (LZX_UNLIKELY(last)) {
+            if ((pos & (LzxFrameSize - 1)) == 0) {
+                int n = cnt & 15;
+                buf <<= n;
+                cnt -= n;
+            }
             break;
         }
     }
