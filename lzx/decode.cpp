@@ -31,17 +31,13 @@ inline uint64_t LoadFourWords(const uint8_t* p)
 #endif
 }
 
-// The working bit reader of a compressed run: a 64-bit buffer, the next bit
-// the most significant. It is always filled with whole input words, so
-// Count mod 16 is the part of the current word not yet consumed, as in the
-// 32-bit BitReader. Bits below the valid ones are either zero or the input
-// bits that follow them.
-struct FastBits {
-    uint64_t Buffer;
-    int Count;
-    const uint8_t* Cursor;
-    const uint8_t* End;
-};
+// A compressed run reads its bits through a 64-bit buffer (the next bit the
+// most significant) kept in locals. It is always filled with whole input
+// words, so its count mod 16 is the part of the current word not yet
+// consumed, as in the 32-bit BitReader; bits below the valid ones are either
+// zero or the input bits that follow them. At the run's end the words read
+// ahead are handed back, so the BitReader then stands exactly where a reader
+// fetching one word at a time would after consuming the same bits.
 
 // Tops the buffer up to more than 48 valid bits. Near and past the input's
 // end it goes a word at a time, reading zeros beyond the end while the
