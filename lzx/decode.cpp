@@ -35,9 +35,11 @@ inline uint64_t LoadFourWords(const uint8_t* p)
 // most significant) kept in locals. It is always filled with whole input
 // words, so its count mod 16 is the part of the current word not yet
 // consumed, as in the 32-bit BitReader; bits below the valid ones are either
-// zero or the input bits that follow them. At the run's end the words read
-// ahead are handed back, so the BitReader then stands exactly where a reader
-// fetching one word at a time would after consuming the same bits.
+// zero or the input bits that follow them. At the run's end the whole words
+// read ahead are handed back: the BitReader then holds fewer than 16 bits.
+// A word-at-a-time reader may hold one word more at that point, but the next
+// thing read is a block header, whose own requests decide how many words are
+// fetched, so every later check and padding decision comes out the same.
 
 // Tops the buffer up to more than 48 valid bits. Near and past the input's
 // end it goes a word at a time, reading zeros beyond the end while the
@@ -293,8 +295,7 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
         }
     }
 
-    // Hand back the whole words read ahead, so that the reader stands where
-    // a word-at-a-time reader would after consuming the same bits.
+    // Hand back the whole words read ahead.
     int words = cnt >> 4;
     cur -= 2 * words;
     cnt -= 16 * words;
