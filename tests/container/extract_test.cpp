@@ -308,7 +308,7 @@ TEST(ContainerExtract, AFileCutShortIsNotReportedAsExtracted)
 {
     std::vector<StoredFile> files = {{"/head", Bytes("head"), 0}, {"/tail", Pattern(5000, 5), 0}};
     std::vector<uint8_t> bytes = MakeHelpFile(files);
-    bytes.resize(bytes.size() - 1);
+    bytes.pop_back();
     Crafted crafted(bytes);
     EXPECT_EQ(Extract(crafted.file(), "/head"), Bytes("head"));
     EXPECT_EQ(Extract(crafted.file(), "/tail"), std::nullopt);
