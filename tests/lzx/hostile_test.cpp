@@ -95,6 +95,18 @@ TEST(LzxHostile, FlippedBits)
     }
 }
 
+TEST(LzxHostile, InvalidBlockTypes)
+{
+    std::vector<uint8_t> data = Sample(3000, 16);
+    for (int type : {0, 4, 5, 6, 7}) {
+        LzxEncodeOptions o;
+        o.blockTypes = {1, type};
+        o.blockSizes = {1000};
+        EXPECT_EQ(DecodeExact(LzxCompress(data, 15, o), 15, data.size()), LzxIllegalData) << type;
+        EXPECT_EQ(lzxDecoder.BlockType, type);
+    }
+}
+
 TEST(LzxHostile, WindowSizeMismatch)
 {
     // A stream made for a large window, read with a small one: its offsets
