@@ -120,7 +120,7 @@ if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
   chm=$shared/corpus/chm/ISetup.chm
   manifest=$shared/corpus/chm/ISetup.manifest
   printf '@copy /b /y "%%~1" "%%~dp0copied.page" >nul\r\n' >"$work/copyout.bat"
-  page_sha() { awk -F'\t' -v n="$1" '$1==n{print $4}' "$manifest"; }
+  page_sha() { awk -F'\t' -v n="$1" '$1==n{print $4}' "$manifest"; }  # in the current $manifest
   copied_sha() { sha256sum "$work/copied.page" 2>/dev/null | cut -d' ' -f1; }
   opened() {  # expected page, then the help command's arguments
     local page=$1; shift
@@ -143,6 +143,24 @@ if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
       grep -q "UNC path" "$work/copied.page" && ! grep -q "<" "$work/copied.page"
   }
   check "help --pick 5 shows the fifth topic in the viewer" viewed --pick 5 "Z:$chm" "[setup]: allow"
+  # One request on every corpus help file: keyword, --pick, the page expected.
+  vk config --modality 1 --visuality 0 >/dev/null
+  while IFS='|' read -r file keyword pick page; do
+    chm_file=$shared/corpus/chm/$file.chm
+    [ -f "$chm_file" ] || { fail "corpus file $file.chm is missing"; continue; }
+    manifest=${chm_file%.chm}.manifest
+    check "help --pick $pick $file.chm '$keyword' opens $page" \
+      opened "$page" --pick "$pick" "Z:$chm_file" "$keyword"
+  done <<'REQUESTS'
+ISPP|i|2|/topic_docconv.htm
+ISetup|a|2|/topic_scriptinstall.htm
+WinRing0|c|3|/_RESOURCE/CpuidPx.html
+pychm-example|p|2|/page 2.html
+MyProg|My|1|/topic_myprog.htm
+pychm-combined|Two|1|/Untitled2.htm
+pychm-combined2|Two|1|/Untitled2.htm
+REQUESTS
+  manifest=$shared/corpus/chm/ISetup.manifest
   vk help "Z:$chm" "no such topic anywhere" >/dev/null; rc=$?
   check "a keyword that matches nothing is dealt with (exit $rc)" test $rc -eq 0
   vk help "Z:$work/missing.chm" "Setup" >/dev/null; rc=$?
