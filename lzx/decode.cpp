@@ -149,6 +149,9 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
 {
     uint8_t* window = d->Window;
     const uint32_t size = d->WindowSize;
+    const uint16_t* mainLookup = d->MainTreeLookup;
+    const uint16_t* lengthLookup = d->LengthTreeLookup;
+    const uint16_t* alignedLookup = d->AlignedTreeLookup;
     const uint16_t* mainTable = d->MainTreeTable;
     const uint8_t* mainLengths = d->MainTreeLengths;
     const uint16_t* lengthTable = d->LengthTreeTable;
@@ -189,7 +192,7 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
         if (cnt < 32) {
             Refill(buf, cnt, cur, end);
         }
-        int sym = DecodeFast(MainTreeLookup, mainTable, LzxMainTreeSymbols, LzxMainTreeBits, mainEntries,
+        int sym = DecodeFast(mainLookup, mainTable, LzxMainTreeSymbols, LzxMainTreeBits, mainEntries,
                              mainLengths, buf, cnt);
         if (LZX_UNLIKELY(sym < 0)) {
             result = LzxIllegalData;
@@ -207,7 +210,7 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
             if (cnt < 16) {
                 Refill(buf, cnt, cur, end);
             }
-            int extra = DecodeFast(LengthTreeLookup, lengthTable, LzxLengthTreeSymbols, LzxLengthTreeBits,
+            int extra = DecodeFast(lengthLookup, lengthTable, LzxLengthTreeSymbols, LzxLengthTreeBits,
                                    lengthEntries, lengthLengths, buf, cnt);
             if (LZX_UNLIKELY(extra < 0)) {
                 result = LzxIllegalData;
@@ -253,7 +256,7 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
                 if (cnt < 16) {
                     Refill(buf, cnt, cur, end);
                 }
-                int low = DecodeFast(AlignedTreeLookup, alignedTable, LzxAlignedTreeSymbols, LzxAlignedTreeBits,
+                int low = DecodeFast(alignedLookup, alignedTable, LzxAlignedTreeSymbols, LzxAlignedTreeBits,
                                      alignedEntries, alignedLengths, buf, cnt);
                 if (LZX_UNLIKELY(low < 0)) {
                     result = LzxIllegalData;
@@ -428,14 +431,14 @@ int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, in
                         d->AlignedTreeLengths[i] = (uint8_t)GetBits(&reader, 3);
                     }
                     if (BuildDecodeTableWithLookup(LzxAlignedTreeSymbols, LzxAlignedTreeBits, d->AlignedTreeLengths,
-                                                   d->AlignedTreeTable, AlignedTreeLookup) != 0) {
+                                                   d->AlignedTreeTable, d->AlignedTreeLookup) != 0) {
                         return LzxIllegalData;
                     }
                 }
                 if (ReadCodeLengths(d->MainTreeLengths, 0, 256, &reader) != LzxOk ||
                     ReadCodeLengths(d->MainTreeLengths, 256, d->MainElements, &reader) != LzxOk ||
                     BuildDecodeTableWithLookup(LzxMainTreeSymbols, LzxMainTreeBits, d->MainTreeLengths,
-                                               d->MainTreeTable, MainTreeLookup) != 0) {
+                                               d->MainTreeTable, d->MainTreeLookup) != 0) {
                     return LzxIllegalData;
                 }
                 if (d->MainTreeLengths[0xE8] != 0) {
@@ -443,7 +446,7 @@ int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, in
                 }
                 if (ReadCodeLengths(d->LengthTreeLengths, 0, 249, &reader) != LzxOk ||
                     BuildDecodeTableWithLookup(LzxLengthTreeSymbols, LzxLengthTreeBits, d->LengthTreeLengths,
-                                               d->LengthTreeTable, LengthTreeLookup) != 0) {
+                                               d->LengthTreeTable, d->LengthTreeLookup) != 0) {
                     return LzxIllegalData;
                 }
             } else if (type == 3) {

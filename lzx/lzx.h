@@ -65,6 +65,11 @@ struct LzxDecoder {
     uint8_t LengthTreeLengths[LzxLengthTreeSymbols + LzxLengthSpare];
     uint16_t AlignedTreeTable[(1 << LzxAlignedTreeBits) + 2 * LzxAlignedTreeSymbols];
     uint8_t AlignedTreeLengths[LzxAlignedTreeSymbols + LzxLengthSpare];
+    // Packed lookups of the main, length and aligned trees: the block
+    // decoder's fast path, built together with their decode tables.
+    uint16_t MainTreeLookup[1 << LzxMainTreeBits];
+    uint16_t LengthTreeLookup[1 << LzxLengthTreeBits];
+    uint16_t AlignedTreeLookup[1 << LzxAlignedTreeBits];
 };
 
 extern LzxDecoder lzxDecoder;
@@ -146,12 +151,6 @@ int BuildDecodeTable(int symbols, int bits, const uint8_t* lengths, uint16_t* ta
 // where the code continues below the direct part.
 enum : uint16_t { LzxLookupLong = 0xFFFF };
 int BuildDecodeTableWithLookup(int symbols, int bits, const uint8_t* lengths, uint16_t* table, uint16_t* lookup);
-
-// Packed lookups of the main, length and aligned trees (the block decoder's
-// fast path; built together with the decode tables).
-extern uint16_t MainTreeLookup[1 << LzxMainTreeBits];
-extern uint16_t LengthTreeLookup[1 << LzxLengthTreeBits];
-extern uint16_t AlignedTreeLookup[1 << LzxAlignedTreeBits];
 
 // Decodes one symbol of a tree; returns it (below symbols), or -1 when the
 // walk runs off the bottom of the table (LzxIllegalData for the caller).

@@ -7,9 +7,6 @@
 LzxDecoder lzxDecoder;
 uint8_t ExtraBits[LzxPositionSlots];
 uint32_t PositionBase[LzxPositionSlots];
-uint16_t MainTreeLookup[1 << LzxMainTreeBits];
-uint16_t LengthTreeLookup[1 << LzxLengthTreeBits];
-uint16_t AlignedTreeLookup[1 << LzxAlignedTreeBits];
 
 int InitLzxDecoder(int bits)
 {
