@@ -1,0 +1,206 @@
+// The interactive menu and dialog, driven through a pseudo-terminal as a
+// user at the keyboard would drive them.
+#include "host_runner.h"
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+
+#include <chrono>
+
+#include "lookup/index_builder.h"
+#include "support/chm_writer.h"
+
+namespace {
+
+const char Down[] = "\x1b[B";
+const char End[] = "\x1b[F";
+const char Enter[] = "\r";
+const char Escape[] = "\x1b";
+const char Tab[] = "\t";
+
+// velkory running on a terminal of its own, 100 columns by 30 rows.
+class TerminalSession {
+public:
+    TerminalSession(const std::string& program, const std::vector<std::string>& args,
+                    const std::map<std::string, std::string>& env)
+    {
+        struct winsize size = {30, 100, 0, 0};
+        pid_ = forkpty(&fd_, nullptr, nullptr, &size);
+        if (pid_ == 0) {
+            for (const char* name : {"VELKORY_VIEWER", "VELKORY_EDITOR", "PAGER", "VISUAL", "EDITOR",
+                                     "TMUX", "VELKORY_RENDERER", "VELKORY_CODEPAGES", "COLUMNS", "LINES"})
+                unsetenv(name);
+            setenv("TERM", "xterm", 1);
+            for (const auto& [name, value] : env)
+                setenv(name.c_str(), value.c_str(), 1);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(program.c_str()));
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~TerminalSession()
+    {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool started() const { return pid_ > 0; }
+
+    // Reads what the program draws until text has appeared since the last
+    // call; false if it does not appear within a generous grace period.
+    bool WaitFor(const std::string& text)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (screen_.find(text, seen_) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !ReadSome(100))
+                return screen_.find(text, seen_) != std::string::npos;
+        }
+        seen_ = screen_.find(text, seen_) + text.size();
+        return true;
+    }
+
+    void Send(const std::string& keys)
+    {
+        ASSERT_EQ(write(fd_, keys.data(), keys.size()), (ssize_t)keys.size());
+    }
+
+    // Waits for the program to end; returns its exit status, -1 otherwise.
+    int Finish()
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int status = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            ReadSome(50);
+            pid_t done = waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+        }
+        return -1;
+    }
+
+    const std::string& screen() const { return screen_; }
+
+private:
+    // Appends what is ready to be read; false once the terminal is closed.
+    bool ReadSome(int milliseconds)
+    {
+        struct pollfd poller = {fd_, POLLIN, 0};
+        if (poll(&poller, 1, milliseconds) <= 0)
+            return true;
+        char buffer[4096];
+        ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        screen_.append(buffer, (size_t)n);
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    bool exited_ = false;
+    std::string screen_;
+    size_t seen_ = 0;
+};
+
+class TerminalTest : public HostTest {
+protected:
+    void SetUp() override
+    {
+        HostTest::SetUp();
+        if (IsSkipped())
+            return;
+        TestIndex index = BuildIndex({{"Print", "print.htm"},
+                                      {"Printing a page", "printing.htm"},
+                                      {"Setup", "setup.htm"},
+                                      {"printer setup", "printer.htm"}});
+        file_ = root_ + "/guide.chm";
+        ASSERT_TRUE(WriteBytes(file_, HelpFileWith(index, {
+            {"/print.htm", Bytes("print page"), 1},
+            {"/printing.htm", Bytes("printing page"), 1},
+            {"/setup.htm", Bytes("setup page"), 1},
+            {"/printer.htm", Bytes("printer page"), 1},
+        })));
+        copy_ = root_ + "/opened";
+        editor_ = Script("editor", "for last; do :; done\ncp \"$last\" '" + copy_ + "'\n");
+    }
+
+    std::map<std::string, std::string> Environment() const
+    {
+        return {{"VELKORY_REGISTRY", registry_}, {"TMPDIR", tmp_}, {"VELKORY_EDITOR", editor_}};
+    }
+
+    // Runs a help request for "print" and answers the menu with keys.
+    std::string ChooseWith(const std::string& keys, int* status)
+    {
+        TerminalSession session(program_, {"help", file_, "print"}, Environment());
+        EXPECT_TRUE(session.started());
+        EXPECT_TRUE(session.WaitFor("printer setup")) << session.screen();
+        session.Send(keys);
+        *status = session.Finish();
+        return fs::exists(copy_) ? ReadText(copy_) : std::string("(nothing opened)");
+    }
+
+    std::string file_, copy_, editor_;
+};
+
+TEST_F(TerminalTest, TheMenuShowsTheMatchesAndOpensTheOneChosen)
+{
+    int status = -1;
+    EXPECT_EQ(ChooseWith(Enter, &status), "print page");
+    EXPECT_EQ(status, 0);
+    fs::remove(copy_);
+    EXPECT_EQ(ChooseWith(std::string(Down) + Enter, &status), "printing page");
+    EXPECT_EQ(status, 0);
+    fs::remove(copy_);
+    EXPECT_EQ(ChooseWith(std::string(End) + Enter, &status), "printer page");
+    fs::remove(copy_);
+    // Type-ahead on the first letters of a title.
+    EXPECT_EQ(ChooseWith(std::string("printe") + Enter, &status), "printer page");
+}
+
+TEST_F(TerminalTest, EscapeLeavesTheMenuWithoutOpeningAnything)
+{
+    int status = -1;
+    EXPECT_EQ(ChooseWith(Escape, &status), "(nothing opened)");
+    EXPECT_EQ(status, 0);
+    bool directories = false;
+    for (const auto& entry : fs::directory_iterator(tmp_))
+        directories |= entry.path().filename().string().rfind("VLKT", 0) == 0;
+    EXPECT_FALSE(directories);
+}
+
+TEST_F(TerminalTest, TheDialogSavesTheChosenEntriesOrLeavesThemAlone)
+{
+    {
+        TerminalSession session(program_, {"config"}, Environment());
+        ASSERT_TRUE(session.started());
+        ASSERT_TRUE(session.WaitFor("Cancel")) << session.screen();
+        // First list: the second entry; then the second list: its second entry.
+        session.Send(std::string(Down) + Tab + Down + Enter);
+        EXPECT_EQ(session.Finish(), 0);
+    }
+    std::string saved = ReadText(registry_);
+    EXPECT_NE(saved.find("\"Modality\"=\"1\""), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\"Visuality\"=\"1\""), std::string::npos) << saved;
+
+    {
+        TerminalSession session(program_, {"config"}, Environment());
+        ASSERT_TRUE(session.started());
+        ASSERT_TRUE(session.WaitFor("Cancel")) << session.screen();
+        session.Send(std::string(Down) + Escape);
+        EXPECT_EQ(session.Finish(), 0);
+    }
+    EXPECT_EQ(ReadText(registry_), saved);
+}
+
+}  // namespace
