@@ -2,6 +2,7 @@
 // errors, each in a fresh process against a private registry.
 #include "host_runner.h"
 
+#include "help_fixture.h"
 #include "lookup/index_builder.h"
 #include "support/chm_writer.h"
 #include "support/corpus.h"
@@ -117,32 +118,6 @@ TEST_F(HostTest, UsageErrors)
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("velkory ", 0), 0u) << version.out;
 }
-
-// A help file of our own: three topics beginning with "print", one "Setup".
-class HelpCommandTest : public HostTest {
-protected:
-    void SetUp() override
-    {
-        HostTest::SetUp();
-        if (IsSkipped())
-            return;
-        TestIndex index = BuildIndex({{"Print", "print.htm"},
-                                      {"Printing a page", "html/printing.htm#how"},
-                                      {"Setup", "setup.htm"},
-                                      {"printer setup", "printer.htm"}});
-        file_ = root_ + "/guide.chm";
-        ASSERT_TRUE(WriteBytes(file_, HelpFileWith(index, {
-            {"/print.htm", Bytes("<p>print page</p>"), 1},
-            {"/html/printing.htm", Bytes("<h1>Printing</h1><p>How &amp; why.</p>"), 1},
-            {"/setup.htm", Bytes("<p>setup page</p>"), 0},
-            {"/printer.htm", Bytes("<p>printer page</p>"), 1},
-        })));
-        copy_ = root_ + "/opened";
-        editor_ = Script("editor", "for last; do :; done\ncp \"$last\" '" + copy_ +
-                                       "'\necho \"$last\" > '" + copy_ + ".path'\n");
-    }
-    std::string file_, copy_, editor_;
-};
 
 TEST_F(HelpCommandTest, PickOpensTheChosenPageInTheEditor)
 {

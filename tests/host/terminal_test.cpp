@@ -8,8 +8,7 @@
 
 #include <chrono>
 
-#include "lookup/index_builder.h"
-#include "support/chm_writer.h"
+#include "help_fixture.h"
 
 namespace {
 
@@ -112,28 +111,8 @@ private:
     size_t seen_ = 0;
 };
 
-class TerminalTest : public HostTest {
+class TerminalTest : public HelpCommandTest {
 protected:
-    void SetUp() override
-    {
-        HostTest::SetUp();
-        if (IsSkipped())
-            return;
-        TestIndex index = BuildIndex({{"Print", "print.htm"},
-                                      {"Printing a page", "printing.htm"},
-                                      {"Setup", "setup.htm"},
-                                      {"printer setup", "printer.htm"}});
-        file_ = root_ + "/guide.chm";
-        ASSERT_TRUE(WriteBytes(file_, HelpFileWith(index, {
-            {"/print.htm", Bytes("print page"), 1},
-            {"/printing.htm", Bytes("printing page"), 1},
-            {"/setup.htm", Bytes("setup page"), 1},
-            {"/printer.htm", Bytes("printer page"), 1},
-        })));
-        copy_ = root_ + "/opened";
-        editor_ = Script("editor", "for last; do :; done\ncp \"$last\" '" + copy_ + "'\n");
-    }
-
     std::map<std::string, std::string> Environment() const
     {
         return {{"VELKORY_REGISTRY", registry_}, {"TMPDIR", tmp_}, {"VELKORY_EDITOR", editor_}};
@@ -150,22 +129,21 @@ protected:
         return fs::exists(copy_) ? ReadText(copy_) : std::string("(nothing opened)");
     }
 
-    std::string file_, copy_, editor_;
 };
 
 TEST_F(TerminalTest, TheMenuShowsTheMatchesAndOpensTheOneChosen)
 {
     int status = -1;
-    EXPECT_EQ(ChooseWith(Enter, &status), "print page");
+    EXPECT_EQ(ChooseWith(Enter, &status), "<p>print page</p>");
     EXPECT_EQ(status, 0);
     fs::remove(copy_);
-    EXPECT_EQ(ChooseWith(std::string(Down) + Enter, &status), "printing page");
+    EXPECT_EQ(ChooseWith(std::string(Down) + Enter, &status), "<h1>Printing</h1><p>How &amp; why.</p>");
     EXPECT_EQ(status, 0);
     fs::remove(copy_);
-    EXPECT_EQ(ChooseWith(std::string(End) + Enter, &status), "printer page");
+    EXPECT_EQ(ChooseWith(std::string(End) + Enter, &status), "<p>printer page</p>");
     fs::remove(copy_);
     // Type-ahead on the first letters of a title.
-    EXPECT_EQ(ChooseWith(std::string("printe") + Enter, &status), "printer page");
+    EXPECT_EQ(ChooseWith(std::string("printe") + Enter, &status), "<p>printer page</p>");
 }
 
 TEST_F(TerminalTest, EscapeLeavesTheMenuWithoutOpeningAnything)
