@@ -1020,6 +1020,16 @@ LONG ResolveKey(HKEY key, const char** path, REGSAM* access)
     return ERROR_SUCCESS;
 }
 
+// The path of a handle that holds the given right.
+LONG ResolveKeyFor(HKEY key, REGSAM right, const char** path)
+{
+    REGSAM access = 0;
+    LONG status = ResolveKey(key, path, &access);
+    if (status == ERROR_SUCCESS && !(access & right))
+        status = ERROR_ACCESS_DENIED;
+    return status;
+}
+
 // base\subKey, or a copy of base when subKey is empty; null for a bad path.
 char* JoinKeyPath(const char* base, const char* subKey, LONG* status)
 {
@@ -1103,12 +1113,9 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
 {
     (void)reserved;
     const char* path;
-    REGSAM access;
-    LONG status = ResolveKey(key, &path, &access);
+    LONG status = ResolveKeyFor(key, KEY_QUERY_VALUE, &path);
     if (status != ERROR_SUCCESS)
         return status;
-    if (!(access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
     if (data != nullptr && dataSize == nullptr)
         return ERROR_INVALID_PARAMETER;
     char* file = RegistryFilePath();
@@ -1200,12 +1207,9 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, LPCB
 {
     (void)reserved;
     const char* path;
-    REGSAM access;
-    LONG status = ResolveKey(key, &path, &access);
+    LONG status = ResolveKeyFor(key, KEY_SET_VALUE, &path);
     if (status != ERROR_SUCCESS)
         return status;
-    if (!(access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
     if (valueName == nullptr)
         valueName = "";
     if ((data == nullptr && dataSize > 0) || dataSize > MaxValueSize || !ValidValueName(valueName))
