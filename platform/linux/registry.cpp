@@ -1068,6 +1068,18 @@ HKEY NewHandle(char* path, REGSAM access)
     return handle;
 }
 
+// The full path of subKey below an open key (a new text), or null with the
+// reason in *status.
+char* SubKeyPath(HKEY key, const char* subKey, LONG* status)
+{
+    const char* base;
+    REGSAM access;
+    *status = ResolveKey(key, &base, &access);
+    if (*status != ERROR_SUCCESS)
+        return nullptr;
+    return JoinKeyPath(base, subKey, status);
+}
+
 }  // namespace
 
 void SetRegistryFailBeforeRename(bool fail)
@@ -1081,12 +1093,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
     if (result == nullptr)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    const char* base;
-    REGSAM baseAccess;
-    LONG status = ResolveKey(key, &base, &baseAccess);
-    if (status != ERROR_SUCCESS)
-        return status;
-    char* path = JoinKeyPath(base, subKey, &status);
+    LONG status = ERROR_SUCCESS;
+    char* path = SubKeyPath(key, subKey, &status);
     if (path == nullptr)
         return status;
     char* file = RegistryFilePath();
@@ -1160,12 +1168,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
     if (result == nullptr || subKey == nullptr)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    const char* base;
-    REGSAM baseAccess;
-    LONG status = ResolveKey(key, &base, &baseAccess);
-    if (status != ERROR_SUCCESS)
-        return status;
-    char* path = JoinKeyPath(base, subKey, &status);
+    LONG status = ERROR_SUCCESS;
+    char* path = SubKeyPath(key, subKey, &status);
     if (path == nullptr)
         return status;
     WriteSession session;
