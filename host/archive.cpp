@@ -20,18 +20,15 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <direct.h>
 #include <io.h>
-#include <windows.h>
 #else
 #include <unistd.h>
 #endif
 
 #include "container/container.h"
 #include "host/host.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -14,12 +14,8 @@
 #include <string>
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <conio.h>
 #include <io.h>
-#include <windows.h>
 #else
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -28,6 +24,7 @@
 #endif
 
 #include "host/host.h"
+#include "platform/platform.h"
 
 namespace {
 

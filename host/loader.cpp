@@ -3,18 +3,14 @@
 #include <cstring>
 #include <string>
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
 #endif
 
 #include "host/host.h"
+#include "platform/platform.h"
 
 namespace {
 

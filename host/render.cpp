@@ -15,18 +15,14 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include "host/host.h"
+#include "platform/platform.h"
 #include "platform/codepage.h"
 
 namespace {

@@ -15,17 +15,13 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <dirent.h>
 #include <unistd.h>
 #endif
 
 #include "host/host.h"
+#include "platform/platform.h"
 
 namespace {
 
