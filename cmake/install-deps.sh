@@ -5,9 +5,14 @@
 # and tools the benchmarks compare against.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config python3 libgtest-dev googletest libbenchmark-dev
-          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fp-utils
-          libmspack-dev libchm-dev p7zip-full)
+# usage: install-deps.sh [demo]   (demo: only what building and the demo need)
+if [ "${1:-}" = demo ]; then
+  packages=(cmake g++ make fp-utils)
+else
+  packages=(cmake g++ make pkg-config python3 libgtest-dev googletest libbenchmark-dev
+            g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fp-utils
+            libmspack-dev libchm-dev p7zip-full)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,7 +25,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
   exit 1
 fi
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
