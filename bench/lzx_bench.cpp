@@ -32,8 +32,8 @@ namespace {
 
 const char* const kContent = "::DataSpace/Storage/MSCompressed/Content";
 const char* const kControl = "::DataSpace/Storage/MSCompressed/ControlData";
-const char* const kReset =
-    "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
+const char* const kReset = "::DataSpace/Storage/MSCompressed/Transform/"
+                           "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 
 struct Section {
     std::string path;
@@ -111,8 +111,8 @@ void BM_Velkory(benchmark::State& state, const Section* s)
     std::vector<uint8_t> out(s->uncompressed);
     for (auto _ : state) {
         if (InitLzxDecoder(s->bits) != LzxOk ||
-            DecompressLzx(s->content.data(), out.data(), (int32_t)s->compressed, (int32_t)s->uncompressed) !=
-                LzxOk) {
+            DecompressLzx(s->content.data(), out.data(), (int32_t)s->compressed,
+                          (int32_t)s->uncompressed) != LzxOk) {
             state.SkipWithError("decompression failed");
             break;
         }
@@ -135,7 +135,7 @@ std::string memInputName;
 
 mspack_file* MemOpen(mspack_system*, const char* filename, int mode)
 {
-    MemFile* f = new MemFile{nullptr, 0};
+    MemFile* f = new MemFile {nullptr, 0};
     if (mode == MSPACK_SYS_OPEN_READ) {
         if (memInput == nullptr || memInputName != filename) {
             delete f;
@@ -171,7 +171,9 @@ int MemSeek(mspack_file* file, off_t offset, int mode)
 {
     MemFile* f = (MemFile*)file;
     off_t size = f->bytes ? (off_t)f->bytes->size() : (off_t)f->pos;
-    off_t base = mode == MSPACK_SYS_SEEK_START ? 0 : mode == MSPACK_SYS_SEEK_CUR ? (off_t)f->pos : size;
+    off_t base = mode == MSPACK_SYS_SEEK_START ? 0
+        : mode == MSPACK_SYS_SEEK_CUR          ? (off_t)f->pos
+                                               : size;
     off_t to = base + offset;
     if (to < 0 || to > size) {
         return -1;
@@ -183,7 +185,7 @@ off_t MemTell(mspack_file* file)
 {
     return (off_t)((MemFile*)file)->pos;
 }
-void MemMessage(mspack_file*, const char*, ...) {}
+void MemMessage(mspack_file*, const char*, ...) { }
 void* MemAlloc(mspack_system*, size_t bytes)
 {
     return malloc(bytes);
@@ -197,8 +199,8 @@ void MemCopy(void* src, void* dest, size_t bytes)
     memcpy(dest, src, bytes);
 }
 
-mspack_system memSystem = {MemOpen, MemClose, MemRead,  MemWrite, MemSeek, MemTell,
-                           MemMessage, MemAlloc, MemFree, MemCopy, nullptr};
+mspack_system memSystem = {MemOpen,    MemClose, MemRead, MemWrite, MemSeek, MemTell,
+                           MemMessage, MemAlloc, MemFree, MemCopy,  nullptr};
 
 void BM_Libmspack(benchmark::State& state, const Section* s)
 {
@@ -270,7 +272,8 @@ void BM_Chmlib(benchmark::State& state, const Section* s)
     for (auto _ : state) {
         h = chm_open(s->path.c_str());
         for (chmUnitInfo& ui : files) {
-            if (chm_retrieve_object(h, &ui, buffer.data(), 0, (LONGINT64)ui.length) != (LONGINT64)ui.length) {
+            if (chm_retrieve_object(h, &ui, buffer.data(), 0, (LONGINT64)ui.length) !=
+                (LONGINT64)ui.length) {
                 state.SkipWithError("chmlib retrieval failed");
                 break;
             }
@@ -342,7 +345,8 @@ int main(int argc, char** argv)
         size_t start = 0;
         while (start <= list.size()) {
             size_t end = list.find(':', start);
-            std::string item = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            std::string item =
+                list.substr(start, end == std::string::npos ? std::string::npos : end - start);
             if (!item.empty()) {
                 paths.push_back(item);
             }
@@ -361,8 +365,8 @@ int main(int argc, char** argv)
             continue;
         }
         sections.push_back(s);
-        fprintf(stderr, "%s: window 2^%d, %u -> %u bytes\n", s->name.c_str(), s->bits, s->compressed,
-                s->uncompressed);
+        fprintf(stderr, "%s: window 2^%d, %u -> %u bytes\n", s->name.c_str(), s->bits,
+                s->compressed, s->uncompressed);
     }
     if (sections.empty()) {
         fprintf(stderr, "no help files to measure\n");
@@ -371,14 +375,15 @@ int main(int argc, char** argv)
     for (Section* s : sections) {
         // Small sections run many rounds; give each case a fair measuring time.
         benchmark::RegisterBenchmark(("velkory/" + s->name).c_str(), BM_Velkory, s)->MinTime(0.5);
-        benchmark::RegisterBenchmark(("libmspack/" + s->name).c_str(), BM_Libmspack, s)->MinTime(0.5);
+        benchmark::RegisterBenchmark(("libmspack/" + s->name).c_str(), BM_Libmspack, s)
+            ->MinTime(0.5);
         benchmark::RegisterBenchmark(("chmlib/" + s->name).c_str(), BM_Chmlib, s)->MinTime(0.5);
     }
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    printf("\n%-28s %12s %12s %12s %9s %9s\n", "help file", "velkory", "libmspack", "chmlib", "x mspack",
-           "x chmlib");
+    printf("\n%-28s %12s %12s %12s %9s %9s\n", "help file", "velkory", "libmspack", "chmlib",
+           "x mspack", "x chmlib");
     printf("%-28s %12s %12s %12s\n", "", "MB/s", "MB/s", "MB/s");
     auto cell = [](double v) {
         char text[32];
@@ -387,7 +392,8 @@ int main(int argc, char** argv)
     };
     auto ratio = [](double ours, double theirs) {
         char text[32];
-        snprintf(text, sizeof text, ours > 0 && theirs > 0 ? "%.2f" : "n/a", theirs > 0 ? ours / theirs : 0);
+        snprintf(text, sizeof text, ours > 0 && theirs > 0 ? "%.2f" : "n/a",
+                 theirs > 0 ? ours / theirs : 0);
         return std::string(text);
     };
     for (auto& [file, rates] : reporter.rates) {

@@ -50,13 +50,13 @@ struct HeaderSection {
 // everything it owns.
 struct HelpFile {
     FILE* File;
-    uint8_t Header[56];                // container header bytes 0 to 55
-    HeaderSection HeaderSections[2];   // entry 1 locates the directory
-    SectionTable* Sections;            // null until the NameList is read, or when it is unusable
-    uint8_t DirectoryHeader[84];       // copy of the directory header
-    DirectoryTable* Entries;           // null only when the table could not be allocated
-    uint32_t ContentOffset;            // file offset of content section 0
-    uint64_t FileSize;                 // bytes in the file when it was opened; bounds every read
+    uint8_t Header[56];               // container header bytes 0 to 55
+    HeaderSection HeaderSections[2];  // entry 1 locates the directory
+    SectionTable* Sections;           // null until the NameList is read, or when it is unusable
+    uint8_t DirectoryHeader[84];      // copy of the directory header
+    DirectoryTable* Entries;          // null only when the table could not be allocated
+    uint32_t ContentOffset;           // file offset of content section 0
+    uint64_t FileSize;                // bytes in the file when it was opened; bounds every read
 };
 
 // Opens the container at path. Returns null only when the file cannot be

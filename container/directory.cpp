@@ -54,17 +54,22 @@ static int ParseEntry(const uint8_t** cursor, const uint8_t* end, DirectoryEntry
 {
     const uint8_t* p = *cursor;
     uint32_t nameLength = ReadEncodedInt(&p, end);
-    if (!p || nameLength > (uint32_t)(end - p)) return -1;
+    if (!p || nameLength > (uint32_t)(end - p))
+        return -1;
     const uint8_t* name = p;
     p += nameLength;
     uint32_t section = ReadEncodedInt(&p, end);
-    if (!p) return -1;
+    if (!p)
+        return -1;
     uint32_t offset = ReadEncodedInt(&p, end);
-    if (!p) return -1;
+    if (!p)
+        return -1;
     uint32_t length = ReadEncodedInt(&p, end);
-    if (!p) return -1;
+    if (!p)
+        return -1;
     *cursor = p;
-    if (nameLength > 255) return 0;
+    if (nameLength > 255)
+        return 0;
     if (entry) {
         memset(entry, 0, sizeof *entry);
         memcpy(entry->Name, name, nameLength);
@@ -77,10 +82,12 @@ static int ParseEntry(const uint8_t** cursor, const uint8_t* end, DirectoryEntry
 
 static DirectoryTable* AllocateDirectoryTable(uint64_t count)
 {
-    if (count > (uint64_t)(SIZE_MAX - sizeof(DirectoryTable)) / sizeof(DirectoryEntry)) return nullptr;
+    if (count > (uint64_t)(SIZE_MAX - sizeof(DirectoryTable)) / sizeof(DirectoryEntry))
+        return nullptr;
     DirectoryTable* table =
         (DirectoryTable*)malloc(sizeof(DirectoryTable) + (size_t)count * sizeof(DirectoryEntry));
-    if (!table) return nullptr;
+    if (!table)
+        return nullptr;
     table->Count = 0;
     table->Entries = (DirectoryEntry*)(table + 1);
     return table;
@@ -95,34 +102,41 @@ static uint8_t* ReadEntryAreas(HelpFile* file, size_t* usedLength)
     uint64_t chunk0 = (uint64_t)(uint32_t)file->HeaderSections[1].Offset + DirectoryHeaderLength;
     uint32_t chunkSize = ReadLE32(file->DirectoryHeader + 16);
     uint32_t chunkCount = ReadLE32(file->DirectoryHeader + 44);
-    if (chunkSize < ChunkHeaderLength || chunkCount == 0 || chunk0 >= file->FileSize) return nullptr;
+    if (chunkSize < ChunkHeaderLength || chunkCount == 0 || chunk0 >= file->FileSize)
+        return nullptr;
 
     uint64_t remaining = file->FileSize - chunk0;
     uint64_t chunksInFile = (remaining + chunkSize - 1) / chunkSize;
     uint64_t walkLimit = chunkCount < chunksInFile ? chunkCount : chunksInFile;
     uint64_t areaLimit = chunkSize - ChunkHeaderLength;
-    if (areaLimit > remaining) areaLimit = remaining;
+    if (areaLimit > remaining)
+        areaLimit = remaining;
     uint64_t capacity = walkLimit * areaLimit;
-    if (capacity == 0 || capacity > (uint64_t)SIZE_MAX) return nullptr;
+    if (capacity == 0 || capacity > (uint64_t)SIZE_MAX)
+        return nullptr;
     uint8_t* buffer = (uint8_t*)malloc((size_t)capacity);
-    if (!buffer) return nullptr;
+    if (!buffer)
+        return nullptr;
 
     size_t used = 0;
     uint64_t chunksRead = 0;
     uint32_t chunk = 0;
     for (;;) {
         uint8_t header[ChunkHeaderLength];
-        if (ReadHelpFileAt(file, chunk0 + (uint64_t)chunk * chunkSize, header, sizeof header) != sizeof header)
+        if (ReadHelpFileAt(file, chunk0 + (uint64_t)chunk * chunkSize, header, sizeof header) !=
+            sizeof header)
             break;
         uint32_t freeLength = ReadLE32(header + 4);
         if (freeLength <= chunkSize - ChunkHeaderLength) {
             size_t area = chunkSize - ChunkHeaderLength - freeLength;
-            if (area > capacity - used) area = (size_t)(capacity - used);
+            if (area > capacity - used)
+                area = (size_t)(capacity - used);
             used += fread(buffer + used, 1, area, file->File);
         }
         chunksRead++;
         uint32_t next = ReadLE32(header + 16);
-        if (next == 0xFFFFFFFFu || chunksRead >= walkLimit) break;
+        if (next == 0xFFFFFFFFu || chunksRead >= walkLimit)
+            break;
         chunk = next;
     }
     *usedLength = used;
@@ -139,9 +153,11 @@ void ReadDirectory(HelpFile* file)
     uint64_t count = 0;
     for (const uint8_t* p = buffer; p && p < end;) {
         int status = ParseEntry(&p, end, nullptr);
-        if (status < 0) break;
+        if (status < 0)
+            break;
         count += (uint64_t)status;
-        if (count == (uint64_t)INT32_MAX) break;
+        if (count == (uint64_t)INT32_MAX)
+            break;
     }
 
     DirectoryTable* table = AllocateDirectoryTable(count);
@@ -149,7 +165,8 @@ void ReadDirectory(HelpFile* file)
         int32_t filled = 0;
         for (const uint8_t* p = buffer; p && p < end && (uint64_t)filled < count;) {
             int status = ParseEntry(&p, end, &table->Entries[filled]);
-            if (status < 0) break;
+            if (status < 0)
+                break;
             filled += status;
         }
         table->Count = filled;
@@ -160,9 +177,11 @@ void ReadDirectory(HelpFile* file)
 
 const DirectoryEntry* FindDirectoryEntry(const char* name, const DirectoryTable* table)
 {
-    if (!name || !table) return nullptr;
+    if (!name || !table)
+        return nullptr;
     for (int32_t i = 0; i < table->Count; i++) {
-        if (strcmp(table->Entries[i].Name, name) == 0) return &table->Entries[i];
+        if (strcmp(table->Entries[i].Name, name) == 0)
+            return &table->Entries[i];
     }
     return nullptr;
 }

@@ -38,25 +38,36 @@ static uint64_t LongestLzxOutput(uint32_t compressedLength)
 static int WindowBitsForCode(uint32_t code)
 {
     switch (code) {
-    case 1: return 15;
-    case 2: return 16;
-    case 4: return 17;
-    case 8: return 18;
-    case 16: return 19;
-    case 32: return 20;
-    case 64: return 21;
-    default: return 0;
+    case 1:
+        return 15;
+    case 2:
+        return 16;
+    case 4:
+        return 17;
+    case 8:
+        return 18;
+    case 16:
+        return 19;
+    case 32:
+        return 20;
+    case 64:
+        return 21;
+    default:
+        return 0;
     }
 }
 
 // A copy of length bytes at offset of a section of sectionLength bytes.
-static int CopyFromSection(const uint8_t* section, uint32_t sectionLength, uint32_t offset, uint32_t length,
-                           uint32_t* outLength, uint8_t** outData)
+static int CopyFromSection(const uint8_t* section, uint32_t sectionLength, uint32_t offset,
+                           uint32_t length, uint32_t* outLength, uint8_t** outData)
 {
-    if (offset > sectionLength || length > sectionLength - offset) return -1;
+    if (offset > sectionLength || length > sectionLength - offset)
+        return -1;
     uint8_t* copy = (uint8_t*)malloc(length ? length : 1);
-    if (!copy) return -1;
-    if (length) memcpy(copy, section + offset, length);
+    if (!copy)
+        return -1;
+    if (length)
+        memcpy(copy, section + offset, length);
     *outLength = length;
     *outData = copy;
     return 0;
@@ -67,10 +78,12 @@ static int ExtractEntry(HelpFile* file, const char* name, bool allowCompressed, 
 
 // Extracts one of the files that describe a compressed section; they must lie
 // in an uncompressed section and be at least minimumLength bytes long.
-static uint8_t* ExtractSectionFile(HelpFile* file, const char* name, uint32_t minimumLength, uint32_t* length)
+static uint8_t* ExtractSectionFile(HelpFile* file, const char* name, uint32_t minimumLength,
+                                   uint32_t* length)
 {
     uint8_t* data = nullptr;
-    if (ExtractEntry(file, name, false, length, &data) != 0) return nullptr;
+    if (ExtractEntry(file, name, false, length, &data) != 0)
+        return nullptr;
     if (*length < minimumLength) {
         free(data);
         *length = 0;
@@ -87,7 +100,8 @@ static int DecompressSection(HelpFile* file, SectionRecord* section, const Direc
 
     snprintf(name, sizeof name, "::DataSpace/Storage/%s/ControlData", section->Name);
     uint8_t* controlData = ExtractSectionFile(file, name, 20, &length);
-    if (!controlData) return -1;
+    if (!controlData)
+        return -1;
     if (memcmp(controlData + 4, "LZXC", 4) != 0) {
         free(controlData);
         return -1;
@@ -95,23 +109,27 @@ static int DecompressSection(HelpFile* file, SectionRecord* section, const Direc
     uint32_t windowCode = ReadLE32(controlData + 16);
     free(controlData);
     int windowBits = WindowBitsForCode(windowCode);
-    if (!windowBits) return -1;
+    if (!windowBits)
+        return -1;
 
-    snprintf(name, sizeof name, "::DataSpace/Storage/%s/Transform/%s/InstanceData/ResetTable", section->Name,
-             TransformIdentifier);
+    snprintf(name, sizeof name, "::DataSpace/Storage/%s/Transform/%s/InstanceData/ResetTable",
+             section->Name, TransformIdentifier);
     uint8_t* resetTable = ExtractSectionFile(file, name, 28, &length);
-    if (!resetTable) return -1;
+    if (!resetTable)
+        return -1;
     uint32_t uncompressedLength = ReadLE32(resetTable + 16);
     uint32_t compressedLength = ReadLE32(resetTable + 24);
     free(resetTable);
     if (uncompressedLength > (uint32_t)INT32_MAX || compressedLength > (uint32_t)INT32_MAX ||
         uncompressedLength > LongestLzxOutput(compressedLength))
         return -1;
-    if (entry->Offset > uncompressedLength || entry->Length > uncompressedLength - entry->Offset) return -1;
+    if (entry->Offset > uncompressedLength || entry->Length > uncompressedLength - entry->Offset)
+        return -1;
 
     snprintf(name, sizeof name, "::DataSpace/Storage/%s/Content", section->Name);
     uint8_t* content = ExtractSectionFile(file, name, compressedLength, &length);
-    if (!content) return -1;
+    if (!content)
+        return -1;
 
     uint8_t* buffer = (uint8_t*)malloc(uncompressedLength ? uncompressedLength : 1);
     if (!buffer) {
@@ -123,7 +141,8 @@ static int DecompressSection(HelpFile* file, SectionRecord* section, const Direc
         free(buffer);
         return -1;
     }
-    int result = DecompressLzx(content, buffer, (int32_t)compressedLength, (int32_t)uncompressedLength);
+    int result =
+        DecompressLzx(content, buffer, (int32_t)compressedLength, (int32_t)uncompressedLength);
     free(content);
     if (result != 0) {
         free(buffer);
@@ -131,24 +150,28 @@ static int DecompressSection(HelpFile* file, SectionRecord* section, const Direc
     }
     section->Data = buffer;
     section->DataLength = uncompressedLength;
-    return CopyFromSection(buffer, uncompressedLength, entry->Offset, entry->Length, outLength, outData);
+    return CopyFromSection(buffer, uncompressedLength, entry->Offset, entry->Length, outLength,
+                           outData);
 }
 
 static int ExtractEntry(HelpFile* file, const char* name, bool allowCompressed, uint32_t* outLength,
                         uint8_t** outData)
 {
     const DirectoryEntry* entry = FindDirectoryEntry(name, file->Entries);
-    if (!entry) return -1;
+    if (!entry)
+        return -1;
     uint32_t s = entry->Section;
     uint64_t position = (uint64_t)file->ContentOffset + entry->Offset;
     if (file->Sections) {
-        if (s >= (uint32_t)file->Sections->Count) return -1;
+        if (s >= (uint32_t)file->Sections->Count)
+            return -1;
         SectionRecord* section = &file->Sections->Records[s];
         if (section->Compressed) {
-            if (!allowCompressed) return -1;
+            if (!allowCompressed)
+                return -1;
             if (section->Data)
-                return CopyFromSection(section->Data, section->DataLength, entry->Offset, entry->Length, outLength,
-                                       outData);
+                return CopyFromSection(section->Data, section->DataLength, entry->Offset,
+                                       entry->Length, outLength, outData);
             return DecompressSection(file, section, entry, outLength, outData);
         }
         position += section->BaseOffset;
@@ -157,7 +180,8 @@ static int ExtractEntry(HelpFile* file, const char* name, bool allowCompressed, 
         return -1;
     }
     uint8_t* data = nullptr;
-    if (ReadStoredBytes(file, position, entry->Length, &data) != 0) return -1;
+    if (ReadStoredBytes(file, position, entry->Length, &data) != 0)
+        return -1;
     *outLength = entry->Length;
     *outData = data;
     return 0;
@@ -165,8 +189,11 @@ static int ExtractEntry(HelpFile* file, const char* name, bool allowCompressed, 
 
 int ExtractFile(HelpFile* file, const char* name, uint32_t* outLength, uint8_t** outData)
 {
-    if (outLength) *outLength = 0;
-    if (outData) *outData = nullptr;
-    if (!file || !name || !outLength || !outData) return -1;
+    if (outLength)
+        *outLength = 0;
+    if (outData)
+        *outData = nullptr;
+    if (!file || !name || !outLength || !outData)
+        return -1;
     return ExtractEntry(file, name, true, outLength, outData);
 }

@@ -17,10 +17,12 @@
 static int SeekFile(FILE* stream, uint64_t position)
 {
 #if defined(_WIN32)
-    if (position > (uint64_t)INT64_MAX) return -1;
+    if (position > (uint64_t)INT64_MAX)
+        return -1;
     return _fseeki64(stream, (__int64)position, SEEK_SET);
 #else
-    if (sizeof(off_t) < 8 && position > 0x7FFFFFFFu) return -1;
+    if (sizeof(off_t) < 8 && position > 0x7FFFFFFFu)
+        return -1;
     return fseeko(stream, (off_t)position, SEEK_SET);
 #endif
 }
@@ -28,10 +30,12 @@ static int SeekFile(FILE* stream, uint64_t position)
 static uint64_t QueryFileSize(FILE* stream)
 {
 #if defined(_WIN32)
-    if (_fseeki64(stream, 0, SEEK_END) != 0) return 0;
+    if (_fseeki64(stream, 0, SEEK_END) != 0)
+        return 0;
     __int64 end = _ftelli64(stream);
 #else
-    if (fseeko(stream, 0, SEEK_END) != 0) return 0;
+    if (fseeko(stream, 0, SEEK_END) != 0)
+        return 0;
     off_t end = ftello(stream);
 #endif
     return end < 0 ? 0 : (uint64_t)end;
@@ -39,16 +43,19 @@ static uint64_t QueryFileSize(FILE* stream)
 
 size_t ReadHelpFileAt(HelpFile* file, uint64_t position, void* destination, size_t count)
 {
-    if (SeekFile(file->File, position) != 0) return 0;
+    if (SeekFile(file->File, position) != 0)
+        return 0;
     return fread(destination, 1, count, file->File);
 }
 
 int ReadStoredBytes(HelpFile* file, uint64_t position, uint32_t count, uint8_t** outData)
 {
     *outData = nullptr;
-    if (position > file->FileSize || count > file->FileSize - position) return -1;
+    if (position > file->FileSize || count > file->FileSize - position)
+        return -1;
     uint8_t* data = (uint8_t*)malloc(count ? count : 1);
-    if (!data) return -1;
+    if (!data)
+        return -1;
     if (count && ReadHelpFileAt(file, position, data, count) != count) {
         free(data);
         return -1;
@@ -84,9 +91,11 @@ void ReadHeaderSections(HelpFile* file)
 
 HelpFile* OpenHelpFile(const char* path)
 {
-    if (!path) return nullptr;
+    if (!path)
+        return nullptr;
     FILE* stream = fopen(path, "rb");
-    if (!stream) return nullptr;
+    if (!stream)
+        return nullptr;
     HelpFile* file = (HelpFile*)calloc(1, sizeof(HelpFile));
     if (!file) {
         fclose(stream);
@@ -103,10 +112,13 @@ HelpFile* OpenHelpFile(const char* path)
 
 void CloseHelpFile(HelpFile* file)
 {
-    if (!file) return;
-    if (file->File) fclose(file->File);
+    if (!file)
+        return;
+    if (file->File)
+        fclose(file->File);
     if (file->Sections) {
-        for (int32_t i = 0; i < file->Sections->Count; i++) free(file->Sections->Records[i].Data);
+        for (int32_t i = 0; i < file->Sections->Count; i++)
+            free(file->Sections->Records[i].Data);
         free(file->Sections);
     }
     free(file->Entries);
@@ -120,6 +132,7 @@ int32_t DirectoryCount(const HelpFile* file)
 
 const DirectoryEntry* DirectoryAt(const HelpFile* file, int32_t index)
 {
-    if (index < 0 || index >= DirectoryCount(file)) return nullptr;
+    if (index < 0 || index >= DirectoryCount(file))
+        return nullptr;
     return &file->Entries->Entries[index];
 }

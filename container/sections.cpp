@@ -29,7 +29,8 @@ static SectionTable* AllocateSectionTable(uint32_t count)
 {
     SectionTable* table =
         (SectionTable*)calloc(1, sizeof(SectionTable) + (size_t)count * sizeof(SectionRecord));
-    if (!table) return nullptr;
+    if (!table)
+        return nullptr;
     table->Records = (SectionRecord*)(table + 1);
     return table;
 }
@@ -42,7 +43,8 @@ static uint32_t FindBaseOffset(const HelpFile* file, const char* sectionName)
     snprintf(contentName, sizeof contentName, "::DataSpace/Storage/%s/Content", sectionName);
     uint32_t base = 0;
     for (int32_t i = 0; i < DirectoryCount(file); i++) {
-        if (strcmp(file->Entries->Entries[i].Name, contentName) == 0) base = file->Entries->Entries[i].Offset;
+        if (strcmp(file->Entries->Entries[i].Name, contentName) == 0)
+            base = file->Entries->Entries[i].Offset;
     }
     return base;
 }
@@ -50,26 +52,32 @@ static uint32_t FindBaseOffset(const HelpFile* file, const char* sectionName)
 void ReadNameList(HelpFile* file)
 {
     const DirectoryEntry* entry = FindDirectoryEntry("::DataSpace/NameList", file->Entries);
-    if (!entry) return;
+    if (!entry)
+        return;
     uint8_t* data = nullptr;
-    if (ReadStoredBytes(file, (uint64_t)file->ContentOffset + entry->Offset, entry->Length, &data) != 0)
+    if (ReadStoredBytes(file, (uint64_t)file->ContentOffset + entry->Offset, entry->Length,
+                        &data) != 0)
         return;
     uint32_t length = entry->Length;
     uint32_t count = length >= 4 ? ReadLE16(data + 2) : 0;
     // Every record takes at least 4 bytes: no more can be whole in the NameList.
-    if (count > (length - 4) / 4) count = length >= 4 ? (length - 4) / 4 : 0;
+    if (count > (length - 4) / 4)
+        count = length >= 4 ? (length - 4) / 4 : 0;
     SectionTable* table = count ? AllocateSectionTable(count) : nullptr;
     if (table) {
         uint32_t position = 4;
         uint32_t i = 0;
         for (; i < count; i++) {
-            if (length - position < 2) break;
+            if (length - position < 2)
+                break;
             uint32_t nameLength = ReadLE16(data + position);
-            if (nameLength > 255 || 2 * (nameLength + 1) > length - position - 2) break;
+            if (nameLength > 255 || 2 * (nameLength + 1) > length - position - 2)
+                break;
             position += 2;
             SectionRecord* record = &table->Records[i];
             // Each UTF-16 unit is narrowed to its low byte, the first one stored.
-            for (uint32_t unit = 0; unit <= nameLength; unit++) record->Name[unit] = (char)data[position + 2 * unit];
+            for (uint32_t unit = 0; unit <= nameLength; unit++)
+                record->Name[unit] = (char)data[position + 2 * unit];
             record->Name[nameLength] = '\0';
             position += 2 * (nameLength + 1);
             record->Compressed = strcmp(record->Name, "MSCompressed") == 0 ? 1 : 0;

@@ -6,13 +6,13 @@
 
 //   item  kind              x1  y1  x2  y2  flags                   message
 const DialogItemTemplate ConfigDialogTemplate[ConfigDialogItemCount] = {
-    {DialogFrame,       3,  1,  41, 6,  0,                      0},   // frame, titled with the module's title
-    {DialogText,        5,  2,  0,  0,  0,                      2},   // label above the lists
-    {DialogChoiceList,  5,  3,  20, 0,  DialogFlagChoiceList,   -1},  // Modality
-    {DialogChoiceList,  23, 3,  38, 0,  DialogFlagChoiceList,   -1},  // Visuality
-    {DialogText,        4,  4,  0,  0,  DialogFlagCentreText,   -1},  // empty row above the buttons
-    {DialogButton,      0,  5,  0,  0,  DialogFlagCentreButton, 7},   // confirm (default)
-    {DialogButton,      0,  5,  0,  0,  DialogFlagCentreButton, 8},   // leave
+    {DialogFrame, 3, 1, 41, 6, 0, 0},  // frame, titled with the module's title
+    {DialogText, 5, 2, 0, 0, 0, 2},    // label above the lists
+    {DialogChoiceList, 5, 3, 20, 0, DialogFlagChoiceList, -1},   // Modality
+    {DialogChoiceList, 23, 3, 38, 0, DialogFlagChoiceList, -1},  // Visuality
+    {DialogText, 4, 4, 0, 0, DialogFlagCentreText, -1},          // empty row above the buttons
+    {DialogButton, 0, 5, 0, 0, DialogFlagCentreButton, 7},       // confirm (default)
+    {DialogButton, 0, 5, 0, 0, DialogFlagCentreButton, 8},       // leave
 };
 
 enum {
@@ -78,5 +78,6 @@ void RunConfigDialog(void)
     int result = hostServices.RunDialog(hostServices.moduleNumber, -1, -1, 45, 8, nullptr, items,
                                         ConfigDialogItemCount);
     if (result == ConfirmButton)
-        SaveSettings((int32_t)items[ModalityList].selection, (int32_t)items[VisualityList].selection);
+        SaveSettings((int32_t)items[ModalityList].selection,
+                     (int32_t)items[VisualityList].selection);
 }

@@ -37,7 +37,8 @@ static void MakeSettingsKeyPath(void)
     hostUtilities.FormatText(SettingsKeyPath, "%s\\Velkory", root);
 }
 
-extern "C" VK_EXPORT int32_t VK_STDCALL Start(const HostServices* services, const ModuleContext* context)
+extern "C" VK_EXPORT int32_t VK_STDCALL Start(const HostServices* services,
+                                              const ModuleContext* context)
 {
     memcpy(&hostServices, services, sizeof hostServices);
     memcpy(&hostUtilities, services->utilities, sizeof hostUtilities);
@@ -47,11 +48,10 @@ extern "C" VK_EXPORT int32_t VK_STDCALL Start(const HostServices* services, cons
     return 0;
 }
 
-extern "C" VK_EXPORT void VK_STDCALL Exit(void)
-{
-}
+extern "C" VK_EXPORT void VK_STDCALL Exit(void) { }
 
-extern "C" VK_EXPORT int32_t VK_STDCALL Message(int32_t request, const HelpRequest* help, ModuleInfo* info)
+extern "C" VK_EXPORT int32_t VK_STDCALL Message(int32_t request, const HelpRequest* help,
+                                                ModuleInfo* info)
 {
     switch (request) {
     case RequestInfo:

@@ -21,7 +21,7 @@
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define VK_STDCALL __stdcall
-#define VK_CDECL __cdecl
+#define VK_CDECL   __cdecl
 #else
 #define VK_STDCALL
 #define VK_CDECL
@@ -68,7 +68,8 @@ enum : int32_t {
 constexpr int32_t WindowKindMain = 1;
 
 // Open flags of OpenViewer and OpenEditor.
-constexpr uint32_t OpenFlagHostWindow = 0x01;  // added when the open may go beside the host's main window
+constexpr uint32_t OpenFlagHostWindow =
+    0x01;  // added when the open may go beside the host's main window
 constexpr uint32_t OpenFlagViewer = 0x02;
 constexpr uint32_t OpenFlagEditor = 0x10;
 
@@ -103,37 +104,37 @@ typedef int(VK_STDCALL* GetModuleMessageFn)(const void* messageContext, int32_t 
 
 struct HostServices {
     uint8_t reserved0[264];
-    int32_t moduleNumber;          // 264
+    int32_t moduleNumber;  // 264
     uint8_t reserved1[4];
-    ShowMenuFn ShowMenu;           // 272
-    RunDialogFn RunDialog;         // 276
+    ShowMenuFn ShowMenu;    // 272
+    RunDialogFn RunDialog;  // 276
     uint8_t reserved2[32];
-    OpenViewerFn OpenViewer;       // 312
-    OpenEditorFn OpenEditor;       // 316
+    OpenViewerFn OpenViewer;  // 312
+    OpenEditorFn OpenEditor;  // 316
     uint8_t reserved3[16];
-    HostUtilities* utilities;      // 336
+    HostUtilities* utilities;  // 336
     uint8_t reserved4[4];
-    ControlHostFn ControlHost;     // 344
+    ControlHostFn ControlHost;  // 344
     uint8_t reserved5[24];
 };
 
 struct HostUtilities {
     uint8_t reserved0[12];
-    IntToTextFn IntToText;         // 12
+    IntToTextFn IntToText;  // 12
     uint8_t reserved1[4];
-    FormatTextFn FormatText;       // 20
-    ScanTextFn ScanText;           // 24
+    FormatTextFn FormatText;  // 20
+    ScanTextFn ScanText;      // 24
     uint8_t reserved2[92];
-    CompareTextNFn CompareTextN;   // 120
+    CompareTextNFn CompareTextN;  // 120
     uint8_t reserved3[80];
-    MakeTempNameFn MakeTempName;   // 204
+    MakeTempNameFn MakeTempName;  // 204
     uint8_t reserved4[20];
 };
 
 struct ModuleContext {
     uint8_t reserved0[264];
-    uint8_t messageContext[260];   // 264: the host's, handed back to GetModuleMessage by address
-    const char* registryRoot;      // 524
+    uint8_t messageContext[260];  // 264: the host's, handed back to GetModuleMessage by address
+    const char* registryRoot;     // 524
     GetModuleMessageFn GetModuleMessage;  // 528
     uint8_t reserved1[8];
 };
@@ -142,54 +143,54 @@ struct ModuleContext {
 // area are the host's; the module writes offsets 4, 8, 12 and the title.
 constexpr size_t ModuleTitleSize = 128;
 struct ModuleInfo {
-    int32_t hostField;             // 0: never read or written by the module
-    int32_t capabilities;          // 4
-    const char* const* names;      // 8
-    int32_t nameCount;             // 12
-    char title[ModuleTitleSize];   // 16
+    int32_t hostField;            // 0: never read or written by the module
+    int32_t capabilities;         // 4
+    const char* const* names;     // 8
+    int32_t nameCount;            // 12
+    char title[ModuleTitleSize];  // 16
 };
 
 // Read by the module for RequestHelp.
 struct HelpRequest {
     uint8_t reserved0[16];
-    const char* helpFile;          // 16
-    const char* keyword;           // 20
+    const char* helpFile;  // 16
+    const char* keyword;   // 20
 };
 
 struct MenuItem {
-    uint32_t flags;                // 0
-    char text[128];                // 4
-    uint32_t reserved0;            // 132
-    uint32_t reserved1;            // 136
-    uint32_t userValue;            // 140
+    uint32_t flags;      // 0
+    char text[128];      // 4
+    uint32_t reserved0;  // 132
+    uint32_t reserved1;  // 136
+    uint32_t userValue;  // 140
 };
 
 struct ChoiceEntry {
-    uint32_t flags;                // 0
-    char text[140];                // 4
+    uint32_t flags;  // 0
+    char text[140];  // 4
 };
 
 struct ChoiceList {
-    int32_t count;                 // 0
-    ChoiceEntry* entries;          // 4
+    int32_t count;         // 0
+    ChoiceEntry* entries;  // 4
 };
 
 struct DialogItem {
-    int32_t kind;                  // 0
-    int32_t x1;                    // 4
-    int32_t y1;                    // 8
-    int32_t x2;                    // 12
-    int32_t y2;                    // 16
-    int32_t focus;                 // 20
-    intptr_t selection;            // 24: in, a ChoiceList's address; out, the chosen position
-    uint32_t flags;                // 28
-    int32_t defaultButton;         // 32
-    char text[512];                // 36
+    int32_t kind;           // 0
+    int32_t x1;             // 4
+    int32_t y1;             // 8
+    int32_t x2;             // 12
+    int32_t y2;             // 16
+    int32_t focus;          // 20
+    intptr_t selection;     // 24: in, a ChoiceList's address; out, the chosen position
+    uint32_t flags;         // 28
+    int32_t defaultButton;  // 32
+    char text[512];         // 36
 };
 
 struct WindowStatus {
-    int32_t window;                // 0: -1 asks about the current window
-    int32_t kind;                  // 4
+    int32_t window;  // 0: -1 asks about the current window
+    int32_t kind;    // 4
     uint8_t reserved[332];
 };
 

@@ -20,7 +20,8 @@ static HKEY OpenSettingsKeyForRead(void)
     HKEY key = nullptr;
     if (SettingsKeyPath[0] == '\0')
         return nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyPath, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
         return nullptr;
     return key;
 }

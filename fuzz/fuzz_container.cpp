@@ -13,7 +13,8 @@ static const std::string& InputPath()
 {
     static const std::string path = [] {
         const char* dir = getenv("TMPDIR");
-        return std::string(dir && *dir ? dir : "/tmp") + "/velkory-fuzz-" + std::to_string(getpid()) + ".chm";
+        return std::string(dir && *dir ? dir : "/tmp") + "/velkory-fuzz-" +
+            std::to_string(getpid()) + ".chm";
     }();
     return path;
 }
@@ -24,10 +25,12 @@ static void ExtractAndCheck(HelpFile* file, const char* name)
     uint8_t* data = nullptr;
     int result = ExtractFile(file, name, &length, &data);
     if (result == 0) {
-        if (!data) abort();
+        if (!data)
+            abort();
         // Touch every byte so that a buffer shorter than its length shows.
         volatile uint8_t sum = 0;
-        for (uint32_t i = 0; i < length; i++) sum = sum + data[i];
+        for (uint32_t i = 0; i < length; i++)
+            sum = sum + data[i];
         free(data);
     } else if (result != -1 || length != 0 || data != nullptr) {
         abort();
@@ -37,16 +40,22 @@ static void ExtractAndCheck(HelpFile* file, const char* name)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
 {
     FILE* out = fopen(InputPath().c_str(), "wb");
-    if (!out) return 0;
-    if (size) fwrite(input, 1, size, out);
+    if (!out)
+        return 0;
+    if (size)
+        fwrite(input, 1, size, out);
     fclose(out);
 
     HelpFile* file = OpenHelpFile(InputPath().c_str());
-    if (!file) abort();  // the file exists: opening never fails
-    static const char* const wellKnown[] = {"::DataSpace/NameList", "/#TOPICS", "/#STRINGS", "/#URLTBL", "/#URLSTR"};
+    if (!file)
+        abort();  // the file exists: opening never fails
+    static const char* const wellKnown[] = {"::DataSpace/NameList", "/#TOPICS", "/#STRINGS",
+                                            "/#URLTBL", "/#URLSTR"};
     for (int round = 0; round < 2; round++) {
-        for (int32_t i = 0; i < DirectoryCount(file); i++) ExtractAndCheck(file, DirectoryAt(file, i)->Name);
-        for (const char* name : wellKnown) ExtractAndCheck(file, name);
+        for (int32_t i = 0; i < DirectoryCount(file); i++)
+            ExtractAndCheck(file, DirectoryAt(file, i)->Name);
+        for (const char* name : wellKnown)
+            ExtractAndCheck(file, name);
     }
     CloseHelpFile(file);
     return 0;

@@ -155,7 +155,11 @@ std::string JoinComponents(const std::vector<std::string>& components)
 
 // What became of one stored file: written, refused because the way there is
 // not a plain directory of the target (a symbolic link, a file), or failed.
-enum WriteResult { Written, Refused, WriteFailed };
+enum WriteResult {
+    Written,
+    Refused,
+    WriteFailed
+};
 
 #if defined(_WIN32)
 

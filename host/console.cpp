@@ -110,7 +110,8 @@ void ApplySequence(HANDLE handle, const std::string& parameters, char final)
         SetConsoleTextAttribute(handle, attributes);
         break;
     }
-    case 'h': case 'l':
+    case 'h':
+    case 'l':
         if (parameters == "?25") {
             CONSOLE_CURSOR_INFO cursor;
             if (GetConsoleCursorInfo(handle, &cursor)) {
@@ -152,8 +153,9 @@ bool ConsoleBegin()
     if (GetConsoleScreenBufferInfo(original, &info))
         plainAttributes = info.wAttributes;
     attributes = plainAttributes;
-    screen = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    screen =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
     if (screen != INVALID_HANDLE_VALUE && !SetConsoleActiveScreenBuffer(screen)) {
         CloseHandle(screen);
         screen = INVALID_HANDLE_VALUE;
@@ -185,25 +187,42 @@ int ConsoleReadKey()
     int c = _getch();
     if (c == 0 || c == 0xE0) {
         switch (_getch()) {
-        case 72: return KeyUp;
-        case 80: return KeyDown;
-        case 75: return KeyLeft;
-        case 77: return KeyRight;
-        case 71: return KeyHome;
-        case 79: return KeyEnd;
-        case 73: return KeyPageUp;
-        case 81: return KeyPageDown;
-        case 15: return KeyBackTab;
-        default: return KeyNone;
+        case 72:
+            return KeyUp;
+        case 80:
+            return KeyDown;
+        case 75:
+            return KeyLeft;
+        case 77:
+            return KeyRight;
+        case 71:
+            return KeyHome;
+        case 79:
+            return KeyEnd;
+        case 73:
+            return KeyPageUp;
+        case 81:
+            return KeyPageDown;
+        case 15:
+            return KeyBackTab;
+        default:
+            return KeyNone;
         }
     }
     switch (c) {
-    case 13: case 10: return KeyEnter;
-    case 27: return KeyEscape;
-    case 9: return KeyTab;
-    case 8: return KeyBackspace;
-    case 3: return KeyInterrupt;
-    default: return c & 0xFF;
+    case 13:
+    case 10:
+        return KeyEnter;
+    case 27:
+        return KeyEscape;
+    case 9:
+        return KeyTab;
+    case 8:
+        return KeyBackspace;
+    case 3:
+        return KeyInterrupt;
+    default:
+        return c & 0xFF;
     }
 }
 
@@ -406,12 +425,20 @@ int ConsoleReadKey()
     if (c < 0)
         return KeyNone;
     switch (c) {
-    case '\r': case '\n': return KeyEnter;
-    case '\t': return KeyTab;
-    case 0x7f: case 0x08: return KeyBackspace;
-    case 0x03: return KeyInterrupt;
-    case 0x1b: break;
-    default: return c;
+    case '\r':
+    case '\n':
+        return KeyEnter;
+    case '\t':
+        return KeyTab;
+    case 0x7f:
+    case 0x08:
+        return KeyBackspace;
+    case 0x03:
+        return KeyInterrupt;
+    case 0x1b:
+        break;
+    default:
+        return c;
     }
     // An escape sequence, or the Escape key alone.
     int next = ReadByte(50);
@@ -432,21 +459,35 @@ int ConsoleReadKey()
         sequence += (char)b;
     }
     switch (final) {
-    case 'A': return KeyUp;
-    case 'B': return KeyDown;
-    case 'C': return KeyRight;
-    case 'D': return KeyLeft;
-    case 'H': return KeyHome;
-    case 'F': return KeyEnd;
-    case 'Z': return KeyBackTab;
+    case 'A':
+        return KeyUp;
+    case 'B':
+        return KeyDown;
+    case 'C':
+        return KeyRight;
+    case 'D':
+        return KeyLeft;
+    case 'H':
+        return KeyHome;
+    case 'F':
+        return KeyEnd;
+    case 'Z':
+        return KeyBackTab;
     case '~': {
         int number = atoi(sequence.c_str());
         switch (number) {
-        case 1: case 7: return KeyHome;
-        case 4: case 8: return KeyEnd;
-        case 5: return KeyPageUp;
-        case 6: return KeyPageDown;
-        default: return KeyNone;
+        case 1:
+        case 7:
+            return KeyHome;
+        case 4:
+        case 8:
+            return KeyEnd;
+        case 5:
+            return KeyPageUp;
+        case 6:
+            return KeyPageDown;
+        default:
+            return KeyNone;
         }
     }
     default:

@@ -15,21 +15,21 @@
 
 // What the command line asked for, read by the services while the module runs.
 struct HostOptions {
-    int pick = 0;          // --pick N (from 1); 0 when not given
-    int modality = -1;     // --modality N; -1 when not given
-    int visuality = -1;    // --visuality N; -1 when not given
-    bool cancel = false;   // --cancel
+    int pick = 0;         // --pick N (from 1); 0 when not given
+    int modality = -1;    // --modality N; -1 when not given
+    int visuality = -1;   // --visuality N; -1 when not given
+    bool cancel = false;  // --cancel
 };
 
 // What the services saw during one request, for the host's own explanations.
 struct HostRecord {
-    bool menuShown = false;      // ShowMenu was called
-    int menuItems = 0;           // with this many items
-    bool menuCancelled = false;  // and nothing was chosen
-    bool pickOutOfRange = false; // --pick named an item that does not exist
-    bool pageOpened = false;     // OpenViewer or OpenEditor was called
-    bool openFailed = false;     // and the command could not be run
-    std::string tempName;        // the last name MakeTempName gave
+    bool menuShown = false;       // ShowMenu was called
+    int menuItems = 0;            // with this many items
+    bool menuCancelled = false;   // and nothing was chosen
+    bool pickOutOfRange = false;  // --pick named an item that does not exist
+    bool pageOpened = false;      // OpenViewer or OpenEditor was called
+    bool openFailed = false;      // and the command could not be run
+    std::string tempName;         // the last name MakeTempName gave
 };
 
 extern HostOptions hostOptions;
@@ -57,17 +57,30 @@ const char* ModuleMessageText(int number);  // null for a number without text
 int ModuleMessageCapacity(int number);      // the size of the module's destination
 
 // console.cpp: the terminal underneath the menu and the dialog.
-bool IsInteractive();           // stdin and stdout or stderr are terminals
+bool IsInteractive();  // stdin and stdout or stderr are terminals
 bool StdoutIsTerminal();
 bool StdinIsTerminal();
 enum Key {
     KeyNone = 0,
-    KeyUp = 0x10000, KeyDown, KeyLeft, KeyRight, KeyHome, KeyEnd, KeyPageUp, KeyPageDown,
-    KeyEnter, KeyEscape, KeyTab, KeyBackTab, KeyBackspace, KeyResize, KeyInterrupt,
+    KeyUp = 0x10000,
+    KeyDown,
+    KeyLeft,
+    KeyRight,
+    KeyHome,
+    KeyEnd,
+    KeyPageUp,
+    KeyPageDown,
+    KeyEnter,
+    KeyEscape,
+    KeyTab,
+    KeyBackTab,
+    KeyBackspace,
+    KeyResize,
+    KeyInterrupt,
 };
-bool ConsoleBegin();            // raw mode and the alternate screen
-void ConsoleEnd();              // restores the terminal; safe to call twice
-int ConsoleReadKey();           // a Key or a byte of text
+bool ConsoleBegin();   // raw mode and the alternate screen
+void ConsoleEnd();     // restores the terminal; safe to call twice
+int ConsoleReadKey();  // a Key or a byte of text
 void ConsoleSize(int& columns, int& rows);
 void ConsoleWrite(const std::string& text);
 
@@ -104,4 +117,4 @@ int TestCommand(const std::string& file);
 // Text helpers (main.cpp).
 std::string PrintableName(const char* name);  // control bytes shown as \xNN
 std::string OemTextForDisplay(const char* text);
-void Complain(const std::string& message);     // "velkory: message" on stderr
+void Complain(const std::string& message);  // "velkory: message" on stderr

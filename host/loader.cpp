@@ -42,8 +42,9 @@ std::string LastErrorText()
     char buffer[512];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, code, 0, buffer, sizeof buffer, nullptr);
-    while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r' ||
-                          buffer[length - 1] == ' ' || buffer[length - 1] == '.'))
+    while (length > 0 &&
+           (buffer[length - 1] == '\n' || buffer[length - 1] == '\r' || buffer[length - 1] == ' ' ||
+            buffer[length - 1] == '.'))
         --length;
     if (length == 0)
         return "error " + std::to_string(code);
@@ -88,7 +89,9 @@ bool LoadModule(const std::string& path, LoadedModule& module, std::string& erro
     void* message = resolve("Message");
     if (!start || !exit || !message) {
         error = "the module " + path + " lacks the export " +
-                (!start ? "Start" : !exit ? "Exit" : "Message");
+            (!start      ? "Start"
+                 : !exit ? "Exit"
+                         : "Message");
 #if defined(_WIN32)
         FreeLibrary(handle);
 #else
@@ -110,9 +113,9 @@ void UnloadModule(LoadedModule& module)
 #if defined(_WIN32)
     FreeLibrary((HMODULE)module.handle);
 #elif defined(__SANITIZE_ADDRESS__)
-    // The module keeps its decoder window for as long as it is loaded and
-    // Exit releases nothing; under the leak checker it stays mapped, so that
-    // the window is still reachable at exit (and its stack traces readable).
+        // The module keeps its decoder window for as long as it is loaded and
+        // Exit releases nothing; under the leak checker it stays mapped, so that
+        // the window is still reachable at exit (and its stack traces readable).
 #else
     dlclose(module.handle);
 #endif

@@ -89,7 +89,7 @@ struct UsageError {
 
 [[noreturn]] void Usage(const std::string& message)
 {
-    throw UsageError{message};
+    throw UsageError {message};
 }
 
 int ParsePosition(const std::string& option, const std::string& value, int low, int high)
@@ -161,8 +161,9 @@ CommandLine ParseCommandLine(int argc, char** argv)
         } else {
             Usage("unknown option '" + arg + "'");
         }
-        if (inlineValue && (name == "--help" || name == "-h" || name == "--version" ||
-                            name == "--cancel" || name == "--show"))
+        if (inlineValue &&
+            (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
+             name == "--show"))
             Usage(name + " takes no value");
     }
     return line;
@@ -270,7 +271,8 @@ int ReadSetting(const char* name)
     char text[12] = "0";
     std::string key = std::string(HostRegistryRoot) + "\\Velkory";
     HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE, &handle) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE, &handle) ==
+        ERROR_SUCCESS) {
         DWORD size = 10;
         DWORD type = 0;
         char data[12] = {0};

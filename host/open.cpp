@@ -173,8 +173,7 @@ int RunAndWait(const std::vector<std::string>& argv)
 
 // Runs the command on the file: in a new tmux window for a non-modal open
 // inside tmux, else waiting for it. Returns 1 on success.
-int Launch(const std::string& command, const std::string& file, const char* title,
-           uint32_t flags)
+int Launch(const std::string& command, const std::string& file, const char* title, uint32_t flags)
 {
     std::vector<std::string> argv = SplitCommandLine(command);
     if (argv.empty())
@@ -183,8 +182,8 @@ int Launch(const std::string& command, const std::string& file, const char* titl
 #if !defined(_WIN32)
     if ((flags & OpenFlagHostWindow) && !Environment("TMUX").empty()) {
         std::string name = title ? OemTextForDisplay(title) : std::string("velkory");
-        std::vector<std::string> tmux = {"tmux", "new-window", "-n", name.empty() ? "velkory" : name,
-                                         "--"};
+        std::vector<std::string> tmux = {"tmux", "new-window", "-n",
+                                         name.empty() ? "velkory" : name, "--"};
         tmux.insert(tmux.end(), argv.begin(), argv.end());
         if (RunAndWait(tmux) == 0)
             return 1;
@@ -197,8 +196,7 @@ int Launch(const std::string& command, const std::string& file, const char* titl
     int status = RunAndWait(argv);
     if (status == 0)
         return 1;
-    if (status > 0)
-    {
+    if (status > 0) {
         std::string message = "'";
         message += DisplayCommand(argv);
         message += "' ended with status ";
@@ -287,7 +285,8 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
     }
     // Scripts get the page itself, and so does a terminal without a pager.
     if (!explicitCommand &&
-        (!StdoutIsTerminal() || (!HasWords(Environment("PAGER")) && !ProgramOnPath(DefaultViewer)))) {
+        (!StdoutIsTerminal() ||
+         (!HasWords(Environment("PAGER")) && !ProgramOnPath(DefaultViewer)))) {
         fwrite(text.data(), 1, text.size(), stdout);
         fflush(stdout);
         return 1;
@@ -316,8 +315,9 @@ int OpenPageInEditor(const char* path, const char* title, uint32_t flags)
     std::string command = Environment("VELKORY_EDITOR");
     bool explicitCommand = HasWords(command);
     if (!explicitCommand &&
-        (!StdoutIsTerminal() || (!HasWords(Environment("VISUAL")) &&
-                                 !HasWords(Environment("EDITOR")) && !ProgramOnPath(DefaultEditor)))) {
+        (!StdoutIsTerminal() ||
+         (!HasWords(Environment("VISUAL")) && !HasWords(Environment("EDITOR")) &&
+          !ProgramOnPath(DefaultEditor)))) {
         printf("%s\n", path);
         fflush(stdout);
         return 1;

@@ -104,7 +104,9 @@ int VK_STDCALL RunDialog(int32_t, int32_t, int32_t, int32_t width, int32_t heigh
                 continue;
             const ChoiceList* list = reinterpret_cast<const ChoiceList*>(items[i].selection);
             int position = PreselectedEntry(list);
-            int answer = lists == 0 ? hostOptions.modality : lists == 1 ? hostOptions.visuality : -1;
+            int answer = lists == 0 ? hostOptions.modality
+                : lists == 1        ? hostOptions.visuality
+                                    : -1;
             if (answer >= 0)
                 position = answer;
             items[i].selection = position;

@@ -36,7 +36,7 @@ std::string TempDirectory()
     char buffer[MAX_PATH + 1];
     DWORD length = GetTempPathA(sizeof buffer, buffer);
     std::string dir = (length > 0 && length < sizeof buffer) ? std::string(buffer, length)
-                                                              : std::string("C:\\Windows\\Temp");
+                                                             : std::string("C:\\Windows\\Temp");
     while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/'))
         dir.pop_back();
     return dir;

@@ -104,7 +104,7 @@ std::string DrawBox(int left, int top, int right, int bottom, const std::string&
     int before = (inner - (int)Width(heading)) / 2;
     int after = inner - (int)Width(heading) - before;
     out += MoveTo(left, top) + BoxTopLeft + Repeat(BoxHorizontal, before) + heading +
-           Repeat(BoxHorizontal, after) + BoxTopRight;
+        Repeat(BoxHorizontal, after) + BoxTopRight;
     for (int row = top + 1; row < bottom; ++row)
         out += MoveTo(left, row) + BoxVertical + std::string((size_t)inner, ' ') + BoxVertical;
     out += MoveTo(left, bottom) + BoxBottomLeft + Repeat(BoxHorizontal, inner) + BoxBottomRight;
@@ -130,8 +130,14 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix)
 // Keeps the terminal in raw mode for the life of a menu or dialog.
 struct ConsoleScope {
     bool ok;
-    ConsoleScope() : ok(ConsoleBegin()) {}
-    ~ConsoleScope() { ConsoleEnd(); }
+    ConsoleScope()
+        : ok(ConsoleBegin())
+    {
+    }
+    ~ConsoleScope()
+    {
+        ConsoleEnd();
+    }
 };
 
 }  // namespace
@@ -175,7 +181,7 @@ int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& 
                 screen += Fit(line, inner);
         }
         std::string footer = std::to_string(selected + 1) + "/" + std::to_string(count) +
-                             "  Enter: open  Esc: cancel";
+            "  Enter: open  Esc: cancel";
         if (!typed.empty())
             footer += "  find: " + typed;
         screen += MoveTo(left, boxTop + visible + 2) + Fit(footer, std::max(0, columns - left - 1));
@@ -184,20 +190,40 @@ int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& 
         int key = ConsoleReadKey();
         bool typing = false;
         switch (key) {
-        case KeyUp: selected = std::max(0, selected - 1); break;
-        case KeyDown: selected = std::min(count - 1, selected + 1); break;
-        case KeyHome: selected = 0; break;
-        case KeyEnd: selected = count - 1; break;
-        case KeyPageUp: selected = std::max(0, selected - visible); break;
-        case KeyPageDown: selected = std::min(count - 1, selected + visible); break;
-        case KeyEnter: return selected;
-        case KeyEscape: case KeyInterrupt: return -1;
+        case KeyUp:
+            selected = std::max(0, selected - 1);
+            break;
+        case KeyDown:
+            selected = std::min(count - 1, selected + 1);
+            break;
+        case KeyHome:
+            selected = 0;
+            break;
+        case KeyEnd:
+            selected = count - 1;
+            break;
+        case KeyPageUp:
+            selected = std::max(0, selected - visible);
+            break;
+        case KeyPageDown:
+            selected = std::min(count - 1, selected + visible);
+            break;
+        case KeyEnter:
+            return selected;
+        case KeyEscape:
+        case KeyInterrupt:
+            return -1;
         case KeyBackspace:
             if (!typed.empty())
                 typed.pop_back();
             typing = true;
             break;
-        case KeyResize: case KeyNone: case KeyLeft: case KeyRight: case KeyTab: case KeyBackTab:
+        case KeyResize:
+        case KeyNone:
+        case KeyLeft:
+        case KeyRight:
+        case KeyTab:
+        case KeyBackTab:
             typing = !typed.empty();
             break;
         default:
@@ -259,7 +285,7 @@ int RunDialogOnTerminal(int width, int height, DialogItem* items, int count)
         if (items[i].kind != DialogChoiceList)
             continue;
         const ChoiceList* list = reinterpret_cast<const ChoiceList*>(items[i].selection);
-        DialogChoices choices{i, {}, 0};
+        DialogChoices choices {i, {}, 0};
         if (list && list->entries && list->count > 0 && list->count <= 256) {
             for (int32_t k = 0; k < list->count; ++k) {
                 char text[sizeof list->entries[k].text + 1];
@@ -354,7 +380,7 @@ int RunDialogOnTerminal(int width, int height, DialogItem* items, int count)
                     column = std::max(0, (width - (int)Width(text)) / 2);
                 if (!text.empty())
                     screen += MoveTo(left + column, top + item.y1) +
-                              Fit(text, std::min((int)Width(text), width - column - 1));
+                        Fit(text, std::min((int)Width(text), width - column - 1));
                 break;
             }
             case DialogChoiceList: {
@@ -391,31 +417,34 @@ int RunDialogOnTerminal(int width, int height, DialogItem* items, int count)
                 column += (int)Width(buttonLabel(i)) + 2;
             }
         }
-        screen += MoveTo(left, top + height) +
-                  Fit("Tab: move  Up/Down: choose  Esc: leave", width);
+        screen += MoveTo(left, top + height) + Fit("Tab: move  Up/Down: choose  Esc: leave", width);
         ConsoleWrite(screen);
 
         int current = focusable[(size_t)focus];
         int key = ConsoleReadKey();
         switch (key) {
-        case KeyTab: case KeyRight:
+        case KeyTab:
+        case KeyRight:
             focus = (focus + 1) % (int)focusable.size();
             break;
-        case KeyBackTab: case KeyLeft:
+        case KeyBackTab:
+        case KeyLeft:
             focus = (focus + (int)focusable.size() - 1) % (int)focusable.size();
             break;
-        case KeyUp: case KeyDown:
+        case KeyUp:
+        case KeyDown:
             if (items[current].kind == DialogChoiceList) {
                 DialogChoices& choices = lists[(size_t)listOf[(size_t)current]];
                 int last = (int)choices.entries.size() - 1;
-                choices.chosen = std::clamp(choices.chosen + (key == KeyUp ? -1 : 1), 0,
-                                            std::max(0, last));
+                choices.chosen =
+                    std::clamp(choices.chosen + (key == KeyUp ? -1 : 1), 0, std::max(0, last));
             } else {
                 focus = (focus + (key == KeyUp ? (int)focusable.size() - 1 : 1)) %
-                        (int)focusable.size();
+                    (int)focusable.size();
             }
             break;
-        case KeyEnter: case ' ':
+        case KeyEnter:
+        case ' ':
             if (items[current].kind == DialogButton) {
                 writeBack();
                 return current;
@@ -425,7 +454,8 @@ int RunDialogOnTerminal(int width, int height, DialogItem* items, int count)
                 return defaultButton;
             }
             break;
-        case KeyEscape: case KeyInterrupt:
+        case KeyEscape:
+        case KeyInterrupt:
             writeBack();
             return -1;
         default:

@@ -26,13 +26,13 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
 
 // The topic index: the four stored files that map topics to titles and URLs.
 struct TopicIndex {
-    uint8_t* topics;   // "/#TOPICS": 16-byte records
+    uint8_t* topics;  // "/#TOPICS": 16-byte records
     uint32_t topicsLength;
     uint8_t* strings;  // "/#STRINGS": NUL-terminated titles
     uint32_t stringsLength;
-    uint8_t* urlTable; // "/#URLTBL": entries whose bytes 8-11 locate a URL
+    uint8_t* urlTable;  // "/#URLTBL": entries whose bytes 8-11 locate a URL
     uint32_t urlTableLength;
-    uint8_t* urls;     // "/#URLSTR": NUL-terminated URLs
+    uint8_t* urls;  // "/#URLSTR": NUL-terminated URLs
     uint32_t urlsLength;
 };
 

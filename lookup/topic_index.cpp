@@ -92,7 +92,8 @@ static int TopicExamined(const TopicIndex* index, uint32_t record)
 
 // The 32-bit field at offset within record k, when all four bytes lie in
 // #TOPICS.
-static int ReadTopicField(const TopicIndex* index, uint32_t record, uint32_t offset, uint32_t* value)
+static int ReadTopicField(const TopicIndex* index, uint32_t record, uint32_t offset,
+                          uint32_t* value)
 {
     uint64_t at = (uint64_t)record * TopicRecordSize + offset;
     if (at + 4 > index->topicsLength)

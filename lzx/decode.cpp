@@ -7,10 +7,10 @@
 namespace {
 
 #if defined(__GNUC__)
-#define LZX_LIKELY(x) __builtin_expect(!!(x), 1)
+#define LZX_LIKELY(x)   __builtin_expect(!!(x), 1)
 #define LZX_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #else
-#define LZX_LIKELY(x) (x)
+#define LZX_LIKELY(x)   (x)
 #define LZX_UNLIKELY(x) (x)
 #endif
 
@@ -95,7 +95,8 @@ inline int DecodeFast(const uint16_t* lookup, const uint16_t* table, uint32_t sy
 // position, byte by byte in effect (an offset below the length repeats the
 // last offset bytes). The caller has checked that offset is 1..size and that
 // the destination stays inside the window.
-inline void CopyMatch(uint8_t* window, uint32_t size, uint32_t position, uint32_t offset, uint32_t length)
+inline void CopyMatch(uint8_t* window, uint32_t size, uint32_t position, uint32_t offset,
+                      uint32_t length)
 {
     uint8_t* dst = window + position;
     if (LZX_LIKELY(offset <= position)) {
@@ -144,8 +145,8 @@ inline void CopyMatch(uint8_t* window, uint32_t size, uint32_t position, uint32_
 // the match stays inside the block (blockEnd, a window position that may lie
 // beyond the window); it then ends at the window's end at the latest.
 template <bool aligned>
-int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, uint32_t& r0, uint32_t& r1,
-                        uint32_t& r2, uint32_t run, bool cut, uint64_t blockEnd)
+int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, uint32_t& r0,
+                        uint32_t& r1, uint32_t& r2, uint32_t run, bool cut, uint64_t blockEnd)
 {
     uint8_t* window = d->Window;
     const uint32_t size = d->WindowSize;
@@ -192,8 +193,8 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
         if (cnt < 32) {
             Refill(buf, cnt, cur, end);
         }
-        int sym = DecodeFast(mainLookup, mainTable, LzxMainTreeSymbols, LzxMainTreeBits, mainEntries,
-                             mainLengths, buf, cnt);
+        int sym = DecodeFast(mainLookup, mainTable, LzxMainTreeSymbols, LzxMainTreeBits,
+                             mainEntries, mainLengths, buf, cnt);
         if (LZX_UNLIKELY(sym < 0)) {
             result = LzxIllegalData;
             break;
@@ -210,8 +211,8 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
             if (cnt < 16) {
                 Refill(buf, cnt, cur, end);
             }
-            int extra = DecodeFast(lengthLookup, lengthTable, LzxLengthTreeSymbols, LzxLengthTreeBits,
-                                   lengthEntries, lengthLengths, buf, cnt);
+            int extra = DecodeFast(lengthLookup, lengthTable, LzxLengthTreeSymbols,
+                                   LzxLengthTreeBits, lengthEntries, lengthLengths, buf, cnt);
             if (LZX_UNLIKELY(extra < 0)) {
                 result = LzxIllegalData;
                 break;
@@ -256,8 +257,8 @@ int DecodeCompressedRun(LzxDecoder* d, BitReader* reader, uint32_t& position, ui
                 if (cnt < 16) {
                     Refill(buf, cnt, cur, end);
                 }
-                int low = DecodeFast(alignedLookup, alignedTable, LzxAlignedTreeSymbols, LzxAlignedTreeBits,
-                                     alignedEntries, alignedLengths, buf, cnt);
+                int low = DecodeFast(alignedLookup, alignedTable, LzxAlignedTreeSymbols,
+                                     LzxAlignedTreeBits, alignedEntries, alignedLengths, buf, cnt);
                 if (LZX_UNLIKELY(low < 0)) {
                     result = LzxIllegalData;
                     break;
@@ -430,23 +431,26 @@ int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, in
                     for (int i = 0; i < LzxAlignedTreeSymbols; i++) {
                         d->AlignedTreeLengths[i] = (uint8_t)GetBits(&reader, 3);
                     }
-                    if (BuildDecodeTableWithLookup(LzxAlignedTreeSymbols, LzxAlignedTreeBits, d->AlignedTreeLengths,
-                                                   d->AlignedTreeTable, d->AlignedTreeLookup) != 0) {
+                    if (BuildDecodeTableWithLookup(LzxAlignedTreeSymbols, LzxAlignedTreeBits,
+                                                   d->AlignedTreeLengths, d->AlignedTreeTable,
+                                                   d->AlignedTreeLookup) != 0) {
                         return LzxIllegalData;
                     }
                 }
                 if (ReadCodeLengths(d->MainTreeLengths, 0, 256, &reader) != LzxOk ||
                     ReadCodeLengths(d->MainTreeLengths, 256, d->MainElements, &reader) != LzxOk ||
-                    BuildDecodeTableWithLookup(LzxMainTreeSymbols, LzxMainTreeBits, d->MainTreeLengths,
-                                               d->MainTreeTable, d->MainTreeLookup) != 0) {
+                    BuildDecodeTableWithLookup(LzxMainTreeSymbols, LzxMainTreeBits,
+                                               d->MainTreeLengths, d->MainTreeTable,
+                                               d->MainTreeLookup) != 0) {
                     return LzxIllegalData;
                 }
                 if (d->MainTreeLengths[0xE8] != 0) {
                     d->TranslationSeen = 1;
                 }
                 if (ReadCodeLengths(d->LengthTreeLengths, 0, 249, &reader) != LzxOk ||
-                    BuildDecodeTableWithLookup(LzxLengthTreeSymbols, LzxLengthTreeBits, d->LengthTreeLengths,
-                                               d->LengthTreeTable, d->LengthTreeLookup) != 0) {
+                    BuildDecodeTableWithLookup(LzxLengthTreeSymbols, LzxLengthTreeBits,
+                                               d->LengthTreeLengths, d->LengthTreeTable,
+                                               d->LengthTreeLookup) != 0) {
                     return LzxIllegalData;
                 }
             } else if (type == 3) {
@@ -493,10 +497,10 @@ int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, in
             } else if (d->BlockType == 1 || d->BlockType == 2) {
                 uint64_t blockEnd = (uint64_t)start + blockLeft;
                 int result = d->BlockType == 2
-                                 ? DecodeCompressedRun<true>(d, &reader, position, r0, r1, r2, run, run < blockLeft,
-                                                             blockEnd)
-                                 : DecodeCompressedRun<false>(d, &reader, position, r0, r1, r2, run, run < blockLeft,
-                                                              blockEnd);
+                    ? DecodeCompressedRun<true>(d, &reader, position, r0, r1, r2, run,
+                                                run < blockLeft, blockEnd)
+                    : DecodeCompressedRun<false>(d, &reader, position, r0, r1, r2, run,
+                                                 run < blockLeft, blockEnd);
                 if (result != LzxOk) {
                     return result;
                 }

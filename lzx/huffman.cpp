@@ -12,7 +12,8 @@ int BuildDecodeTable(int symbols, int bits, const uint8_t* lengths, uint16_t* ta
     return BuildDecodeTableWithLookup(symbols, bits, lengths, table, nullptr);
 }
 
-int BuildDecodeTableWithLookup(int symbols, int bits, const uint8_t* lengths, uint16_t* table, uint16_t* lookup)
+int BuildDecodeTableWithLookup(int symbols, int bits, const uint8_t* lengths, uint16_t* table,
+                               uint16_t* lookup)
 {
     // Symbols grouped by code length (lengths above 16 never get a code).
     uint16_t order[LzxMainTreeSymbols];
@@ -119,7 +120,8 @@ int ReadCodeLengths(uint8_t* lengths, uint32_t first, uint32_t last, BitReader* 
     for (int i = 0; i < LzxPreTreeSymbols; i++) {
         d->PreTreeLengths[i] = (uint8_t)GetBits(reader, 4);
     }
-    if (BuildDecodeTable(LzxPreTreeSymbols, LzxPreTreeBits, d->PreTreeLengths, d->PreTreeTable) != 0) {
+    if (BuildDecodeTable(LzxPreTreeSymbols, LzxPreTreeBits, d->PreTreeLengths, d->PreTreeTable) !=
+        0) {
         return LzxIllegalData;
     }
     // Pre-tree symbols 0..16 give a length as a difference (mod 17) from the
@@ -128,7 +130,8 @@ int ReadCodeLengths(uint8_t* lengths, uint32_t first, uint32_t last, BitReader* 
     // whole even when it passes last.
     uint32_t x = first;
     while (x < last) {
-        int z = DecodeSymbol(d->PreTreeTable, LzxPreTreeSymbols, LzxPreTreeBits, d->PreTreeLengths, reader);
+        int z = DecodeSymbol(d->PreTreeTable, LzxPreTreeSymbols, LzxPreTreeBits, d->PreTreeLengths,
+                             reader);
         if (z < 0) {
             return LzxIllegalData;
         }
@@ -142,7 +145,8 @@ int ReadCodeLengths(uint8_t* lengths, uint32_t first, uint32_t last, BitReader* 
             x += n;
         } else if (z == 19) {
             uint32_t n = GetBits(reader, 1) + 4;
-            int z2 = DecodeSymbol(d->PreTreeTable, LzxPreTreeSymbols, LzxPreTreeBits, d->PreTreeLengths, reader);
+            int z2 = DecodeSymbol(d->PreTreeTable, LzxPreTreeSymbols, LzxPreTreeBits,
+                                  d->PreTreeLengths, reader);
             if (z2 < 0) {
                 return LzxIllegalData;
             }

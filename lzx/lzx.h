@@ -41,22 +41,22 @@ enum : int {
 
 // The decoder's module-wide state.
 struct LzxDecoder {
-    uint8_t* Window;           // sliding dictionary; kept for the life of the module
-    uint32_t WindowSize;       // 2^bits of the last successful set-up
-    uint32_t WindowCapacity;   // size of the allocated Window
-    uint32_t WindowPosition;   // next write offset; WindowSize means exactly full
-    uint32_t R0;               // repeated-offset queue, most recent first
+    uint8_t* Window;          // sliding dictionary; kept for the life of the module
+    uint32_t WindowSize;      // 2^bits of the last successful set-up
+    uint32_t WindowCapacity;  // size of the allocated Window
+    uint32_t WindowPosition;  // next write offset; WindowSize means exactly full
+    uint32_t R0;              // repeated-offset queue, most recent first
     uint32_t R1;
     uint32_t R2;
-    uint16_t MainElements;     // main-tree symbols transmitted: 256 + 8 x slots
-    int HeaderRead;            // the stream header has been read
-    uint16_t BlockType;        // 0 none, 1 verbatim, 2 aligned offset, 3 uncompressed
-    uint32_t BlockLength;      // uncompressed length of the current block
-    int32_t BlockRemaining;    // bytes of the current block still to decode
-    uint32_t DecodeCalls;      // completed decode calls since set-up
-    int32_t TranslationSize;   // E8 translation size; 0: not translated
+    uint16_t MainElements;        // main-tree symbols transmitted: 256 + 8 x slots
+    int HeaderRead;               // the stream header has been read
+    uint16_t BlockType;           // 0 none, 1 verbatim, 2 aligned offset, 3 uncompressed
+    uint32_t BlockLength;         // uncompressed length of the current block
+    int32_t BlockRemaining;       // bytes of the current block still to decode
+    uint32_t DecodeCalls;         // completed decode calls since set-up
+    int32_t TranslationSize;      // E8 translation size; 0: not translated
     int32_t TranslationPosition;  // output offset of the next call's first byte
-    int TranslationSeen;       // a block that may hold translated operands was seen
+    int TranslationSeen;          // a block that may hold translated operands was seen
     uint16_t PreTreeTable[(1 << LzxPreTreeBits) + 2 * LzxPreTreeSymbols];
     uint8_t PreTreeLengths[LzxPreTreeSymbols + LzxLengthSpare];
     uint16_t MainTreeTable[(1 << LzxMainTreeBits) + 2 * LzxMainTreeSymbols];
@@ -149,8 +149,11 @@ int BuildDecodeTable(int symbols, int bits, const uint8_t* lengths, uint16_t* ta
 // The same, also filling lookup (2^bits entries) with each direct entry's
 // symbol and code length packed as symbol | length << 10, or LzxLookupLong
 // where the code continues below the direct part.
-enum : uint16_t { LzxLookupLong = 0xFFFF };
-int BuildDecodeTableWithLookup(int symbols, int bits, const uint8_t* lengths, uint16_t* table, uint16_t* lookup);
+enum : uint16_t {
+    LzxLookupLong = 0xFFFF
+};
+int BuildDecodeTableWithLookup(int symbols, int bits, const uint8_t* lengths, uint16_t* table,
+                               uint16_t* lookup);
 
 // Decodes one symbol of a tree; returns it (below symbols), or -1 when the
 // walk runs off the bottom of the table (LzxIllegalData for the caller).

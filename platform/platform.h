@@ -57,43 +57,43 @@ typedef struct PlatformRegKey* HKEY;
 typedef HKEY* PHKEY;
 
 // Predefined root keys. Only HKEY_CURRENT_USER is backed by a file.
-#define HKEY_CLASSES_ROOT ((HKEY)(uintptr_t)0x80000000u)
-#define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
+#define HKEY_CLASSES_ROOT  ((HKEY)(uintptr_t)0x80000000u)
+#define HKEY_CURRENT_USER  ((HKEY)(uintptr_t)0x80000001u)
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 
-#define ERROR_SUCCESS 0L
-#define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_ACCESS_DENIED 5L
-#define ERROR_INVALID_HANDLE 6L
+#define ERROR_SUCCESS           0L
+#define ERROR_FILE_NOT_FOUND    2L
+#define ERROR_ACCESS_DENIED     5L
+#define ERROR_INVALID_HANDLE    6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
-#define ERROR_INVALID_DATA 13L
-#define ERROR_WRITE_FAULT 29L
+#define ERROR_INVALID_DATA      13L
+#define ERROR_WRITE_FAULT       29L
 #define ERROR_INVALID_PARAMETER 87L
-#define ERROR_ALREADY_EXISTS 183L
-#define ERROR_MORE_DATA 234L
-#define ERROR_BADDB 1009L
-#define ERROR_PATH_NOT_FOUND 3L
-#define ERROR_BAD_PATHNAME 161L
-#define ERROR_KEY_DELETED 1018L
+#define ERROR_ALREADY_EXISTS    183L
+#define ERROR_MORE_DATA         234L
+#define ERROR_BADDB             1009L
+#define ERROR_PATH_NOT_FOUND    3L
+#define ERROR_BAD_PATHNAME      161L
+#define ERROR_KEY_DELETED       1018L
 
-#define KEY_QUERY_VALUE 0x0001u
-#define KEY_SET_VALUE 0x0002u
-#define KEY_CREATE_SUB_KEY 0x0004u
+#define KEY_QUERY_VALUE        0x0001u
+#define KEY_SET_VALUE          0x0002u
+#define KEY_CREATE_SUB_KEY     0x0004u
 #define KEY_ENUMERATE_SUB_KEYS 0x0008u
-#define KEY_READ 0x20019u
-#define KEY_WRITE 0x20006u
-#define KEY_ALL_ACCESS 0xF003Fu
+#define KEY_READ               0x20019u
+#define KEY_WRITE              0x20006u
+#define KEY_ALL_ACCESS         0xF003Fu
 
-#define REG_NONE 0u
-#define REG_SZ 1u
+#define REG_NONE      0u
+#define REG_SZ        1u
 #define REG_EXPAND_SZ 2u
-#define REG_BINARY 3u
-#define REG_DWORD 4u
-#define REG_MULTI_SZ 7u
-#define REG_QWORD 11u
+#define REG_BINARY    3u
+#define REG_DWORD     4u
+#define REG_MULTI_SZ  7u
+#define REG_QWORD     11u
 
 #define REG_OPTION_NON_VOLATILE 0u
-#define REG_CREATED_NEW_KEY 1u
+#define REG_CREATED_NEW_KEY     1u
 #define REG_OPENED_EXISTING_KEY 2u
 
 struct _SECURITY_ATTRIBUTES;

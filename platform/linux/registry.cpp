@@ -685,7 +685,7 @@ void AppendValue(ByteBuffer* out, const RegValue* value)
     } else if (value->type == REG_DWORD && value->size == 4) {
         char text[16];
         uint32_t number = (uint32_t)value->data[0] | (uint32_t)value->data[1] << 8 |
-                          (uint32_t)value->data[2] << 16 | (uint32_t)value->data[3] << 24;
+            (uint32_t)value->data[2] << 16 | (uint32_t)value->data[3] << 24;
         snprintf(text, sizeof text, "dword:%08x", (unsigned)number);
         AppendText(out, text);
     } else {
@@ -893,8 +893,8 @@ bool WriteAll(int fd, const char* data, size_t size)
 void SyncDirectoryOf(const char* path)
 {
     const char* slash = strrchr(path, '/');
-    char* directory = slash ? CopyText(path, slash == path ? 1 : (size_t)(slash - path))
-                            : CopyText(".", 1);
+    char* directory =
+        slash ? CopyText(path, slash == path ? 1 : (size_t)(slash - path)) : CopyText(".", 1);
     if (directory == nullptr)
         return;
     int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -910,7 +910,7 @@ LONG BeginWrite(WriteSession* session)
 {
     session->filePath = nullptr;
     session->lockFd = -1;
-    session->doc = RegDocument{};
+    session->doc = RegDocument {};
     char* path = RegistryFilePath();
     if (path == nullptr)
         return ERROR_PATH_NOT_FOUND;

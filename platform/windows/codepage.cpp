@@ -16,9 +16,8 @@ size_t FittingLength(const char* src, size_t capacity, UINT codePage, bool* comp
     size_t limit = capacity - 1;
     size_t length = 0;
     while (src[length] != '\0') {
-        size_t step = (IsDBCSLeadByteEx(codePage, (BYTE)src[length]) && src[length + 1] != '\0')
-                          ? 2
-                          : 1;
+        size_t step =
+            (IsDBCSLeadByteEx(codePage, (BYTE)src[length]) && src[length + 1] != '\0') ? 2 : 1;
         if (length + step > limit) {
             *complete = false;
             return length;

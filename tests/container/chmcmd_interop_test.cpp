@@ -44,13 +44,15 @@ std::string ReadFile(const fs::path& path)
 // runs of zeros, and x86-like code with 0xE8 call bytes.
 std::map<std::string, std::string> MakeSources()
 {
-    static const char* const words[] = {"help",    "topic",  "window", "section", "compressed", "reader",
-                                        "keyword", "menu",   "viewer", "editor",  "registry",   "setting",
-                                        "the",     "a",      "of",     "to",      "and",        "in"};
+    static const char* const words[] = {"help",     "topic",   "window", "section", "compressed",
+                                        "reader",   "keyword", "menu",   "viewer",  "editor",
+                                        "registry", "setting", "the",    "a",       "of",
+                                        "to",       "and",     "in"};
     std::mt19937 random(20261207);
     std::map<std::string, std::string> files;
     for (int page = 0; page < 120; page++) {
-        std::string body = "<html><head><title>Topic " + std::to_string(page) + "</title></head><body>\n";
+        std::string body =
+            "<html><head><title>Topic " + std::to_string(page) + "</title></head><body>\n";
         size_t words_in_page = page % 17 == 0 ? 60000 : 400 + random() % 4000;
         for (size_t w = 0; w < words_in_page; w++) {
             body += words[random() % (sizeof words / sizeof words[0])];
@@ -63,10 +65,18 @@ std::map<std::string, std::string> MakeSources()
         std::string bytes(150000 + 70000 * blob, '\0');
         for (size_t i = 0; i < bytes.size(); i++) {
             switch (blob) {
-            case 0: bytes[i] = (char)random(); break;                                    // incompressible
-            case 1: bytes[i] = i % 5000 < 3000 ? '\0' : (char)random(); break;            // zero runs
-            case 2: bytes[i] = i % 7 == 0 ? (char)0xE8 : (char)(random() % 16); break;    // call bytes
-            default: bytes[i] = (char)("velkory"[i % 7] + (i / 4096) % 3); break;         // periodic
+            case 0:
+                bytes[i] = (char)random();
+                break;  // incompressible
+            case 1:
+                bytes[i] = i % 5000 < 3000 ? '\0' : (char)random();
+                break;  // zero runs
+            case 2:
+                bytes[i] = i % 7 == 0 ? (char)0xE8 : (char)(random() % 16);
+                break;  // call bytes
+            default:
+                bytes[i] = (char)("velkory"[i % 7] + (i / 4096) % 3);
+                break;  // periodic
             }
         }
         files["data/blob" + std::to_string(blob) + ".bin"] = bytes;
@@ -82,8 +92,9 @@ TEST(ChmcmdInterop, EveryFileOfACompiledHelpFileMatchesSevenZip)
     fs::path root = fs::temp_directory_path() / ("velkory-interop-" + std::to_string(ProcessTag()));
     fs::remove_all(root);
     std::map<std::string, std::string> sources = MakeSources();
-    std::string project = "[OPTIONS]\nCompatibility=1.1 or later\nCompiled file=interop.chm\n"
-                          "Default topic=pages/topic0.htm\nLanguage=0x409 English\nTitle=Interop\n\n[FILES]\n";
+    std::string project =
+        "[OPTIONS]\nCompatibility=1.1 or later\nCompiled file=interop.chm\n"
+        "Default topic=pages/topic0.htm\nLanguage=0x409 English\nTitle=Interop\n\n[FILES]\n";
     size_t total = 0;
     for (const auto& [name, bytes] : sources) {
         WriteFile(root / "src" / name, bytes);
@@ -93,10 +104,12 @@ TEST(ChmcmdInterop, EveryFileOfACompiledHelpFileMatchesSevenZip)
     WriteFile(root / "src" / "interop.hhp", project);
     ASSERT_GT(total, 3u << 20);
 
-    std::string compile = "cd '" + (root / "src").string() + "' && chmcmd --no-html-scan interop.hhp >/dev/null 2>&1";
+    std::string compile =
+        "cd '" + (root / "src").string() + "' && chmcmd --no-html-scan interop.hhp >/dev/null 2>&1";
     ASSERT_EQ(std::system(compile.c_str()), 0);
     fs::path chm = root / "src" / "interop.chm";
-    std::string unpack = "7z x -y -o'" + (root / "7z").string() + "' '" + chm.string() + "' >/dev/null 2>&1";
+    std::string unpack =
+        "7z x -y -o'" + (root / "7z").string() + "' '" + chm.string() + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(unpack.c_str()), 0);
 
     OpenedHelpFile help(chm.string());

@@ -30,7 +30,8 @@ public:
         const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
         path_ = (std::filesystem::temp_directory_path() /
                  ("velkory-container-" + std::to_string(ProcessTag()) + "-" +
-                  (test ? std::string(test->name()) : std::string("x")) + "-" + std::to_string(serial++) + ".chm"))
+                  (test ? std::string(test->name()) : std::string("x")) + "-" +
+                  std::to_string(serial++) + ".chm"))
                     .string();
         Write(bytes);
     }
@@ -39,8 +40,14 @@ public:
         std::error_code error;
         std::filesystem::remove(path_, error);
     }
-    void Write(const std::vector<uint8_t>& bytes) { EXPECT_TRUE(WriteBytes(path_, bytes)); }
-    const std::string& path() const { return path_; }
+    void Write(const std::vector<uint8_t>& bytes)
+    {
+        EXPECT_TRUE(WriteBytes(path_, bytes));
+    }
+    const std::string& path() const
+    {
+        return path_;
+    }
 
 private:
     std::string path_;
@@ -49,11 +56,20 @@ private:
 // An open help file, closed at the end of the scope.
 struct OpenedHelpFile {
     HelpFile* file;
-    explicit OpenedHelpFile(const std::string& path) : file(OpenHelpFile(path.c_str())) {}
-    ~OpenedHelpFile() { CloseHelpFile(file); }
+    explicit OpenedHelpFile(const std::string& path)
+        : file(OpenHelpFile(path.c_str()))
+    {
+    }
+    ~OpenedHelpFile()
+    {
+        CloseHelpFile(file);
+    }
     OpenedHelpFile(const OpenedHelpFile&) = delete;
     OpenedHelpFile& operator=(const OpenedHelpFile&) = delete;
-    HelpFile* operator->() const { return file; }
+    HelpFile* operator->() const
+    {
+        return file;
+    }
 };
 
 // The stored file's bytes, or nothing when ExtractFile fails; a failure must

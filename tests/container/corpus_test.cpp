@@ -7,7 +7,9 @@
 TEST(ContainerCorpus, EveryManifestEntryExtractsWithItsLengthAndDigest)
 {
     std::vector<std::string> files = CorpusHelpFiles();
-    if (files.empty()) GTEST_SKIP() << "shared corpus not found beside the source tree (" VELKORY_SOURCE_DIR "/../shared)";
+    if (files.empty())
+        GTEST_SKIP() << "shared corpus not found beside the source tree (" VELKORY_SOURCE_DIR
+                        "/../shared)";
     for (const std::string& path : files) {
         SCOPED_TRACE(path);
         std::vector<ManifestEntry> manifest =
@@ -31,16 +33,20 @@ TEST(ContainerCorpus, EveryManifestEntryExtractsWithItsLengthAndDigest)
 TEST(ContainerCorpus, HostileFilesOpenAndExtractWithoutHarm)
 {
     std::vector<std::string> files = MalformedHelpFiles();
-    if (files.empty()) GTEST_SKIP() << "shared malformed corpus not found beside the source tree";
-    const char* wellKnown[] = {"::DataSpace/NameList", "/#TOPICS", "/#STRINGS", "/#URLTBL", "/#URLSTR", "/#SYSTEM", ""};
+    if (files.empty())
+        GTEST_SKIP() << "shared malformed corpus not found beside the source tree";
+    const char* wellKnown[] = {
+        "::DataSpace/NameList", "/#TOPICS", "/#STRINGS", "/#URLTBL", "/#URLSTR", "/#SYSTEM", ""};
     for (const std::string& path : files) {
         SCOPED_TRACE(path);
         OpenedHelpFile help(path);
         ASSERT_NE(help.file, nullptr);
         // Twice over: the second round takes the cached path or repeats a failed decompression.
         for (int round = 0; round < 2; round++) {
-            for (int32_t i = 0; i < DirectoryCount(help.file); i++) Extract(help.file, DirectoryAt(help.file, i)->Name);
-            for (const char* name : wellKnown) Extract(help.file, name);
+            for (int32_t i = 0; i < DirectoryCount(help.file); i++)
+                Extract(help.file, DirectoryAt(help.file, i)->Name);
+            for (const char* name : wellKnown)
+                Extract(help.file, name);
         }
     }
 }
@@ -48,7 +54,8 @@ TEST(ContainerCorpus, HostileFilesOpenAndExtractWithoutHarm)
 TEST(ContainerCorpus, Sha256MatchesKnownDigests)
 {
     EXPECT_EQ(Sha256Hex("", 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(Sha256Hex("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256Hex("abc", 3),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     std::string twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
     EXPECT_EQ(Sha256Hex(twoBlocks.data(), twoBlocks.size()),
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");

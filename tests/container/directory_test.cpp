@@ -19,7 +19,8 @@ RawEntry Entry(const std::string& name, uint64_t section, uint64_t offset, uint6
 std::vector<std::string> DirectoryNames(HelpFile* file)
 {
     std::vector<std::string> names;
-    for (int32_t i = 0; i < DirectoryCount(file); i++) names.push_back(DirectoryAt(file, i)->Name);
+    for (int32_t i = 0; i < DirectoryCount(file); i++)
+        names.push_back(DirectoryAt(file, i)->Name);
     return names;
 }
 
@@ -51,7 +52,7 @@ TEST(ContainerDirectory, EncodedIntegersKeepTheirLow32Bits)
         {{0x05}, 5},
         {{0x81, 0x00}, 128},
         {{0x82, 0x80, 0x00}, 32768},
-        {{0x90, 0x80, 0x80, 0x80, 0x05}, 5},                // 2^32 + 5
+        {{0x90, 0x80, 0x80, 0x80, 0x05}, 5},                 // 2^32 + 5
         {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, 0xFFFFFFFF},  // 2^42 - 1
         {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x07}, 7},
     };
@@ -75,7 +76,8 @@ TEST(ContainerDirectory, ChunksAreReadAlongTheirChainInDirectoryOrder)
     TempHelpFile temp(BuildContainer(layout));
     OpenedHelpFile help(temp.path());
     ASSERT_NE(help.file, nullptr);
-    EXPECT_EQ(DirectoryNames(help.file), (std::vector<std::string>{"/a0", "/a1", "/c0", "/c1", "/b0", "/b1"}));
+    EXPECT_EQ(DirectoryNames(help.file),
+              (std::vector<std::string> {"/a0", "/a1", "/c0", "/c1", "/b0", "/b1"}));
     EXPECT_EQ(Extract(help.file, "/c1"), Bytes("/c1"));
     EXPECT_EQ(DirectoryAt(help.file, -1), nullptr);
     EXPECT_EQ(DirectoryAt(help.file, 6), nullptr);
@@ -88,7 +90,7 @@ TEST(ContainerDirectory, TheChainEndsAtMinusOneOrAfterChunkCountChunks)
         layout.chunks[0].next = -1;
         TempHelpFile temp(BuildContainer(layout));
         OpenedHelpFile help(temp.path());
-        EXPECT_EQ(DirectoryNames(help.file), (std::vector<std::string>{"/a0", "/a1"}));
+        EXPECT_EQ(DirectoryNames(help.file), (std::vector<std::string> {"/a0", "/a1"}));
     }
     {
         // 0 -> 1 -> 0 -> ...: three chunks read, chunk 0's entries twice; the
@@ -99,7 +101,7 @@ TEST(ContainerDirectory, TheChainEndsAtMinusOneOrAfterChunkCountChunks)
         TempHelpFile temp(BuildContainer(layout));
         OpenedHelpFile help(temp.path());
         EXPECT_EQ(DirectoryNames(help.file),
-                  (std::vector<std::string>{"/a0", "/a1", "/a0", "/b1", "/a0", "/a1"}));
+                  (std::vector<std::string> {"/a0", "/a1", "/a0", "/b1", "/a0", "/a1"}));
         EXPECT_EQ(Extract(help.file, "/a0"), Bytes("/a0"));
         EXPECT_EQ(Extract(help.file, "/c0"), std::nullopt);
     }
@@ -125,7 +127,7 @@ TEST(ContainerDirectory, FreeAreaLengthsBoundTheEntryArea)
     layout.chunks[1].freeLength = 128 - 20 + 1;  // more than the body: no entries, the walk goes on
     TempHelpFile temp(BuildContainer(layout));
     OpenedHelpFile help(temp.path());
-    EXPECT_EQ(DirectoryNames(help.file), (std::vector<std::string>{"/c0", "/c1"}));
+    EXPECT_EQ(DirectoryNames(help.file), (std::vector<std::string> {"/c0", "/c1"}));
 }
 
 TEST(ContainerDirectory, NamesAreStoredWholeAndComparedExactly)
@@ -135,15 +137,19 @@ TEST(ContainerDirectory, NamesAreStoredWholeAndComparedExactly)
     std::string name256 = "/" + std::string(255, 'y');
     ContainerLayout layout;
     layout.content = Bytes("0123456789");
-    layout.entries = {Entry("/#TOPICS", 0, 0, 2), Entry(name128, 0, 2, 2),  Entry(name256, 0, 0, 10),
-                      Entry(name255, 0, 4, 2),    Entry("/dup", 0, 6, 2),   Entry("/dup", 0, 8, 2),
+    layout.entries = {Entry("/#TOPICS", 0, 0, 2),
+                      Entry(name128, 0, 2, 2),
+                      Entry(name256, 0, 0, 10),
+                      Entry(name255, 0, 4, 2),
+                      Entry("/dup", 0, 6, 2),
+                      Entry("/dup", 0, 8, 2),
                       Entry(std::string("/nul\0tail", 9), 0, 0, 1)};
     TempHelpFile temp(BuildContainer(layout));
     OpenedHelpFile help(temp.path());
     ASSERT_NE(help.file, nullptr);
     // The 256-byte name is skipped; the entries behind it are still read.
     EXPECT_EQ(DirectoryNames(help.file),
-              (std::vector<std::string>{"/#TOPICS", name128, name255, "/dup", "/dup", "/nul"}));
+              (std::vector<std::string> {"/#TOPICS", name128, name255, "/dup", "/dup", "/nul"}));
     const DirectoryEntry* longest = FindDirectoryEntry(name255.c_str(), help->Entries);
     ASSERT_NE(longest, nullptr);
     EXPECT_EQ(longest->Name[255], '\0');
@@ -156,7 +162,8 @@ TEST(ContainerDirectory, NamesAreStoredWholeAndComparedExactly)
     // The stored bytes are kept as they are; every byte after them is zero.
     const DirectoryEntry* nul = DirectoryAt(help.file, 5);
     EXPECT_EQ(std::string(nul->Name, 9), std::string("/nul\0tail", 9));
-    for (size_t i = 9; i < sizeof nul->Name; i++) EXPECT_EQ(nul->Name[i], '\0') << i;
+    for (size_t i = 9; i < sizeof nul->Name; i++)
+        EXPECT_EQ(nul->Name[i], '\0') << i;
 }
 
 TEST(ContainerDirectory, FieldsAboveThirtyTwoBitsKeepTheirLowBits)
@@ -250,7 +257,7 @@ TEST(ContainerDirectory, DamagedDirectoryHeadersShortenTheDirectory)
         std::vector<uint8_t> bytes = BuildContainer(cut);
         uint32_t directory = ReadLE32(&bytes[72]);
         cut.truncateTo = directory + 84 + 128 + 20 + 7;  // chunk 1's header and "/b0" whole
-        EXPECT_EQ(namesOf(cut), (std::vector<std::string>{"/a0", "/a1", "/b0"}));
+        EXPECT_EQ(namesOf(cut), (std::vector<std::string> {"/a0", "/a1", "/b0"}));
     }
 }
 
@@ -265,9 +272,10 @@ TEST(ContainerDirectory, EntriesThatRunPastTheDataReadAreDropped)
         return DirectoryNames(help.file);
     };
     const std::vector<std::string> whole = {"/a0", "/a1"};
-    EXPECT_EQ(namesWithTrailing(std::string("\x05/abc", 5)), whole);            // name runs past the end
-    EXPECT_EQ(namesWithTrailing(std::string("\x02/x\x00\x80", 5)), whole);       // offset unterminated
-    EXPECT_EQ(namesWithTrailing(std::string("\xFF\xFF\xFF\xFF\x0F", 5)), whole);  // name length near 2^32
+    EXPECT_EQ(namesWithTrailing(std::string("\x05/abc", 5)), whole);  // name runs past the end
+    EXPECT_EQ(namesWithTrailing(std::string("\x02/x\x00\x80", 5)), whole);  // offset unterminated
+    EXPECT_EQ(namesWithTrailing(std::string("\xFF\xFF\xFF\xFF\x0F", 5)),
+              whole);  // name length near 2^32
     EXPECT_EQ(namesWithTrailing(std::string("\x80\x80\x80\x80\x80\x80", 6)), whole);
 }
 

@@ -26,21 +26,22 @@ TEST(ContainerExtract, EveryStoredFileComesOutOfEveryWindowSize)
 {
     std::vector<StoredFile> files = SampleFiles();
     for (int bits = 15; bits <= 21; bits++)
-    for (LzxStreamKind kind : {LzxStreamKind::Encoder, LzxStreamKind::Uncompressed}) {
-        SCOPED_TRACE(bits);
-        HelpFileOptions options;
-        options.windowBits = bits;
-        options.stream = kind;
-        options.chunkSize = 256;  // several listing chunks
-        TempHelpFile temp(MakeHelpFile(files, options));
-        OpenedHelpFile help(temp.path());
-        ASSERT_NE(help.file, nullptr);
-        ASSERT_NE(help->Sections, nullptr);
-        ASSERT_EQ(help->Sections->Count, 2);
-        EXPECT_STREQ(help->Sections->Records[1].Name, "MSCompressed");
-        EXPECT_EQ(help->Sections->Records[1].Compressed, 1);
-        for (const StoredFile& file : files) EXPECT_EQ(Extract(help.file, file.name), file.data) << file.name;
-    }
+        for (LzxStreamKind kind : {LzxStreamKind::Encoder, LzxStreamKind::Uncompressed}) {
+            SCOPED_TRACE(bits);
+            HelpFileOptions options;
+            options.windowBits = bits;
+            options.stream = kind;
+            options.chunkSize = 256;  // several listing chunks
+            TempHelpFile temp(MakeHelpFile(files, options));
+            OpenedHelpFile help(temp.path());
+            ASSERT_NE(help.file, nullptr);
+            ASSERT_NE(help->Sections, nullptr);
+            ASSERT_EQ(help->Sections->Count, 2);
+            EXPECT_STREQ(help->Sections->Records[1].Name, "MSCompressed");
+            EXPECT_EQ(help->Sections->Records[1].Compressed, 1);
+            for (const StoredFile& file : files)
+                EXPECT_EQ(Extract(help.file, file.name), file.data) << file.name;
+        }
 }
 
 namespace {
@@ -49,8 +50,15 @@ namespace {
 struct Crafted {
     TempHelpFile temp;
     OpenedHelpFile help;
-    explicit Crafted(const std::vector<uint8_t>& bytes) : temp(bytes), help(temp.path()) {}
-    HelpFile* file() const { return help.file; }
+    explicit Crafted(const std::vector<uint8_t>& bytes)
+        : temp(bytes)
+        , help(temp.path())
+    {
+    }
+    HelpFile* file() const
+    {
+        return help.file;
+    }
 };
 
 std::vector<uint8_t> WithEntry(const std::vector<StoredFile>& files, const HelpFileOptions& options,
@@ -114,11 +122,13 @@ TEST(ContainerExtract, WindowCodesMapToWindowBits)
     // only the right window size decodes the 300 kB section.
     std::vector<uint8_t> text;
     while (text.size() < 300000) {
-        std::vector<uint8_t> line = Bytes("line " + std::to_string(text.size() % 7919) + " of the help text\n");
+        std::vector<uint8_t> line =
+            Bytes("line " + std::to_string(text.size() % 7919) + " of the help text\n");
         text.insert(text.end(), line.begin(), line.end());
     }
     std::vector<StoredFile> files = {{"/f", text, 1}};
-    const std::pair<uint32_t, int> table[] = {{1, 15}, {2, 16}, {4, 17}, {8, 18}, {16, 19}, {32, 20}, {64, 21}};
+    const std::pair<uint32_t, int> table[] = {{1, 15},  {2, 16},  {4, 17}, {8, 18},
+                                              {16, 19}, {32, 20}, {64, 21}};
     for (auto [code, bits] : table) {
         HelpFileOptions options;
         options.windowBits = bits;
@@ -143,12 +153,14 @@ TEST(ContainerExtract, SectionNamesAndBaseOffsets)
     HelpFileOptions options;
     options.sectionNames = {"Uncompressed", "mscompressed"};
     options.contentBytes = raw;
-    Crafted lower(MakeHelpFile({{"/e", std::vector<uint8_t>(raw.begin(), raw.begin() + 10), 1},
-                                {"/f", std::vector<uint8_t>(raw.begin() + 10, raw.begin() + 30), 1}},
-                               options));
+    Crafted lower(
+        MakeHelpFile({{"/e", std::vector<uint8_t>(raw.begin(), raw.begin() + 10), 1},
+                      {"/f", std::vector<uint8_t>(raw.begin() + 10, raw.begin() + 30), 1}},
+                     options));
     ASSERT_NE(lower.file()->Sections, nullptr);
     EXPECT_EQ(lower.file()->Sections->Records[1].Compressed, 0);
-    EXPECT_EQ(Extract(lower.file(), "/f"), std::vector<uint8_t>(raw.begin() + 10, raw.begin() + 30));
+    EXPECT_EQ(Extract(lower.file(), "/f"),
+              std::vector<uint8_t>(raw.begin() + 10, raw.begin() + 30));
 
     // Section 0 keeps base offset 0 although a Content file is named after it;
     // section 2's base is the later of two Content entries, while a lookup by
@@ -197,14 +209,16 @@ TEST(ContainerExtract, DamagedNameListsLeaveOnlyTheSectionsTheyHoldWhole)
         return std::make_unique<Crafted>(MakeHelpFile(files, options));
     };
     std::vector<uint8_t> full = NameListBytes({"Uncompressed", "MSCompressed"});
-    std::vector<uint8_t> longName = NameListBytes({"Uncompressed", std::string(256, 'L'), "MSCompressed"});
+    std::vector<uint8_t> longName =
+        NameListBytes({"Uncompressed", std::string(256, 'L'), "MSCompressed"});
     std::vector<std::pair<std::unique_ptr<Crafted>, int>> cases;
-    cases.emplace_back(open(std::nullopt, false), 0);                                            // missing
-    cases.emplace_back(open(std::vector<uint8_t>{0, 0, 2}), 0);                                  // 3 bytes
-    cases.emplace_back(open(NameListBytes({})), 0);                                              // no section
-    cases.emplace_back(open(std::vector<uint8_t>(full.begin(), full.end() - 1)), 1);             // cut in record 1
-    cases.emplace_back(open(longName), 1);                                                       // 256 characters
-    cases.emplace_back(open(NameListBytes({"Uncompressed", "MSCompressed", "Third"})), 3);      // whole
+    cases.emplace_back(open(std::nullopt, false), 0);             // missing
+    cases.emplace_back(open(std::vector<uint8_t> {0, 0, 2}), 0);  // 3 bytes
+    cases.emplace_back(open(NameListBytes({})), 0);               // no section
+    cases.emplace_back(open(std::vector<uint8_t>(full.begin(), full.end() - 1)),
+                       1);                  // cut in record 1
+    cases.emplace_back(open(longName), 1);  // 256 characters
+    cases.emplace_back(open(NameListBytes({"Uncompressed", "MSCompressed", "Third"})), 3);  // whole
     for (size_t i = 0; i < cases.size(); i++) {
         HelpFile* file = cases[i].first->file();
         int sections = cases[i].second;
@@ -217,7 +231,8 @@ TEST(ContainerExtract, DamagedNameListsLeaveOnlyTheSectionsTheyHoldWhole)
         }
         // Section 0 is always read; section 1 only when the table knows it.
         EXPECT_EQ(Extract(file, "/zero"), Bytes("zero"));
-        EXPECT_EQ(Extract(file, "/one"), sections >= 2 ? std::optional(Bytes("one")) : std::nullopt);
+        EXPECT_EQ(Extract(file, "/one"),
+                  sections >= 2 ? std::optional(Bytes("one")) : std::nullopt);
     }
     // A stored terminator that is not NUL still ends the name.
     std::vector<uint8_t> odd = full;
@@ -236,12 +251,16 @@ TEST(ContainerExtract, BrokenCompressedSectionFilesFailCleanly)
     };
     // The section holds 201350 bytes; its stream is a little longer.
     std::vector<Case> cases = {
-        {"ControlData missing", [](ContainerLayout& l) { FindRawEntry(l, ControlDataName())->name = "x"; }},
+        {"ControlData missing",
+         [](ContainerLayout& l) { FindRawEntry(l, ControlDataName())->name = "x"; }},
         {"ControlData of 19 bytes",
          [](ContainerLayout& l) { FindRawEntry(l, ControlDataName())->length = 19; }},
         {"magic LZXX",
-         [](ContainerLayout& l) { l.content[FindRawEntry(l, ControlDataName())->offset + 7] = 'X'; }},
-        {"ResetTable missing", [](ContainerLayout& l) { FindRawEntry(l, ResetTableName())->name = "x"; }},
+         [](ContainerLayout& l) {
+             l.content[FindRawEntry(l, ControlDataName())->offset + 7] = 'X';
+         }},
+        {"ResetTable missing",
+         [](ContainerLayout& l) { FindRawEntry(l, ResetTableName())->name = "x"; }},
         {"ResetTable of 27 bytes",
          [](ContainerLayout& l) { FindRawEntry(l, ResetTableName())->length = 27; }},
         {"Content missing", [](ContainerLayout& l) { FindRawEntry(l, ContentName())->name = "x"; }},
@@ -255,12 +274,9 @@ TEST(ContainerExtract, BrokenCompressedSectionFilesFailCleanly)
          [](ContainerLayout& l) { FindRawEntry(l, ResetTableName())->section = 1; }},
         {"Content in the compressed section",
          [](ContainerLayout& l) { FindRawEntry(l, ContentName())->section = 1; }},
-        {"uncompressed length past 2^31",
-         {}, ResetTableFor(0x80000000u, 100)},
-        {"uncompressed length no stream can reach",
-         {}, ResetTableFor(0x7FFFFFF0u, 200)},
-        {"compressed length past 2^31",
-         {}, ResetTableFor(201350, 0x80000000u)},
+        {"uncompressed length past 2^31", {}, ResetTableFor(0x80000000u, 100)},
+        {"uncompressed length no stream can reach", {}, ResetTableFor(0x7FFFFFF0u, 200)},
+        {"compressed length past 2^31", {}, ResetTableFor(201350, 0x80000000u)},
         {"file past the section's end",
          [](ContainerLayout& l) { FindRawEntry(l, "/#TOPICS")->offset = 201350 - 999; }},
         {"file offset wraps 32 bits",
@@ -274,7 +290,8 @@ TEST(ContainerExtract, BrokenCompressedSectionFilesFailCleanly)
         HelpFileOptions options;
         options.resetTableBytes = c.resetTable;
         ContainerLayout layout = HelpFileLayout(files, options);
-        if (c.layout) c.layout(layout);
+        if (c.layout)
+            c.layout(layout);
         Crafted crafted(BuildContainer(layout));
         EXPECT_EQ(Extract(crafted.file(), "/#TOPICS"), std::nullopt);
         EXPECT_EQ(Extract(crafted.file(), "/#TOPICS"), std::nullopt);
@@ -297,7 +314,8 @@ TEST(ContainerExtract, FilesOutsideTheirSectionOrTheFileFail)
     HelpFile* file = crafted.file();
     for (int round = 0; round < 2; round++) {  // before and after the section is cached
         SCOPED_TRACE(round);
-        for (const char* name : {"/section5", "/past-section", "/wrapping", "/past-file", "/long-in-file"})
+        for (const char* name :
+             {"/section5", "/past-section", "/wrapping", "/past-file", "/long-in-file"})
             EXPECT_EQ(Extract(file, name), std::nullopt) << name;
         EXPECT_EQ(Extract(file, "/section-end"), std::vector<uint8_t>());
         EXPECT_EQ(Extract(file, "/#TOPICS"), files[0].data);

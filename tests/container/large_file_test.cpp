@@ -10,9 +10,11 @@ namespace {
 bool WriteAt(FILE* out, uint64_t position, const std::vector<uint8_t>& bytes)
 {
 #if defined(_WIN32)
-    if (_fseeki64(out, (__int64)position, SEEK_SET) != 0) return false;
+    if (_fseeki64(out, (__int64)position, SEEK_SET) != 0)
+        return false;
 #else
-    if (fseeko(out, (off_t)position, SEEK_SET) != 0) return false;
+    if (fseeko(out, (off_t)position, SEEK_SET) != 0)
+        return false;
 #endif
     return fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
@@ -21,11 +23,12 @@ bool WriteAt(FILE* out, uint64_t position, const std::vector<uint8_t>& bytes)
 
 TEST(ContainerLargeFile, DirectoryAndContentBeyondTwoGigabytesAndFilesBeyondFour)
 {
-    const uint64_t directoryOffset = 0xC0000000u;   // 3 GiB
-    const uint64_t contentOffset = 0xF0000000u;     // 3.75 GiB
-    const uint32_t farOffset = 0x20000000u;         // the far file begins at 4.25 GiB
+    const uint64_t directoryOffset = 0xC0000000u;  // 3 GiB
+    const uint64_t contentOffset = 0xF0000000u;    // 3.75 GiB
+    const uint32_t farOffset = 0x20000000u;        // the far file begins at 4.25 GiB
     std::vector<uint8_t> far = Pattern(5000, 11);
-    std::vector<StoredFile> files = {{"/near", Pattern(3000, 12), 0}, {"/packed", Pattern(90000, 13), 1}};
+    std::vector<StoredFile> files = {{"/near", Pattern(3000, 12), 0},
+                                     {"/packed", Pattern(90000, 13), 1}};
     ContainerLayout layout = HelpFileLayout(files, HelpFileOptions());
     layout.entries.push_back({"/far", 0, farOffset, far.size(), {}});
     std::vector<uint8_t> bytes = BuildContainer(layout);
@@ -41,12 +44,15 @@ TEST(ContainerLargeFile, DirectoryAndContentBeyondTwoGigabytesAndFilesBeyondFour
     FILE* out = fopen(temp.path().c_str(), "wb");
     ASSERT_NE(out, nullptr);
     bool written = WriteAt(out, 0, header) &&
-                   WriteAt(out, directoryOffset,
-                           std::vector<uint8_t>(bytes.begin() + builtDirectory, bytes.begin() + builtContent)) &&
-                   WriteAt(out, contentOffset, std::vector<uint8_t>(bytes.begin() + builtContent, bytes.end())) &&
-                   WriteAt(out, contentOffset + farOffset, far);
+        WriteAt(out, directoryOffset,
+                std::vector<uint8_t>(bytes.begin() + builtDirectory,
+                                     bytes.begin() + builtContent)) &&
+        WriteAt(out, contentOffset,
+                std::vector<uint8_t>(bytes.begin() + builtContent, bytes.end())) &&
+        WriteAt(out, contentOffset + farOffset, far);
     bool closed = fclose(out) == 0;
-    if (!written || !closed) GTEST_SKIP() << "cannot write a sparse file of 4.3 GiB in the temporary directory";
+    if (!written || !closed)
+        GTEST_SKIP() << "cannot write a sparse file of 4.3 GiB in the temporary directory";
 
     OpenedHelpFile help(temp.path());
     ASSERT_NE(help.file, nullptr);

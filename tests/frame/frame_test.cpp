@@ -23,7 +23,10 @@ protected:
         Visuality = 0;
     }
 
-    std::string KeyPath() const { return host.registryRoot + "\\Velkory"; }
+    std::string KeyPath() const
+    {
+        return host.registryRoot + "\\Velkory";
+    }
 
     // Stores raw bytes under the settings key, creating it.
     void StoreValue(const char* name, DWORD type, const void* data, DWORD size)
@@ -43,7 +46,8 @@ protected:
     bool KeyExists(const std::string& path) const
     {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+            ERROR_SUCCESS)
             return false;
         RegCloseKey(key);
         return true;
@@ -53,7 +57,8 @@ protected:
     bool ReadValue(const std::string& path, const char* name, DWORD* type, std::string* bytes) const
     {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+            ERROR_SUCCESS)
             return false;
         char data[64];
         DWORD size = sizeof data;
@@ -82,7 +87,8 @@ TEST_F(FrameTest, StartCopiesTheBlocksAndLoadsSettingsThroughTheHost)
     EXPECT_EQ(memcmp(&moduleContext, &host.context, sizeof moduleContext), 0);
 
     // The key path is formatted by the host, then each setting is scanned.
-    ASSERT_EQ(host.ServiceNames(), (std::vector<std::string>{"FormatText", "ScanText", "ScanText"}));
+    ASSERT_EQ(host.ServiceNames(),
+              (std::vector<std::string> {"FormatText", "ScanText", "ScanText"}));
     EXPECT_EQ(host.calls[0].Text(1), "%s\\Velkory");
     EXPECT_EQ(host.calls[0].formatted, KeyPath());
     EXPECT_EQ(std::string(SettingsKeyPath), KeyPath());
@@ -98,7 +104,7 @@ TEST_F(FrameTest, TheModuleWorksFromItsCopiesOnly)
     memset(&host.utilities, 0, sizeof host.utilities);
     memset(&host.context, 0, sizeof host.context);
     host.ClearLog();
-    ModuleInfo info{};
+    ModuleInfo info {};
     EXPECT_EQ(host.SendInfo(&info), 1);
     EXPECT_EQ(Configure(6), 1);
     // Message 0 for the info; messages 0, 2, 7, 8 and 4, 3, 5, 6 for the dialog.
@@ -131,7 +137,7 @@ TEST_F(FrameTest, InfoFillsItsFieldsAndLeavesOffsetZero)
     EXPECT_STREQ(info.title, "Velkory help");
 
     const char* const* first = info.names;
-    ModuleInfo again{};
+    ModuleInfo again {};
     EXPECT_EQ(host.SendInfo(&again), 1);
     EXPECT_EQ(again.names, first);
     EXPECT_STREQ(again.names[0], "Velkory");
@@ -149,7 +155,7 @@ TEST_F(FrameTest, UnknownRequestsAnswerZeroAndTouchNothing)
         host.ClearLog();
         ModuleInfo info;
         memset(&info, 0x77, sizeof info);
-        HelpRequest help{};
+        HelpRequest help {};
         EXPECT_EQ(host.Send(request, &help, &info), 0) << request;
         ModuleInfo untouched;
         memset(&untouched, 0x77, sizeof untouched);
@@ -162,7 +168,7 @@ TEST_F(FrameTest, HelpPassesTheLookupsResultThrough)
 {
     host.StartModule();
     host.ClearLog();
-    EXPECT_EQ(host.SendHelp("no-such.chm", ""), 1);     // an empty keyword is dealt with
+    EXPECT_EQ(host.SendHelp("no-such.chm", ""), 1);  // an empty keyword is dealt with
     EXPECT_EQ(host.SendHelp("no-such.chm", nullptr), 1);
     EXPECT_EQ(host.SendHelp(host.Path("missing.chm").c_str(), "print"), 0);
     EXPECT_TRUE(host.calls.empty());
@@ -176,8 +182,8 @@ struct SettingCase {
 TEST_F(FrameTest, StoredTextsGiveTheirParity)
 {
     const SettingCase cases[] = {
-        {"1", 1},  {"0", 0},    {"7", 1},  {"-3", 1}, {"-4", 0}, {"0x11", 1}, {"0X11", 1},
-        {"010", 0}, {"011", 1}, {" 5", 1}, {"abc", 0}, {"", 0},  {"123456789", 1}, {"12abc", 0},
+        {"1", 1},   {"0", 0},   {"7", 1},  {"-3", 1},  {"-4", 0}, {"0x11", 1},      {"0X11", 1},
+        {"010", 0}, {"011", 1}, {" 5", 1}, {"abc", 0}, {"", 0},   {"123456789", 1}, {"12abc", 0},
     };
     for (const SettingCase& c : cases) {
         StoreText("Modality", c.text);
@@ -202,8 +208,8 @@ TEST_F(FrameTest, TextsWithoutANumberKeepTheSettingsValue)
 
 TEST_F(FrameTest, OnlyNineCharactersFitTheReadingCapacity)
 {
-    StoreText("Modality", "000000001");   // 9 characters and the terminator: read
-    StoreText("Visuality", "0000000001"); // 10 characters need 11 bytes: absent
+    StoreText("Modality", "000000001");    // 9 characters and the terminator: read
+    StoreText("Visuality", "0000000001");  // 10 characters need 11 bytes: absent
     host.StartModule();
     EXPECT_EQ(Modality, 1);
     EXPECT_EQ(Visuality, 0);
@@ -226,7 +232,10 @@ TEST_F(FrameTest, ADwordValueIsReadAsText)
 TEST_F(FrameTest, AValueWithoutTerminatorEndsWithTheBytesRead)
 {
     StoreValue("Modality", REG_BINARY, "7", 1);
-    StoreValue("Visuality", REG_SZ, "3\0" "9", 3);
+    StoreValue("Visuality", REG_SZ,
+               "3\0"
+               "9",
+               3);
     host.StartModule();
     auto scans = host.CallsOf("ScanText");
     ASSERT_EQ(scans.size(), 2u);

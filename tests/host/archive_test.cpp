@@ -26,8 +26,10 @@ std::string Sha256OfFile(const std::string& path)
 std::set<std::string> Tree(const std::string& dir)
 {
     std::set<std::string> files;
-    for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it)
-        files.insert(fs::relative(it->path(), dir).string() + (it->is_directory() && !it->is_symlink() ? "/" : ""));
+    for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
+         ++it)
+        files.insert(fs::relative(it->path(), dir).string() +
+                     (it->is_directory() && !it->is_symlink() ? "/" : ""));
     return files;
 }
 
@@ -37,7 +39,8 @@ TEST_F(HostTest, CorpusListsTestsCatsAndExtractsAsTheManifestsSay)
         GTEST_SKIP() << "no shared corpus beside the source tree";
     for (const std::string& chm : CorpusHelpFiles()) {
         SCOPED_TRACE(chm);
-        std::vector<ManifestEntry> manifest = ReadManifest(chm.substr(0, chm.size() - 4) + ".manifest");
+        std::vector<ManifestEntry> manifest =
+            ReadManifest(chm.substr(0, chm.size() - 4) + ".manifest");
         ASSERT_FALSE(manifest.empty());
 
         // list: section, offset, length and name of every entry.
@@ -53,8 +56,9 @@ TEST_F(HostTest, CorpusListsTestsCatsAndExtractsAsTheManifestsSay)
                 fields.push_back(line.substr(start, tab - start));
                 start = tab + 1;
             }
-            listed.emplace(line.substr(start), std::make_pair((uint32_t)std::stoul(fields[0]),
-                                                              (uint32_t)std::stoul(fields[2])));
+            listed.emplace(
+                line.substr(start),
+                std::make_pair((uint32_t)std::stoul(fields[0]), (uint32_t)std::stoul(fields[2])));
         }
         size_t files = 0;
         uint64_t bytes = 0;
@@ -72,7 +76,8 @@ TEST_F(HostTest, CorpusListsTestsCatsAndExtractsAsTheManifestsSay)
         // test: every file, every byte.
         RunResult test = Run({"test", chm});
         EXPECT_EQ(test.status, 0) << test.out << test.err;
-        EXPECT_NE(test.out.find("OK, " + std::to_string(files) + " files, " + std::to_string(bytes) + " bytes"),
+        EXPECT_NE(test.out.find("OK, " + std::to_string(files) + " files, " +
+                                std::to_string(bytes) + " bytes"),
                   std::string::npos)
             << test.out;
 
@@ -104,7 +109,8 @@ TEST_F(HostTest, CorpusListsTestsCatsAndExtractsAsTheManifestsSay)
 TEST_F(HostTest, CatAndTestFailCleanly)
 {
     std::string chm = root_ + "/small.chm";
-    ASSERT_TRUE(WriteBytes(chm, MakeHelpFile({{"/a.htm", Bytes("alpha"), 0}, {"/b.htm", Bytes("beta"), 1}})));
+    ASSERT_TRUE(WriteBytes(
+        chm, MakeHelpFile({{"/a.htm", Bytes("alpha"), 0}, {"/b.htm", Bytes("beta"), 1}})));
     RunResult cat = Run({"cat", chm, "/b.htm"});
     EXPECT_EQ(cat.status, 0) << cat.err;
     EXPECT_EQ(cat.out, "beta");
@@ -140,28 +146,29 @@ TEST_F(HostTest, ExtractNeverWritesOutsideItsDirectory)
     fs::create_symlink(outside + "/victim", dir + "/victim-link");
 
     std::string chm = root_ + "/hostile.chm";
-    ASSERT_TRUE(WriteBytes(chm, MakeHelpFile({
-        {"/../escape1", Bytes("1"), 0},
-        {"/a/../../escape2", Bytes("2"), 1},
-        {"../escape3", Bytes("3"), 0},
-        {"/a/b/..", Bytes("4"), 1},
-        {"//abs//path.txt", Bytes("5"), 0},
-        {"/./dot.txt", Bytes("6"), 1},
-        {"/link/through-link", Bytes("7"), 0},
-        {"/victim-link", Bytes("8"), 1},
-        {"/dir/", {}, 0},
-        {"/dir/inner.txt", Bytes("9"), 1},
-        {"/::DataSpace/colon", Bytes("10"), 0},
-        {std::string("/nul\0/../../escape4", 19), Bytes("11"), 1},
-        {"/ok.txt", Bytes("12"), 0},
-        {"/ok.txt", Bytes("duplicate"), 1},
-    })));
+    ASSERT_TRUE(WriteBytes(chm,
+                           MakeHelpFile({
+                               {"/../escape1", Bytes("1"), 0},
+                               {"/a/../../escape2", Bytes("2"), 1},
+                               {"../escape3", Bytes("3"), 0},
+                               {"/a/b/..", Bytes("4"), 1},
+                               {"//abs//path.txt", Bytes("5"), 0},
+                               {"/./dot.txt", Bytes("6"), 1},
+                               {"/link/through-link", Bytes("7"), 0},
+                               {"/victim-link", Bytes("8"), 1},
+                               {"/dir/", {}, 0},
+                               {"/dir/inner.txt", Bytes("9"), 1},
+                               {"/::DataSpace/colon", Bytes("10"), 0},
+                               {std::string("/nul\0/../../escape4", 19), Bytes("11"), 1},
+                               {"/ok.txt", Bytes("12"), 0},
+                               {"/ok.txt", Bytes("duplicate"), 1},
+                           })));
     RunResult r = Run({"extract", chm, dir});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
 
     // Nothing outside changed, nothing new appeared beside the target.
     EXPECT_EQ(ReadText(outside + "/victim"), "untouched");
-    EXPECT_EQ(Tree(outside), std::set<std::string>{"victim"});
+    EXPECT_EQ(Tree(outside), std::set<std::string> {"victim"});
     std::set<std::string> rootNow;
     for (const auto& entry : fs::directory_iterator(root_))
         rootNow.insert(entry.path().filename().string());
@@ -175,8 +182,10 @@ TEST_F(HostTest, ExtractNeverWritesOutsideItsDirectory)
     EXPECT_EQ(ReadText(dir + "/ok.txt"), "12");
     EXPECT_TRUE(fs::is_symlink(dir + "/victim-link"));
     for (const char* name : {"/../escape1", "/a/../../escape2", "../escape3", "/a/b/..",
-                                    "/link/through-link", "/victim-link"})
-        EXPECT_NE(r.out.find("skipped\t" + std::string(name) + "\t"), std::string::npos) << name << "\n" << r.out;
+                             "/link/through-link", "/victim-link"})
+        EXPECT_NE(r.out.find("skipped\t" + std::string(name) + "\t"), std::string::npos)
+            << name << "\n"
+            << r.out;
     EXPECT_NE(r.out.find("skipped\t/ok.txt\t"), std::string::npos) << r.out;
 }
 
@@ -187,7 +196,8 @@ TEST_F(HostTest, CleanRemovesOnlyOldPageDirectoriesOfItsOwn)
         fs::create_directories(path);
         WriteText(path + "/velkory.txt", "page");
         if (old) {
-            struct timeval times[2] = {{time(nullptr) - 3 * 86400, 0}, {time(nullptr) - 3 * 86400, 0}};
+            struct timeval times[2] = {{time(nullptr) - 3 * 86400, 0},
+                                       {time(nullptr) - 3 * 86400, 0}};
             utimes(path.c_str(), times);
         }
         return path;
@@ -214,16 +224,18 @@ TEST_F(HostTest, CleanRemovesOnlyOldPageDirectoriesOfItsOwn)
 
 TEST_F(HostTest, RendererKeepsThePageReadable)
 {
-    std::string page =
-        "<html><head><title>Not shown</title><style>p { color: red }</style>"
-        "<script>alert('no');</script></head><body>\n"
-        "<h1>Fish &amp; Chips</h1>\n"
-        "<p>Caf\xe9 &copy; 2024 &ndash; &#8220;quoted&#x201D; &euro;&nbsp;5 &#150; &bogus; &lt;tag&gt;</p>\n"
-        "<!-- a comment <p>hidden</p> -->\n"
-        "<ul><li>first</li><li>second<ol><li>one</li><li>two</li></ol></li></ul>\n"
-        "<p>line one<br>line two</p>\n"
-        "<pre>\n  keep   this\n    spacing &amp; that</pre>\n"
-        "<p>" + std::string(40, 'w') + " " + std::string(40, 'x') + " end</p>"
+    std::string page = "<html><head><title>Not shown</title><style>p { color: red }</style>"
+                       "<script>alert('no');</script></head><body>\n"
+                       "<h1>Fish &amp; Chips</h1>\n"
+                       "<p>Caf\xe9 &copy; 2024 &ndash; &#8220;quoted&#x201D; &euro;&nbsp;5 &#150; "
+                       "&bogus; &lt;tag&gt;</p>\n"
+                       "<!-- a comment <p>hidden</p> -->\n"
+                       "<ul><li>first</li><li>second<ol><li>one</li><li>two</li></ol></li></ul>\n"
+                       "<p>line one<br>line two</p>\n"
+                       "<pre>\n  keep   this\n    spacing &amp; that</pre>\n"
+                       "<p>" +
+        std::string(40, 'w') + " " + std::string(40, 'x') +
+        " end</p>"
         "<table><tr><td>cell a</td><td>cell b</td></tr><tr><td>cell c</td></tr></table>"
         "<img src=\"x.png\" alt=\"a picture\"></body></html>";
     WriteText(root_ + "/page.htm", page);
@@ -233,7 +245,8 @@ TEST_F(HostTest, RendererKeepsThePageReadable)
         "Fish & Chips\n"
         "============\n"
         "\n"
-        "Caf\xc3\xa9 \xc2\xa9 2024 \xe2\x80\x93 \xe2\x80\x9cquoted\xe2\x80\x9d \xe2\x82\xac 5 \xe2\x80\x93 &bogus; <tag>\n"
+        "Caf\xc3\xa9 \xc2\xa9 2024 \xe2\x80\x93 \xe2\x80\x9cquoted\xe2\x80\x9d \xe2\x82\xac 5 "
+        "\xe2\x80\x93 &bogus; <tag>\n"
         "\n"
         " * first\n"
         " * second\n"
@@ -246,7 +259,8 @@ TEST_F(HostTest, RendererKeepsThePageReadable)
         "  keep   this\n"
         "    spacing & that\n"
         "\n" +
-        std::string(40, 'w') + "\n" + std::string(40, 'x') + " end\n"
+        std::string(40, 'w') + "\n" + std::string(40, 'x') +
+        " end\n"
         "\n"
         "cell a  cell b\n"
         "cell c\n"
@@ -256,9 +270,12 @@ TEST_F(HostTest, RendererKeepsThePageReadable)
 
     // A page that says it is UTF-8 keeps its bytes.
     WriteText(root_ + "/utf8.htm",
-              "<meta charset=\"utf-8\"><p>Gr\xc3\xbc\xc3\x9f" "e</p>");
+              "<meta charset=\"utf-8\"><p>Gr\xc3\xbc\xc3\x9f"
+              "e</p>");
     RunResult utf8 = Run({"render", root_ + "/utf8.htm"});
-    EXPECT_EQ(utf8.out, "Gr\xc3\xbc\xc3\x9f" "e\n");
+    EXPECT_EQ(utf8.out,
+              "Gr\xc3\xbc\xc3\x9f"
+              "e\n");
 }
 
 }  // namespace

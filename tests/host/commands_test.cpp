@@ -131,7 +131,8 @@ TEST_F(HelpCommandTest, PickOpensTheChosenPageInTheEditor)
     EXPECT_EQ(path.find('\\'), std::string::npos) << path;
 
     // A second request makes a second directory.
-    ASSERT_EQ(Run({"help", "--pick", "1", file_, "print"}, {{"VELKORY_EDITOR", editor_}}).status, 0);
+    ASSERT_EQ(Run({"help", "--pick", "1", file_, "print"}, {{"VELKORY_EDITOR", editor_}}).status,
+              0);
     EXPECT_EQ(ReadText(copy_), "<p>print page</p>");
     int directories = 0;
     for (const auto& entry : fs::directory_iterator(tmp_))
@@ -202,8 +203,9 @@ TEST_F(HelpCommandTest, ScriptsGetThePathOrThePageAndNeverAPager)
     EXPECT_EQ(view.out, "Printing\n========\n\nHow & why.\n");
 
     // An explicit viewer gets the rendered text as a file, path last.
-    RunResult viewer = Run({"help", "--pick", "2", file_, "print"},
-                           {{"VELKORY_VIEWER", editor_ + " --flag"}, {"VELKORY_RENDERER", "plain"}});
+    RunResult viewer =
+        Run({"help", "--pick", "2", file_, "print"},
+            {{"VELKORY_VIEWER", editor_ + " --flag"}, {"VELKORY_RENDERER", "plain"}});
     ASSERT_EQ(viewer.status, 0) << viewer.err;
     EXPECT_EQ(ReadText(copy_), "Printing\n========\n\nHow & why.\n");
 }
@@ -227,16 +229,24 @@ TEST_F(HostTest, KeywordsAndTitlesCrossTheCodePages)
     // Titles in ANSI 1252: "École", "Été", "été". The UTF-8 keyword goes to
     // the module in OEM 437; letters beyond ASCII compare exactly, so "É"
     // finds the first two only, and the menu shows them in UTF-8 again.
-    TestIndex index = BuildIndex({{"\xC9" "cole", "ecole.htm"},
+    TestIndex index = BuildIndex({{"\xC9"
+                                   "cole",
+                                   "ecole.htm"},
                                   {"\xC9t\xE9", "ete1.htm"},
                                   {"\xE9t\xE9", "ete2.htm"}});
     std::string file = root_ + "/accents.chm";
-    ASSERT_TRUE(WriteBytes(file, HelpFileWith(index, {{"/ecole.htm", Bytes("E"), 0},
-                                                      {"/ete1.htm", Bytes("1"), 0},
-                                                      {"/ete2.htm", Bytes("2"), 0}})));
+    ASSERT_TRUE(WriteBytes(file,
+                           HelpFileWith(index,
+                                        {{"/ecole.htm", Bytes("E"), 0},
+                                         {"/ete1.htm", Bytes("1"), 0},
+                                         {"/ete2.htm", Bytes("2"), 0}})));
     RunResult upper = Run({"help", file, "\xC3\x89"});
     EXPECT_EQ(upper.status, 0) << upper.err;
-    EXPECT_EQ(upper.err.rfind("1\t\xC3\x89" "cole\n2\t\xC3\x89t\xC3\xA9\n", 0), 0u) << upper.err;
+    EXPECT_EQ(upper.err.rfind("1\t\xC3\x89"
+                              "cole\n2\t\xC3\x89t\xC3\xA9\n",
+                              0),
+              0u)
+        << upper.err;
 
     RunResult lower = Run({"help", file, "\xC3\xA9t"});
     ASSERT_EQ(lower.status, 0) << lower.err;
@@ -251,7 +261,8 @@ TEST_F(HostTest, HelpOnEveryCorpusFileOpensAStoredPage)
     std::string copy = root_ + "/opened";
     std::string editor = Script("editor", "for last; do :; done\ncp \"$last\" '" + copy + "'\n");
     for (const std::string& chm : CorpusHelpFiles()) {
-        std::vector<ManifestEntry> manifest = ReadManifest(chm.substr(0, chm.size() - 4) + ".manifest");
+        std::vector<ManifestEntry> manifest =
+            ReadManifest(chm.substr(0, chm.size() - 4) + ".manifest");
         // Every letter as a keyword, first topic: the opened file must be one
         // of the help file's stored pages, byte for byte.
         int opened = 0;

@@ -20,16 +20,20 @@ protected:
                                       {"Setup", "setup.htm"},
                                       {"printer setup", "printer.htm"}});
         file_ = root_ + "/guide.chm";
-        ASSERT_TRUE(WriteBytes(file_, HelpFileWith(index, {
-            {"/print.htm", Bytes("<p>print page</p>"), 1},
-            {"/html/printing.htm", Bytes("<h1>Printing</h1><p>How &amp; why.</p>"), 1},
-            {"/setup.htm", Bytes("<p>setup page</p>"), 0},
-            {"/printer.htm", Bytes("<p>printer page</p>"), 1},
-        })));
+        ASSERT_TRUE(WriteBytes(
+            file_,
+            HelpFileWith(
+                index,
+                {
+                    {"/print.htm", Bytes("<p>print page</p>"), 1},
+                    {"/html/printing.htm", Bytes("<h1>Printing</h1><p>How &amp; why.</p>"), 1},
+                    {"/setup.htm", Bytes("<p>setup page</p>"), 0},
+                    {"/printer.htm", Bytes("<p>printer page</p>"), 1},
+                })));
         copy_ = root_ + "/opened";
-        editor_ = Script("editor", "for last; do :; done\ncp \"$last\" '" + copy_ +
-                                       "'\necho \"$last\" > '" + copy_ + ".path'\n");
+        editor_ = Script("editor",
+                         "for last; do :; done\ncp \"$last\" '" + copy_ + "'\necho \"$last\" > '" +
+                             copy_ + ".path'\n");
     }
     std::string file_, copy_, editor_;
 };
-

@@ -80,8 +80,9 @@ protected:
         std::string outPath = root_ + "/stdout", errPath = root_ + "/stderr";
         pid_t pid = fork();
         if (pid == 0) {
-            for (const char* name : {"VELKORY_VIEWER", "VELKORY_EDITOR", "PAGER", "VISUAL", "EDITOR",
-                                     "TMUX", "VELKORY_RENDERER", "VELKORY_CODEPAGES", "COLUMNS"})
+            for (const char* name :
+                 {"VELKORY_VIEWER", "VELKORY_EDITOR", "PAGER", "VISUAL", "EDITOR", "TMUX",
+                  "VELKORY_RENDERER", "VELKORY_CODEPAGES", "COLUMNS"})
                 unsetenv(name);
             setenv("VELKORY_REGISTRY", registry_.c_str(), 1);
             setenv("TMPDIR", tmp_.c_str(), 1);
@@ -129,10 +130,10 @@ protected:
 };
 
 // A usage error: status 2, one line on stderr, nothing on stdout.
-#define EXPECT_USAGE_ERROR(result)                                         \
-    do {                                                                   \
-        const RunResult& r_ = (result);                                    \
-        EXPECT_EQ(r_.status, 2) << r_.err;                                 \
-        EXPECT_EQ(Lines(r_.err).size(), 1u) << r_.err;                     \
-        EXPECT_EQ(r_.out, "");                                             \
+#define EXPECT_USAGE_ERROR(result)                                                                 \
+    do {                                                                                           \
+        const RunResult& r_ = (result);                                                            \
+        EXPECT_EQ(r_.status, 2) << r_.err;                                                         \
+        EXPECT_EQ(Lines(r_.err).size(), 1u) << r_.err;                                             \
+        EXPECT_EQ(r_.out, "");                                                                     \
     } while (0)

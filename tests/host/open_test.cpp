@@ -16,8 +16,9 @@ protected:
         if (IsSkipped())
             return;
         file_ = root_ + "/one.chm";
-        ASSERT_TRUE(WriteBytes(file_, HelpFileWith(BuildIndex({{"Topic", "topic.htm"}}),
-                                                   {{"/topic.htm", Bytes("<p>the page</p>"), 1}})));
+        ASSERT_TRUE(WriteBytes(file_,
+                               HelpFileWith(BuildIndex({{"Topic", "topic.htm"}}),
+                                            {{"/topic.htm", Bytes("<p>the page</p>"), 1}})));
         log_ = root_ + "/log";
         // Records each argument on a line of its own.
         recorder_ = Script("recorder", "for a; do printf '%s\\n' \"$a\"; done >> '" + log_ + "'\n");
@@ -46,7 +47,8 @@ TEST_F(OpenTest, NonModalOpensGoToATmuxWindowModalOnesWait)
     std::string bin = root_ + "/bin";
     fs::create_directories(bin);
     std::string tmuxLog = root_ + "/tmux-log";
-    WriteText(bin + "/tmux", "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done > '" + tmuxLog + "'\n");
+    WriteText(bin + "/tmux",
+              "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done > '" + tmuxLog + "'\n");
     chmod((bin + "/tmux").c_str(), 0755);
     std::string path = bin + ":" + getenv("PATH");
     std::map<std::string, std::string> env = {
@@ -86,7 +88,8 @@ TEST_F(OpenTest, AFailingCommandIsReportedButTheRequestStands)
     EXPECT_EQ(failing.status, 0) << "the module answered 1";
     EXPECT_NE(failing.err.find("'false "), std::string::npos) << failing.err;
 
-    RunResult missing = Run({"help", file_, "topic"}, {{"VELKORY_EDITOR", root_ + "/no-such-editor"}});
+    RunResult missing =
+        Run({"help", file_, "topic"}, {{"VELKORY_EDITOR", root_ + "/no-such-editor"}});
     EXPECT_EQ(missing.status, 0);
     EXPECT_NE(missing.err.find("cannot run"), std::string::npos) << missing.err;
 }
@@ -101,7 +104,11 @@ TEST_F(HostTest, RendererSurvivesAwkwardMarkup)
     };
     // References that are not characters, or not references.
     EXPECT_EQ(render("a&#0;b&#xD800;c&#x110000;d&#99999999999;e &amp f &ampx &; & g"),
-              "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD" "d\xEF\xBF\xBD" "e & f &ampx &; & g\n");
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD"
+              "c\xEF\xBF\xBD"
+              "d\xEF\xBF\xBD"
+              "e & f &ampx &; & g\n");
     // Markup that never ends.
     EXPECT_EQ(render("before<!-- never closed"), "before\n");
     EXPECT_EQ(render("before<script>never closed"), "before\n");
@@ -117,7 +124,8 @@ TEST_F(HostTest, RendererSurvivesAwkwardMarkup)
     EXPECT_EQ(render("<dl><dt>term</dt><dd>meaning</dd></dl><blockquote>quoted</blockquote>"),
               "term\n    meaning\n\n    quoted\n");
     // Long paragraphs wrap at 78 columns, counting characters, not bytes.
-    std::string word = "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";  // 9 columns
+    std::string word =
+        "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";  // 9 columns
     std::string text;
     for (int i = 0; i < 20; ++i)
         text += word + " ";

@@ -27,8 +27,9 @@ public:
         struct winsize size = {30, 100, 0, 0};
         pid_ = forkpty(&fd_, nullptr, nullptr, &size);
         if (pid_ == 0) {
-            for (const char* name : {"VELKORY_VIEWER", "VELKORY_EDITOR", "PAGER", "VISUAL", "EDITOR",
-                                     "TMUX", "VELKORY_RENDERER", "VELKORY_CODEPAGES", "COLUMNS", "LINES"})
+            for (const char* name :
+                 {"VELKORY_VIEWER", "VELKORY_EDITOR", "PAGER", "VISUAL", "EDITOR", "TMUX",
+                  "VELKORY_RENDERER", "VELKORY_CODEPAGES", "COLUMNS", "LINES"})
                 unsetenv(name);
             setenv("TERM", "xterm", 1);
             for (const auto& [name, value] : env)
@@ -51,7 +52,10 @@ public:
         if (fd_ >= 0)
             close(fd_);
     }
-    bool started() const { return pid_ > 0; }
+    bool started() const
+    {
+        return pid_ > 0;
+    }
 
     // Reads what the program draws until text has appeared since the last
     // call; false if it does not appear within a generous grace period.
@@ -87,7 +91,10 @@ public:
         return -1;
     }
 
-    const std::string& screen() const { return screen_; }
+    const std::string& screen() const
+    {
+        return screen_;
+    }
 
 private:
     // Appends what is ready to be read; false once the terminal is closed.
@@ -128,7 +135,6 @@ protected:
         *status = session.Finish();
         return fs::exists(copy_) ? ReadText(copy_) : std::string("(nothing opened)");
     }
-
 };
 
 TEST_F(TerminalTest, TheMenuShowsTheMatchesAndOpensTheOneChosen)
@@ -137,7 +143,8 @@ TEST_F(TerminalTest, TheMenuShowsTheMatchesAndOpensTheOneChosen)
     EXPECT_EQ(ChooseWith(Enter, &status), "<p>print page</p>");
     EXPECT_EQ(status, 0);
     fs::remove(copy_);
-    EXPECT_EQ(ChooseWith(std::string(Down) + Enter, &status), "<h1>Printing</h1><p>How &amp; why.</p>");
+    EXPECT_EQ(ChooseWith(std::string(Down) + Enter, &status),
+              "<h1>Printing</h1><p>How &amp; why.</p>");
     EXPECT_EQ(status, 0);
     fs::remove(copy_);
     EXPECT_EQ(ChooseWith(std::string(End) + Enter, &status), "<p>printer page</p>");

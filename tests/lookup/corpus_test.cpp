@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "container/container.h"
-#include "support/corpus.h"
 #include "lookup_fixture.h"
 #include "platform/platform.h"
+#include "support/corpus.h"
 
 namespace {
 
@@ -54,7 +54,8 @@ bool ReadTopics(const std::string& path, std::vector<CorpusTopic>* topics)
         uint32_t entry = ReadLE32(&t[at + 8]);
         if (titleOffset >= s.size() || (uint64_t)entry + 12 > u.size())
             continue;
-        std::string title((const char*)&s[titleOffset], strnlen((const char*)&s[titleOffset], s.size() - titleOffset));
+        std::string title((const char*)&s[titleOffset],
+                          strnlen((const char*)&s[titleOffset], s.size() - titleOffset));
         title = title.substr(0, 511);
         std::vector<char> oem(title.begin(), title.end());
         oem.push_back(0);
@@ -93,7 +94,7 @@ std::vector<size_t> Matches(const std::vector<CorpusTopic>& topics, const std::s
     return out;
 }
 
-class CorpusLookupTest : public LookupTest {};
+class CorpusLookupTest : public LookupTest { };
 
 }  // namespace
 
@@ -121,14 +122,16 @@ TEST_F(CorpusLookupTest, EveryHelpFileServesItsPagesByKeyword)
 
         // One match: a whole title that no other title begins with.
         for (const CorpusTopic& topic : topics) {
-            if (topic.title.empty() || !sha.count(topic.page) || Matches(topics, topic.title).size() != 1)
+            if (topic.title.empty() || !sha.count(topic.page) ||
+                Matches(topics, topic.title).size() != 1)
                 continue;
             host.ClearLog();
             Visuality = singles % 2;
             EXPECT_EQ(ShowHelpTopic(path.c_str(), topic.title.c_str()), 1) << topic.title;
             EXPECT_EQ(host.Count("ShowMenu"), 0u);
             RecordedCall opened = Opened();
-            EXPECT_EQ(Sha256Hex(opened.fileContent.data(), opened.fileContent.size()), sha[topic.page])
+            EXPECT_EQ(Sha256Hex(opened.fileContent.data(), opened.fileContent.size()),
+                      sha[topic.page])
                 << topic.title << " " << topic.page;
             ++singles;
             break;

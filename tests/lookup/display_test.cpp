@@ -18,9 +18,10 @@ protected:
     void SetUp() override
     {
         LookupTest::SetUp();
-        help = Write("x.chm", MakeHelpFile({{"/html/page.htm", Bytes(PageBytes), 1},
-                                            {"/empty.htm", {}, 0},
-                                            {"/stored.htm", Bytes("stored"), 0}}));
+        help = Write("x.chm",
+                     MakeHelpFile({{"/html/page.htm", Bytes(PageBytes), 1},
+                                   {"/empty.htm", {}, 0},
+                                   {"/stored.htm", Bytes("stored"), 0}}));
     }
     std::string help;
 };
@@ -31,7 +32,7 @@ struct FlagsRow {
     uint32_t flags;
 };
 
-class FlagsTest : public DisplayTest, public ::testing::WithParamInterface<FlagsRow> {};
+class FlagsTest : public DisplayTest, public ::testing::WithParamInterface<FlagsRow> { };
 
 }  // namespace
 
@@ -81,21 +82,17 @@ TEST_P(FlagsTest, SettingsAndWindowsChooseTheCallAndFlags)
     EXPECT_EQ(opened.fileContent, PageBytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllRows, FlagsTest,
-                         ::testing::Values(FlagsRow{1, 0, 3, 2, true, 3},     // several windows
-                                           FlagsRow{1, 0, 2, 2, true, 3},     // exactly two
-                                           FlagsRow{1, 0, 1, 1, true, 3},     // main window current
-                                           FlagsRow{1, 0, 1, 2, true, 2},
-                                           FlagsRow{1, 0, 0, 0, true, 2},
-                                           FlagsRow{1, 1, 3, 1, true, 2},
-                                           FlagsRow{1, 1, 1, 1, true, 2},
-                                           FlagsRow{1, 1, 1, 2, true, 2},
-                                           FlagsRow{0, 0, 4, 2, false, 0x11},
-                                           FlagsRow{0, 0, 1, 1, false, 0x11},
-                                           FlagsRow{0, 0, 1, 2, false, 0x10},
-                                           FlagsRow{0, 1, 3, 1, false, 0x10},
-                                           FlagsRow{0, 1, 1, 1, false, 0x10},
-                                           FlagsRow{0, 1, 1, 0, false, 0x10}));
+INSTANTIATE_TEST_SUITE_P(
+    AllRows, FlagsTest,
+    ::testing::Values(FlagsRow {1, 0, 3, 2, true, 3},  // several windows
+                      FlagsRow {1, 0, 2, 2, true, 3},  // exactly two
+                      FlagsRow {1, 0, 1, 1, true, 3},  // main window current
+                      FlagsRow {1, 0, 1, 2, true, 2}, FlagsRow {1, 0, 0, 0, true, 2},
+                      FlagsRow {1, 1, 3, 1, true, 2}, FlagsRow {1, 1, 1, 1, true, 2},
+                      FlagsRow {1, 1, 1, 2, true, 2}, FlagsRow {0, 0, 4, 2, false, 0x11},
+                      FlagsRow {0, 0, 1, 1, false, 0x11}, FlagsRow {0, 0, 1, 2, false, 0x10},
+                      FlagsRow {0, 1, 3, 1, false, 0x10}, FlagsRow {0, 1, 1, 1, false, 0x10},
+                      FlagsRow {0, 1, 1, 0, false, 0x10}));
 
 TEST_F(DisplayTest, PageFileHoldsThePageExactlyAndStaysBehind)
 {

@@ -9,9 +9,9 @@
 #include "support/chm_writer.h"
 
 struct TestTopic {
-    std::string title;      // stored as is (ANSI code page), NUL-terminated
-    std::string url;        // stored NUL-terminated in #URLSTR
-    uint32_t zeroPad = 0;   // zero bytes in #URLSTR before the URL (the position points at them)
+    std::string title;     // stored as is (ANSI code page), NUL-terminated
+    std::string url;       // stored NUL-terminated in #URLSTR
+    uint32_t zeroPad = 0;  // zero bytes in #URLSTR before the URL (the position points at them)
 };
 
 struct TestIndex {
@@ -67,7 +67,10 @@ inline TestIndex BuildIndex(const std::vector<TestTopic>& topics)
     return index;
 }
 
-inline std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+inline std::vector<uint8_t> Bytes(const std::string& s)
+{
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 // The four index files as stored files, in the given section.
 inline std::vector<StoredFile> IndexFiles(const TestIndex& index, int section = 1)
@@ -79,8 +82,8 @@ inline std::vector<StoredFile> IndexFiles(const TestIndex& index, int section = 
 }
 
 // A help file with the index and the given pages.
-inline std::vector<uint8_t> HelpFileWith(const TestIndex& index, const std::vector<StoredFile>& pages,
-                                         int indexSection = 1)
+inline std::vector<uint8_t> HelpFileWith(const TestIndex& index,
+                                         const std::vector<StoredFile>& pages, int indexSection = 1)
 {
     std::vector<StoredFile> files = IndexFiles(index, indexSection);
     files.insert(files.end(), pages.begin(), pages.end());

@@ -13,7 +13,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Page(const std::string& name) { return "<html>" + name + "</html>"; }
+std::string Page(const std::string& name)
+{
+    return "<html>" + name + "</html>";
+}
 
 StoredFile PageFile(const std::string& url, int section = 1)
 {
@@ -43,7 +46,8 @@ TEST_F(LookupTest, IndexComesFromCompanionWhenItOpens)
     TestIndex own = BuildIndex({{"Alpha", "own.htm"}});
     TestIndex companion = BuildIndex({{"Alpha", "companion.htm"}});
     // The extension is not examined: the last three characters are replaced.
-    std::string help = Write("manual.hlp", HelpFileWith(own, {PageFile("own.htm"), PageFile("companion.htm")}));
+    std::string help =
+        Write("manual.hlp", HelpFileWith(own, {PageFile("own.htm"), PageFile("companion.htm")}));
     Write("manual.chi", MakeHelpFile(IndexFiles(companion)));
 
     EXPECT_EQ(host.SendHelp(help.c_str(), "alpha"), 1);
@@ -79,7 +83,8 @@ TEST_F(LookupTest, CompanionLackingAnIndexFileFailsWithoutTryingTheHelpFile)
 
 TEST_F(LookupTest, CompanionNamingAPageTheHelpFileLacksLeavesAnEmptyDirectory)
 {
-    std::string help = Write("x.chm", HelpFileWith(BuildIndex({{"Alpha", "a.htm"}}), {PageFile("a.htm")}));
+    std::string help =
+        Write("x.chm", HelpFileWith(BuildIndex({{"Alpha", "a.htm"}}), {PageFile("a.htm")}));
     Write("x.chi", MakeHelpFile(IndexFiles(BuildIndex({{"Alpha", "only-in-chi.htm"}}))));
     EXPECT_EQ(ShowHelpTopic(help.c_str(), "alpha"), 0);
     ASSERT_EQ(host.tempNames.size(), 1u);
@@ -187,7 +192,8 @@ TEST_F(LookupTest, TitlesBeginningWithTheKeywordMatchInIndexOrder)
     EXPECT_EQ(menu.Int(11), 3);
     ASSERT_EQ(menu.menuItems.size(), 3u);
     const char* shown[] = {"print", "printing", "printer setup"};
-    const uint32_t positions[] = {index.urlPositions[0], index.urlPositions[1], index.urlPositions[3]};
+    const uint32_t positions[] = {index.urlPositions[0], index.urlPositions[1],
+                                  index.urlPositions[3]};
     for (size_t i = 0; i < 3; ++i) {
         const MenuItem& item = menu.menuItems[i];
         EXPECT_EQ(item.flags, 0u);
@@ -207,7 +213,8 @@ TEST_F(LookupTest, TitlesBeginningWithTheKeywordMatchInIndexOrder)
 TEST_F(LookupTest, EqualTitlesEachGetTheirOwnItem)
 {
     TestIndex index = BuildIndex({{"Setup", "s1.htm"}, {"Setup", "s2.htm"}});
-    std::string help = Write("x.chm", HelpFileWith(index, {PageFile("s1.htm"), PageFile("s2.htm")}));
+    std::string help =
+        Write("x.chm", HelpFileWith(index, {PageFile("s1.htm"), PageFile("s2.htm")}));
     host.menuChoice = 1;
     EXPECT_EQ(ShowHelpTopic(help.c_str(), "setup"), 1);
     ASSERT_EQ(host.Count("ShowMenu"), 1u);
@@ -223,7 +230,8 @@ TEST_F(LookupTest, ManyMatchesGrowTheMenuOneByOne)
     std::vector<TestTopic> topics;
     for (int i = 0; i < 300; ++i) {
         std::string number = std::to_string(i);
-        topics.push_back({std::string("Item ").append(number), std::string("i").append(number).append(".htm")});
+        topics.push_back(
+            {std::string("Item ").append(number), std::string("i").append(number).append(".htm")});
     }
     std::string help = Write("x.chm", HelpFileWith(BuildIndex(topics), {PageFile("i299.htm")}));
     host.menuChoice = 299;
@@ -270,7 +278,8 @@ TEST_F(LookupTest, PageNameSkipsZeroBytesAndIsCutAtTheFirstHash)
 
     // Names are exact: no case folding, no decoding of escapes.
     index = BuildIndex({{"Setup", "Html/a%20b.htm"}});
-    help = Write("y.chm", HelpFileWith(index, {PageFile("html/a%20b.htm"), PageFile("Html/a b.htm")}));
+    help =
+        Write("y.chm", HelpFileWith(index, {PageFile("html/a%20b.htm"), PageFile("Html/a b.htm")}));
     host.ClearLog();
     EXPECT_EQ(ShowHelpTopic(help.c_str(), "setup"), 0);
     ASSERT_EQ(host.tempNames.size(), 2u);
@@ -292,10 +301,12 @@ TEST_F(LookupTest, OneMatchGoesStraightToThePage)
 TEST_F(LookupTest, NoMatchOrCancelledMenuIsDealtWithAndWritesNothing)
 {
     TestIndex index = BuildIndex({{"print", "p1.htm"}, {"printing", "p2.htm"}});
-    std::string help = Write("x.chm", HelpFileWith(index, {PageFile("p1.htm"), PageFile("p2.htm")}));
+    std::string help =
+        Write("x.chm", HelpFileWith(index, {PageFile("p1.htm"), PageFile("p2.htm")}));
     EXPECT_EQ(ShowHelpTopic(help.c_str(), "zebra"), 1);
     EXPECT_EQ(host.Count("CompareTextN"), 2u);
-    EXPECT_EQ(host.Count("GetModuleMessage") + host.Count("ShowMenu") + host.Count("MakeTempName"), 0u);
+    EXPECT_EQ(host.Count("GetModuleMessage") + host.Count("ShowMenu") + host.Count("MakeTempName"),
+              0u);
 
     host.ClearLog();
     host.menuChoice = -1;
@@ -313,7 +324,8 @@ TEST_F(LookupTest, NoMatchOrCancelledMenuIsDealtWithAndWritesNothing)
 TEST_F(LookupTest, MenuAnswerBeyondTheListFails)
 {
     TestIndex index = BuildIndex({{"print", "p1.htm"}, {"printing", "p2.htm"}});
-    std::string help = Write("x.chm", HelpFileWith(index, {PageFile("p1.htm"), PageFile("p2.htm")}));
+    std::string help =
+        Write("x.chm", HelpFileWith(index, {PageFile("p1.htm"), PageFile("p2.htm")}));
     host.menuChoice = 2;
     EXPECT_EQ(ShowHelpTopic(help.c_str(), "print"), 0);
     EXPECT_EQ(host.Count("MakeTempName"), 0u);
@@ -322,8 +334,10 @@ TEST_F(LookupTest, MenuAnswerBeyondTheListFails)
 TEST_F(LookupTest, TitlesAreComparedAndShownInTheOemCodePage)
 {
     // 0xE9 (e acute in 1252) is 0x82 in 437.
-    TestIndex index = BuildIndex({{"Caf\xE9 menu", "c1.htm"}, {"caf\xE9 bar", "c2.htm"}, {"Cafe", "c3.htm"}});
-    std::string help = Write("x.chm", HelpFileWith(index, {PageFile("c1.htm"), PageFile("c2.htm")}));
+    TestIndex index =
+        BuildIndex({{"Caf\xE9 menu", "c1.htm"}, {"caf\xE9 bar", "c2.htm"}, {"Cafe", "c3.htm"}});
+    std::string help =
+        Write("x.chm", HelpFileWith(index, {PageFile("c1.htm"), PageFile("c2.htm")}));
     host.menuChoice = 0;
     EXPECT_EQ(ShowHelpTopic(help.c_str(), "caf\x82"), 1);
     std::vector<RecordedCall> compares = host.CallsOf("CompareTextN");
@@ -348,7 +362,8 @@ TEST_F(LookupTest, PageNameThatDoesNotFitFailsBeforeAnythingIsCreated)
     // after "#" does not count.
     std::string fits(1022, 'a');
     std::string tooLong(1023, 'b');
-    TestIndex index = BuildIndex({{"Fits", fits + "#" + std::string(2000, 'x')}, {"Long", tooLong}});
+    TestIndex index =
+        BuildIndex({{"Fits", fits + "#" + std::string(2000, 'x')}, {"Long", tooLong}});
     std::string help = Write("x.chm", HelpFileWith(index, {PageFile("a.htm")}));
     // The 1023-character name is not stored (names are shorter), so the page
     // is not found, but the request reached the display.
@@ -365,14 +380,15 @@ TEST_F(LookupTest, PageNameThatDoesNotFitFailsBeforeAnythingIsCreated)
 // nothing is read outside the extracted data.
 TEST_F(LookupTest, OffsetsOutsideTheIndexFilesSkipTheirTopics)
 {
-    TestIndex index = BuildIndex({{"Key good", "good.htm"},          // 0
-                                  {"Key title far", "t1.htm"},       // 1: title offset all ones
-                                  {"Key title end", "t2.htm"},       // 2: title offset at the end of #STRINGS
-                                  {"Key table far", "u1.htm"},       // 3: #URLTBL offset all ones
-                                  {"Key table edge", "u2.htm"},      // 4: #URLTBL field would overrun by one byte
-                                  {"Key url far", "r1.htm"},         // 5: #URLSTR position all ones
-                                  {"Key url end", "r2.htm"},         // 6: #URLSTR position at its end
-                                  {"Key good two", "good2.htm"}});   // 7
+    TestIndex index =
+        BuildIndex({{"Key good", "good.htm"},         // 0
+                    {"Key title far", "t1.htm"},      // 1: title offset all ones
+                    {"Key title end", "t2.htm"},      // 2: title offset at the end of #STRINGS
+                    {"Key table far", "u1.htm"},      // 3: #URLTBL offset all ones
+                    {"Key table edge", "u2.htm"},     // 4: #URLTBL field would overrun by one byte
+                    {"Key url far", "r1.htm"},        // 5: #URLSTR position all ones
+                    {"Key url end", "r2.htm"},        // 6: #URLSTR position at its end
+                    {"Key good two", "good2.htm"}});  // 7
     Put32(index.topics, 16 * 1 + 4, 0xFFFFFFFF);
     Put32(index.topics, 16 * 2 + 4, (uint32_t)index.strings.size());
     Put32(index.topics, 16 * 3 + 8, 0xFFFFFFFF);
@@ -381,7 +397,8 @@ TEST_F(LookupTest, OffsetsOutsideTheIndexFilesSkipTheirTopics)
     Put32(index.urlTable, entry5 + 8, 0xFFFFFFFF);
     uint32_t entry6 = ReadLE32(index.topics.data() + 16 * 6 + 8);
     Put32(index.urlTable, entry6 + 8, (uint32_t)index.urls.size());
-    std::string help = Write("x.chm", HelpFileWith(index, {PageFile("good.htm"), PageFile("good2.htm")}));
+    std::string help =
+        Write("x.chm", HelpFileWith(index, {PageFile("good.htm"), PageFile("good2.htm")}));
     host.menuChoice = 1;
 
     EXPECT_EQ(ShowHelpTopic(help.c_str(), "key"), 1);
@@ -405,7 +422,8 @@ TEST_F(LookupTest, TextsRunningToTheEndOfTheirFileEndThere)
     TestIndex cut = BuildIndex({{"Key first", "first.htm"}, {"Key last", "last.htm"}});
     cut.strings.pop_back();
     cut.urls.pop_back();
-    std::string help = Write("x.chm", HelpFileWith(cut, {PageFile("last.htm"), PageFile("first.htm")}));
+    std::string help =
+        Write("x.chm", HelpFileWith(cut, {PageFile("last.htm"), PageFile("first.htm")}));
     host.menuChoice = 1;
     EXPECT_EQ(ShowHelpTopic(help.c_str(), "key"), 1);
     RecordedCall menu = host.CallsOf("ShowMenu")[0];
@@ -426,11 +444,13 @@ TEST_F(LookupTest, TextsRunningToTheEndOfTheirFileEndThere)
 
 TEST_F(LookupTest, LastTopicRecordCutShortIsSkipped)
 {
-    TestIndex index = BuildIndex({{"Key one", "one.htm"}, {"Key two", "two.htm"}, {"Key three", "three.htm"}});
+    TestIndex index =
+        BuildIndex({{"Key one", "one.htm"}, {"Key two", "two.htm"}, {"Key three", "three.htm"}});
     // Record 2 keeps its title field and three bytes of its #URLTBL offset.
     TestIndex noUrl = index;
     noUrl.topics.resize(16 * 2 + 11);
-    std::string help = Write("x.chm", HelpFileWith(noUrl, {PageFile("one.htm"), PageFile("two.htm")}));
+    std::string help =
+        Write("x.chm", HelpFileWith(noUrl, {PageFile("one.htm"), PageFile("two.htm")}));
     host.menuChoice = 1;
     EXPECT_EQ(ShowHelpTopic(help.c_str(), "key"), 1);
     EXPECT_EQ(host.Count("CompareTextN"), 3u);
@@ -492,12 +512,19 @@ TEST_F(LookupTest, RandomIndexFilesNeverLeadOutsideTheirData)
     std::mt19937 random(20261207);
     auto pick = [&](uint32_t length) -> uint32_t {
         switch (random() % 10) {
-        case 0: return 0xFFFFFFFFu - random() % 16;
-        case 1: return length - random() % 16;
-        case 2: return length + random() % 4;
-        case 3: return (uint32_t)random();
-        case 4: case 5: return length ? (uint32_t)(random() % length) & ~3u : 0;
-        default: return length ? (uint32_t)(random() % length) : 0;
+        case 0:
+            return 0xFFFFFFFFu - random() % 16;
+        case 1:
+            return length - random() % 16;
+        case 2:
+            return length + random() % 4;
+        case 3:
+            return (uint32_t)random();
+        case 4:
+        case 5:
+            return length ? (uint32_t)(random() % length) & ~3u : 0;
+        default:
+            return length ? (uint32_t)(random() % length) : 0;
         }
     };
     auto bytes = [&](size_t length, int zeroPercent) {

@@ -2,9 +2,9 @@
 // decoded in one call and checked file by file against the manifests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <map>
 #include <random>
 #include <string>
@@ -18,8 +18,8 @@ namespace {
 
 const char* const kContent = "::DataSpace/Storage/MSCompressed/Content";
 const char* const kControl = "::DataSpace/Storage/MSCompressed/ControlData";
-const char* const kReset =
-    "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
+const char* const kReset = "::DataSpace/Storage/MSCompressed/Transform/"
+                           "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 
 std::vector<uint8_t> Extract(HelpFile* file, const char* name)
 {
@@ -69,7 +69,8 @@ TEST(LzxCorpus, EverySectionDecodesToItsManifest)
         // runs past the section's end).
         uint8_t* section = (uint8_t*)malloc(outLength ? outLength : 1);
         ASSERT_EQ(InitLzxDecoder(bits), LzxOk);
-        ASSERT_EQ(DecompressLzx(content.data(), section, (int32_t)inLength, (int32_t)outLength), LzxOk);
+        ASSERT_EQ(DecompressLzx(content.data(), section, (int32_t)inLength, (int32_t)outLength),
+                  LzxOk);
 
         std::map<std::string, ManifestEntry> manifest;
         for (const ManifestEntry& e : ReadManifest(path.substr(0, path.size() - 4) + ".manifest")) {
@@ -82,7 +83,8 @@ TEST(LzxCorpus, EverySectionDecodesToItsManifest)
                 continue;
             }
             ASSERT_LE((uint64_t)entry->Offset + entry->Length, outLength) << entry->Name;
-            EXPECT_EQ(Sha256Hex(section + entry->Offset, entry->Length), manifest[entry->Name].sha256)
+            EXPECT_EQ(Sha256Hex(section + entry->Offset, entry->Length),
+                      manifest[entry->Name].sha256)
                 << entry->Name;
             checked++;
         }
@@ -113,7 +115,8 @@ TEST(LzxCorpus, DamagedSectionsFailCleanly)
         ASSERT_GE(reset.size(), 28u);
         int bits = WindowBits(ReadLE32(control.data() + 16));
         uint32_t outLength = std::min<uint32_t>(ReadLE32(reset.data() + 16), 300000);
-        uint32_t inLength = std::min<uint32_t>(ReadLE32(reset.data() + 24), (uint32_t)content.size());
+        uint32_t inLength =
+            std::min<uint32_t>(ReadLE32(reset.data() + 24), (uint32_t)content.size());
         content.resize(inLength);
         for (int round = 0; round < 12; round++) {
             std::vector<uint8_t> bad = content;
@@ -126,8 +129,8 @@ TEST(LzxCorpus, DamagedSectionsFailCleanly)
             }
             std::vector<uint8_t> out(outLength);
             ASSERT_EQ(InitLzxDecoder(bits), LzxOk);
-            int result = DecompressLzx(bad.empty() ? nullptr : bad.data(), out.data(), (int32_t)bad.size(),
-                                       (int32_t)outLength);
+            int result = DecompressLzx(bad.empty() ? nullptr : bad.data(), out.data(),
+                                       (int32_t)bad.size(), (int32_t)outLength);
             EXPECT_TRUE(result == LzxOk || result == LzxBadFormat || result == LzxIllegalData);
         }
     }

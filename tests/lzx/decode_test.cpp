@@ -177,7 +177,8 @@ TEST(LzxDecode, MatchesRepeatAndWrap)
     std::vector<uint8_t> data(100, 'x');
     std::vector<uint8_t> noise = Bytes(32768 - 100, 4);
     data.insert(data.end(), noise.begin(), noise.end());
-    data.insert(data.end(), noise.begin(), noise.begin() + 5000);  // offset 32668: from the previous window
+    data.insert(data.end(), noise.begin(),
+                noise.begin() + 5000);  // offset 32668: from the previous window
     LzxEncodeOptions o;
     o.repeatedOffsets = true;
     for (int type : {1, 2}) {
@@ -314,7 +315,8 @@ int32_t GetLe32(const std::vector<uint8_t>& v, size_t at)
 TEST(LzxE8, OperandsWithinTheTranslationSize)
 {
     // The first 0xE8 byte at output offset 20, TranslationSize 1000.
-    const int32_t operands[][2] = {{100, 80}, {-5, 995}, {1000, 1000}, {-21, -21}, {-20, 980}, {999, 979}};
+    const int32_t operands[][2] = {{100, 80},  {-5, 995},  {1000, 1000},
+                                   {-21, -21}, {-20, 980}, {999, 979}};
     for (const auto& c : operands) {
         std::vector<uint8_t> data(60, 0);
         data[20] = 0xE8;

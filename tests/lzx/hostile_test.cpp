@@ -16,8 +16,8 @@ int DecodeExact(const std::vector<uint8_t>& stream, int bits, size_t length)
     EXPECT_EQ(InitLzxDecoder(bits), LzxOk);
     std::vector<uint8_t> input(stream);
     std::vector<uint8_t> out(length);
-    int result = DecompressLzx(input.empty() ? nullptr : input.data(), out.data(), (int32_t)input.size(),
-                               (int32_t)length);
+    int result = DecompressLzx(input.empty() ? nullptr : input.data(), out.data(),
+                               (int32_t)input.size(), (int32_t)length);
     EXPECT_TRUE(result == LzxOk || result == LzxBadFormat || result == LzxIllegalData) << result;
     if (result == LzxOk) {
         EXPECT_LE(lzxDecoder.WindowPosition, lzxDecoder.WindowSize);

@@ -40,8 +40,15 @@ TEST(LzxBitReader, PastTheEndReadsZerosAndKeepsCounting)
 struct GuardedTable {
     std::vector<uint16_t> storage;
     int entries;
-    explicit GuardedTable(int n) : storage(n + 128, 0xBEEF), entries(n) {}
-    uint16_t* table() { return storage.data() + 64; }
+    explicit GuardedTable(int n)
+        : storage(n + 128, 0xBEEF)
+        , entries(n)
+    {
+    }
+    uint16_t* table()
+    {
+        return storage.data() + 64;
+    }
     bool GuardsIntact() const
     {
         for (int i = 0; i < 64; i++) {
@@ -183,10 +190,14 @@ struct PreTree {
             s.Bits(lengths[i], 4);
         }
     }
-    void Symbol(StreamWriter& s, int z) const { s.Bits(codes[z], lengths[z]); }
+    void Symbol(StreamWriter& s, int z) const
+    {
+        s.Bits(codes[z], lengths[z]);
+    }
 };
 
-int ReadLengths(const StreamWriter& stream, uint8_t* lengths, uint32_t first, uint32_t last, BitReader* r)
+int ReadLengths(const StreamWriter& stream, uint8_t* lengths, uint32_t first, uint32_t last,
+                BitReader* r)
 {
     InitBitReader(r, stream.bytes.data(), stream.bytes.data() + stream.bytes.size());
     return ReadCodeLengths(lengths, first, last, r);

@@ -26,8 +26,9 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed)
 // of every length and many repeated offsets, with some noise and E8 bytes.
 std::vector<uint8_t> Structured(size_t n, uint32_t seed)
 {
-    static const char* const words[] = {"<p>", "the ", "help ", "topic ", "</a>", "index ", "window ",
-                                        "\xE8\x10\x00\x00\x00", "call ", "  ", "\r\n", "keyword="};
+    static const char* const words[] = {"<p>",   "the ",   "help ",   "topic ",
+                                        "</a>",  "index ", "window ", "\xE8\x10\x00\x00\x00",
+                                        "call ", "  ",     "\r\n",    "keyword="};
     std::mt19937 rng(seed);
     std::vector<uint8_t> v;
     v.reserve(n + 16);
@@ -52,7 +53,8 @@ std::vector<uint8_t> Structured(size_t n, uint32_t seed)
     return v;
 }
 
-std::vector<uint8_t> Decode(const std::vector<uint8_t>& stream, int bits, size_t length, int* result)
+std::vector<uint8_t> Decode(const std::vector<uint8_t>& stream, int bits, size_t length,
+                            int* result)
 {
     std::vector<uint8_t> out(length);
     EXPECT_EQ(InitLzxDecoder(bits), LzxOk);
@@ -67,7 +69,8 @@ void ExpectRoundTrip(const std::vector<uint8_t>& data, int bits, const LzxEncode
     std::vector<uint8_t> out = Decode(stream, bits, data.size(), &result);
     ASSERT_EQ(result, LzxOk);
     ASSERT_TRUE(out == data) << "first difference at "
-                             << (std::mismatch(out.begin(), out.end(), data.begin()).first - out.begin());
+                             << (std::mismatch(out.begin(), out.end(), data.begin()).first -
+                                 out.begin());
 }
 
 TEST(LzxRoundTrip, EveryWindowSizeAndBlockType)

@@ -81,7 +81,8 @@ TEST(LzxSetUp, StartsCleanAfterAFailedStream)
     }
     s.Align();
     std::vector<uint8_t> out(104);
-    EXPECT_EQ(DecompressLzx(s.bytes.data(), out.data(), (int32_t)s.bytes.size(), 104), LzxIllegalData);
+    EXPECT_EQ(DecompressLzx(s.bytes.data(), out.data(), (int32_t)s.bytes.size(), 104),
+              LzxIllegalData);
     for (int i = 0; i < LzxMainTreeSymbols; i++) {
         lzxDecoder.MainTreeLengths[i] = 5;
     }

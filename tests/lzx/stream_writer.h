@@ -50,14 +50,17 @@ struct StreamWriter {
         if (translationSize == 0) {
             return Bits(0, 1);
         }
-        return Bits(1, 1).Bits((uint32_t)translationSize >> 16, 16).Bits((uint32_t)translationSize & 0xFFFF, 16);
+        return Bits(1, 1)
+            .Bits((uint32_t)translationSize >> 16, 16)
+            .Bits((uint32_t)translationSize & 0xFFFF, 16);
     }
     StreamWriter& BlockHeader(int type, uint32_t length)
     {
         return Bits((uint32_t)type, 3).Bits(length >> 8, 16).Bits(length & 0xFF, 8);
     }
     // A whole uncompressed block after its header.
-    StreamWriter& Uncompressed(const std::vector<uint8_t>& data, uint32_t r0 = 1, uint32_t r1 = 1, uint32_t r2 = 1)
+    StreamWriter& Uncompressed(const std::vector<uint8_t>& data, uint32_t r0 = 1, uint32_t r1 = 1,
+                               uint32_t r2 = 1)
     {
         BlockHeader(3, (uint32_t)data.size()).PadWord().Le32(r0).Le32(r1).Le32(r2).Raw(data);
         if (data.size() % 2 != 0) {

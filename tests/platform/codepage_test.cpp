@@ -8,7 +8,7 @@
 
 namespace {
 
-class CodePageTest : public PlatformTest {};
+class CodePageTest : public PlatformTest { };
 
 std::string Oem(const std::string& ansi)
 {

@@ -5,7 +5,7 @@
 
 namespace {
 
-class KernelTest : public PlatformTest {};
+class KernelTest : public PlatformTest { };
 
 TEST_F(KernelTest, CreateDirectoryMakesOneNewPrivateDirectory)
 {

@@ -71,7 +71,7 @@ std::string WriterValueName(int w, int i)
 
 const char* const KeyPath = "Software\\VelkoryHost\\Velkory";
 
-class RegistryTest : public PlatformTest {};
+class RegistryTest : public PlatformTest { };
 
 TEST_F(RegistryTest, EveryValueTypeRoundTripsByteForByte)
 {
@@ -86,21 +86,23 @@ TEST_F(RegistryTest, EveryValueTypeRoundTripsByteForByte)
     const Case cases[] = {
         {"Plain", REG_SZ, Sz("hello world")},
         {"Quotes\"And\\Backslashes", REG_SZ, Sz("C:\\Path\\\"quoted\"\\")},
-        {"NonAscii", REG_SZ, Sz("Gr\xF6\xDF" "e \x80 \xD6\xD0\xCE\xC4")},
+        {"NonAscii", REG_SZ,
+         Sz("Gr\xF6\xDF"
+            "e \x80 \xD6\xD0\xCE\xC4")},
         {"Unterminated", REG_SZ, B("abc")},
-        {"EmbeddedZero", REG_SZ, Bytes{'a', 0, 'b', 0}},
+        {"EmbeddedZero", REG_SZ, Bytes {'a', 0, 'b', 0}},
         {"Controls", REG_SZ, Sz("line one\nline two\ttab\r")},
         {"EmptyText", REG_SZ, Sz("")},
-        {"NoBytesAtAll", REG_SZ, Bytes{}},
+        {"NoBytesAtAll", REG_SZ, Bytes {}},
         {"Expand", REG_EXPAND_SZ, Sz("%HOME%\\bin")},
-        {"Multi", REG_MULTI_SZ, Bytes{'o', 'n', 'e', 0, 't', 'w', 'o', 0, 0}},
+        {"Multi", REG_MULTI_SZ, Bytes {'o', 'n', 'e', 0, 't', 'w', 'o', 0, 0}},
         {"Binary", REG_BINARY, binary},
-        {"EmptyBinary", REG_BINARY, Bytes{}},
-        {"Dword", REG_DWORD, Bytes{0x78, 0x56, 0x34, 0x12}},
-        {"ShortDword", REG_DWORD, Bytes{1, 2, 3}},
-        {"Qword", REG_QWORD, Bytes{1, 2, 3, 4, 5, 6, 7, 0x80}},
-        {"None", REG_NONE, Bytes{0xDE, 0xAD}},
-        {"OddType", 0x12345u, Bytes{9}},
+        {"EmptyBinary", REG_BINARY, Bytes {}},
+        {"Dword", REG_DWORD, Bytes {0x78, 0x56, 0x34, 0x12}},
+        {"ShortDword", REG_DWORD, Bytes {1, 2, 3}},
+        {"Qword", REG_QWORD, Bytes {1, 2, 3, 4, 5, 6, 7, 0x80}},
+        {"None", REG_NONE, Bytes {0xDE, 0xAD}},
+        {"OddType", 0x12345u, Bytes {9}},
         {"", REG_SZ, Sz("the default value")},
     };
     // Every write reads the file back and rewrites it, so each later write
@@ -122,7 +124,8 @@ TEST_F(RegistryTest, EveryValueTypeRoundTripsByteForByte)
 
     std::string text = ReadWholeFile(registryPath);
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
-    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\VelkoryHost\\Velkory]\n"), std::string::npos);
+    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\VelkoryHost\\Velkory]\n"),
+              std::string::npos);
     EXPECT_NE(text.find("\"Plain\"=\"hello world\"\n"), std::string::npos);
     EXPECT_NE(text.find("\"Quotes\\\"And\\\\Backslashes\"=\"C:\\\\Path\\\\\\\"quoted\\\"\\\\\"\n"),
               std::string::npos);
@@ -203,8 +206,10 @@ TEST_F(RegistryTest, QueryTooSmallReportsTheSizeAndCopiesNothing)
     EXPECT_EQ(std::string((char*)buffer), "0123456789");
     EXPECT_EQ(buffer[11], 0xAA);
 
-    EXPECT_EQ(RegQueryValueExA(key, "Missing", nullptr, nullptr, buffer, &size), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegQueryValueExA(key, "Long", nullptr, nullptr, buffer, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegQueryValueExA(key, "Missing", nullptr, nullptr, buffer, &size),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExA(key, "Long", nullptr, nullptr, buffer, nullptr),
+              ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
@@ -231,14 +236,16 @@ TEST_F(RegistryTest, CreateMakesTheKeyAndItsParents)
     // Keys open relative to an open key, and the root opens as itself.
     HKEY parent = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_ALL_ACCESS, &parent), ERROR_SUCCESS);
-    ASSERT_EQ(RegCreateKeyExA(parent, "B\\D", 0, nullptr, 0, KEY_WRITE, nullptr, &key, &disposition),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(parent, "B\\D", 0, nullptr, 0, KEY_WRITE, nullptr, &key, &disposition),
+        ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     ASSERT_EQ(RegOpenKeyExA(parent, "b\\d", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(parent), ERROR_SUCCESS);
-    EXPECT_NE(ReadWholeFile(registryPath).find("[HKEY_CURRENT_USER\\A\\B\\D]\n"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(registryPath).find("[HKEY_CURRENT_USER\\A\\B\\D]\n"),
+              std::string::npos);
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 
@@ -252,8 +259,9 @@ TEST_F(RegistryTest, HandlesAreCheckedNotFollowed)
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_QUERY_VALUE, &key),
               ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "x", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_CLASSES_ROOT, "x", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+        ERROR_INVALID_HANDLE);
     BYTE byte = 1;
     EXPECT_EQ(RegSetValueExA((HKEY)(uintptr_t)0x1234, "v", 0, REG_BINARY, &byte, 1),
               ERROR_INVALID_HANDLE);
@@ -301,7 +309,7 @@ TEST_F(RegistryTest, AWriteThatFailsBeforeTheRenameLeavesTheOldFile)
     EXPECT_EQ(ReadWholeFile(registryPath), before);
     std::vector<std::string> names = DirectoryNames(registryDir);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+    EXPECT_EQ(names, (std::vector<std::string> {"registry.reg", "registry.reg.lock"}));
 
     DWORD type = 0;
     Bytes data;
@@ -318,20 +326,20 @@ TEST_F(RegistryTest, AFileThatDoesNotParseIsNeverOverwritten)
     const std::string section = "[HKEY_CURRENT_USER\\Software\\VelkoryHost\\Velkory]\n";
     const std::string broken[] = {
         "this is not a registry\n",
-        section + "\"Modality\"=\"1\"\n",                                   // no header
-        header + "\"Modality\"=\"1\"\n" + section,                          // value before a section
-        header + section + "\"Modality\"=\"1\n",                            // unterminated text
-        header + section + "\"Modality\"=\"a\\tb\"\n",                      // unknown escape
-        header + section + "\"Modality\"=hex:0g\n",                         // bad byte
-        header + section + "\"Modality\"=hex:01,02,\\\n\"Next\"=\"x\"\n",   // broken continuation
-        header + section + "\"Modality\"=dword:123456789\n",                // nine digits
-        header + section + "\"Modality\"=-\n",                              // an import's deletion
+        section + "\"Modality\"=\"1\"\n",                                  // no header
+        header + "\"Modality\"=\"1\"\n" + section,                         // value before a section
+        header + section + "\"Modality\"=\"1\n",                           // unterminated text
+        header + section + "\"Modality\"=\"a\\tb\"\n",                     // unknown escape
+        header + section + "\"Modality\"=hex:0g\n",                        // bad byte
+        header + section + "\"Modality\"=hex:01,02,\\\n\"Next\"=\"x\"\n",  // broken continuation
+        header + section + "\"Modality\"=dword:123456789\n",               // nine digits
+        header + section + "\"Modality\"=-\n",                             // an import's deletion
         header + section + "\"Modality\"=\"1\" trailing\n",
         header + "[HKEY_LOCAL_MACHINE\\Software]\n",
         header + "[-HKEY_CURRENT_USER\\Software]\n",
         header + "[HKEY_CURRENT_USER\\Software\\\\Double]\n",
         header + "[HKEY_CURRENT_USER\\Software\n",
-        std::string("\xFF\xFE", 2) + "W\0i\0n\0", 
+        std::string("\xFF\xFE", 2) + "W\0i\0n\0",
     };
     for (const std::string& text : broken) {
         SCOPED_TRACE(text);
@@ -346,30 +354,30 @@ TEST_F(RegistryTest, AFileThatDoesNotParseIsNeverOverwritten)
                   ERROR_FILE_NOT_FOUND);
         EXPECT_EQ(CreateKey(KeyPath, &key), ERROR_BADDB);
         EXPECT_EQ(CreateKey("Software\\Elsewhere", &key), ERROR_BADDB);
-        EXPECT_EQ(RegSetValueExA(HKEY_CURRENT_USER, "v", 0, REG_SZ, (const BYTE*)"1", 2), ERROR_BADDB);
+        EXPECT_EQ(RegSetValueExA(HKEY_CURRENT_USER, "v", 0, REG_SZ, (const BYTE*)"1", 2),
+                  ERROR_BADDB);
         EXPECT_EQ(ReadWholeFile(registryPath), text);
     }
 }
 
 TEST_F(RegistryTest, AFileWrittenByHandIsRead)
 {
-    WriteRegistry(
-        "\xEF\xBB\xBF"
-        "Windows Registry Editor Version 5.00\r\n"
-        "\r\n"
-        "; settings kept by hand\r\n"
-        "[hkey_current_user\\Software\\Hand\\Deep\\Key]\r\n"
-        "\"Text\"=\"say \\\"hi\\\" C:\\\\dir\"\r\n"
-        "  \"Number\" = DWORD:1f\r\n"
-        "\"List\"=hex(7):6f,6e,65,00,\\\r\n"
-        "  74,77,6f,00,00\r\n"
-        "\"Raw\"=HEX:ff, 0, 10\r\n"
-        "@=\"default\"\r\n"
-        "\r\n"
-        "[HKEY_CURRENT_USER\\Software\\Hand\\Deep\\Key]\r\n"
-        "\"Text\"=\"second wins\"\r\n"
-        "[HKEY_CURRENT_USER\\Software\\Brackets]Key]   \r\n"
-        "\"v\"=hex(0):\r\n");
+    WriteRegistry("\xEF\xBB\xBF"
+                  "Windows Registry Editor Version 5.00\r\n"
+                  "\r\n"
+                  "; settings kept by hand\r\n"
+                  "[hkey_current_user\\Software\\Hand\\Deep\\Key]\r\n"
+                  "\"Text\"=\"say \\\"hi\\\" C:\\\\dir\"\r\n"
+                  "  \"Number\" = DWORD:1f\r\n"
+                  "\"List\"=hex(7):6f,6e,65,00,\\\r\n"
+                  "  74,77,6f,00,00\r\n"
+                  "\"Raw\"=HEX:ff, 0, 10\r\n"
+                  "@=\"default\"\r\n"
+                  "\r\n"
+                  "[HKEY_CURRENT_USER\\Software\\Hand\\Deep\\Key]\r\n"
+                  "\"Text\"=\"second wins\"\r\n"
+                  "[HKEY_CURRENT_USER\\Software\\Brackets]Key]   \r\n"
+                  "\"v\"=hex(0):\r\n");
 
     DWORD type = 0;
     Bytes data;
@@ -378,13 +386,13 @@ TEST_F(RegistryTest, AFileWrittenByHandIsRead)
     EXPECT_EQ(data, Sz("second wins"));
     ASSERT_EQ(QueryValue(key, "Number", &type, &data), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_DWORD);
-    EXPECT_EQ(data, (Bytes{0x1F, 0, 0, 0}));
+    EXPECT_EQ(data, (Bytes {0x1F, 0, 0, 0}));
     ASSERT_EQ(QueryValue(key, "List", &type, &data), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_MULTI_SZ);
-    EXPECT_EQ(data, (Bytes{'o', 'n', 'e', 0, 't', 'w', 'o', 0, 0}));
+    EXPECT_EQ(data, (Bytes {'o', 'n', 'e', 0, 't', 'w', 'o', 0, 0}));
     ASSERT_EQ(QueryValue(key, "Raw", &type, &data), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_BINARY);
-    EXPECT_EQ(data, (Bytes{0xFF, 0x00, 0x10}));
+    EXPECT_EQ(data, (Bytes {0xFF, 0x00, 0x10}));
     ASSERT_EQ(QueryValue(key, "", &type, &data), ERROR_SUCCESS);
     EXPECT_EQ(data, Sz("default"));
     ASSERT_EQ(QueryValue("Software\\Brackets]Key", "v", &type, &data), ERROR_SUCCESS);
@@ -400,7 +408,7 @@ TEST_F(RegistryTest, AFileWrittenByHandIsRead)
     // The next write keeps every value and gives the parents their sections.
     ASSERT_EQ(SetValue(key, "Added", REG_SZ, Sz("1")), ERROR_SUCCESS);
     ASSERT_EQ(QueryValue(key, "List", &type, &data), ERROR_SUCCESS);
-    EXPECT_EQ(data, (Bytes{'o', 'n', 'e', 0, 't', 'w', 'o', 0, 0}));
+    EXPECT_EQ(data, (Bytes {'o', 'n', 'e', 0, 't', 'w', 'o', 0, 0}));
     ASSERT_EQ(QueryValue(key, "Text", &type, &data), ERROR_SUCCESS);
     EXPECT_EQ(data, Sz("second wins"));
     std::string text = ReadWholeFile(registryPath);
@@ -433,8 +441,8 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing)
                 failures += SetValue(KeyPath, name.c_str(), REG_SZ, Sz(name)) != ERROR_SUCCESS;
                 // Each writer also keeps rewriting one value of its own.
                 std::string own = WriterValueName(w, -1);
-                failures += SetValue(KeyPath, own.c_str(), REG_DWORD,
-                                     Bytes{(BYTE)i, 0, 0, 0}) != ERROR_SUCCESS;
+                failures += SetValue(KeyPath, own.c_str(), REG_DWORD, Bytes {(BYTE)i, 0, 0, 0}) !=
+                    ERROR_SUCCESS;
             }
             _exit(failures == 0 ? 0 : 1);
         }
@@ -474,7 +482,7 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing)
         DWORD type = 0;
         Bytes data;
         ASSERT_EQ(QueryValue(KeyPath, own.c_str(), &type, &data), ERROR_SUCCESS);
-        EXPECT_EQ(data, (Bytes{(BYTE)(valuesEach - 1), 0, 0, 0}));
+        EXPECT_EQ(data, (Bytes {(BYTE)(valuesEach - 1), 0, 0, 0}));
     }
 }
 

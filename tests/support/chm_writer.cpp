@@ -21,8 +21,10 @@ namespace {
 
 void PutLE(std::vector<uint8_t>& out, size_t at, uint64_t value, int bytes)
 {
-    if (out.size() < at + bytes) out.resize(at + bytes);
-    for (int i = 0; i < bytes; i++) out[at + i] = (uint8_t)(value >> (8 * i));
+    if (out.size() < at + bytes)
+        out.resize(at + bytes);
+    for (int i = 0; i < bytes; i++)
+        out[at + i] = (uint8_t)(value >> (8 * i));
 }
 
 void AppendLE(std::vector<uint8_t>& out, uint64_t value, int bytes)
@@ -32,10 +34,12 @@ void AppendLE(std::vector<uint8_t>& out, uint64_t value, int bytes)
 
 void AppendText(std::vector<uint8_t>& out, const char* text)
 {
-    for (; *text; text++) out.push_back((uint8_t)*text);
+    for (; *text; text++)
+        out.push_back((uint8_t)*text);
 }
 
-void AppendGuid(std::vector<uint8_t>& out, uint32_t a, uint16_t b, uint16_t c, const uint8_t (&d)[8])
+void AppendGuid(std::vector<uint8_t>& out, uint32_t a, uint16_t b, uint16_t c,
+                const uint8_t (&d)[8])
 {
     AppendLE(out, a, 4);
     AppendLE(out, b, 2);
@@ -46,7 +50,8 @@ void AppendGuid(std::vector<uint8_t>& out, uint32_t a, uint16_t b, uint16_t c, c
 std::vector<uint8_t> SerializeEntry(const RawEntry& entry)
 {
     std::vector<uint8_t> out;
-    if (!entry.raw.empty()) return std::vector<uint8_t>(entry.raw.begin(), entry.raw.end());
+    if (!entry.raw.empty())
+        return std::vector<uint8_t>(entry.raw.begin(), entry.raw.end());
     AppendEncodedInt(out, entry.name.size());
     out.insert(out.end(), entry.name.begin(), entry.name.end());
     AppendEncodedInt(out, entry.section);
@@ -55,7 +60,8 @@ std::vector<uint8_t> SerializeEntry(const RawEntry& entry)
     return out;
 }
 
-std::vector<uint8_t> SerializeChunk(const RawChunk& chunk, size_t index, size_t chunks, uint32_t chunkSize)
+std::vector<uint8_t> SerializeChunk(const RawChunk& chunk, size_t index, size_t chunks,
+                                    uint32_t chunkSize)
 {
     std::vector<uint8_t> area;
     for (const RawEntry& entry : chunk.entries) {
@@ -67,8 +73,10 @@ std::vector<uint8_t> SerializeChunk(const RawChunk& chunk, size_t index, size_t 
     std::vector<uint8_t> out;
     AppendText(out, "PMGL");
     int64_t room = (int64_t)chunkSize - 20 - (int64_t)area.size();
-    uint32_t freeLength = chunk.freeLength >= 0 ? (uint32_t)chunk.freeLength : (uint32_t)std::max<int64_t>(room, 0);
-    int64_t previous = chunk.previous != -2 ? chunk.previous : (index == 0 ? -1 : (int64_t)index - 1);
+    uint32_t freeLength =
+        chunk.freeLength >= 0 ? (uint32_t)chunk.freeLength : (uint32_t)std::max<int64_t>(room, 0);
+    int64_t previous =
+        chunk.previous != -2 ? chunk.previous : (index == 0 ? -1 : (int64_t)index - 1);
     int64_t next = chunk.next != -2 ? chunk.next : (index + 1 == chunks ? -1 : (int64_t)index + 1);
     AppendLE(out, freeLength, 4);
     AppendLE(out, 0, 4);
@@ -77,7 +85,8 @@ std::vector<uint8_t> SerializeChunk(const RawChunk& chunk, size_t index, size_t 
     out.insert(out.end(), area.begin(), area.end());
     out.resize(std::max<size_t>(chunkSize, 20));
     // The quick-reference area ends with the chunk's entry count.
-    if (room >= 2) PutLE(out, chunkSize - 2, chunk.entries.size(), 2);
+    if (room >= 2)
+        PutLE(out, chunkSize - 2, chunk.entries.size(), 2);
     out.resize(chunkSize);
     return out;
 }
@@ -97,7 +106,8 @@ void AppendEncodedInt(std::vector<uint8_t>& out, uint64_t value)
         groups[n++] = (uint8_t)(value & 0x7F);
         value >>= 7;
     } while (value);
-    while (n > 1) out.push_back(groups[--n] | 0x80);
+    while (n > 1)
+        out.push_back(groups[--n] | 0x80);
     out.push_back(groups[0]);
 }
 
@@ -121,36 +131,41 @@ std::vector<RawChunk> PackEntries(const std::vector<RawEntry>& entries, uint32_t
 RawEntry* FindRawEntry(ContainerLayout& layout, const std::string& name)
 {
     for (RawEntry& entry : layout.entries)
-        if (entry.name == name) return &entry;
+        if (entry.name == name)
+            return &entry;
     for (RawChunk& chunk : layout.chunks)
         for (RawEntry& entry : chunk.entries)
-            if (entry.name == name) return &entry;
+            if (entry.name == name)
+                return &entry;
     return nullptr;
 }
 
 std::vector<uint8_t> BuildContainer(const ContainerLayout& layout)
 {
-    std::vector<RawChunk> chunks = layout.chunks.empty() ? PackEntries(layout.entries, layout.chunkSize) : layout.chunks;
-    const uint64_t directoryOffset = layout.directoryOffset >= 0 ? (uint64_t)layout.directoryOffset : 0x78;
+    std::vector<RawChunk> chunks =
+        layout.chunks.empty() ? PackEntries(layout.entries, layout.chunkSize) : layout.chunks;
+    const uint64_t directoryOffset =
+        layout.directoryOffset >= 0 ? (uint64_t)layout.directoryOffset : 0x78;
     const uint64_t directoryLength = 0x54 + (uint64_t)chunks.size() * layout.chunkSize;
-    const uint64_t contentOffset =
-        layout.contentOffset >= 0 ? (uint64_t)layout.contentOffset : directoryOffset + directoryLength;
+    const uint64_t contentOffset = layout.contentOffset >= 0 ? (uint64_t)layout.contentOffset
+                                                             : directoryOffset + directoryLength;
 
     std::vector<uint8_t> directory;
     AppendText(directory, "ITSP");
-    AppendLE(directory, 1, 4);              // version
-    AppendLE(directory, 0x54, 4);           // header length
+    AppendLE(directory, 1, 4);     // version
+    AppendLE(directory, 0x54, 4);  // header length
     AppendLE(directory, 0x0A, 4);
     AppendLE(directory, layout.chunkSize, 4);
-    AppendLE(directory, 2, 4);              // quick-reference density
-    AppendLE(directory, 1, 4);              // index depth: listing chunks only
-    AppendLE(directory, 0xFFFFFFFF, 4);     // no root index chunk
-    AppendLE(directory, 0, 4);              // first listing chunk
+    AppendLE(directory, 2, 4);                  // quick-reference density
+    AppendLE(directory, 1, 4);                  // index depth: listing chunks only
+    AppendLE(directory, 0xFFFFFFFF, 4);         // no root index chunk
+    AppendLE(directory, 0, 4);                  // first listing chunk
     AppendLE(directory, chunks.size() - 1, 4);  // last listing chunk
     AppendLE(directory, 0xFFFFFFFF, 4);
     AppendLE(directory, layout.chunkCount >= 0 ? (uint64_t)layout.chunkCount : chunks.size(), 4);
     AppendLE(directory, 0x409, 4);
-    AppendGuid(directory, 0x5D02926A, 0x212E, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC});
+    AppendGuid(directory, 0x5D02926A, 0x212E, 0x11D0,
+               {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC});
     AppendLE(directory, 0x54, 4);
     AppendLE(directory, 0xFFFFFFFF, 4);
     AppendLE(directory, 0xFFFFFFFF, 4);
@@ -164,14 +179,14 @@ std::vector<uint8_t> BuildContainer(const ContainerLayout& layout)
         std::max(directoryOffset + directory.size(), contentOffset + layout.content.size());
     std::vector<uint8_t> out;
     AppendText(out, "ITSF");
-    AppendLE(out, 3, 4);        // version
-    AppendLE(out, 0x60, 4);     // header length
+    AppendLE(out, 3, 4);     // version
+    AppendLE(out, 0x60, 4);  // header length
     AppendLE(out, 1, 4);
     AppendLE(out, 0x5E1C0DE5, 4);  // timestamp
-    AppendLE(out, 0x409, 4);    // language
+    AppendLE(out, 0x409, 4);       // language
     AppendGuid(out, 0x7C01FD10, 0x7BAA, 0x11D0, {0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC});
     AppendGuid(out, 0x7C01FD11, 0x7BAA, 0x11D0, {0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC});
-    AppendLE(out, 0x60, 8);     // header section 0
+    AppendLE(out, 0x60, 8);  // header section 0
     AppendLE(out, 0x18, 8);
     AppendLE(out, directoryOffset, 8);  // header section 1: the directory
     AppendLE(out, directoryLength, 8);
@@ -185,7 +200,8 @@ std::vector<uint8_t> BuildContainer(const ContainerLayout& layout)
     out.resize(std::max<uint64_t>(out.size(), fileLength));
     std::copy(directory.begin(), directory.end(), out.begin() + directoryOffset);
     std::copy(layout.content.begin(), layout.content.end(), out.begin() + contentOffset);
-    if (layout.truncateTo < out.size()) out.resize(layout.truncateTo);
+    if (layout.truncateTo < out.size())
+        out.resize(layout.truncateTo);
     return out;
 }
 
@@ -209,21 +225,27 @@ std::vector<uint8_t> LzxUncompressedStream(const std::vector<uint8_t>& data, int
     };
     const uint64_t windowSize = uint64_t(1) << windowBits;
     bool header = true;
-    if (resets) resets->clear();
+    if (resets)
+        resets->clear();
     for (size_t position = 0; position < data.size();) {
         uint32_t block = (uint32_t)std::min<size_t>(32768, data.size() - position);
-        if (resets) resets->push_back(out.size());
-        if (header) put(0, 1);  // no E8 translation
+        if (resets)
+            resets->push_back(out.size());
+        if (header)
+            put(0, 1);  // no E8 translation
         header = false;
         put(3, 3);
         put(block >> 8, 16);
         put(block & 0xFF, 8);
         put(0, count == 0 ? 16 : 16 - count);  // padding to the word boundary
-        for (int r = 0; r < 3; r++) AppendLE(out, 1, 4);  // R0, R1, R2
+        for (int r = 0; r < 3; r++)
+            AppendLE(out, 1, 4);  // R0, R1, R2
         out.insert(out.end(), data.begin() + position, data.begin() + position + block);
-        if (block & 1) out.push_back(0);
+        if (block & 1)
+            out.push_back(0);
         position += block;
-        if (position % windowSize == 0) header = true;
+        if (position % windowSize == 0)
+            header = true;
     }
     return out;
 }
@@ -236,10 +258,12 @@ std::vector<uint8_t> LzxCompressedStream(const std::vector<uint8_t>& data, int w
     // where the decoder restarts when the window is exactly full.
     std::vector<uint8_t> out;
     const size_t windowSize = size_t(1) << windowBits;
-    if (resets) resets->clear();
+    if (resets)
+        resets->clear();
     for (size_t position = 0; position < data.size(); position += windowSize) {
         size_t end = std::min(data.size(), position + windowSize);
-        if (resets) resets->push_back(out.size());
+        if (resets)
+            resets->push_back(out.size());
         std::vector<uint8_t> window(data.begin() + position, data.begin() + end);
         std::vector<uint8_t> stream = LzxCompress(window, windowBits);
         out.insert(out.end(), stream.begin(), stream.end());
@@ -254,7 +278,8 @@ std::vector<uint8_t> NameListBytes(const std::vector<std::string>& names)
     AppendLE(out, names.size(), 2);
     for (const std::string& name : names) {
         AppendLE(out, name.size(), 2);
-        for (char c : name) AppendLE(out, (uint8_t)c, 2);
+        for (char c : name)
+            AppendLE(out, (uint8_t)c, 2);
         AppendLE(out, 0, 2);
     }
     PutLE(out, 0, out.size() / 2, 2);  // length in 16-bit units
@@ -285,7 +310,8 @@ std::vector<uint8_t> ResetTableBytes(uint64_t uncompressedLength, uint64_t compr
     AppendLE(out, uncompressedLength, 8);
     AppendLE(out, compressedLength, 8);
     AppendLE(out, 0x8000, 8);  // block size
-    for (uint64_t reset : resets) AppendLE(out, reset, 8);
+    for (uint64_t reset : resets)
+        AppendLE(out, reset, 8);
     return out;
 }
 
@@ -297,7 +323,7 @@ std::string ControlDataName(const std::string& section)
 std::string ResetTableName(const std::string& section)
 {
     return "::DataSpace/Storage/" + section +
-           "/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
+        "/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 }
 
 std::string ContentName(const std::string& section)
@@ -309,7 +335,8 @@ ContainerLayout HelpFileLayout(const std::vector<StoredFile>& files, const HelpF
 {
     ContainerLayout layout;
     layout.chunkSize = options.chunkSize;
-    const std::string section = options.sectionNames.size() > 1 ? options.sectionNames[1] : "MSCompressed";
+    const std::string section =
+        options.sectionNames.size() > 1 ? options.sectionNames[1] : "MSCompressed";
 
     std::vector<uint8_t> compressedSection;
     std::vector<uint64_t> fileOffsets;
@@ -329,9 +356,10 @@ ContainerLayout HelpFileLayout(const std::vector<StoredFile>& files, const HelpF
         resets = {0};
     } else {
         stream = options.stream == LzxStreamKind::Encoder
-                     ? LzxCompressedStream(compressedSection, options.windowBits, &resets)
-                     : LzxUncompressedStream(compressedSection, options.windowBits, &resets);
-        if (resets.empty()) resets = {0};
+            ? LzxCompressedStream(compressedSection, options.windowBits, &resets)
+            : LzxUncompressedStream(compressedSection, options.windowBits, &resets);
+        if (resets.empty())
+            resets = {0};
     }
     const int bits = std::clamp(options.windowBits, 15, 21);
 
@@ -339,32 +367,39 @@ ContainerLayout HelpFileLayout(const std::vector<StoredFile>& files, const HelpF
         layout.entries.push_back({name, 0, layout.content.size(), data.size(), {}});
         layout.content.insert(layout.content.end(), data.begin(), data.end());
     };
-    if (options.nameList) store("::DataSpace/NameList", options.nameListBytes ? *options.nameListBytes
-                                                                            : NameListBytes(options.sectionNames));
-    store(ControlDataName(section), options.controlDataBytes ? *options.controlDataBytes
-                                                             : ControlDataBytes(1u << (bits - 15)));
+    if (options.nameList)
+        store("::DataSpace/NameList",
+              options.nameListBytes ? *options.nameListBytes : NameListBytes(options.sectionNames));
+    store(ControlDataName(section),
+          options.controlDataBytes ? *options.controlDataBytes
+                                   : ControlDataBytes(1u << (bits - 15)));
     std::vector<uint8_t> spanInfo;
     AppendLE(spanInfo, compressedSection.size(), 8);
     store("::DataSpace/Storage/" + section + "/SpanInfo", spanInfo);
     store("::DataSpace/Storage/" + section + "/Transform/List",
           FileBytes(std::string("{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}")));
-    store(ResetTableName(section), options.resetTableBytes
-                                       ? *options.resetTableBytes
-                                       : ResetTableBytes(compressedSection.size(), stream.size(), resets));
+    store(ResetTableName(section),
+          options.resetTableBytes
+              ? *options.resetTableBytes
+              : ResetTableBytes(compressedSection.size(), stream.size(), resets));
     store(ContentName(section), stream);
 
     for (size_t i = 0; i < files.size(); i++) {
         if (files[i].section == 0) {
             store(files[i].name, files[i].data);
         } else {
-            layout.entries.push_back({files[i].name, (uint64_t)files[i].section, fileOffsets[i],
-                                      files[i].data.size(), {}});
+            layout.entries.push_back({files[i].name,
+                                      (uint64_t)files[i].section,
+                                      fileOffsets[i],
+                                      files[i].data.size(),
+                                      {}});
         }
     }
     return layout;
 }
 
-std::vector<uint8_t> MakeHelpFile(const std::vector<StoredFile>& files, const HelpFileOptions& options)
+std::vector<uint8_t> MakeHelpFile(const std::vector<StoredFile>& files,
+                                  const HelpFileOptions& options)
 {
     return BuildContainer(HelpFileLayout(files, options));
 }
@@ -377,7 +412,8 @@ std::vector<uint8_t> MakeHelpFile(const std::vector<StoredFile>& files)
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
+    if (!f)
+        return false;
     bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
 }
@@ -386,10 +422,12 @@ std::vector<uint8_t> ReadBytes(const std::string& path)
 {
     std::vector<uint8_t> out;
     FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return out;
+    if (!f)
+        return out;
     uint8_t buffer[65536];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) out.insert(out.end(), buffer, buffer + n);
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+        out.insert(out.end(), buffer, buffer + n);
     fclose(f);
     return out;
 }

@@ -26,14 +26,19 @@ std::vector<ManifestEntry> ReadManifest(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
         // name TAB section TAB length TAB sha256; the name is split off from the
         // right so that a name may itself hold a tab.
         size_t third = line.rfind('\t');
-        size_t second = third == std::string::npos || third == 0 ? std::string::npos : line.rfind('\t', third - 1);
-        size_t first = second == std::string::npos || second == 0 ? std::string::npos : line.rfind('\t', second - 1);
-        if (first == std::string::npos) continue;
+        size_t second = third == std::string::npos || third == 0 ? std::string::npos
+                                                                 : line.rfind('\t', third - 1);
+        size_t first = second == std::string::npos || second == 0 ? std::string::npos
+                                                                  : line.rfind('\t', second - 1);
+        if (first == std::string::npos)
+            continue;
         ManifestEntry entry;
         entry.name = line.substr(0, first);
         entry.section = (uint32_t)std::stoul(line.substr(first + 1, second - first - 1));
@@ -48,11 +53,13 @@ static std::vector<std::string> ChmFilesIn(const std::string& sub)
 {
     std::vector<std::string> files;
     std::string shared = SharedDir();
-    if (shared.empty()) return files;
+    if (shared.empty())
+        return files;
     std::error_code error;
     std::filesystem::path dir = std::filesystem::path(shared) / "corpus" / sub;
     for (const auto& item : std::filesystem::directory_iterator(dir, error)) {
-        if (item.path().extension() == ".chm") files.push_back(item.path().string());
+        if (item.path().extension() == ".chm")
+            files.push_back(item.path().string());
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -90,8 +97,8 @@ void CompressBlock(uint32_t state[8], const uint8_t* block)
 {
     uint32_t w[64];
     for (int i = 0; i < 16; i++)
-        w[i] = ((uint32_t)block[4 * i] << 24) | ((uint32_t)block[4 * i + 1] << 16) | ((uint32_t)block[4 * i + 2] << 8) |
-               block[4 * i + 3];
+        w[i] = ((uint32_t)block[4 * i] << 24) | ((uint32_t)block[4 * i + 1] << 16) |
+            ((uint32_t)block[4 * i + 2] << 8) | block[4 * i + 3];
     for (int i = 16; i < 64; i++) {
         uint32_t s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
         uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
@@ -100,8 +107,10 @@ void CompressBlock(uint32_t state[8], const uint8_t* block)
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (int i = 0; i < 64; i++) {
-        uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + RoundConstants[i] + w[i];
-        uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
+            RoundConstants[i] + w[i];
+        uint32_t t2 =
+            (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
         h = g;
         g = f;
         f = e;
@@ -129,18 +138,23 @@ std::string Sha256Hex(const void* data, size_t size)
                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     const uint8_t* bytes = (const uint8_t*)data;
     size_t whole = size / 64 * 64;
-    for (size_t i = 0; i < whole; i += 64) CompressBlock(state, bytes + i);
+    for (size_t i = 0; i < whole; i += 64)
+        CompressBlock(state, bytes + i);
     uint8_t tail[128] = {0};
     size_t rest = size - whole;
-    if (rest) std::copy(bytes + whole, bytes + size, tail);
+    if (rest)
+        std::copy(bytes + whole, bytes + size, tail);
     tail[rest] = 0x80;
     size_t tailLength = rest < 56 ? 64 : 128;
     uint64_t bitLength = (uint64_t)size * 8;
-    for (int i = 0; i < 8; i++) tail[tailLength - 1 - i] = (uint8_t)(bitLength >> (8 * i));
-    for (size_t i = 0; i < tailLength; i += 64) CompressBlock(state, tail + i);
+    for (int i = 0; i < 8; i++)
+        tail[tailLength - 1 - i] = (uint8_t)(bitLength >> (8 * i));
+    for (size_t i = 0; i < tailLength; i += 64)
+        CompressBlock(state, tail + i);
     static const char hex[] = "0123456789abcdef";
     std::string out;
     for (uint32_t word : state)
-        for (int shift = 28; shift >= 0; shift -= 4) out.push_back(hex[(word >> shift) & 0xF]);
+        for (int shift = 28; shift >= 0; shift -= 4)
+            out.push_back(hex[(word >> shift) & 0xF]);
     return out;
 }

@@ -65,7 +65,10 @@ struct BitWriter {
             Put(0, 16 - used);
         }
     }
-    void Byte(uint8_t b) { out.push_back(b); }
+    void Byte(uint8_t b)
+    {
+        out.push_back(b);
+    }
     void Le32(uint32_t v)
     {
         for (int i = 0; i < 4; i++) {
@@ -162,8 +165,8 @@ struct PreToken {
 
 // Writes the lengths of symbols first..last-1 through a fresh pre-tree, as
 // differences from previous (which is updated to the new lengths).
-void WriteLengths(BitWriter& w, const std::vector<uint8_t>& lengths, std::vector<uint8_t>& previous, int first,
-                  int last)
+void WriteLengths(BitWriter& w, const std::vector<uint8_t>& lengths, std::vector<uint8_t>& previous,
+                  int first, int last)
 {
     std::vector<PreToken> tokens;
     int x = first;
@@ -241,7 +244,11 @@ struct Encoder {
     size_t hashed = 0;  // positions below this are in the hash chains
 
     Encoder(const std::vector<uint8_t>& d, int b, const LzxEncodeOptions& o)
-        : data(d), bits(b), windowSize(1u << b), options(o), chain(d.size(), -1)
+        : data(d)
+        , bits(b)
+        , windowSize(1u << b)
+        , options(o)
+        , chain(d.size(), -1)
     {
         while (hashBits < 20 && ((size_t)1 << hashBits) < d.size()) {
             hashBits++;
@@ -299,7 +306,8 @@ struct Encoder {
                 }
                 if (p + 3 <= data.size()) {
                     int32_t candidate = head[Hash(p)];
-                    for (int depth = 0; candidate >= 0 && depth < 16; depth++, candidate = chain[candidate]) {
+                    for (int depth = 0; candidate >= 0 && depth < 16;
+                         depth++, candidate = chain[candidate]) {
                         uint32_t offset = (uint32_t)(p - (size_t)candidate);
                         if (offset > maxOffset) {
                             break;
@@ -339,7 +347,7 @@ struct Encoder {
                 tokens.push_back(t);
                 p += bestLength;
             } else {
-                tokens.push_back(Token{0, data[p], 0});
+                tokens.push_back(Token {0, data[p], 0});
                 p++;
             }
         }
@@ -394,7 +402,8 @@ struct Encoder {
             return;  // an invalid type: header only
         }
         std::vector<Token> tokens = Tokenize(p, end);
-        std::vector<uint32_t> mainFreq(kMainSymbols, 0), lengthFreq(kLengthSymbols, 0), alignedFreq(8, 0);
+        std::vector<uint32_t> mainFreq(kMainSymbols, 0), lengthFreq(kLengthSymbols, 0),
+            alignedFreq(8, 0);
         for (const Token& t : tokens) {
             if (t.length == 0) {
                 mainFreq[t.value]++;
@@ -421,8 +430,9 @@ struct Encoder {
             AtLeastTwo(lengthFreq);
         }
         std::vector<uint8_t> mainLengths = CodeLengths(mainFreq, 16);
-        std::vector<uint8_t> lengthLengths = usedLengths == 0 ? std::vector<uint8_t>(kLengthSymbols, 0)
-                                                               : CodeLengths(lengthFreq, 16);
+        std::vector<uint8_t> lengthLengths = usedLengths == 0
+            ? std::vector<uint8_t>(kLengthSymbols, 0)
+            : CodeLengths(lengthFreq, 16);
         std::vector<uint8_t> alignedLengths(8, 0);
         if (type == 2) {
             AtLeastTwo(alignedFreq);
@@ -479,9 +489,10 @@ struct Encoder {
         size_t p = 0;
         size_t index = 0;
         size_t zerosInARow = 0;
-        const std::vector<uint32_t>& sizes = options.blockSizes.empty() ? std::vector<uint32_t>{32768}
-                                                                        : options.blockSizes;
-        const std::vector<int>& types = options.blockTypes.empty() ? std::vector<int>{1} : options.blockTypes;
+        const std::vector<uint32_t>& sizes =
+            options.blockSizes.empty() ? std::vector<uint32_t> {32768} : options.blockSizes;
+        const std::vector<int>& types =
+            options.blockTypes.empty() ? std::vector<int> {1} : options.blockTypes;
         if (n == 0) {
             Block(types[0], 0, 0, 0);
         }
@@ -545,7 +556,8 @@ void LzxE8Encode(std::vector<uint8_t>& data, int32_t translationSize)
     }
 }
 
-std::vector<uint8_t> LzxCompress(const std::vector<uint8_t>& input, int windowBits, const LzxEncodeOptions& options)
+std::vector<uint8_t> LzxCompress(const std::vector<uint8_t>& input, int windowBits,
+                                 const LzxEncodeOptions& options)
 {
     if (options.e8) {
         std::vector<uint8_t> translated = input;

@@ -79,7 +79,10 @@ RecordedCall& Log(const char* service)
 
 }  // namespace
 
-RecordingHost& Host() { return theHost; }
+RecordingHost& Host()
+{
+    return theHost;
+}
 
 void RecordingHost::Begin()
 {
@@ -162,9 +165,15 @@ int32_t RecordingHost::SendHelp(const char* helpFile, const char* keyword)
     return Message(RequestHelp, &request, nullptr);
 }
 
-int32_t RecordingHost::SendInfo(ModuleInfo* info) { return Message(RequestInfo, nullptr, info); }
+int32_t RecordingHost::SendInfo(ModuleInfo* info)
+{
+    return Message(RequestInfo, nullptr, info);
+}
 
-int32_t RecordingHost::SendConfigure() { return Message(RequestConfigure, nullptr, nullptr); }
+int32_t RecordingHost::SendConfigure()
+{
+    return Message(RequestConfigure, nullptr, nullptr);
+}
 
 std::vector<RecordedCall> RecordingHost::CallsOf(const std::string& service) const
 {
@@ -198,15 +207,15 @@ std::string RecordingHost::Path(const std::string& name) const
 
 namespace recording {
 
-int VK_STDCALL ShowMenu(int32_t moduleNumber, int32_t x, int32_t y, int32_t maxHeight, uint32_t flags,
-                        const char* title, const char* footer, const char* helpTopic,
-                        const int32_t* breakKeys, int32_t* breakCode, const MenuItem* items,
-                        int32_t count)
+int VK_STDCALL ShowMenu(int32_t moduleNumber, int32_t x, int32_t y, int32_t maxHeight,
+                        uint32_t flags, const char* title, const char* footer,
+                        const char* helpTopic, const int32_t* breakKeys, int32_t* breakCode,
+                        const MenuItem* items, int32_t count)
 {
     RecordedCall& call = Log("ShowMenu");
-    call.args = {Int(moduleNumber), Int(x),          Int(y),         Int(maxHeight),
-                 Int(flags),        Text(title),     Text(footer),   Text(helpTopic),
-                 Ptr(breakKeys),    Ptr(breakCode),  Ptr(items),     Int(count)};
+    call.args = {Int(moduleNumber), Int(x),         Int(y),       Int(maxHeight),
+                 Int(flags),        Text(title),    Text(footer), Text(helpTopic),
+                 Ptr(breakKeys),    Ptr(breakCode), Ptr(items),   Int(count)};
     if (items && count > 0)
         call.menuItems.assign(items, items + count);
     int choice = theHost.menuChoice;
@@ -222,8 +231,8 @@ int VK_STDCALL RunDialog(int32_t moduleNumber, int32_t x1, int32_t y1, int32_t x
                          const char* helpTopic, DialogItem* items, int32_t count)
 {
     RecordedCall& call = Log("RunDialog");
-    call.args = {Int(moduleNumber), Int(x1), Int(y1), Int(x2), Int(y2), Text(helpTopic), Ptr(items),
-                 Int(count)};
+    call.args = {Int(moduleNumber), Int(x1),         Int(y1),    Int(x2),
+                 Int(y2),           Text(helpTopic), Ptr(items), Int(count)};
     size_t list = 0;
     for (int32_t i = 0; items && i < count; ++i) {
         call.dialogItems.push_back(items[i]);
@@ -373,7 +382,8 @@ char* VK_STDCALL MakeTempName(char* dest, const char* prefix)
     if (name.empty()) {
         // A path that does not exist yet, under the test's directory.
         for (unsigned k = (unsigned)theHost.tempNames.size() + 1;; ++k) {
-            name = (fs::path(theHost.tempDir) / (std::string(prefix ? prefix : "") + std::to_string(k)))
+            name = (fs::path(theHost.tempDir) /
+                    (std::string(prefix ? prefix : "") + std::to_string(k)))
                        .string();
             std::error_code ec;
             if (!fs::exists(name, ec))
@@ -395,7 +405,8 @@ int VK_STDCALL GetModuleMessage(const void* messageContext, int32_t number, char
     RecordedCall& call = Log("GetModuleMessage");
     call.args = {Ptr(messageContext), Int(number), Ptr(dest)};
     auto it = theHost.messages.find(number);
-    std::string text = it != theHost.messages.end() ? it->second : "Message " + std::to_string(number);
+    std::string text =
+        it != theHost.messages.end() ? it->second : "Message " + std::to_string(number);
     memcpy(dest, text.c_str(), text.size() + 1);
     call.formatted = text;
     call.result = 1;

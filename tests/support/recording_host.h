@@ -31,9 +31,10 @@ struct RecordedArg {
 };
 
 struct RecordedCall {
-    std::string service;            // "ShowMenu", "OpenViewer", "CompareTextN", ...
-    std::vector<RecordedArg> args;  // every argument in order (FormatText/ScanText: dest/text and format only)
-    int64_t result = 0;             // what the service answered (pointers as addresses)
+    std::string service;  // "ShowMenu", "OpenViewer", "CompareTextN", ...
+    std::vector<RecordedArg>
+        args;            // every argument in order (FormatText/ScanText: dest/text and format only)
+    int64_t result = 0;  // what the service answered (pointers as addresses)
 
     // ShowMenu: the items as they came in.
     std::vector<MenuItem> menuItems;
@@ -50,9 +51,18 @@ struct RecordedCall {
     // FormatText: the text produced.
     std::string formatted;
 
-    int64_t Int(size_t i) const { return args.at(i).value; }
-    const std::string& Text(size_t i) const { return args.at(i).text; }
-    bool IsNull(size_t i) const { return args.at(i).value == 0; }
+    int64_t Int(size_t i) const
+    {
+        return args.at(i).value;
+    }
+    const std::string& Text(size_t i) const
+    {
+        return args.at(i).text;
+    }
+    bool IsNull(size_t i) const
+    {
+        return args.at(i).value == 0;
+    }
 };
 
 struct RecordingHost {
@@ -89,9 +99,9 @@ struct RecordingHost {
     std::vector<RecordedCall> calls;
 
     // ---- the blocks handed to Start ----
-    HostServices services{};
-    HostUtilities utilities{};
-    ModuleContext context{};
+    HostServices services {};
+    HostUtilities utilities {};
+    ModuleContext context {};
 
     // The test's temporary directory (exists between Begin and End), and the
     // paths MakeTempName produced so far.
@@ -122,7 +132,10 @@ struct RecordingHost {
     std::vector<std::string> ServiceNames() const;
     size_t Count(const std::string& service) const;
     // Clears the log only.
-    void ClearLog() { calls.clear(); }
+    void ClearLog()
+    {
+        calls.clear();
+    }
 
     // A path inside the test's temporary directory.
     std::string Path(const std::string& name) const;
@@ -134,17 +147,23 @@ RecordingHost& Host();
 // GoogleTest fixture: Host().Begin() before each test, Host().End() after.
 class RecordingHostTest : public ::testing::Test {
 protected:
-    void SetUp() override { Host().Begin(); }
-    void TearDown() override { Host().End(); }
+    void SetUp() override
+    {
+        Host().Begin();
+    }
+    void TearDown() override
+    {
+        Host().End();
+    }
     RecordingHost& host = Host();
 };
 
 // The services themselves, for tests that call them directly.
 namespace recording {
-int VK_STDCALL ShowMenu(int32_t moduleNumber, int32_t x, int32_t y, int32_t maxHeight, uint32_t flags,
-                        const char* title, const char* footer, const char* helpTopic,
-                        const int32_t* breakKeys, int32_t* breakCode, const MenuItem* items,
-                        int32_t count);
+int VK_STDCALL ShowMenu(int32_t moduleNumber, int32_t x, int32_t y, int32_t maxHeight,
+                        uint32_t flags, const char* title, const char* footer,
+                        const char* helpTopic, const int32_t* breakKeys, int32_t* breakCode,
+                        const MenuItem* items, int32_t count);
 int VK_STDCALL RunDialog(int32_t moduleNumber, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                          const char* helpTopic, DialogItem* items, int32_t count);
 int VK_STDCALL OpenViewer(const char* path, const char* title, int32_t x1, int32_t y1, int32_t x2,
