@@ -11,7 +11,7 @@ if [ "${1:-}" = demo ]; then
 else
   packages=(cmake g++ make pkg-config python3 libgtest-dev googletest libbenchmark-dev
             g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fp-utils
-            libmspack-dev libchm-dev p7zip-full)
+            libmspack-dev libchm-dev p7zip-full clang-format)
 fi
 
 missing=()
