@@ -114,6 +114,9 @@ std::vector<std::string> SplitCommandLine(const std::string& text);
 // render.cpp: HTML (in the module's ANSI code page, or UTF-8 when the page
 // says so) to plain text in the terminal's encoding, wrapped to width.
 std::string RenderHtmlToText(const std::string& html, int width);
+// references.cpp: the character reference at text[i] == '&': the position
+// after it, with its character in cp; i when it is not a reference.
+size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp);
 
 // clean.cpp: the temporary names that MakeTempName makes.
 bool IsHostTempName(const std::string& name);
