@@ -1,5 +1,5 @@
 // The host's own renderer: HTML to wrapped plain text, the shape of the page
-// kept, and markup that never ends survived.
+// kept, markup that never ends survived, and text measured in columns.
 #include "host_runner.h"
 
 #include "host/host.h"
@@ -97,6 +97,18 @@ TEST(RendererTest, SurvivesAwkwardMarkup)
             columns += (c & 0xC0) != 0x80;
         EXPECT_EQ(columns, i < 2 ? 69u : 59u) << lines[i];  // 7, 7 and 6 words
     }
+}
+
+TEST(RendererTest, WideCharactersTakeTwoColumns)
+{
+    const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87";  // two ideographs
+    EXPECT_EQ(TerminalTextWidth(chinese + "ab"), 6u);
+    EXPECT_EQ(FitToWidth(chinese + "ab", 5), chinese + "a");
+    EXPECT_EQ(FitToWidth(chinese, 3), "\xE4\xB8\xAD ")
+        << "a character that does not fit is left out";
+    // A heading is underlined to its width in columns.
+    EXPECT_EQ(RenderHtmlToText("<meta charset=utf-8><h1>" + chinese + "</h1>", 78),
+              chinese + "\n====\n");
 }
 
 }  // namespace
