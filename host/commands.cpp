@@ -90,15 +90,17 @@ CommandLine ParseCommandLine(int argc, char** argv)
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+        if (arg == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        // Options come before the command's arguments: after its first one
+        // (a help file, say) a word that begins with '-' is an argument too.
+        if (optionsEnded || !line.arguments.empty() || arg.size() < 2 || arg[0] != '-') {
             if (line.command.empty())
                 line.command = arg;
             else
                 line.arguments.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
             continue;
         }
         std::string name = arg, value;

@@ -118,6 +118,14 @@ bool CaptureOutput(const std::vector<std::string>& argv, std::string& out)
     return WaitFor(pid) == 0;
 }
 
+std::vector<std::string> EnvironmentList()
+{
+    std::vector<std::string> list;
+    for (char** variable = environ; *variable; ++variable)
+        list.push_back(*variable);
+    return list;
+}
+
 bool ProgramOnPath(const std::string& name)
 {
     const char* path = getenv("PATH");
