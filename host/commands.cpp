@@ -48,7 +48,8 @@ const char UsageHead[] =
     "\n";
 
 const char UsageTail[] =
-    "Exit status: 0 done, 1 the module or the command failed, 2 usage error.\n";
+    "Exit status: 0 done (help: a page opened or the menu left), 1 failed (help:\n"
+    "also when no topic matched or the viewer failed), 2 usage error.\n";
 
 struct Command {
     const char* name;
