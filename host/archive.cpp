@@ -249,6 +249,12 @@ int ExtractCommand(const CommandLine& line)
         ++files;
         bytes += length;
     }
+    // The reader leaves out names it cannot hold; they are not written either.
+    int32_t longNames = DirectoryLongNameCount(container.file);
+    if (longNames > 0) {
+        Report("skipped", "(" + std::to_string(longNames) + " names)", "longer than 255 bytes");
+        skipped += longNames;
+    }
     printf("%llu files, %llu bytes extracted to %s", (unsigned long long)files,
            (unsigned long long)bytes, target.c_str());
     if (skipped)

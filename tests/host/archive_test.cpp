@@ -195,11 +195,15 @@ TEST_F(HostTest, ExtractReplacesFilesWholeAndNeverThroughWhatIsThere)
     ASSERT_TRUE(WriteBytes(chm,
                            MakeHelpFile({{"/linked.txt", Bytes("new"), 0},
                                          {"/big.bin", std::vector<uint8_t>(200000, 'b'), 1},
-                                         {"/small.txt", Bytes("small"), 0}})));
+                                         {"/small.txt", Bytes("small"), 0},
+                                         {"/" + std::string(300, 'n'), Bytes("long"), 0}})));
     // DIR's parents are made as mkdir -p makes them.
     std::string dir = root_ + "/made/on/the/way";
     RunResult fresh = Run({"extract", chm, dir});
     ASSERT_EQ(fresh.status, 0) << fresh.err;
+    // A name the reader cannot hold is counted, not dropped in silence.
+    EXPECT_NE(fresh.out.find("skipped\t(1 names)\tlonger than 255 bytes"), std::string::npos)
+        << fresh.out;
     fs::remove(dir + "/big.bin");
     // A hard link already in DIR is replaced, not written through to the
     // file outside.
