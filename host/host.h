@@ -30,6 +30,7 @@ struct HostRecord {
     bool menuCancelled = false;   // and nothing was chosen
     bool pickOutOfRange = false;  // --pick named an item that does not exist
     bool pageOpened = false;      // OpenViewer or OpenEditor was called
+    bool openFailed = false;      // and the viewer or editor failed (said on stderr)
     std::string tempName;         // the last name MakeTempName gave
 };
 
@@ -126,5 +127,8 @@ std::string PrintableName(const char* name);  // control bytes shown as \xNN
 std::string OemTextForDisplay(const char* text);
 std::string FoldedText(std::string text);   // letters folded as the module compares them
 void Complain(const std::string& message);  // "velkory: message" on stderr
+// Whether path is a regular file that begins as a help file does; if not,
+// says why on stderr. Every command that takes a help file asks first.
+bool IsHelpFile(const std::string& path);
 // The whole file; false (errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& contents);
