@@ -1,10 +1,11 @@
 // The two settings and their place in the registry.
 //
 // Both live in HKEY_CURRENT_USER\<registryRoot>\Velkory as REG_SZ values
-// holding decimal text ("0" or "1" and the terminator). Every read or write
-// opens the key, handles one value and closes it again. Reading never creates
-// the key; any failure while reading falls back to the text "0", and a failed
-// write is silent: the new values then hold in memory only.
+// holding decimal text ("0" or "1" and the terminator). Every read opens the
+// key, reads one value and closes it again; a save writes both values through
+// one open key. Reading never creates the key; any failure while reading
+// falls back to the text "0", and a failed write is silent: the new values
+// then hold in memory only.
 #include "frame/frame.h"
 #include "platform/platform.h"
 
@@ -57,6 +58,12 @@ int ReadSettingText(const char* valueName, char* dest, const char* defaultText, 
     return 0;
 }
 
+static void SetSettingText(HKEY key, const char* valueName, const char* text)
+{
+    if (text != nullptr)
+        RegSetValueExA(key, valueName, 0, REG_SZ, (const BYTE*)text, (DWORD)lstrlenA(text) + 1);
+}
+
 void WriteSettingText(const char* valueName, const char* text)
 {
     if (text == nullptr)
@@ -64,7 +71,7 @@ void WriteSettingText(const char* valueName, const char* text)
     HKEY key = OpenSettingsKeyForWrite();
     if (key == nullptr)
         return;
-    RegSetValueExA(key, valueName, 0, REG_SZ, (const BYTE*)text, (DWORD)lstrlenA(text) + 1);
+    SetSettingText(key, valueName, text);
     RegCloseKey(key);
 }
 
@@ -90,6 +97,11 @@ void SaveSettings(int32_t newModality, int32_t newVisuality)
     char text[12];
     Modality = newModality;
     Visuality = newVisuality;
-    WriteSettingText("Modality", hostUtilities.IntToText(Modality, text, 10));
-    WriteSettingText("Visuality", hostUtilities.IntToText(Visuality, text, 10));
+    // Both values go through one open key, so that they are stored together.
+    HKEY key = OpenSettingsKeyForWrite();
+    if (key == nullptr)
+        return;
+    SetSettingText(key, "Modality", hostUtilities.IntToText(Modality, text, 10));
+    SetSettingText(key, "Visuality", hostUtilities.IntToText(Visuality, text, 10));
+    RegCloseKey(key);
 }
