@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frame/host_api.h"
+#include "platform/store_failure.h"
 
 // What the command line asked for, read by the services while the module runs.
 struct HostOptions {
@@ -41,12 +42,18 @@ struct LoadedModule {
     StartFn Start = nullptr;
     ExitFn Exit = nullptr;
     MessageFn Message = nullptr;
+    StoreFailureFn StoreFailure = nullptr;  // Linux only: why the settings file failed
 };
 // The module's default path: beside the executable.
 std::string DefaultModulePath();
 // Loads the module and resolves its exports; on failure error says why.
 bool LoadModule(const std::string& path, LoadedModule& module, std::string& error);
 void UnloadModule(LoadedModule& module);
+
+// settings_check.cpp: after the module saved the settings, or after the host
+// read them: true, with the reason on stderr, when the settings file failed.
+bool SettingsSaveFailed(const LoadedModule& module);
+bool SettingsReadFailed();
 
 // services.cpp: the three blocks, filled with the host's services.
 constexpr const char* HostRegistryRoot = "Software\\VelkoryHost";

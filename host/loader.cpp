@@ -103,6 +103,7 @@ bool LoadModule(const std::string& path, LoadedModule& module, std::string& erro
     module.Start = reinterpret_cast<StartFn>(start);
     module.Exit = reinterpret_cast<ExitFn>(exit);
     module.Message = reinterpret_cast<MessageFn>(message);
+    module.StoreFailure = reinterpret_cast<StoreFailureFn>(resolve(VELKORY_STORE_FAILURE_EXPORT));
     return true;
 }
 

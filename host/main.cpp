@@ -216,6 +216,10 @@ public:
     {
         return module_.Message(request, help, info);
     }
+    const LoadedModule& Module() const
+    {
+        return module_;
+    }
 
 private:
     std::string path_;
@@ -288,12 +292,15 @@ int ReadSetting(const char* name)
     return value & 1;
 }
 
-void PrintSettings()
+bool PrintSettings()
 {
     int modality = ReadSetting("Modality");
     int visuality = ReadSetting("Visuality");
+    if (SettingsReadFailed())
+        return false;
     printf("Modality:  %d (%s)\n", modality, ModuleMessageText(modality ? 3 : 4));
     printf("Visuality: %d (%s)\n", visuality, ModuleMessageText(visuality ? 6 : 5));
+    return true;
 }
 
 int ConfigCommand(const CommandLine& line)
@@ -304,8 +311,7 @@ int ConfigCommand(const CommandLine& line)
     if (line.show) {
         if (answered || hostOptions.cancel)
             Usage("--show does not go with --modality, --visuality or --cancel");
-        PrintSettings();
-        return ExitOk;
+        return PrintSettings() ? ExitOk : ExitFailed;
     }
     if (answered && hostOptions.cancel)
         Usage("--cancel does not go with --modality or --visuality");
@@ -320,8 +326,10 @@ int ConfigCommand(const CommandLine& line)
         Complain("the module did not answer the configuration request");
         return ExitFailed;
     }
-    if (!IsInteractive() || answered || hostOptions.cancel)
-        PrintSettings();
+    if (SettingsSaveFailed(session.Module()))
+        return ExitFailed;
+    if ((!IsInteractive() || answered || hostOptions.cancel) && !PrintSettings())
+        return ExitFailed;
     return ExitOk;
 }
 

@@ -10,12 +10,16 @@
 using namespace registry;
 
 // An open key: the full path below HKEY_CURRENT_USER in its stored spelling
-// ("" for the root itself), the access it was opened with, and the values set
-// through it that wait for the key to be closed or flushed. Open keys are
-// chained so that a stale or foreign handle is recognised instead of followed.
+// ("" for the root itself), the access it was opened with, its values as the
+// file held them when it was opened (with what was written through it since),
+// and the values set through it that wait for the key to be closed or
+// flushed. A reader that reads several values through one key so sees one
+// version of the file, never a mix. Open keys are chained so that a stale or
+// foreign handle is recognised instead of followed.
 struct PlatformRegKey {
     char* path;
     REGSAM access;
+    RegSection view;
     RegSection pending;
     PlatformRegKey* next;
 };
@@ -89,16 +93,44 @@ char* JoinKeyPath(const char* base, const char* subKey, LONG* status)
     return result;
 }
 
-HKEY NewHandle(char* path, REGSAM access)
+// Puts a copy of the value into section; false when memory ran out.
+bool PutCopy(RegSection* section, const char* name, DWORD type, const BYTE* data, DWORD size)
+{
+    BYTE* copy = (BYTE*)malloc(size ? size : 1);
+    if (copy == nullptr)
+        return false;
+    if (size > 0)
+        memcpy(copy, data, size);
+    return PutValue(section, name, strlen(name), type, copy, size);
+}
+
+// Copies every value of from into to; false when memory ran out.
+bool PutCopies(RegSection* to, const RegSection* from)
+{
+    for (size_t i = 0; from != nullptr && i < from->count; i++) {
+        const RegValue* value = &from->values[i];
+        if (!PutCopy(to, value->name, value->type, value->data, value->size))
+            return false;
+    }
+    return true;
+}
+
+// A new open key for path (taken over) viewing the values of section (none
+// when null); null when memory ran out.
+HKEY NewHandle(char* path, REGSAM access, const RegSection* section)
 {
     PlatformRegKey* handle = (PlatformRegKey*)malloc(sizeof(PlatformRegKey));
     if (handle == nullptr) {
         free(path);
         return nullptr;
     }
-    handle->path = path;
-    handle->access = access;
-    handle->pending = RegSection {};
+    *handle = PlatformRegKey {path, access, RegSection {}, RegSection {}, nullptr};
+    if (!PutCopies(&handle->view, section)) {
+        FreeSection(&handle->view);
+        free(path);
+        free(handle);
+        return nullptr;
+    }
     handle->next = openKeys;
     openKeys = handle;
     return handle;
@@ -114,17 +146,6 @@ char* SubKeyPath(HKEY key, const char* subKey, LONG* status)
     if (*status != ERROR_SUCCESS)
         return nullptr;
     return JoinKeyPath(base, subKey, status);
-}
-
-// Puts a copy of the value into section; false when memory ran out.
-bool PutCopy(RegSection* section, const char* name, DWORD type, const BYTE* data, DWORD size)
-{
-    BYTE* copy = (BYTE*)malloc(size ? size : 1);
-    if (copy == nullptr)
-        return false;
-    if (size > 0)
-        memcpy(copy, data, size);
-    return PutValue(section, name, strlen(name), type, copy, size);
 }
 
 // One locked update that puts values into the key at path, which must still
@@ -167,6 +188,8 @@ LONG FlushPending(PlatformRegKey* open)
     if (open->pending.count == 0)
         return ERROR_SUCCESS;
     LONG status = WriteValues(open->path, &open->pending);
+    if (status == ERROR_SUCCESS && !PutCopies(&open->view, &open->pending))
+        status = ERROR_NOT_ENOUGH_MEMORY;
     FreeSection(&open->pending);
     open->pending = RegSection {};
     return status;
@@ -208,11 +231,10 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
         return ERROR_FILE_NOT_FOUND;
     }
     char* canonical = CanonicalPath(&doc, path);
-    FreeDocument(&doc);
     free(path);
-    if (canonical == nullptr)
-        return ERROR_NOT_ENOUGH_MEMORY;
-    *result = NewHandle(canonical, access);
+    if (canonical != nullptr)
+        *result = NewHandle(canonical, access, FindSection(&doc, canonical, strlen(canonical)));
+    FreeDocument(&doc);
     return *result ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
 }
 
@@ -237,11 +259,12 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
         FreeDocument(&doc);
         return ERROR_FILE_NOT_FOUND;
     }
+    // The key must still be in the file; its values are the key's view.
     if (!KeyExists(&doc, path)) {
         FreeDocument(&doc);
         return ERROR_KEY_DELETED;
     }
-    RegSection* section = FindSection(&doc, path, strlen(path));
+    RegSection* section = open ? &open->view : FindSection(&doc, path, strlen(path));
     RegValue* value = section ? FindValue(section, valueName) : nullptr;
     status = value ? AnswerValue(value, type, data, dataSize) : ERROR_FILE_NOT_FOUND;
     FreeDocument(&doc);
@@ -279,19 +302,18 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
         free(canonical);
         created = true;
     }
-    char* canonical = nullptr;
     if (status == ERROR_SUCCESS) {
-        canonical = CanonicalPath(&session.doc, path);
-        if (canonical == nullptr)
+        char* canonical = CanonicalPath(&session.doc, path);
+        if (canonical != nullptr)
+            *result = NewHandle(canonical, access,
+                                FindSection(&session.doc, canonical, strlen(canonical)));
+        if (*result == nullptr)
             status = ERROR_NOT_ENOUGH_MEMORY;
     }
     EndWrite(&session);
     free(path);
     if (status != ERROR_SUCCESS)
         return status;
-    *result = NewHandle(canonical, access);
-    if (*result == nullptr)
-        return ERROR_NOT_ENOUGH_MEMORY;
     if (disposition != nullptr)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
@@ -353,6 +375,7 @@ LONG RegCloseKey(HKEY key)
             PlatformRegKey* open = *link;
             *link = open->next;
             LONG status = FlushPending(open);
+            FreeSection(&open->view);
             free(open->path);
             free(open);
             return status;

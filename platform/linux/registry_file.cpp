@@ -17,9 +17,9 @@
 // what they wrote. A rewrite keeps the file's encoding (UTF-8, with or without
 // a byte-order mark, or UTF-16LE as regedit exports) and its line ends.
 //
-// Why the last access of the file failed is kept as one line of text for the
-// terminal host (platform/store_failure.h): the module's own settings code
-// stays silent.
+// Why the last read and the last write of the file failed is kept as one line
+// of text each for the terminal host (platform/store_failure.h): the module's
+// own settings code stays silent.
 #include "platform/internal.h"
 #include "platform/linux/registry_store.h"
 #include "platform/store_failure.h"
@@ -48,17 +48,15 @@ bool failBeforeRename;
 const bool failBeforeRename = false;
 #endif
 
-char lastFailure[640];
-
-void ClearFailure()
-{
-    lastFailure[0] = '\0';
-}
+// Why the last read and the last write failed ("" when they did not), and
+// which of the two the access under way is.
+char failures[2][640];
+int accessUnderWay = StoreReading;
 
 // "what: why", as the host shows it.
 void NoteFailureText(const char* what, const char* why)
 {
-    snprintf(lastFailure, sizeof lastFailure, "%s: %s", what, why);
+    snprintf(failures[accessUnderWay], sizeof failures[0], "%s: %s", what, why);
 }
 
 // Reads a whole regular file of at most MaxFileSize bytes into *bytes.
@@ -305,11 +303,12 @@ char* RegistryFilePath(void)
     return result;
 }
 
-// The file's path for an access that is starting, which begins with no
-// failure noted; null (with the reason noted) when there is none.
-static char* PathForAccess(void)
+// The file's path for a read or a write that is starting, which begins with
+// no failure noted; null (with the reason noted) when there is none.
+static char* PathForAccess(int access)
 {
-    ClearFailure();
+    accessUnderWay = access;
+    failures[access][0] = '\0';
     char* path = RegistryFilePath();
     if (path == nullptr)
         NoteFailureText(
@@ -320,7 +319,7 @@ static char* PathForAccess(void)
 
 LONG ReadStore(RegDocument* doc)
 {
-    char* path = PathForAccess();
+    char* path = PathForAccess(StoreReading);
     if (path == nullptr)
         return ERROR_PATH_NOT_FOUND;
     TextForm form;
@@ -336,7 +335,7 @@ LONG BeginWrite(WriteSession* session)
 {
     *session = WriteSession {};
     session->lockFd = -1;
-    char* path = PathForAccess();
+    char* path = PathForAccess(StoreWriting);
     if (path == nullptr)
         return ERROR_PATH_NOT_FOUND;
     // A symbolic link (a dotfile kept elsewhere) stays a link: its target is
@@ -448,9 +447,10 @@ LONG CommitWrite(WriteSession* session)
 
 }  // namespace registry
 
-const char* VelkoryStoreFailure(void)
+const char* VelkoryStoreFailure(int access)
 {
-    return registry::lastFailure;
+    return access == StoreWriting ? registry::failures[StoreWriting]
+                                  : registry::failures[StoreReading];
 }
 
 #if defined(VELKORY_TEST_HOOKS)
