@@ -311,9 +311,8 @@ static char* PathForAccess(int access)
     failures[access][0] = '\0';
     char* path = RegistryFilePath();
     if (path == nullptr)
-        NoteFailureText(
-            "no settings file",
-            "neither HOME nor an absolute XDG_CONFIG_HOME is set (nor VELKORY_REGISTRY)");
+        NoteFailureText("no settings file",
+                        "neither VELKORY_REGISTRY, an absolute XDG_CONFIG_HOME nor HOME is set");
     return path;
 }
 
@@ -355,8 +354,13 @@ LONG BeginWrite(WriteSession* session)
     if (lockPath == nullptr)
         return ERROR_NOT_ENOUGH_MEMORY;
     session->lockFd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (session->lockFd < 0)
-        NoteFailureText(lockPath, strerror(errno));
+    if (session->lockFd < 0) {
+        const char* slash = strrchr(path, '/');
+        char why[160];
+        snprintf(why, sizeof why, "cannot open its lock file %s.lock: %s", slash ? slash + 1 : path,
+                 strerror(errno));
+        NoteFailureText(path, why);
+    }
     free(lockPath);
     if (session->lockFd < 0)
         return ERROR_ACCESS_DENIED;
