@@ -293,14 +293,7 @@ char* RegistryFilePath(void)
         if (base == nullptr || base[0] == '\0')
             return nullptr;
     }
-    size_t baseLength = strlen(base);
-    size_t suffixLength = strlen(suffix);
-    char* result = (char*)malloc(baseLength + suffixLength + 1);
-    if (result == nullptr)
-        return nullptr;
-    memcpy(result, base, baseLength);
-    memcpy(result + baseLength, suffix, suffixLength + 1);
-    return result;
+    return JoinText(base, suffix);
 }
 
 // The file's path for a read or a write that is starting, which begins with

@@ -20,6 +20,7 @@
 // backslash. Key and value names compare without regard to ASCII letter case
 // and keep the spelling they were created with.
 #include "platform/linux/registry_store.h"
+#include "platform/text.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -33,11 +34,6 @@ namespace {
 const char RootName[] = "HKEY_CURRENT_USER";
 const char HeaderV5[] = "Windows Registry Editor Version 5.00";
 const char HeaderV4[] = "REGEDIT4";
-
-char FoldCase(char c)
-{
-    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
-}
 
 }  // namespace
 
@@ -59,7 +55,7 @@ bool EqualNoCase(const char* a, size_t aLength, const char* b, size_t bLength)
     if (aLength != bLength)
         return false;
     for (size_t i = 0; i < aLength; i++)
-        if (FoldCase(a[i]) != FoldCase(b[i]))
+        if (UpperAscii(a[i]) != UpperAscii(b[i]))
             return false;
     return true;
 }
@@ -314,57 +310,20 @@ namespace {
 // ---------------------------------------------------------------------------
 // Encodings
 
-// The length of the well-formed UTF-8 sequence at text (1 to 4 bytes) and its
-// code point; 0 when the bytes there are not one.
+// The well-formed UTF-8 character at text: its length, and its code point in
+// *point; 0 when the bytes there are not one.
 size_t Utf8Sequence(const BYTE* text, size_t size, uint32_t* point)
 {
-    BYTE lead = text[0];
-    size_t length;
-    uint32_t value, least;
-    if (lead < 0x80) {
-        *point = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, value = lead & 0x1Fu, least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, value = lead & 0x0Fu, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, value = lead & 0x07u, least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (size < length)
-        return 0;
-    for (size_t i = 1; i < length; i++) {
-        if ((text[i] & 0xC0) != 0x80)
-            return 0;
-        value = value << 6 | (text[i] & 0x3Fu);
-    }
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    *point = value;
-    return length;
+    size_t length = 0;
+    *point = DecodeUtf8((const char*)text, size, &length);
+    bool replaced = *point == ReplacementCharacter && length == 1;
+    return replaced ? 0 : length;
 }
 
 void AppendUtf8(ByteBuffer* out, uint32_t point)
 {
     char bytes[4];
-    size_t length = 1;
-    if (point < 0x80) {
-        bytes[0] = (char)point;
-    } else if (point < 0x800) {
-        bytes[0] = (char)(0xC0 | point >> 6);
-        length = 2;
-    } else if (point < 0x10000) {
-        bytes[0] = (char)(0xE0 | point >> 12);
-        length = 3;
-    } else {
-        bytes[0] = (char)(0xF0 | point >> 18);
-        length = 4;
-    }
-    for (size_t i = 1; i < length; i++)
-        bytes[i] = (char)(0x80 | ((point >> (6 * (length - 1 - i))) & 0x3F));
-    Append(out, bytes, length);
+    Append(out, bytes, EncodeUtf8(point, bytes));
 }
 
 void AppendUtf16(ByteBuffer* out, uint32_t point)
@@ -828,8 +787,8 @@ int CompareSections(const void* a, const void* b)
     const unsigned char* x = (const unsigned char*)((const RegSection*)a)->path;
     const unsigned char* y = (const unsigned char*)((const RegSection*)b)->path;
     for (;; x++, y++) {
-        int cx = (*x == '\\') ? 1 : (unsigned char)FoldCase((char)*x);
-        int cy = (*y == '\\') ? 1 : (unsigned char)FoldCase((char)*y);
+        int cx = (*x == '\\') ? 1 : (unsigned char)UpperAscii((char)*x);
+        int cy = (*y == '\\') ? 1 : (unsigned char)UpperAscii((char)*y);
         if (cx != cy)
             return cx - cy;
         if (cx == 0)
