@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frame/host_api.h"
+#include "platform/store_failure.h"
 
 // What the command line asked for, read by the services while the module runs.
 struct HostOptions {
@@ -67,6 +68,9 @@ public:
     ~ModuleSession();
     bool Begin();  // false, with the reason on stderr, when it cannot be loaded
     int32_t Send(int32_t request, const HelpRequest* help, ModuleInfo* info);
+    // Why the module's last read or write of the settings file failed ("" when
+    // it did not); null when the module cannot tell (platform/store_failure.h).
+    const char* StoreFailure(int access) const;
 
 private:
     std::string path_;
@@ -74,6 +78,7 @@ private:
     StartFn Start_ = nullptr;
     ExitFn Exit_ = nullptr;
     MessageFn Message_ = nullptr;
+    StoreFailureFn StoreFailure_ = nullptr;
     bool started_ = false;
     HostServices services_;
     HostUtilities utilities_;
@@ -81,6 +86,12 @@ private:
 };
 // The two settings, read by the module's own code linked into the host.
 void ReadSettings(int32_t& modality, int32_t& visuality);
+
+// settings_check.cpp: after the module saved the settings, or after the host
+// read them: true, with the file and the reason on stderr, when the settings
+// file failed.
+bool SettingsSaveFailed(const ModuleSession& session);
+bool SettingsReadFailed();
 
 // services.cpp: the three blocks, filled with the host's services.
 void FillHostBlocks(HostServices& services, HostUtilities& utilities, ModuleContext& context);

@@ -7,6 +7,7 @@
 //   process_*  starting programs: the only place that does
 //   files_*    paths, the temporary directory, writing below a directory
 //   loader_*   loading a shared library and finding its exports
+//   settings_* why the host's own read of the settings failed
 #pragma once
 
 #include <cstddef>
@@ -131,3 +132,7 @@ WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& 
 void* OpenLibrary(const std::string& path, std::string& error);
 void* LibraryExport(void* library, const char* name);
 void CloseLibrary(void* library);
+
+// settings_*: why the host's last read of the settings failed, "" when it did
+// not (always "" on Windows, where the host reads the real registry).
+const char* OwnSettingsReadFailure();
