@@ -2,8 +2,9 @@
 //
 // The chosen page is extracted from the help file itself into the file
 // "velkory.txt" of a new directory that the host names, and handed to the
-// host's viewer or editor. The module never removes the directory or the
-// file: the host may still be showing it after the request returns.
+// host's viewer or editor. The module never removes the directory, nor a
+// page it handed over: the host may still be showing it after the request
+// returns.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,34 @@ static int HostWindowTestPasses(void)
     status.window = -1;
     hostServices.ControlHost(hostServices.moduleNumber, HostGetWindowStatus, &status);
     return status.kind == WindowKindMain;
+}
+
+// Writes the page into a new file at path. A page that was not written whole
+// (a short write, a flush at close that failed, as on a full disk) is removed
+// and gives 0: the host is never handed a cut page. The file's size is read
+// back once it is closed, since a C runtime may count a short write as whole
+// (wine's msvcrt does on a full disk).
+static int WritePage(const char* path, const uint8_t* page, uint32_t length)
+{
+    FILE* out = fopen(path, "wb");
+    if (out == nullptr)
+        return 0;
+    int written = length == 0 || fwrite(page, 1, length, out) == length;
+    if (fclose(out) != 0)
+        written = 0;
+    if (written) {
+        FILE* in = fopen(path, "rb");
+        long size = -1;
+        if (in != nullptr) {
+            if (fseek(in, 0, SEEK_END) == 0)
+                size = ftell(in);
+            fclose(in);
+        }
+        written = size >= 0 && (unsigned long)size == length;
+    }
+    if (!written)
+        remove(path);
+    return written;
 }
 
 int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName)
@@ -62,14 +91,9 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
         if (*p == '\\')
             *p = '/';
 
-    FILE* out = fopen(path, "wb");
-    if (out != nullptr) {
-        if (length > 0)
-            fwrite(page, 1, length, out);
-        fclose(out);
-    }
+    int written = WritePage(path, page, length);
     free(page);
-    if (out == nullptr)
+    if (!written)
         return 0;
 
     uint32_t flags = Visuality ? OpenFlagViewer : OpenFlagEditor;
