@@ -128,7 +128,6 @@ CommandLine ParseCommandLine(int argc, char** argv)
             line.haveModule = true;
         } else if (name == "--pick") {
             hostOptions.pick = ParsePosition(name, takeValue(), 1, 1 << 30);
-            line.havePick = true;
             line.optionsSeen.push_back(name);
         } else if (name == "--modality") {
             hostOptions.modality = ParsePosition(name, takeValue(), 0, 1);

@@ -49,7 +49,6 @@ struct CommandLine {
     std::vector<std::string> arguments;
     std::string modulePath;
     bool haveModule = false;
-    bool havePick = false;
     bool show = false;
     std::vector<std::string> optionsSeen;
 };
@@ -129,9 +128,6 @@ std::string RenderHtmlToText(const std::string& html, int width);
 // references.cpp: the character reference at text[i] == '&': the position
 // after it, with its character in cp; i when it is not a reference.
 size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp);
-
-// clean.cpp: the temporary names that MakeTempName makes.
-bool IsHostTempName(const std::string& name);
 
 // common.cpp: text and output helpers.
 std::string PrintableName(const char* name);  // control bytes shown as \xNN
