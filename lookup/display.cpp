@@ -28,7 +28,8 @@ static int HostWindowTestPasses(void)
     return status.kind == WindowKindMain;
 }
 
-int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName)
+int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName,
+                 const char* anchor)
 {
     // The host's temporary name must leave room for the page file's name
     // inside the 260-byte buffer. It is checked before the directory is
@@ -71,6 +72,8 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
     free(page);
     if (out == nullptr)
         return 0;
+    if (anchor != nullptr)
+        WriteAnchorFile(path, anchor);
 
     uint32_t flags = Visuality ? OpenFlagViewer : OpenFlagEditor;
     int windowTest = HostWindowTestPasses();
