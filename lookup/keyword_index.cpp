@@ -252,24 +252,38 @@ int EndsWithIgnoringCase(const char* text, const char* suffix)
     return 1;
 }
 
+// Extracts the stored file name when the directory lists it: 1 with its
+// data, 0 when it is not listed, -1 when it is listed but cannot be read.
+int ExtractListed(HelpFile* file, const char* name, uint32_t* length, uint8_t** data)
+{
+    if (FindDirectoryEntry(name, file->Entries) == nullptr)
+        return 0;
+    return ExtractFile(file, name, length, data) == 0 ? 1 : -1;
+}
+
 // Extracts the sitemap index of file: the one #SYSTEM names, else the first
-// stored *.hhk. Returns 1 with the data and its name, or 0.
+// stored *.hhk. Returns 1 with the data and its name, 0 when there is none,
+// -1 when one is listed but cannot be read.
 int ExtractSitemapIndex(HelpFile* file, char* name, uint32_t* length, uint8_t** data)
 {
     uint32_t systemLength = 0;
     uint8_t* system = nullptr;
-    if (ExtractFile(file, "/#SYSTEM", &systemLength, &system) == 0) {
+    int read = ExtractListed(file, "/#SYSTEM", &systemLength, &system);
+    if (read < 0)
+        return -1;
+    if (read > 0) {
         int named = SystemIndexName(system, systemLength, name);
         free(system);
-        if (named && ExtractFile(file, name, length, data) == 0)
-            return 1;
+        read = named ? ExtractListed(file, name, length, data) : 0;
+        if (read != 0)
+            return read;
     }
     for (int32_t i = 0; i < DirectoryCount(file); ++i) {
         const DirectoryEntry* entry = DirectoryAt(file, i);
         if (entry == nullptr || !EndsWithIgnoringCase(entry->Name, ".hhk"))
             continue;
         lstrcpynA(name, entry->Name, NameBufferSize);
-        return ExtractFile(file, name, length, data) == 0;
+        return ExtractFile(file, name, length, data) == 0 ? 1 : -1;
     }
     return 0;
 }
@@ -442,11 +456,12 @@ int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordInde
     memset(index, 0, sizeof *index);
     int pathLength = lstrlenA(helpPath);
     if (pathLength >= NameBufferSize)
-        return 1;
+        return 0;
     char name[NameBufferSize];
 
     // The compiled index lives beside the topic index: in the companion
-    // index file when that opens.
+    // index file when that opens. Both files opened a moment ago, so one that
+    // no longer opens, or an index listed but unreadable, fails the request.
     HelpFile* file = nullptr;
     if (pathLength >= 3) {
         lstrcpyA(name, helpPath);
@@ -456,28 +471,32 @@ int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordInde
     if (file == nullptr)
         file = OpenHelpFile(helpPath);
     if (file == nullptr)
-        return 1;
+        return 0;
     uint32_t length = 0;
     uint8_t* data = nullptr;
+    int listed = ExtractListed(file, "/$WWKeywordLinks/BTree", &length, &data);
+    CloseHelpFile(file);
+    if (listed < 0)
+        return 0;
     int read = -1;
-    if (ExtractFile(file, "/$WWKeywordLinks/BTree", &length, &data) == 0) {
+    if (listed > 0) {
         read = ReadCompiledKeywords(data, length, topics, index);
         free(data);
     }
-    CloseHelpFile(file);
     if (read == -1) {
-        // The sitemap index, always from the help file itself.
+        // No compiled index: the sitemap index, from the help file itself.
         file = OpenHelpFile(helpPath);
         if (file == nullptr)
-            return 1;
-        read = 1;
-        if (ExtractSitemapIndex(file, name, &length, &data)) {
+            return 0;
+        listed = ExtractSitemapIndex(file, name, &length, &data);
+        CloseHelpFile(file);
+        read = listed == 0;
+        if (listed > 0) {
             read = ReadSitemapKeywords(data, length, name, index);
             free(data);
         }
-        CloseHelpFile(file);
     }
-    if (read == 0) {
+    if (read != 1) {
         ReleaseKeywordIndex(index);
         return 0;
     }
