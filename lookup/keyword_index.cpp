@@ -514,7 +514,10 @@ int ResolveStoredName(const char* helpPath, const char* name, char* found)
         resolved = 1;
     }
     for (int32_t i = 0; !resolved && i < DirectoryCount(file); ++i) {
-        const char* stored = DirectoryAt(file, i)->Name;
+        const DirectoryEntry* entry = DirectoryAt(file, i);
+        if (entry == nullptr)
+            continue;
+        const char* stored = entry->Name;
         size_t k = 0;
         for (; stored[k] != '\0' && name[k] != '\0'; ++k) {
             char a = stored[k], b = name[k];
