@@ -22,7 +22,8 @@ int ShowHelpTopic(const char* helpPath, const char* keyword);
 
 // Extracts pageName from helpPath into a new temporary directory and opens it
 // in the host's viewer or editor; an anchor is named beside the page (see
-// WriteAnchorFile). Returns 1 or 0.
+// WriteAnchorFile). Returns 1 or 0; a page that could not be written whole is
+// removed before the host sees it.
 int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName,
                  const char* anchor = nullptr);
 
