@@ -36,6 +36,10 @@ const char UsageHead[] =
     "  cat FILE NAME                  one stored file to standard output\n"
     "  extract FILE DIR               every stored file below DIR\n"
     "  test FILE                      extract every stored file in memory and check it\n"
+    "  topics FILE [PREFIX]           every topic title (beginning with PREFIX), a tab,\n"
+    "                                 its page\n"
+    "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
+    "                                 a tab, its page\n"
     "\n"
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
@@ -56,6 +60,7 @@ struct Command {
     size_t arguments;                  // exactly this many
     std::vector<const char*> options;  // the options that apply
     int (*run)(const CommandLine& line);
+    size_t optionalArguments = 0;  // and up to this many more
 };
 
 const Command Commands[] = {
@@ -70,6 +75,8 @@ const Command Commands[] = {
     {"cat", "cat FILE NAME", 2, {}, CatCommand},
     {"extract", "extract FILE DIR", 2, {}, ExtractCommand},
     {"test", "test FILE", 1, {}, TestCommand},
+    {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
+    {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"clean", "clean", 0, {}, CleanCommand},
 };
 
@@ -161,9 +168,9 @@ void RequireOnly(const CommandLine& line, const std::vector<const char*>& allowe
     }
 }
 
-void RequireArguments(const CommandLine& line, size_t count, const char* synopsis)
+void RequireArguments(const CommandLine& line, size_t count, size_t optional, const char* synopsis)
 {
-    if (line.arguments.size() != count)
+    if (line.arguments.size() < count || line.arguments.size() > count + optional)
         Usage(std::string(line.arguments.size() < count ? "missing" : "too many") +
               " arguments: velkory " + synopsis);
 }
@@ -174,7 +181,7 @@ int Dispatch(const CommandLine& line)
         if (line.command != command.name)
             continue;
         RequireOnly(line, command.options);
-        RequireArguments(line, command.arguments, command.synopsis);
+        RequireArguments(line, command.arguments, command.optionalArguments, command.synopsis);
         return command.run(line);
     }
     Usage("unknown command '" + line.command + "'");

@@ -14,7 +14,7 @@
 
 #include "host/host.h"
 #include "lookup/lookup.h"
-#include "platform/codepage.h"
+#include "platform/terminal_text.h"
 
 namespace {
 
@@ -53,19 +53,21 @@ int Finish(const std::string& file)
 {
     if (fflush(stdout) != 0 || ferror(stdout)) {
         Complain("cannot write the listing of " + file + ": " + strerror(errno));
-        return 1;
+        return ExitFailed;
     }
-    return 0;
+    return ExitOk;
 }
 
 }  // namespace
 
-int TopicsListing(const std::string& file, const std::string& prefix)
+int TopicsCommand(const CommandLine& line)
 {
+    const std::string& file = line.arguments[0];
+    std::string prefix = line.arguments.size() > 1 ? line.arguments[1] : "";
     TopicIndex index;
     if (!ReadTopicIndex(file.c_str(), &index)) {
         Complain("cannot read the topic index of " + file);
-        return 1;
+        return ExitFailed;
     }
     std::string oemPrefix = OemPrefix(prefix);
     char title[TitleBufferSize];
@@ -83,8 +85,10 @@ int TopicsListing(const std::string& file, const std::string& prefix)
     return Finish(file);
 }
 
-int IndexListing(const std::string& file, const std::string& prefix)
+int IndexCommand(const CommandLine& line)
 {
+    const std::string& file = line.arguments[0];
+    std::string prefix = line.arguments.size() > 1 ? line.arguments[1] : "";
     // Without a topic index a sitemap index still lists.
     TopicIndex topics;
     if (!ReadTopicIndex(file.c_str(), &topics))
@@ -94,7 +98,7 @@ int IndexListing(const std::string& file, const std::string& prefix)
     ReleaseTopicIndex(&topics);
     if (!read) {
         Complain("cannot read the keyword index of " + file);
-        return 1;
+        return ExitFailed;
     }
     std::string oemPrefix = OemPrefix(prefix);
     for (uint32_t t = 0; t < index.count; ++t) {
