@@ -27,8 +27,11 @@ struct FixedTopics {
     {
         strings.push_back(0);
         for (uint32_t k = 0; k < 8; ++k) {
-            std::string title = "Topic " + std::to_string(k);
-            std::string url = "p" + std::to_string(k) + (k % 2 ? ".htm#a" : ".htm");
+            std::string title = "Topic ";
+            title += std::to_string(k);
+            std::string url = "p";
+            url += std::to_string(k);
+            url += k % 2 ? ".htm#a" : ".htm";
             Put32(topics, 0);
             Put32(topics, (uint32_t)strings.size());
             Put32(topics, (uint32_t)urlTable.size());
