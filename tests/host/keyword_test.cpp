@@ -25,8 +25,8 @@ protected:
         std::vector<StoredFile> files = IndexFiles(BuildIndex({{"Intro", "intro.htm"},
                                                                {"Functions", "funcs.htm#settimer"},
                                                                {"Other", "funcs.htm#missing"}}));
-        files.push_back({"/$WWKeywordLinks/BTree",
-                         BuildBTree({{u"settimer", {1}}, {u"timers page", {2}}}), 1});
+        files.push_back(
+            {"/$WWKeywordLinks/BTree", BuildBTree({{u"settimer", {1}}, {u"timers page", {2}}}), 1});
         files.push_back({"/intro.htm", Bytes("<p>intro</p>"), 1});
         files.push_back({"/funcs.htm", Bytes(FunctionsPage), 1});
         file_ = root_ + "/manual.chm";
@@ -40,8 +40,9 @@ protected:
     {
         fs::create_directories(root_ + "/bin");
         std::string path = root_ + "/bin/" + name;
-        WriteText(path, "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done > '" + log_ +
-                            "'\nfor a; do last=$a; done\ncat \"$last\" > '" + log_ + ".shown'\n");
+        WriteText(path,
+                  "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done > '" + log_ +
+                      "'\nfor a; do last=$a; done\ncat \"$last\" > '" + log_ + ".shown'\n");
         chmod(path.c_str(), 0755);
         return path;
     }
