@@ -81,7 +81,7 @@ int HelpCommand(const CommandLine& line)
         if (stat(file.c_str(), &st) != 0)
             Complain(file + ": " + strerror(errno));
         else
-            Complain("no topic of " + file + " begins with '" + keyword + "'");
+            Complain("no topic title or index entry of " + file + " begins with '" + keyword + "'");
     }
     return ExitOk;
 }
