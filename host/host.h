@@ -107,6 +107,8 @@ int ListCommand(const CommandLine& line);
 int CatCommand(const CommandLine& line);
 int ExtractCommand(const CommandLine& line);
 int TestCommand(const CommandLine& line);
+int TopicsCommand(const CommandLine& line);  // keyword_commands.cpp
+int IndexCommand(const CommandLine& line);
 int CleanCommand(const CommandLine& line);
 
 // terminal.cpp: the interactive menu and dialog, and text fitted to columns.
