@@ -5,7 +5,8 @@
 //
 //   console_*  the terminal under the menu and the dialog
 //   process_*  starting programs: the only place that does
-//   files_*    paths, the temporary directory, writing below a directory
+//   files_*    paths, the temporary directory, writing below a directory,
+//              and System, the facts shared code chooses by
 //   loader_*   loading a shared library and finding its exports
 //   settings_* why the host's own read of the settings failed
 #pragma once
