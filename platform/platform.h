@@ -16,7 +16,8 @@
 //    the path; RegSetValueExA stores raw bytes with their type: at once
 //    through HKEY_CURRENT_USER, and through an open key when the key is
 //    flushed or closed, all its values in one write (RegCloseKey then answers
-//    how the write went). Names ignore ASCII letter case. Reads find nothing in a file that does not parse
+//    how the write went), and none of them once a set through it failed; a
+//    key reads the values the file held when it was opened. Names ignore ASCII letter case. Reads find nothing in a file that does not parse
 //    (ERROR_FILE_NOT_FOUND) and writes refuse to touch it (ERROR_BADDB); a
 //    key removed from the file while open gives ERROR_KEY_DELETED;
 //  - CreateDirectoryA (one new directory, mode 0700; FALSE when anything is
