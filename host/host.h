@@ -31,6 +31,7 @@ struct HostRecord {
     bool menuCancelled = false;   // and nothing was chosen
     bool pickOutOfRange = false;  // --pick named an item that does not exist
     bool pageOpened = false;      // OpenViewer or OpenEditor was called
+    bool openFailed = false;      // and the viewer or editor failed (said on stderr)
     std::string tempName;         // the last name MakeTempName gave
 };
 
@@ -48,7 +49,6 @@ struct CommandLine {
     std::vector<std::string> arguments;
     std::string modulePath;
     bool haveModule = false;
-    bool havePick = false;
     bool show = false;
     std::vector<std::string> optionsSeen;
 };
@@ -107,6 +107,8 @@ int ListCommand(const CommandLine& line);
 int CatCommand(const CommandLine& line);
 int ExtractCommand(const CommandLine& line);
 int TestCommand(const CommandLine& line);
+int TopicsCommand(const CommandLine& line);  // keyword_commands.cpp
+int IndexCommand(const CommandLine& line);
 int CleanCommand(const CommandLine& line);
 
 // terminal.cpp: the interactive menu and dialog, and text fitted to columns.
@@ -129,13 +131,13 @@ std::string RenderHtmlToText(const std::string& html, int width);
 // after it, with its character in cp; i when it is not a reference.
 size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp);
 
-// clean.cpp: the temporary names that MakeTempName makes.
-bool IsHostTempName(const std::string& name);
-
 // common.cpp: text and output helpers.
 std::string PrintableName(const char* name);  // control bytes shown as \xNN
 std::string OemTextForDisplay(const char* text);
 std::string FoldedText(std::string text);   // letters folded as the module compares them
 void Complain(const std::string& message);  // "velkory: message" on stderr
+// Whether path is a regular file that begins as a help file does; if not,
+// says why on stderr. Every command that takes a help file asks first.
+bool IsHelpFile(const std::string& path);
 // The whole file; false (errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& contents);
