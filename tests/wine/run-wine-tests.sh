@@ -185,7 +185,21 @@ pychm-combined2|Two|1|/Untitled2.htm
 REQUESTS
   manifest=$shared/corpus/chm/ISetup.manifest
   vk help "Z:$chm" "no such topic anywhere" >/dev/null; rc=$?
-  check "a keyword that matches nothing is dealt with (exit $rc)" test $rc -eq 0
+  check "a keyword that matches nothing fails (exit $rc)" test $rc -eq 1
+  # A viewer or editor that cannot start, or ends with a failure, fails the request.
+  failing() {  # what stderr must say
+    vk help --pick 1 "Z:$chm" "[setup]: allow" >/dev/null
+    [ $? -eq 1 ] && grep -q "$1" "$work/stderr"
+  }
+  missing_editor() ( export VELKORY_EDITOR='Z:\no\such\editor.exe'; failing 'cannot run' )
+  failing_viewer() ( export VELKORY_VIEWER='cmd /c exit 3'; failing 'ended with status 3' )
+  vk config --modality 1 --visuality 0 >/dev/null
+  check "an editor that cannot start fails the request" missing_editor
+  vk config --modality 1 --visuality 1 >/dev/null
+  check "a viewer that fails fails the request" failing_viewer
+  mkdir -p "$work/folder.chm"
+  vk list "Z:$work/folder.chm" >/dev/null 2>&1; rc=$?
+  check "a directory is not a help file (exit $rc)" test $rc -eq 1
   vk help "Z:$work/missing.chm" "Setup" >/dev/null; rc=$?
   check "a missing help file fails (exit $rc)" test $rc -eq 1
   # The page directory on a full disk: the page cannot be written whole, so
