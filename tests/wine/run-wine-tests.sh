@@ -73,6 +73,17 @@ for suite in "$bin"/test_*.exe; do
   fi
 done
 
+# The saved fuzz inputs, replayed by the Windows build of each fuzz target.
+fuzz=$(cd "$(dirname "$0")/../../fuzz" && pwd)
+for replay in "$bin"/replay_*.exe; do
+  [ -e "$replay" ] || { fail "no fuzz replay was built for Windows"; break; }
+  target=${replay##*/replay_}; target=${target%.exe}
+  wine "$replay" "Z:$fuzz/corpus/$target" "Z:$fuzz/regressions/$target" \
+    </dev/null >"$work/replay.log" 2>&1
+  rc=$?
+  check "$target replays its saved inputs under wine (exit $rc, $(tr -d '\r' <"$work/replay.log" | tail -1))" test $rc -eq 0
+done
+
 # Request 1.
 out=$(vk info); rc=$?
 check "info answers (exit $rc)" test $rc -eq 0
