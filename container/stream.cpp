@@ -121,38 +121,42 @@ uint8_t* NeededIntervals(const LzxSection* lzx, const Pending* files, uint32_t c
     return needed;
 }
 
-// Gives interval k (output from start, interval result) to the files it
-// holds: starts the files that begin in it, fills the open ones, and hands
-// out those it completes or fails.
+// Gives one interval's part to a file: its bytes, or the interval's failure.
+// Hands the file out when the interval completes or fails it.
+int FillFile(Pass* pass, Pending* p, uint64_t start, uint64_t end, int result, const uint8_t* data)
+{
+    uint64_t from = p->Entry->Offset, to = from + p->Entry->Length;
+    if (result != IntervalDecoded) {
+        int error = result == IntervalNoMemory ? ContainerNoMemory : ContainerDamagedData;
+        return HandOut(pass, p, error, nullptr);
+    }
+    if (from >= start && to <= end)  // within the interval: handed out of it directly
+        return HandOut(pass, p, ContainerOk, data + (from - start));
+    if (!p->Buffer) {
+        p->Buffer = (uint8_t*)malloc(p->Entry->Length);
+        if (!p->Buffer)
+            return HandOut(pass, p, ContainerNoMemory, nullptr);
+    }
+    uint64_t a = from > start ? from : start, b = to < end ? to : end;
+    memcpy(p->Buffer + (a - from), data + (a - start), (size_t)(b - a));
+    return to <= end ? HandOut(pass, p, ContainerOk, p->Buffer) : Go;
+}
+
+// Gives the interval of output [start, end) (or its failure, result) to the
+// files it holds: first to those begun in earlier intervals, then to those
+// that begin in it, in offset order, so that files that do not overlap are
+// handed out in offset order.
 int TakeInterval(Pass* pass, Pending* files, uint32_t count, uint32_t* first, uint32_t* next,
                  uint64_t start, uint64_t end, int result, const uint8_t* data)
 {
-    while (*next < count && files[*next].Entry->Offset < end) {
-        Pending* p = &files[*next];
-        (*next)++;
-        if (p->Entry->Length == 0) {
-            if (HandOut(pass, p, ContainerOk, p->Buffer) != Go)
-                return Stopped;
-            continue;
-        }
-        p->Buffer = (uint8_t*)malloc(p->Entry->Length);
-        if (!p->Buffer && HandOut(pass, p, ContainerNoMemory, nullptr) != Go)
+    for (uint32_t i = *first; i < *next; i++)
+        if (!files[i].Done && FillFile(pass, &files[i], start, end, result, data) != Go)
             return Stopped;
-    }
-    for (uint32_t i = *first; i < *next; i++) {
-        Pending* p = &files[i];
-        if (p->Done)
-            continue;
-        uint64_t from = p->Entry->Offset, to = from + p->Entry->Length;
-        if (result != IntervalDecoded) {
-            int error = result == IntervalNoMemory ? ContainerNoMemory : ContainerDamagedData;
-            if (HandOut(pass, p, error, nullptr) != Go)
-                return Stopped;
-            continue;
-        }
-        uint64_t a = from > start ? from : start, b = to < end ? to : end;
-        memcpy(p->Buffer + (a - from), data + (a - start), (size_t)(b - a));
-        if (to <= end && HandOut(pass, p, ContainerOk, p->Buffer) != Go)
+    while (*next < count && files[*next].Entry->Offset < end) {
+        Pending* p = &files[(*next)++];
+        int status = p->Entry->Length == 0 ? HandOut(pass, p, ContainerOk, nullptr)
+                                           : FillFile(pass, p, start, end, result, data);
+        if (status != Go)
             return Stopped;
     }
     while (*first < *next && files[*first].Done)
