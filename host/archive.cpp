@@ -146,7 +146,8 @@ int CatCommand(const CommandLine& line)
     uint32_t length = 0;
     uint8_t* data = nullptr;
     if (ExtractFile(container.file, name.c_str(), &length, &data) != 0) {
-        Complain(path + ": '" + PrintableName(name.c_str()) + "' cannot be extracted");
+        Complain(path + ": '" + PrintableName(name.c_str()) +
+                 "' cannot be extracted: " + ContainerErrorText(container.file->LastError));
         return 1;
     }
     SetBinaryOutput();
