@@ -222,7 +222,8 @@ enum IntervalResult : int {
 };
 
 // Decodes interval k from its compressed bytes (input, as long as the
-// interval's starts say) into out (IntervalLength bytes) with decoder d. Uses
+// interval's starts say) into out (WindowSize bytes, of which IntervalLength
+// are the interval's; the decoder works in it as its window) with decoder d. Uses
 // nothing but its arguments, so workers may decode intervals of one section at
 // once, each with its own decoder.
 int DecodeInterval(const LzxSection* lzx, uint32_t k, LzxDecoder* d, const uint8_t* input,
