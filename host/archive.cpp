@@ -168,12 +168,13 @@ int StreamWanted(HelpFile* file, const std::vector<uint8_t>& wanted, StoredFileH
                  void* context)
 {
     int jobs = hostOptions.jobs > 0 ? hostOptions.jobs : DefaultJobs();
-    StreamOptions options = {1, nullptr, nullptr, wanted.data()};
+    StreamOptions options = {1, nullptr, nullptr, nullptr, wanted.data()};
     if (jobs == 1)
         return StreamStoredFiles(file, &options, handler, context);
     WorkerPool pool(jobs);
     options.Workers = jobs;
-    options.RunJobs = WorkerPool::RunJobs;
+    options.StartJobs = WorkerPool::StartJobs;
+    options.WaitJobs = WorkerPool::WaitJobs;
     options.RunContext = &pool;
     return StreamStoredFiles(file, &options, handler, context);
 }

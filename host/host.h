@@ -91,7 +91,8 @@ int ModuleMessageCapacity(int number);      // the size of the module's destinat
 
 // module_commands.cpp, help.cpp, archive.cpp, clean.cpp: the commands.
 // Workers that run batches of decoding jobs for test and extract: threads
-// that live as long as the pool; RunJobs is the container's StreamOptions::RunJobs.
+// that live as long as the pool; StartJobs and WaitJobs are the container's
+// StreamOptions callbacks of those names.
 class WorkerPool {
 public:
     explicit WorkerPool(int workers);
@@ -99,7 +100,8 @@ public:
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
     int Workers() const;
-    static void RunJobs(void* pool, int count, void (*job)(void*, int, int), void* jobContext);
+    static void StartJobs(void* pool, int count, void (*job)(void*, int, int), void* jobContext);
+    static void WaitJobs(void* pool);
 
 private:
     struct State;

@@ -1,6 +1,7 @@
 // The worker threads of test and extract: a pool that runs each batch of
 // decoding jobs the container hands it, every thread with its own worker
-// number (and so its own decoder record), and returns when the batch is done.
+// number (and so its own decoder record), while the container's thread goes
+// on with the batch before.
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -63,19 +64,23 @@ int WorkerPool::Workers() const
     return (int)state_->threads.size();
 }
 
-void WorkerPool::RunJobs(void* pool, int count, void (*job)(void*, int, int), void* jobContext)
+void WorkerPool::StartJobs(void* pool, int count, void (*job)(void*, int, int), void* jobContext)
 {
     State* state = ((WorkerPool*)pool)->state_;
-    if (count <= 0)
-        return;
-    std::unique_lock<std::mutex> lock(state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     state->job = job;
     state->context = jobContext;
-    state->count = count;
+    state->count = count > 0 ? count : 0;
     state->next = 0;
     state->done = 0;
     ++state->batch;
     state->wake.notify_all();
+}
+
+void WorkerPool::WaitJobs(void* pool)
+{
+    State* state = ((WorkerPool*)pool)->state_;
+    std::unique_lock<std::mutex> lock(state->mutex);
     state->finished.wait(lock, [&] { return state->done == state->count; });
 }
 
