@@ -68,9 +68,9 @@ TEST(ContainerLargeFile, ASectionOfGigabytesAnswersFromTheIntervalsThatHoldTheFi
     // 2.5 GiB of filler, past the decoder's signed 32-bit lengths, then a page.
     std::vector<uint8_t> window;
     while (window.size() < 65536) {
-        std::vector<uint8_t> line =
-            Bytes("<p>filler " + std::to_string(window.size() % 89) + "</p>\n");
-        window.insert(window.end(), line.begin(), line.end());
+        char line[32];
+        int n = snprintf(line, sizeof line, "<p>filler %zu</p>\n", window.size() % 89);
+        window.insert(window.end(), line, line + n);
     }
     window.resize(65536);
     const uint64_t windows = 40960;

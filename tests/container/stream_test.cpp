@@ -69,7 +69,8 @@ TEST(ContainerStream, EveryCorpusFileEqualsItsManifestOnOneWorkerOrThree)
         GTEST_SKIP() << "shared corpus not found beside the source tree";
     for (const std::string& path : paths)
         for (int workers : {1, 3}) {
-            SCOPED_TRACE(path + " workers " + std::to_string(workers));
+            SCOPED_TRACE(path);
+            SCOPED_TRACE(workers);
             std::vector<ManifestEntry> manifest =
                 ReadManifest(std::filesystem::path(path).replace_extension(".manifest").string());
             OpenedHelpFile help(path);
