@@ -46,6 +46,7 @@ const char* ContainerErrorText(int error);
 struct DirectoryTable {
     int32_t Count;
     DirectoryEntry* Entries;
+    int32_t LongNames;  // entries left out: their names are longer than 255 bytes
 };
 
 // One decoded reset interval kept for later extractions.
@@ -150,6 +151,9 @@ void CloseHelpFile(HelpFile* file);
 // The directory in directory order, for listing.
 int32_t DirectoryCount(const HelpFile* file);
 const DirectoryEntry* DirectoryAt(const HelpFile* file, int32_t index);
+// How many entries the directory leaves out because their names are longer
+// than 255 bytes.
+int32_t DirectoryLongNameCount(const HelpFile* file);
 
 // The unsigned 32-bit little-endian value at p, at any alignment.
 inline uint32_t ReadLE32(const uint8_t* p)

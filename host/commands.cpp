@@ -22,8 +22,9 @@ const char UsageHead[] =
     "Context help from Compiled HTML Help files (.chm), through the Velkory module.\n"
     "\n"
     "Commands that drive the module:\n"
-    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title begins with\n"
-    "                                 KEYWORD; with several, choose in a menu (or the\n"
+    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title (else whose\n"
+    "                                 keyword index entry) begins with KEYWORD; with\n"
+    "                                 several, choose in a menu (or the\n"
     "                                 Nth with --pick; without a terminal and without\n"
     "                                 --pick the topics are listed on stderr)\n"
     "  info                           the module's names, title and capabilities\n"
@@ -37,6 +38,10 @@ const char UsageHead[] =
     "  extract [-j N] FILE DIR        every stored file below DIR\n"
     "  test [-j N] FILE               extract every stored file in memory and check it\n"
     "                                 (-j N: decode on N threads; default: one per core)\n"
+    "  topics FILE [PREFIX]           every topic title (beginning with PREFIX), a tab,\n"
+    "                                 its page\n"
+    "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
+    "                                 a tab, its page\n"
     "\n"
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
@@ -49,7 +54,8 @@ const char UsageHead[] =
     "\n";
 
 const char UsageTail[] =
-    "Exit status: 0 done, 1 the module or the command failed, 2 usage error.\n";
+    "Exit status: 0 done (help: a page opened or the menu left), 1 failed (help:\n"
+    "also when no topic matched or the viewer failed), 2 usage error.\n";
 
 struct Command {
     const char* name;
@@ -57,6 +63,7 @@ struct Command {
     size_t arguments;                  // exactly this many
     std::vector<const char*> options;  // the options that apply
     int (*run)(const CommandLine& line);
+    size_t optionalArguments = 0;  // and up to this many more
 };
 
 const Command Commands[] = {
@@ -71,6 +78,8 @@ const Command Commands[] = {
     {"cat", "cat FILE NAME", 2, {}, CatCommand},
     {"extract", "extract [-j N] FILE DIR", 2, {"-j"}, ExtractCommand},
     {"test", "test [-j N] FILE", 1, {"-j"}, TestCommand},
+    {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
+    {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"clean", "clean", 0, {}, CleanCommand},
 };
 
@@ -91,15 +100,17 @@ CommandLine ParseCommandLine(int argc, char** argv)
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+        if (arg == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        // Options come before the command's arguments: after its first one
+        // (a help file, say) a word that begins with '-' is an argument too.
+        if (optionsEnded || !line.arguments.empty() || arg.size() < 2 || arg[0] != '-') {
             if (line.command.empty())
                 line.command = arg;
             else
                 line.arguments.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
             continue;
         }
         std::string name = arg, value;
@@ -126,7 +137,6 @@ CommandLine ParseCommandLine(int argc, char** argv)
             line.haveModule = true;
         } else if (name == "--pick") {
             hostOptions.pick = ParsePosition(name, takeValue(), 1, 1 << 30);
-            line.havePick = true;
             line.optionsSeen.push_back(name);
         } else if (name == "-j" || name == "--jobs" || name.compare(0, 2, "-j") == 0) {
             std::string count = name.size() > 2 && name[1] == 'j' ? name.substr(2) : takeValue();
@@ -166,9 +176,9 @@ void RequireOnly(const CommandLine& line, const std::vector<const char*>& allowe
     }
 }
 
-void RequireArguments(const CommandLine& line, size_t count, const char* synopsis)
+void RequireArguments(const CommandLine& line, size_t count, size_t optional, const char* synopsis)
 {
-    if (line.arguments.size() != count)
+    if (line.arguments.size() < count || line.arguments.size() > count + optional)
         Usage(std::string(line.arguments.size() < count ? "missing" : "too many") +
               " arguments: velkory " + synopsis);
 }
@@ -179,7 +189,7 @@ int Dispatch(const CommandLine& line)
         if (line.command != command.name)
             continue;
         RequireOnly(line, command.options);
-        RequireArguments(line, command.arguments, command.synopsis);
+        RequireArguments(line, command.arguments, command.optionalArguments, command.synopsis);
         return command.run(line);
     }
     Usage("unknown command '" + line.command + "'");

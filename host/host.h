@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frame/host_api.h"
+#include "platform/store_failure.h"
 
 // What the command line asked for, read by the services while the module runs.
 struct HostOptions {
@@ -31,6 +32,7 @@ struct HostRecord {
     bool menuCancelled = false;   // and nothing was chosen
     bool pickOutOfRange = false;  // --pick named an item that does not exist
     bool pageOpened = false;      // OpenViewer or OpenEditor was called
+    bool openFailed = false;      // and the viewer or editor failed (said on stderr)
     std::string tempName;         // the last name MakeTempName gave
 };
 
@@ -48,7 +50,6 @@ struct CommandLine {
     std::vector<std::string> arguments;
     std::string modulePath;
     bool haveModule = false;
-    bool havePick = false;
     bool show = false;
     std::vector<std::string> optionsSeen;
 };
@@ -67,6 +68,9 @@ public:
     ~ModuleSession();
     bool Begin();  // false, with the reason on stderr, when it cannot be loaded
     int32_t Send(int32_t request, const HelpRequest* help, ModuleInfo* info);
+    // Why the module's last read or write of the settings file failed ("" when
+    // it did not); null when the module cannot tell (platform/store_failure.h).
+    const char* StoreFailure(int access) const;
 
 private:
     std::string path_;
@@ -74,6 +78,7 @@ private:
     StartFn Start_ = nullptr;
     ExitFn Exit_ = nullptr;
     MessageFn Message_ = nullptr;
+    StoreFailureFn StoreFailure_ = nullptr;
     bool started_ = false;
     HostServices services_;
     HostUtilities utilities_;
@@ -81,6 +86,12 @@ private:
 };
 // The two settings, read by the module's own code linked into the host.
 void ReadSettings(int32_t& modality, int32_t& visuality);
+
+// settings_check.cpp: after the module saved the settings, or after the host
+// read them: true, with the file and the reason on stderr, when the settings
+// file failed.
+bool SettingsSaveFailed(const ModuleSession& session);
+bool SettingsReadFailed();
 
 // services.cpp: the three blocks, filled with the host's services.
 void FillHostBlocks(HostServices& services, HostUtilities& utilities, ModuleContext& context);
@@ -116,6 +127,8 @@ int ListCommand(const CommandLine& line);
 int CatCommand(const CommandLine& line);
 int ExtractCommand(const CommandLine& line);
 int TestCommand(const CommandLine& line);
+int TopicsCommand(const CommandLine& line);  // keyword_commands.cpp
+int IndexCommand(const CommandLine& line);
 int CleanCommand(const CommandLine& line);
 
 // terminal.cpp: the interactive menu and dialog, and text fitted to columns.
@@ -138,13 +151,13 @@ std::string RenderHtmlToText(const std::string& html, int width);
 // after it, with its character in cp; i when it is not a reference.
 size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp);
 
-// clean.cpp: the temporary names that MakeTempName makes.
-bool IsHostTempName(const std::string& name);
-
 // common.cpp: text and output helpers.
 std::string PrintableName(const char* name);  // control bytes shown as \xNN
 std::string OemTextForDisplay(const char* text);
 std::string FoldedText(std::string text);   // letters folded as the module compares them
 void Complain(const std::string& message);  // "velkory: message" on stderr
+// Whether path is a regular file that begins as a help file does; if not,
+// says why on stderr. Every command that takes a help file asks first.
+bool IsHelpFile(const std::string& path);
 // The whole file; false (errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& contents);

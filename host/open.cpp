@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/landing.h"
 #include "host/system.h"
 
 namespace {
@@ -56,20 +57,69 @@ int RunAndWait(const std::vector<std::string>& argv)
     return status;
 }
 
+// An argument for tmux taken as it is: one that ends in ';' would end the
+// tmux command there, unless the ';' is escaped.
+std::string TmuxLiteral(std::string text)
+{
+    if (!text.empty() && text.back() == ';') {
+        text.pop_back();
+        text += "\\;";
+    }
+    return text;
+}
+
+// A window name shown as it is: tmux expands formats (#{...}, #(...)) in it.
+std::string TmuxWindowName(const std::string& name)
+{
+    std::string out;
+    for (char c : name) {
+        out += c;
+        if (c == '#')
+            out += '#';
+    }
+    return TmuxLiteral(out);
+}
+
+// The tmux command that runs argv in a new window with this process's
+// environment (the window would otherwise get the tmux server's).
+std::vector<std::string> TmuxWindowCommand(const std::vector<std::string>& argv, const char* title)
+{
+    std::string name = title ? OemTextForDisplay(title) : std::string();
+    std::vector<std::string> tmux = {"tmux", "new-window", "-n",
+                                     TmuxWindowName(name.empty() ? "velkory" : name)};
+    for (const std::string& variable : EnvironmentList()) {
+        if (variable.compare(0, 10, "TMUX_PANE=") == 0 || variable.find('=') == std::string::npos)
+            continue;  // the window has a pane of its own
+        tmux.push_back("-e");
+        tmux.push_back(TmuxLiteral(variable));
+    }
+    tmux.push_back("--");
+    for (const std::string& arg : argv)
+        tmux.push_back(TmuxLiteral(arg));
+    return tmux;
+}
+
 // Runs the command on the file: in a new tmux window for a non-modal open
-// inside tmux, else waiting for it. Returns 1 on success.
-int Launch(const std::string& command, const std::string& file, const char* title, uint32_t flags)
+// inside tmux, else waiting for it; at line when the program takes one.
+// Returns 1 on success; on failure the reason is on stderr and the record
+// says so.
+int Launch(const std::string& command, const std::string& file, const char* title, uint32_t flags,
+           size_t line)
 {
     std::vector<std::string> argv = SplitCommandLine(command);
     if (argv.empty())
         return 0;
     argv.push_back(file);
+    AddStartLine(argv, line);
     if (System.tmuxWindows && (flags & OpenFlagHostWindow) && !Environment("TMUX").empty()) {
-        std::string name = title ? OemTextForDisplay(title) : std::string("velkory");
-        std::vector<std::string> tmux = {"tmux", "new-window", "-n",
-                                         name.empty() ? "velkory" : name, "--"};
-        tmux.insert(tmux.end(), argv.begin(), argv.end());
-        if (RunAndWait(tmux) == 0)
+        // The window cannot tell this process that the program is missing.
+        if (argv[0].find('/') == std::string::npos ? !ProgramOnPath(argv[0])
+                                                   : !PathExists(argv[0])) {
+            Complain("cannot run '" + DisplayCommand(argv) + "': " + argv[0] + " is not found");
+            hostRecord.openFailed = true;
+            return 0;
+        }
+        if (RunAndWait(TmuxWindowCommand(argv, title)) == 0)
             return 1;
         // Without a tmux window the page still opens, here.
     }
@@ -77,12 +127,14 @@ int Launch(const std::string& command, const std::string& file, const char* titl
     if (status == 0)
         return 1;
     if (status > 0) {
+        // Built piece by piece: GCC 12 misreads "'" + std::string as overlapping.
         std::string message = "'";
         message += DisplayCommand(argv);
         message += "' ended with status ";
         message += std::to_string(status);
         Complain(message);
     }
+    hostRecord.openFailed = true;
     return 0;
 }
 
@@ -133,6 +185,30 @@ bool RenderPageFile(const std::string& path, std::string& text)
     if (!ReadWholeFile(path, html))
         return false;
     text = RenderHtmlToText(html, width);
+    return true;
+}
+
+// Renders the page and finds the line it opens at (landing.h): the anchor's
+// element, marked in a copy of the page rendered in its place, else the
+// keyword's first line.
+bool RenderPageAt(const std::string& path, const char* keyword, std::string& text, size_t& line)
+{
+    line = 0;
+    std::string html, anchor = ReadAnchorBeside(path);
+    if (!anchor.empty() && ReadWholeFile(path, html) && MarkAnchor(html, anchor)) {
+        std::string marked = path.substr(0, path.find_last_of("/\\") + 1) + "velkory-marked.htm";
+        FILE* stream = fopen(marked.c_str(), "wb");
+        bool ok = stream && fwrite(html.data(), 1, html.size(), stream) == html.size();
+        if (stream)
+            ok = fclose(stream) == 0 && ok;
+        ok = ok && RenderPageFile(marked, text);
+        remove(marked.c_str());
+        if (ok && (line = TakeAnchorMark(text)) != 0)
+            return true;
+    }
+    if (!RenderPageFile(path, text))
+        return false;
+    line = FindKeywordLine(text, keyword ? OemTextForDisplay(keyword) : "");
     return true;
 }
 
@@ -200,8 +276,10 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
     bool explicitCommand = HasWords(command);
 
     std::string text;
-    if (!RenderPageFile(path, text)) {
+    size_t line = 0;
+    if (!RenderPageAt(path, title, text, line)) {
         Complain(std::string("cannot read the page ") + path + ": " + strerror(errno));
+        hostRecord.openFailed = true;
         return 0;
     }
     // Scripts get the page itself, and so does a terminal without a pager.
@@ -219,6 +297,7 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
         ok = fclose(stream) == 0 && ok;
     if (!ok) {
         Complain("cannot write " + rendered + ": " + strerror(errno));
+        hostRecord.openFailed = true;
         return 0;
     }
     if (!explicitCommand) {
@@ -226,7 +305,7 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
         if (!HasWords(command))
             command = System.defaultViewer;
     }
-    return Launch(command, rendered, title, flags);
+    return Launch(command, rendered, title, flags, line);
 }
 
 int OpenPageInEditor(const char* path, const char* title, uint32_t flags)
@@ -249,5 +328,13 @@ int OpenPageInEditor(const char* path, const char* title, uint32_t flags)
         if (!HasWords(command))
             command = System.defaultEditor;
     }
-    return Launch(command, path, title, flags);
+    // The page itself: the anchor's element, else the keyword's first line.
+    std::string html;
+    size_t line = 0;
+    if (ReadWholeFile(path, html)) {
+        line = FindAnchorLine(html, ReadAnchorBeside(path));
+        if (line == 0)
+            line = FindKeywordLine(html, title ? OemTextForDisplay(title) : "");
+    }
+    return Launch(command, path, title, flags, line);
 }
