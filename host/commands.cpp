@@ -35,8 +35,9 @@ const char UsageHead[] =
     "Commands that read a help file directly:\n"
     "  list FILE                      every stored file: section, offset, length, name\n"
     "  cat FILE NAME                  one stored file to standard output\n"
-    "  extract FILE DIR               every stored file below DIR\n"
-    "  test FILE                      extract every stored file in memory and check it\n"
+    "  extract [-j N] FILE DIR        every stored file below DIR\n"
+    "  test [-j N] FILE               extract every stored file in memory and check it\n"
+    "                                 (-j N: decode on N threads; default: one per core)\n"
     "  topics FILE [PREFIX]           every topic title (beginning with PREFIX), a tab,\n"
     "                                 its page\n"
     "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
@@ -75,8 +76,8 @@ const Command Commands[] = {
      ConfigCommand},
     {"list", "list FILE", 1, {}, ListCommand},
     {"cat", "cat FILE NAME", 2, {}, CatCommand},
-    {"extract", "extract FILE DIR", 2, {}, ExtractCommand},
-    {"test", "test FILE", 1, {}, TestCommand},
+    {"extract", "extract [-j N] FILE DIR", 2, {"-j"}, ExtractCommand},
+    {"test", "test [-j N] FILE", 1, {"-j"}, TestCommand},
     {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
     {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"clean", "clean", 0, {}, CleanCommand},
@@ -137,6 +138,10 @@ CommandLine ParseCommandLine(int argc, char** argv)
         } else if (name == "--pick") {
             hostOptions.pick = ParsePosition(name, takeValue(), 1, 1 << 30);
             line.optionsSeen.push_back(name);
+        } else if (name == "-j" || name == "--jobs" || name.compare(0, 2, "-j") == 0) {
+            std::string count = name.size() > 2 && name[1] == 'j' ? name.substr(2) : takeValue();
+            hostOptions.jobs = ParsePosition("-j", count, 1, 256);
+            line.optionsSeen.push_back("-j");
         } else if (name == "--modality") {
             hostOptions.modality = ParsePosition(name, takeValue(), 0, 1);
             line.optionsSeen.push_back(name);
