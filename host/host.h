@@ -91,6 +91,8 @@ int RunDialogOnTerminal(int width, int height, DialogItem* items, int count);
 // open.cpp: the viewer and the editor.
 int OpenPageInViewer(const char* path, const char* title, uint32_t flags);
 int OpenPageInEditor(const char* path, const char* title, uint32_t flags);
+// Starts a program without waiting for it; false when it cannot be started.
+bool StartProgram(const std::vector<std::string>& argv);
 // Splits a command held in a variable like a shell word list, without a shell.
 std::vector<std::string> SplitCommandLine(const std::string& text);
 

@@ -15,6 +15,9 @@
 #include "container/container.h"
 #include "frame/host_api.h"
 #include "host/host.h"
+#if defined(VELKORY_HAVE_SERVE)
+#include "host/serve.h"
+#endif
 #include "platform/codepage.h"
 #include "platform/platform.h"
 
@@ -49,6 +52,16 @@ const char UsageText[] =
     "  extract FILE DIR               every stored file below DIR\n"
     "  test FILE                      extract every stored file in memory and check it\n"
     "\n"
+#if defined(VELKORY_HAVE_SERVE)
+    "Commands that show help files in the browser:\n"
+    "  serve [--port N] [--no-open] FILE...\n"
+    "                                 serve the help files on 127.0.0.1 with a viewer\n"
+    "                                 (contents, index, search) until interrupted; the\n"
+    "                                 first line of output is its URL\n"
+    "  browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]\n"
+    "                                 the topic as help finds it, in the browser\n"
+    "\n"
+#endif
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
     "                                 the temporary directory that are over a day old\n"
@@ -358,6 +371,10 @@ int HelpCommand(const CommandLine& line)
     RequireArguments(line, 2, "help [--pick N] FILE KEYWORD");
     const std::string& file = line.arguments[0];
     const std::string& keyword = line.arguments[1];
+#if defined(VELKORY_HAVE_SERVE)
+    if (BrowserViewerWanted() && ReadSetting("Visuality") == 1)
+        return BrowseTopic(file, keyword, ServeOptions());
+#endif
 
     std::vector<char> oem(keyword.size() * 2 + 16);
     if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
@@ -483,6 +500,12 @@ std::string OemTextForDisplay(const char* text)
 
 int main(int argc, char** argv)
 {
+#if defined(VELKORY_HAVE_SERVE)
+    if (argc >= 2 && (strcmp(argv[1], "serve") == 0 || strcmp(argv[1], "browse") == 0)) {
+        std::vector<std::string> words(argv + 2, argv + argc);
+        return argv[1][0] == 's' ? ServeCommand(words) : BrowseCommand(words);
+    }
+#endif
     try {
         CommandLine line = ParseCommandLine(argc, argv);
         for (const std::string& seen : line.optionsSeen) {

@@ -171,6 +171,54 @@ int RunAndWait(const std::vector<std::string>& argv)
 
 #endif
 
+}  // namespace
+
+#if defined(_WIN32)
+bool StartProgram(const std::vector<std::string>& argv)
+{
+    std::vector<std::string> quoted;
+    for (const std::string& arg : argv)
+        quoted.push_back(QuoteArgument(arg));
+    std::vector<const char*> args;
+    for (const std::string& arg : quoted)
+        args.push_back(arg.c_str());
+    args.push_back(nullptr);
+    return _spawnvp(_P_NOWAIT, argv[0].c_str(), args.data()) >= 0;
+}
+#else
+// Started in a process of its own that nobody waits for (the intermediate
+// child ends at once), with its standard output on our standard error.
+bool StartProgram(const std::vector<std::string>& argv)
+{
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        if (fork() != 0)
+            _exit(0);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        dup2(2, 1);
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    if (pid < 0)
+        return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return true;
+}
+#endif
+
+namespace {
+
 // Runs the command on the file: in a new tmux window for a non-modal open
 // inside tmux, else waiting for it. Returns 1 on success.
 int Launch(const std::string& command, const std::string& file, const char* title, uint32_t flags)

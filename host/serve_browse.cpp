@@ -1,0 +1,231 @@
+// velkory serve and velkory browse: their command lines, the topic lookup that
+// browse shares with help, and opening the browser.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frame/host_api.h"
+#include "host/host.h"
+#include "host/serve.h"
+#include "lookup/lookup.h"
+#include "platform/codepage.h"
+
+namespace {
+
+struct ServeLine {
+    ServeOptions options;
+    std::vector<std::string> arguments;
+};
+
+// Parses the options of serve (browse also takes --pick). Returns 0, or the
+// usage error's exit status after saying why.
+int ParseServeLine(const std::vector<std::string>& words, bool browse, ServeLine& line)
+{
+    bool optionsEnded = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (optionsEnded || word.size() < 2 || word[0] != '-') {
+            line.arguments.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = word, value;
+        bool inlineValue = false;
+        size_t equals = word.find('=');
+        if (equals != std::string::npos) {
+            name = word.substr(0, equals);
+            value = word.substr(equals + 1);
+            inlineValue = true;
+        }
+        bool takesValue = name == "--port" || (browse && name == "--pick");
+        if (!takesValue && name != "--no-open") {
+            Complain("unknown option '" + word + "' (try 'velkory --help')");
+            return 2;
+        }
+        if (takesValue && !inlineValue) {
+            if (i + 1 >= words.size()) {
+                Complain(name + " needs a value (try 'velkory --help')");
+                return 2;
+            }
+            value = words[++i];
+        }
+        if (!takesValue) {
+            if (inlineValue) {
+                Complain(name + " takes no value (try 'velkory --help')");
+                return 2;
+            }
+            line.options.open = false;
+            continue;
+        }
+        char* end = nullptr;
+        errno = 0;
+        long number = strtol(value.c_str(), &end, 10);
+        long high = name == "--port" ? 65535 : 1 << 30;
+        long low = name == "--port" ? 0 : 1;
+        if (value.empty() || *end != '\0' || errno != 0 || number < low || number > high) {
+            Complain(name + " expects a number from " + std::to_string(low) + " to " +
+                     std::to_string(high) + ", not '" + value + "' (try 'velkory --help')");
+            return 2;
+        }
+        if (name == "--port")
+            line.options.port = (int)number;
+        else
+            hostOptions.pick = (int)number;
+    }
+    return 0;
+}
+
+// The topic URL (with its anchor) at position in #URLSTR.
+std::string TopicUrl(const TopicIndex& index, uint32_t position)
+{
+    std::string url;
+    for (uint32_t p = position; p < index.urlsLength && index.urls[p] != 0; ++p)
+        url += (char)index.urls[p];
+    while (!url.empty() && url[0] == '/')
+        url.erase(0, 1);
+    return url;
+}
+
+// The topics whose titles begin with the keyword, chosen among as help does:
+// the URL of the chosen one, "" with the exit status in status otherwise.
+std::string ChooseTopic(const std::string& file, const std::string& keyword, int& status)
+{
+    status = 1;
+    std::vector<char> oem(keyword.size() * 2 + 16);
+    if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
+        Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
+        status = 2;
+        return "";
+    }
+    TopicIndex index;
+    if (!ReadTopicIndex(file.c_str(), &index)) {
+        Complain(file + ": the topic index cannot be read");
+        return "";
+    }
+    HostServices services;
+    HostUtilities utilities;
+    ModuleContext context;
+    FillHostBlocks(services, utilities, context);
+    std::vector<MenuItem> items;
+    char title[TitleBufferSize];
+    int32_t length = (int32_t)strlen(oem.data());
+    for (uint32_t record = 0; (uint64_t)record * 16 + 4 < index.topicsLength; ++record) {
+        uint32_t position;
+        if (!ReadTopicTitle(&index, record, title) ||
+            utilities.CompareTextN(title, oem.data(), length) != 0 ||
+            !FindTopicUrl(&index, record, &position))
+            continue;
+        MenuItem item;
+        memset(&item, 0, sizeof item);
+        // The menu shows at most the item's 127 characters, as help's does.
+        size_t keep = strnlen(title, sizeof item.text - 1);
+        memcpy(item.text, title, keep);
+        item.userValue = position;
+        items.push_back(item);
+    }
+    int chosen = 0;
+    if (items.empty()) {
+        Complain("no topic of " + file + " begins with '" + keyword + "'");
+    } else if (items.size() > 1) {
+        chosen = services.ShowMenu(services.moduleNumber, -1, -1, 0, 0, "Topics", nullptr, nullptr,
+                                   nullptr, nullptr, items.data(), (int32_t)items.size());
+        if (hostRecord.pickOutOfRange) {
+            Complain("--pick " + std::to_string(hostOptions.pick) + ": only " +
+                     std::to_string(items.size()) + " topics match '" + keyword + "'");
+            status = 2;
+        } else if (chosen < 0 && !IsInteractive()) {
+            Complain(std::to_string(items.size()) + " topics match '" + keyword +
+                     "': choose one with --pick N");
+            status = 2;
+        } else if (chosen < 0) {
+            status = 0;
+        }
+    }
+    std::string url;
+    if (!items.empty() && chosen >= 0 && chosen < (int)items.size())
+        url = TopicUrl(index, items[(size_t)chosen].userValue);
+    ReleaseTopicIndex(&index);
+    return url;
+}
+
+}  // namespace
+
+bool BrowserViewerWanted()
+{
+    const char* viewer = getenv("VELKORY_VIEWER");
+    return viewer && strcmp(viewer, "browser") == 0;
+}
+
+void OpenInBrowser(const std::string& url)
+{
+    // $BROWSER: commands separated by ':', "%s" standing for the URL.
+    const char* list = getenv("BROWSER");
+    std::string browsers = list ? list : "";
+    size_t start = 0;
+    while (start < browsers.size()) {
+        size_t end = browsers.find(':', start);
+        if (end == std::string::npos)
+            end = browsers.size();
+        std::string command = browsers.substr(start, end - start);
+        start = end + 1;
+        size_t mark = command.find("%s");
+        if (mark != std::string::npos)
+            command.replace(mark, 2, url);
+        std::vector<std::string> argv = SplitCommandLine(command);
+        if (argv.empty() || !ProgramOnPath(argv[0]))
+            continue;
+        if (mark == std::string::npos)
+            argv.push_back(url);
+        if (StartProgram(argv))
+            return;
+    }
+    if (ProgramOnPath("xdg-open") && StartProgram({"xdg-open", url}))
+        return;
+    Complain("no browser to open (set BROWSER or install xdg-utils); open " + url);
+}
+
+int ServeCommand(const std::vector<std::string>& arguments)
+{
+    ServeLine line;
+    if (int status = ParseServeLine(arguments, false, line))
+        return status;
+    if (line.arguments.empty()) {
+        Complain("missing arguments: velkory serve [--port N] [--no-open] FILE... (try 'velkory "
+                 "--help')");
+        return 2;
+    }
+    return RunServer(line.arguments, line.options);
+}
+
+int BrowseTopic(const std::string& file, const std::string& keyword, const ServeOptions& options)
+{
+    ServeOptions chosen = options;
+    if (!keyword.empty()) {
+        int status = 0;
+        chosen.startPage = ChooseTopic(file, keyword, status);
+        if (chosen.startPage.empty())
+            return status;
+    }
+    return RunServer({file}, chosen);
+}
+
+int BrowseCommand(const std::vector<std::string>& arguments)
+{
+    ServeLine line;
+    if (int status = ParseServeLine(arguments, true, line))
+        return status;
+    if (line.arguments.empty() || line.arguments.size() > 2) {
+        Complain(std::string(line.arguments.empty() ? "missing" : "too many") +
+                 " arguments: velkory browse [--pick N] [--port N] [--no-open] FILE [KEYWORD] "
+                 "(try 'velkory --help')");
+        return 2;
+    }
+    return BrowseTopic(line.arguments[0], line.arguments.size() > 1 ? line.arguments[1] : "",
+                       line.options);
+}
