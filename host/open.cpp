@@ -190,6 +190,14 @@ bool StartProgram(const std::vector<std::string>& argv)
 // child ends at once), with its standard output on our standard error.
 bool StartProgram(const std::vector<std::string>& argv)
 {
+    // Other threads may be running: the children only call what is safe
+    // after a fork, with everything they need made before it.
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    sigset_t none;
+    sigemptyset(&none);
     fflush(stdout);
     fflush(stderr);
     pid_t pid = fork();
@@ -197,14 +205,8 @@ bool StartProgram(const std::vector<std::string>& argv)
         setsid();
         if (fork() != 0)
             _exit(0);
-        sigset_t none;
-        sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         dup2(2, 1);
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
     }

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -242,12 +243,19 @@ std::unique_ptr<ServedFile> OpenServedFile(const std::string& path, std::string&
 bool ReadStored(ServedFile& served, const std::string& name, std::string& body)
 {
     std::lock_guard<std::mutex> guard(served.lock);
-    std::string stored = name;
-    if (!FindDirectoryEntry(stored.c_str(), served.file->Entries)) {
-        auto it = served.lowerNames.find(LowerAscii(name));
-        if (it == served.lowerNames.end())
-            return false;
-        stored = DirectoryAt(served.file, it->second)->Name;
+    // The name as given, else in another case; the container's own files
+    // ("::DataSpace/...") are stored without the leading "/".
+    std::string stored;
+    for (const std::string& candidate : {name, name.substr(name.compare(0, 3, "/::") == 0)}) {
+        if (FindDirectoryEntry(candidate.c_str(), served.file->Entries)) {
+            stored = candidate;
+            break;
+        }
+        auto it = served.lowerNames.find(LowerAscii(candidate));
+        if (it != served.lowerNames.end()) {
+            stored = DirectoryAt(served.file, it->second)->Name;
+            break;
+        }
     }
     if (stored.empty() || stored.back() == '/')
         return false;
@@ -516,7 +524,7 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
 
     httplib::Server v4, v6;
     for (httplib::Server* server : {&v4, &v6}) {
-        server->new_task_queue = [] { return new httplib::ThreadPool(8); };
+        server->new_task_queue = [] { return new httplib::ThreadPool(32); };
         server->set_payload_max_length(MaxPayload);
         server->set_read_timeout(5, 0);
         server->set_write_timeout(10, 0);
@@ -547,39 +555,50 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
     if (haveV6)
         state.hosts.push_back("[::1]:" + port);
 
+    // The base URL first; browse adds the chosen page's URL on a line of its own.
     std::string base = "http://127.0.0.1:" + port + "/" + state.token + "/";
+    std::string url = base;
+    if (!options.startPage.empty()) {
+        size_t mark = options.startPage.find('#');
+        url += "#" + EncodeName(options.startPage.substr(0, mark));
+        if (mark != std::string::npos)
+            url += "#" + EncodeName(options.startPage.substr(mark + 1));
+    }
     printf("%s\n", base.c_str());
+    if (url != base)
+        printf("%s\n", url.c_str());
     fflush(stdout);
 
+    // A stop that comes before a server listens would be lost: each is
+    // stopped again until its listening has ended.
+    std::atomic<bool> v4Done {false}, v6Done {!haveV6};
     std::thread signals([&]() {
         int received = 0;
         sigwait(&stopSignals, &received);
         state.stopping = true;
-        v4.stop();
-        v6.stop();
+        while (!v4Done || !v6Done) {
+            if (!v4Done && v4.is_running())
+                v4.stop();
+            if (!v6Done && v6.is_running())
+                v6.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     });
     std::thread indexer(IndexFiles, std::ref(state), state.files.size());
     std::thread v6Thread;
     if (haveV6)
-        v6Thread = std::thread([&]() { v6.listen_after_bind(); });
+        v6Thread = std::thread([&]() {
+            v6.listen_after_bind();
+            v6Done = true;
+        });
 
-    if (options.open) {
-        std::string url = base;
-        if (!options.startPage.empty()) {
-            size_t mark = options.startPage.find('#');
-            url += "#" + EncodeName(options.startPage.substr(0, mark));
-            if (mark != std::string::npos)
-                url += "#" + EncodeName(options.startPage.substr(mark + 1));
-        }
+    if (options.open)
         OpenInBrowser(url);
-    }
     bool served = v4.listen_after_bind();
+    v4Done = true;
     bool stopped = state.stopping;
-    if (!stopped) {
-        state.stopping = true;
-        v6.stop();
+    if (!stopped)
         pthread_kill(signals.native_handle(), SIGUSR1);
-    }
     signals.join();
     indexer.join();
     if (v6Thread.joinable())
