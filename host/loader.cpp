@@ -59,7 +59,15 @@ std::string DefaultModulePath()
 #if defined(_WIN32)
     return ExecutableDirectory() + "\\velkory.dll";
 #else
-    return ExecutableDirectory() + "/libvelkory.so";
+    // Beside the program in a build tree; once installed, in the library
+    // directory that the install puts it in, relative to the program's.
+    std::string beside = ExecutableDirectory() + "/libvelkory.so";
+#if defined(VELKORY_INSTALLED_MODULE)
+    std::string installed = ExecutableDirectory() + "/" VELKORY_INSTALLED_MODULE;
+    if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0)
+        return installed;
+#endif
+    return beside;
 #endif
 }
 
