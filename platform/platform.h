@@ -22,7 +22,13 @@
 //    null (or 0) as Windows does; lstrcpynA writes nothing for a limit <= 0;
 //  - CharToOemA, from the ANSI to the OEM code page (1252 to 437 by default,
 //    other pairs through VELKORY_CODEPAGES=ANSI:OEM and iconv); src and dest
-//    may be the same buffer, and dest never receives more bytes than src.
+//    may be the same buffer, and dest never receives more bytes than src;
+//  - GetACP and GetOEMCP, the pair of code pages CharToOemA converts between;
+//  - MultiByteToWideChar and WideCharToMultiByte between any code page and
+//    UTF-16 (linux/widechar.cpp describes them): CP_ACP and CP_OEMCP name the
+//    current pair, CP_UTF8 is our own, numbered code pages go through iconv;
+//    IsDBCSLeadByteEx for the double-byte code pages 932, 936, 949 and 950;
+//    GetLastError tells why a conversion answered 0.
 //
 // Nothing else of the operating system is reached by the format code.
 #pragma once
@@ -46,6 +52,11 @@ typedef int BOOL;
 typedef int32_t LONG;
 typedef uint32_t DWORD;
 typedef uint8_t BYTE;
+typedef unsigned int UINT;
+typedef char16_t WCHAR;  // one UTF-16 unit, as on Windows
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef BOOL* LPBOOL;
 typedef DWORD REGSAM;
 typedef char CHAR;
 typedef const char* LPCSTR;
@@ -61,20 +72,23 @@ typedef HKEY* PHKEY;
 #define HKEY_CURRENT_USER  ((HKEY)(uintptr_t)0x80000001u)
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 
-#define ERROR_SUCCESS           0L
-#define ERROR_FILE_NOT_FOUND    2L
-#define ERROR_ACCESS_DENIED     5L
-#define ERROR_INVALID_HANDLE    6L
-#define ERROR_NOT_ENOUGH_MEMORY 8L
-#define ERROR_INVALID_DATA      13L
-#define ERROR_WRITE_FAULT       29L
-#define ERROR_INVALID_PARAMETER 87L
-#define ERROR_ALREADY_EXISTS    183L
-#define ERROR_MORE_DATA         234L
-#define ERROR_BADDB             1009L
-#define ERROR_PATH_NOT_FOUND    3L
-#define ERROR_BAD_PATHNAME      161L
-#define ERROR_KEY_DELETED       1018L
+#define ERROR_SUCCESS                0L
+#define ERROR_FILE_NOT_FOUND         2L
+#define ERROR_ACCESS_DENIED          5L
+#define ERROR_INVALID_HANDLE         6L
+#define ERROR_NOT_ENOUGH_MEMORY      8L
+#define ERROR_INVALID_DATA           13L
+#define ERROR_WRITE_FAULT            29L
+#define ERROR_INVALID_PARAMETER      87L
+#define ERROR_ALREADY_EXISTS         183L
+#define ERROR_MORE_DATA              234L
+#define ERROR_BADDB                  1009L
+#define ERROR_PATH_NOT_FOUND         3L
+#define ERROR_BAD_PATHNAME           161L
+#define ERROR_KEY_DELETED            1018L
+#define ERROR_INSUFFICIENT_BUFFER    122L
+#define ERROR_INVALID_FLAGS          1004L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 
 #define KEY_QUERY_VALUE        0x0001u
 #define KEY_SET_VALUE          0x0002u
@@ -117,5 +131,27 @@ LPSTR lstrcatA(LPSTR dest, LPCSTR src);
 int lstrlenA(LPCSTR text);
 
 BOOL CharToOemA(LPCSTR src, LPSTR dest);
+
+#define CP_ACP        0u
+#define CP_OEMCP      1u
+#define CP_MACCP      2u
+#define CP_THREAD_ACP 3u
+#define CP_UTF7       65000u
+#define CP_UTF8       65001u
+
+#define MB_PRECOMPOSED       0x00000001u
+#define MB_ERR_INVALID_CHARS 0x00000008u
+#define WC_ERR_INVALID_CHARS 0x00000080u
+#define WC_NO_BEST_FIT_CHARS 0x00000400u
+
+UINT GetACP(void);
+UINT GetOEMCP(void);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, LPWSTR dest,
+                        int destLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLength, LPSTR dest,
+                        int destLength, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+BOOL IsDBCSLeadByteEx(UINT codePage, BYTE byte);
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
 
 #endif
