@@ -348,4 +348,27 @@ TEST_F(ServeTest, BrowseAndHelpOpenTheChosenTopicInTheBrowser)
     fs::remove_all(dir);
 }
 
+TEST_F(ServeTest, FailuresAndUsageErrorsEndAtOnceWithTheirStatus)
+{
+    std::string manifest = CorpusFile("WinRing0.manifest"), chm = CorpusFile("WinRing0.chm");
+    struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"serve"}, 2},
+        {{"serve", "--port", "70000", chm}, 2},
+        {{"serve", "--bogus", chm}, 2},
+        {{"browse", "--no-open", chm, "kw", "extra"}, 2},
+        {{"serve", "--no-open", manifest}, 1},
+        {{"serve", "--no-open", "/nonexistent/file.chm"}, 1},
+        {{"browse", "--no-open", chm, "NoSuchTopicAnywhere"}, 1},
+        {{"browse", "--no-open", chm, "Get"}, 2},  // four topics, no terminal, no --pick
+    };
+    for (auto& c : cases) {
+        Server run(c.args);
+        EXPECT_EQ(run.base, "") << c.args[1];
+        EXPECT_EQ(run.Stop(), c.status) << c.args.back();
+    }
+}
+
 }  // namespace
