@@ -60,9 +60,10 @@ struct ServeOptions {
 // Serves the help files until SIGINT or SIGTERM. The exit status.
 int RunServer(const std::vector<std::string>& files, const ServeOptions& options);
 
-// serve_browse.cpp: the command line ends here for serve and browse.
-int ServeCommand(const std::vector<std::string>& arguments);
-int BrowseCommand(const std::vector<std::string>& arguments);
+// serve_browse.cpp: the commands (their lines checked by commands.cpp).
+struct CommandLine;
+int ServeCommand(const CommandLine& line);
+int BrowseCommand(const CommandLine& line);
 // The page of the topic whose title begins with keyword (all of the help file
 // without one) in the browser, as help would show it.
 int BrowseTopic(const std::string& file, const std::string& keyword, const ServeOptions& options);

@@ -1,5 +1,5 @@
-// velkory serve and velkory browse: their command lines, the topic lookup that
-// browse shares with help, and opening the browser.
+// velkory serve and velkory browse: the commands, the topic lookup that browse
+// shares with help, and opening the browser.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,76 +10,11 @@
 #include "frame/host_api.h"
 #include "host/host.h"
 #include "host/serve.h"
+#include "host/system.h"
 #include "lookup/lookup.h"
-#include "platform/codepage.h"
+#include "platform/terminal_text.h"
 
 namespace {
-
-struct ServeLine {
-    ServeOptions options;
-    std::vector<std::string> arguments;
-};
-
-// Parses the options of serve (browse also takes --pick). Returns 0, or the
-// usage error's exit status after saying why.
-int ParseServeLine(const std::vector<std::string>& words, bool browse, ServeLine& line)
-{
-    bool optionsEnded = false;
-    for (size_t i = 0; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        if (optionsEnded || word.size() < 2 || word[0] != '-') {
-            line.arguments.push_back(word);
-            continue;
-        }
-        if (word == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string name = word, value;
-        bool inlineValue = false;
-        size_t equals = word.find('=');
-        if (equals != std::string::npos) {
-            name = word.substr(0, equals);
-            value = word.substr(equals + 1);
-            inlineValue = true;
-        }
-        bool takesValue = name == "--port" || (browse && name == "--pick");
-        if (!takesValue && name != "--no-open") {
-            Complain("unknown option '" + word + "' (try 'velkory --help')");
-            return 2;
-        }
-        if (takesValue && !inlineValue) {
-            if (i + 1 >= words.size()) {
-                Complain(name + " needs a value (try 'velkory --help')");
-                return 2;
-            }
-            value = words[++i];
-        }
-        if (!takesValue) {
-            if (inlineValue) {
-                Complain(name + " takes no value (try 'velkory --help')");
-                return 2;
-            }
-            line.options.open = false;
-            continue;
-        }
-        char* end = nullptr;
-        errno = 0;
-        long number = strtol(value.c_str(), &end, 10);
-        long high = name == "--port" ? 65535 : 1 << 30;
-        long low = name == "--port" ? 0 : 1;
-        if (value.empty() || *end != '\0' || errno != 0 || number < low || number > high) {
-            Complain(name + " expects a number from " + std::to_string(low) + " to " +
-                     std::to_string(high) + ", not '" + value + "' (try 'velkory --help')");
-            return 2;
-        }
-        if (name == "--port")
-            line.options.port = (int)number;
-        else
-            hostOptions.pick = (int)number;
-    }
-    return 0;
-}
 
 // The topic URL (with its anchor) at position in #URLSTR.
 std::string TopicUrl(const TopicIndex& index, uint32_t position)
@@ -96,11 +31,11 @@ std::string TopicUrl(const TopicIndex& index, uint32_t position)
 // the URL of the chosen one, "" with the exit status in status otherwise.
 std::string ChooseTopic(const std::string& file, const std::string& keyword, int& status)
 {
-    status = 1;
+    status = ExitFailed;
     std::vector<char> oem(keyword.size() * 2 + 16);
     if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
         Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
-        status = 2;
+        status = ExitUsage;
         return "";
     }
     TopicIndex index;
@@ -135,17 +70,18 @@ std::string ChooseTopic(const std::string& file, const std::string& keyword, int
     } else if (items.size() > 1) {
         chosen = services.ShowMenu(services.moduleNumber, -1, -1, 0, 0, "Topics", nullptr, nullptr,
                                    nullptr, nullptr, items.data(), (int32_t)items.size());
+        // As help: a --pick beyond the topics is a usage error; a menu left,
+        // or topics listed for want of a terminal, is not a failure.
         if (hostRecord.pickOutOfRange) {
-            Complain("--pick " + std::to_string(hostOptions.pick) + ": only " +
-                     std::to_string(items.size()) + " topics match '" + keyword + "'");
-            status = 2;
-        } else if (chosen < 0 && !IsInteractive()) {
+            ReleaseTopicIndex(&index);
+            Usage("--pick " + std::to_string(hostOptions.pick) + ": only " +
+                  std::to_string(items.size()) + " topics match '" + keyword + "'");
+        }
+        if (chosen < 0 && !IsInteractive())
             Complain(std::to_string(items.size()) + " topics match '" + keyword +
                      "': choose one with --pick N");
-            status = 2;
-        } else if (chosen < 0) {
-            status = 0;
-        }
+        if (chosen < 0)
+            status = ExitOk;
     }
     std::string url;
     if (!items.empty() && chosen >= 0 && chosen < (int)items.size())
@@ -190,24 +126,24 @@ void OpenInBrowser(const std::string& url)
     Complain("no browser to open (set BROWSER or install xdg-utils); open " + url);
 }
 
-int ServeCommand(const std::vector<std::string>& arguments)
+int ServeCommand(const CommandLine& line)
 {
-    ServeLine line;
-    if (int status = ParseServeLine(arguments, false, line))
-        return status;
-    if (line.arguments.empty()) {
-        Complain("missing arguments: velkory serve [--port N] [--no-open] FILE... (try 'velkory "
-                 "--help')");
-        return 2;
-    }
-    return RunServer(line.arguments, line.options);
+    for (const std::string& file : line.arguments)
+        if (!IsHelpFile(file))
+            return ExitFailed;
+    ServeOptions options;
+    options.port = line.port;
+    options.open = line.open;
+    return RunServer(line.arguments, options);
 }
 
 int BrowseTopic(const std::string& file, const std::string& keyword, const ServeOptions& options)
 {
+    if (!IsHelpFile(file))
+        return ExitFailed;
     ServeOptions chosen = options;
     if (!keyword.empty()) {
-        int status = 0;
+        int status = ExitOk;
         chosen.startPage = ChooseTopic(file, keyword, status);
         if (chosen.startPage.empty())
             return status;
@@ -215,17 +151,11 @@ int BrowseTopic(const std::string& file, const std::string& keyword, const Serve
     return RunServer({file}, chosen);
 }
 
-int BrowseCommand(const std::vector<std::string>& arguments)
+int BrowseCommand(const CommandLine& line)
 {
-    ServeLine line;
-    if (int status = ParseServeLine(arguments, true, line))
-        return status;
-    if (line.arguments.empty() || line.arguments.size() > 2) {
-        Complain(std::string(line.arguments.empty() ? "missing" : "too many") +
-                 " arguments: velkory browse [--pick N] [--port N] [--no-open] FILE [KEYWORD] "
-                 "(try 'velkory --help')");
-        return 2;
-    }
+    ServeOptions options;
+    options.port = line.port;
+    options.open = line.open;
     return BrowseTopic(line.arguments[0], line.arguments.size() > 1 ? line.arguments[1] : "",
-                       line.options);
+                       options);
 }

@@ -14,15 +14,9 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "host/host.h"
+#include "host/system.h"
+#include "platform/text.h"
 
 HostOptions hostOptions;
 HostRecord hostRecord;
@@ -133,10 +127,21 @@ int VK_STDCALL RunDialog(int32_t, int32_t, int32_t, int32_t width, int32_t heigh
     return RunDialogOnTerminal(width, height, items, count);
 }
 
+// A topic opened without a menu is the only one that matched: --pick beyond
+// it is as wrong as beyond a menu's items, and nothing is opened.
+bool PickBeyondOneTopic()
+{
+    if (hostRecord.menuShown || hostOptions.pick <= 1)
+        return false;
+    hostRecord.pickOutOfRange = true;
+    hostRecord.menuItems = 1;
+    return true;
+}
+
 int VK_STDCALL OpenViewer(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
                           uint32_t flags)
 {
-    if (!path)
+    if (!path || PickBeyondOneTopic())
         return 0;
     return OpenPageInViewer(path, title, flags);
 }
@@ -144,7 +149,7 @@ int VK_STDCALL OpenViewer(const char* path, const char* title, int32_t, int32_t,
 int VK_STDCALL OpenEditor(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
                           uint32_t flags, int32_t, int32_t)
 {
-    if (!path)
+    if (!path || PickBeyondOneTopic())
         return 0;
     return OpenPageInEditor(path, title, flags);
 }
@@ -226,29 +231,7 @@ int VK_STDCALL CompareTextN(const char* text, const char* keyword, int32_t count
         return 0;
     if (!text || !keyword)
         return text == keyword ? 0 : (text ? 1 : -1);
-    for (int32_t i = 0; i < count; ++i) {
-        unsigned char a = (unsigned char)text[i], b = (unsigned char)keyword[i];
-        if (a >= 'A' && a <= 'Z')
-            a = (unsigned char)(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = (unsigned char)(b - 'A' + 'a');
-        if (a != b)
-            return a < b ? -1 : 1;
-        if (a == '\0')
-            return 0;
-    }
-    return 0;
-}
-
-bool PathExists(const std::string& path)
-{
-#if defined(_WIN32)
-    struct _stat64 st;
-    return _stat64(path.c_str(), &st) == 0 || errno != ENOENT;
-#else
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 || errno != ENOENT;
-#endif
+    return CompareFolded(text, keyword, (size_t)count);
 }
 
 // A new path under the temporary directory: "<dir>/<prefix>-<16 hex digits>",
@@ -260,7 +243,7 @@ char* VK_STDCALL MakeTempName(char* dest, const char* prefix)
 {
     static std::random_device device;
     static std::mt19937_64 generator(((uint64_t)device() << 32) ^ device() ^
-                                     ((uint64_t)getpid() << 16) ^ (uint64_t)time(nullptr));
+                                     (ProcessNumber() << 16) ^ (uint64_t)time(nullptr));
     if (!dest)
         return dest;
     std::string pre = prefix ? prefix : "";
@@ -273,20 +256,12 @@ char* VK_STDCALL MakeTempName(char* dest, const char* prefix)
     std::string dir = TempDirectory();
     constexpr size_t Limit = 260 - 1 - 12;  // room for "\velkory.txt" and the NUL
     if (dir.size() + 1 + pre.size() + 17 > Limit) {
-#if defined(_WIN32)
-        dir = "C:\\Windows\\Temp";
-#else
-        dir = "/tmp";
-#endif
+        dir = System.fallbackTempDirectory;
     }
     for (int attempt = 0; attempt < 1000; ++attempt) {
         char tail[24];
         snprintf(tail, sizeof tail, "-%016llx", (unsigned long long)generator());
-#if defined(_WIN32)
-        std::string path = dir + "\\" + pre + tail;
-#else
-        std::string path = dir + "/" + pre + tail;
-#endif
+        std::string path = dir + System.pathSeparator + pre + tail;
         if (!PathExists(path)) {
             memcpy(dest, path.c_str(), path.size() + 1);
             hostRecord.tempName = path;

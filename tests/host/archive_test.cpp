@@ -189,6 +189,45 @@ TEST_F(HostTest, ExtractNeverWritesOutsideItsDirectory)
     EXPECT_NE(r.out.find("skipped\t/ok.txt\t"), std::string::npos) << r.out;
 }
 
+TEST_F(HostTest, ExtractReplacesFilesWholeAndNeverThroughWhatIsThere)
+{
+    std::string chm = root_ + "/two.chm";
+    ASSERT_TRUE(WriteBytes(chm,
+                           MakeHelpFile({{"/linked.txt", Bytes("new"), 0},
+                                         {"/big.bin", std::vector<uint8_t>(200000, 'b'), 1},
+                                         {"/small.txt", Bytes("small"), 0},
+                                         {"/" + std::string(300, 'n'), Bytes("long"), 0}})));
+    // DIR's parents are made as mkdir -p makes them.
+    std::string dir = root_ + "/made/on/the/way";
+    RunResult fresh = Run({"extract", chm, dir});
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    // A name the reader cannot hold is counted, not dropped in silence.
+    EXPECT_NE(fresh.out.find("skipped\t(1 names)\tlonger than 255 bytes"), std::string::npos)
+        << fresh.out;
+    fs::remove(dir + "/big.bin");
+    // A hard link already in DIR is replaced, not written through to the
+    // file outside.
+    WriteText(root_ + "/outside.txt", "keep");
+    fs::remove(dir + "/linked.txt");
+    fs::create_hard_link(root_ + "/outside.txt", dir + "/linked.txt");
+
+    // Files cannot grow past 64 KB here: the big one fails, on stderr, and
+    // leaves nothing under its name or any other.
+    std::string limited =
+        Script("limited", "ulimit -f 128\ntrap '' XFSZ\nexec '" + program_ + "' \"$@\"\n");
+    std::swap(program_, limited);
+    RunResult r = Run({"extract", chm, dir});
+    std::swap(program_, limited);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("failed\t/big.bin\t"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("failed\t"), std::string::npos) << r.out;
+    for (const std::string& name : Tree(dir))
+        EXPECT_TRUE(name != "big.bin" && name.find(".velkory-") == std::string::npos) << name;
+    EXPECT_EQ(ReadText(dir + "/small.txt"), "small");
+    EXPECT_EQ(ReadText(dir + "/linked.txt"), "new");
+    EXPECT_EQ(ReadText(root_ + "/outside.txt"), "keep");
+}
+
 TEST_F(HostTest, CleanRemovesOnlyOldPageDirectoriesOfItsOwn)
 {
     auto makeDir = [&](const std::string& name, bool old) {
@@ -220,62 +259,6 @@ TEST_F(HostTest, CleanRemovesOnlyOldPageDirectoriesOfItsOwn)
     EXPECT_TRUE(fs::exists(oldOtherPrefix));
     EXPECT_EQ(ReadText(target + "/velkory.txt"), "page");
     EXPECT_NE(r.out.find("1 directory removed"), std::string::npos) << r.out;
-}
-
-TEST_F(HostTest, RendererKeepsThePageReadable)
-{
-    std::string page = "<html><head><title>Not shown</title><style>p { color: red }</style>"
-                       "<script>alert('no');</script></head><body>\n"
-                       "<h1>Fish &amp; Chips</h1>\n"
-                       "<p>Caf\xe9 &copy; 2024 &ndash; &#8220;quoted&#x201D; &euro;&nbsp;5 &#150; "
-                       "&bogus; &lt;tag&gt;</p>\n"
-                       "<!-- a comment <p>hidden</p> -->\n"
-                       "<ul><li>first</li><li>second<ol><li>one</li><li>two</li></ol></li></ul>\n"
-                       "<p>line one<br>line two</p>\n"
-                       "<pre>\n  keep   this\n    spacing &amp; that</pre>\n"
-                       "<p>" +
-        std::string(40, 'w') + " " + std::string(40, 'x') +
-        " end</p>"
-        "<table><tr><td>cell a</td><td>cell b</td></tr><tr><td>cell c</td></tr></table>"
-        "<img src=\"x.png\" alt=\"a picture\"></body></html>";
-    WriteText(root_ + "/page.htm", page);
-    RunResult r = Run({"render", root_ + "/page.htm"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::string expected =
-        "Fish & Chips\n"
-        "============\n"
-        "\n"
-        "Caf\xc3\xa9 \xc2\xa9 2024 \xe2\x80\x93 \xe2\x80\x9cquoted\xe2\x80\x9d \xe2\x82\xac 5 "
-        "\xe2\x80\x93 &bogus; <tag>\n"
-        "\n"
-        " * first\n"
-        " * second\n"
-        "   1. one\n"
-        "   2. two\n"
-        "\n"
-        "line one\n"
-        "line two\n"
-        "\n"
-        "  keep   this\n"
-        "    spacing & that\n"
-        "\n" +
-        std::string(40, 'w') + "\n" + std::string(40, 'x') +
-        " end\n"
-        "\n"
-        "cell a  cell b\n"
-        "cell c\n"
-        "\n"
-        "[a picture]\n";
-    EXPECT_EQ(r.out, expected);
-
-    // A page that says it is UTF-8 keeps its bytes.
-    WriteText(root_ + "/utf8.htm",
-              "<meta charset=\"utf-8\"><p>Gr\xc3\xbc\xc3\x9f"
-              "e</p>");
-    RunResult utf8 = Run({"render", root_ + "/utf8.htm"});
-    EXPECT_EQ(utf8.out,
-              "Gr\xc3\xbc\xc3\x9f"
-              "e\n");
 }
 
 }  // namespace

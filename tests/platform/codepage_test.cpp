@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/codepage.h"
+#include "platform/terminal_text.h"
 
 namespace {
 

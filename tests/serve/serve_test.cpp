@@ -362,7 +362,8 @@ TEST_F(ServeTest, FailuresAndUsageErrorsEndAtOnceWithTheirStatus)
         {{"serve", "--no-open", manifest}, 1},
         {{"serve", "--no-open", "/nonexistent/file.chm"}, 1},
         {{"browse", "--no-open", chm, "NoSuchTopicAnywhere"}, 1},
-        {{"browse", "--no-open", chm, "Get"}, 2},  // four topics, no terminal, no --pick
+        {{"browse", "--no-open", chm, "Get"}, 0},  // four topics listed: choose with --pick
+        {{"browse", "--pick", "9", chm, "Get"}, 2},
     };
     for (auto& c : cases) {
         Server run(c.args);

@@ -1,0 +1,98 @@
+// Text and output helpers shared by the host's parts.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "host/host.h"
+#include "platform/terminal_text.h"
+#include "platform/text.h"
+
+void Complain(const std::string& message)
+{
+    fflush(stdout);
+    fprintf(stderr, "velkory: %s\n", message.c_str());
+    fflush(stderr);
+}
+
+std::string PrintableName(const char* name)
+{
+    std::string out;
+    for (const unsigned char* p = (const unsigned char*)name; *p; ++p) {
+        if (*p < 0x20 || *p == 0x7f) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\x%02x", *p);
+            out += escape;
+        } else {
+            out += (char)*p;
+        }
+    }
+    return out;
+}
+
+std::string OemTextForDisplay(const char* text)
+{
+    size_t length = strlen(text);
+    std::vector<char> buffer(length * 4 + 8);
+    OemToTerminal(text, buffer.data(), buffer.size());
+    return PrintableName(buffer.data());
+}
+
+std::string FoldedText(std::string text)
+{
+    for (char& c : text)
+        c = FoldAscii(c);
+    return text;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents)
+{
+    FILE* stream = fopen(path.c_str(), "rb");
+    if (!stream)
+        return false;
+    contents.clear();
+    char buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, stream)) > 0)
+        contents.append(buffer, got);
+    bool ok = !ferror(stream);
+    int error = errno;
+    fclose(stream);
+    errno = error;
+    return ok;
+}
+
+bool IsHelpFile(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        Complain(path + ": " + strerror(errno));
+        return false;
+    }
+    // Anything else (a directory, a device, a pipe) is refused before it is
+    // opened: a pipe would wait for a writer for ever.
+    if (S_ISDIR(st.st_mode)) {
+        Complain(path + ": is a directory, not a help file");
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Complain(path + ": not a regular file, so not a help file");
+        return false;
+    }
+    FILE* stream = fopen(path.c_str(), "rb");
+    if (!stream) {
+        Complain(path + ": " + strerror(errno));
+        return false;
+    }
+    char signature[4] = {0};
+    size_t got = fread(signature, 1, sizeof signature, stream);
+    fclose(stream);
+    if (got != sizeof signature || memcmp(signature, "ITSF", 4) != 0) {
+        Complain(path + ": not a help file (no ITSF signature)");
+        return false;
+    }
+    return true;
+}
