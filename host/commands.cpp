@@ -1,7 +1,6 @@
 // The command line: options, the command and its arguments, checked against
 // the table of commands and dispatched. A new command is one entry in
 // Commands and one function in a file of its own.
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -27,8 +26,9 @@ const char UsageHead[] =
     "Context help from Compiled HTML Help files (.chm), through the Velkory module.\n"
     "\n"
     "Commands that drive the module:\n"
-    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title begins with\n"
-    "                                 KEYWORD; with several, choose in a menu (or the\n"
+    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title (else whose\n"
+    "                                 keyword index entry) begins with KEYWORD; with\n"
+    "                                 several, choose in a menu (or the\n"
     "                                 Nth with --pick; without a terminal and without\n"
     "                                 --pick the topics are listed on stderr)\n"
     "  info                           the module's names, title and capabilities\n"
@@ -41,6 +41,10 @@ const char UsageHead[] =
     "  cat FILE NAME                  one stored file to standard output\n"
     "  extract FILE DIR               every stored file below DIR\n"
     "  test FILE                      extract every stored file in memory and check it\n"
+    "  topics FILE [PREFIX]           every topic title (beginning with PREFIX), a tab,\n"
+    "                                 its page\n"
+    "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
+    "                                 a tab, its page\n"
     "\n"
 #if defined(VELKORY_HAVE_SERVE)
     "Commands that show help files in the browser:\n"
@@ -72,7 +76,7 @@ struct Command {
     size_t arguments;                  // exactly this many
     std::vector<const char*> options;  // the options that apply
     int (*run)(const CommandLine& line);
-    size_t mostArguments = 0;  // up to this many, when more than arguments
+    size_t optionalArguments = 0;  // and up to this many more
 };
 
 const Command Commands[] = {
@@ -87,6 +91,8 @@ const Command Commands[] = {
     {"cat", "cat FILE NAME", 2, {}, CatCommand},
     {"extract", "extract FILE DIR", 2, {}, ExtractCommand},
     {"test", "test FILE", 1, {}, TestCommand},
+    {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
+    {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"clean", "clean", 0, {}, CleanCommand},
 #if defined(VELKORY_HAVE_SERVE)
     {"serve",
@@ -94,13 +100,13 @@ const Command Commands[] = {
      1,
      {"--port", "--no-open"},
      ServeCommand,
-     SIZE_MAX},
+     SIZE_MAX - 1},
     {"browse",
      "browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]",
      1,
      {"--pick", "--port", "--no-open"},
      BrowseCommand,
-     2},
+     1},
 #endif
 };
 
@@ -158,7 +164,6 @@ CommandLine ParseCommandLine(int argc, char** argv)
             line.haveModule = true;
         } else if (name == "--pick") {
             hostOptions.pick = ParsePosition(name, takeValue(), 1, 1 << 30);
-            line.havePick = true;
             line.optionsSeen.push_back(name);
         } else if (name == "--modality") {
             hostOptions.modality = ParsePosition(name, takeValue(), 0, 1);
@@ -200,9 +205,9 @@ void RequireOnly(const CommandLine& line, const std::vector<const char*>& allowe
     }
 }
 
-void RequireArguments(const CommandLine& line, size_t count, size_t most, const char* synopsis)
+void RequireArguments(const CommandLine& line, size_t count, size_t optional, const char* synopsis)
 {
-    if (line.arguments.size() < count || line.arguments.size() > std::max(count, most))
+    if (line.arguments.size() < count || line.arguments.size() > count + optional)
         Usage(std::string(line.arguments.size() < count ? "missing" : "too many") +
               " arguments: velkory " + synopsis);
 }
@@ -213,7 +218,7 @@ int Dispatch(const CommandLine& line)
         if (line.command != command.name)
             continue;
         RequireOnly(line, command.options);
-        RequireArguments(line, command.arguments, command.mostArguments, command.synopsis);
+        RequireArguments(line, command.arguments, command.optionalArguments, command.synopsis);
         return command.run(line);
     }
     Usage("unknown command '" + line.command + "'");

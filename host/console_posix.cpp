@@ -86,11 +86,6 @@ void OnSignal(int sig)
 
 }  // namespace
 
-bool StdinIsTerminal()
-{
-    return isatty(0) != 0;
-}
-
 bool StdoutIsTerminal()
 {
     return isatty(1) != 0;

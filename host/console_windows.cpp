@@ -102,11 +102,6 @@ void ApplySequence(HANDLE handle, const std::string& parameters, char final)
 
 }  // namespace
 
-bool StdinIsTerminal()
-{
-    return _isatty(0) != 0;
-}
-
 bool StdoutIsTerminal()
 {
     return _isatty(1) != 0;

@@ -40,7 +40,6 @@ extern const SystemTraits System;
 // console_*: the terminal.
 bool IsInteractive();  // stdin and stdout or stderr are terminals
 bool StdoutIsTerminal();
-bool StdinIsTerminal();
 enum Key {
     KeyNone = 0,
     KeyUp = 0x10000,

@@ -1,5 +1,6 @@
-# bash completion for velkory: commands, options, help files, and the
-# keywords of the help file already given (from `velkory topics FILE`).
+# bash completion for velkory: commands, options, help files, and the topic
+# titles and index keywords of the help file already given (from `velkory
+# topics` and `velkory index`).
 _velkory()
 {
     local cur prev words cword
@@ -9,7 +10,7 @@ _velkory()
         cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
     fi
-    local commands="help info config list cat extract test serve browse clean"
+    local commands="help info config list cat extract test topics index serve browse clean"
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -43,11 +44,12 @@ _velkory()
         help|browse)
             if ((${#args[@]} == 1)); then
                 local IFS=$'\n'
-                COMPREPLY=($(compgen -W "$(velkory topics "${args[0]}" 2>/dev/null)" -- "$cur"))
+                COMPREPLY=($( { velkory topics "${args[0]}" "$cur"; velkory index "${args[0]}" "$cur"; } \
+                               2>/dev/null | cut -f1 | sort -u))
                 return
             fi
             ((${#args[@]} == 0)) && helpfiles=1 ;;
-        list|test|cat|extract) ((${#args[@]} == 0)) && helpfiles=1 ;;
+        list|test|cat|extract|topics|index) ((${#args[@]} == 0)) && helpfiles=1 ;;
         serve) helpfiles=1 ;;
     esac
     if ((helpfiles)); then

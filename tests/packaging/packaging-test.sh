@@ -23,10 +23,12 @@ man)
     done
     ;;
 bash)
-    # Commands, options, help files, and keywords from `velkory topics`.
+    # Commands, options, help files, and keywords from `velkory topics` and
+    # `velkory index` (a stand-in here), which match the prefix as help does.
     mkdir -p "$work/bin" "$work/files"
     touch "$work/files/a.chm" "$work/files/B.CHM" "$work/files/notes.txt"
-    printf '#!/bin/sh\n[ "$1" = topics ] && printf "alpha\\nalpine\\nbeta\\n"\n' >"$work/bin/velkory"
+    printf '#!/bin/sh\ncase $1 in topics) printf "Alpha\\tp1\\nbeta\\tp2\\n" ;; index) printf "alpine\\tp3\\n" ;; esac | grep -i "^$3"\n' \
+        >"$work/bin/velkory"
     chmod +x "$work/bin/velkory"
     cd "$work/files"
     PATH=$work/bin:$PATH bash --norc -c '
@@ -40,7 +42,7 @@ bash)
         check "--pick --port" velkory browse --p
         check "B.CHM a.chm" velkory serve ""
         check "B.CHM a.chm" velkory help --pick 2 ""
-        check "alpha alpine" velkory help a.chm al
+        check "Alpha alpine" velkory help a.chm al
         check "0 1" velkory config --visuality ""
     ' _ "$src/packaging/velkory.bash" || exit 1
     ;;
