@@ -53,7 +53,8 @@ struct ServedFile {
     std::unordered_map<std::string, int32_t> lowerNames;  // for names in another case
     std::atomic<bool> indexed {false};
     SearchIndex index;
-    std::string home;  // a stored name
+    std::string home;                // a stored name
+    std::string contents, keywords;  // their JSON, once made (under lock)
     ~ServedFile()
     {
         if (file)
@@ -146,8 +147,9 @@ std::string MediaType(const ServerState& state, const std::string& name)
     return "application/octet-stream";
 }
 
-// Percent-encodes a stored name for a URL; '/' stays.
-std::string EncodeName(const std::string& name)
+}  // namespace
+
+std::string EncodeUrlPath(const std::string& name)
 {
     std::string out;
     for (char c : name) {
@@ -163,6 +165,8 @@ std::string EncodeName(const std::string& name)
     }
     return out;
 }
+
+namespace {
 
 // Whether a decoded path below the token may name a stored file.
 bool SafeRelativePath(const std::string& path)
@@ -339,8 +343,8 @@ ServedFile* FileAt(ServerState& state, const httplib::Request& request)
 
 std::string PageUrl(size_t fileNumber, const ServedFile& served, const std::string& name)
 {
-    std::string prefix = fileNumber == 0 ? "" : FilePrefix + EncodeName(served.label) + "/";
-    return prefix + EncodeName(name.substr(name.empty() || name[0] != '/' ? 0 : 1));
+    std::string prefix = fileNumber == 0 ? "" : FilePrefix + EncodeUrlPath(served.label) + "/";
+    return prefix + EncodeUrlPath(name.substr(name.empty() || name[0] != '/' ? 0 : 1));
 }
 
 std::string InfoJson(ServerState& state)
@@ -354,7 +358,7 @@ std::string InfoJson(ServerState& state)
         std::string title = served.label;
         json += "{\"label\":" + JsonString(ToUtf8(served.label)) +
             ",\"title\":" + JsonString(ToUtf8(title)) +
-            ",\"prefix\":" + JsonString(FilePrefix + EncodeName(served.label) + "/") +
+            ",\"prefix\":" + JsonString(FilePrefix + EncodeUrlPath(served.label) + "/") +
             ",\"home\":" + JsonString(served.home.empty() ? "" : PageUrl(f, served, served.home)) +
             "}";
     }
@@ -445,10 +449,15 @@ void Answer(ServerState& state, const httplib::Request& request, httplib::Respon
             if (api == "search")
                 return response.set_content(SearchJson(*served, f, request.get_param_value("q")),
                                             "application/json");
-            if (api == "toc" || api == "index")
-                // The sitemaps are read by the lookup's sitemap parser once it
-                // is there; until then the viewer shows these panes waiting.
-                return response.set_content("{\"waiting\":true}", "application/json");
+            if (api == "toc" || api == "index") {
+                std::string prefix = f == 0 ? "" : FilePrefix + EncodeUrlPath(served->label) + "/";
+                std::lock_guard<std::mutex> guard(served->lock);
+                std::string& json = api == "toc" ? served->contents : served->keywords;
+                if (json.empty())
+                    json = api == "toc" ? ContentsJson(served->file, prefix)
+                                        : KeywordsJson(served->path.c_str(), prefix);
+                return response.set_content(json, "application/json");
+            }
             return SetError(response, 404, "Not Found");
         }
         for (size_t i = 0; i < ViewerAssetCount; ++i)
@@ -560,9 +569,9 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
     std::string url = base;
     if (!options.startPage.empty()) {
         size_t mark = options.startPage.find('#');
-        url += "#" + EncodeName(options.startPage.substr(0, mark));
+        url += "#" + EncodeUrlPath(options.startPage.substr(0, mark));
         if (mark != std::string::npos)
-            url += "#" + EncodeName(options.startPage.substr(mark + 1));
+            url += "#" + EncodeUrlPath(options.startPage.substr(mark + 1));
     }
     printf("%s\n", base.c_str());
     if (url != base)

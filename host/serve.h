@@ -50,6 +50,15 @@ std::string ToUtf8(std::string_view bytes);     // Windows-1252 unless already U
 std::string JsonString(std::string_view utf8);  // quoted, escaped
 std::string LowerAscii(std::string text);       // A-Z only
 bool EndsWithNoCase(const std::string& text, const char* suffix);
+std::string EncodeUrlPath(const std::string& name);  // percent-encoded; '/' stays
+
+// serve_contents.cpp: the viewer's contents tree and keyword index as JSON,
+// {"items": [{"n": name, "u": url or [urls], "c": [children]}]}, their links
+// as URLs below the base, with prefix before those of this help file.
+struct HelpFile;
+std::string ContentsJson(HelpFile* file, const std::string& prefix);
+std::string KeywordsJson(const char* helpPath, const std::string& prefix);
+std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix);
 
 // serve.cpp: the server.
 struct ServeOptions {

@@ -309,6 +309,14 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     }
     EXPECT_NE(search.body.find("_RESOURCE/GetDriverVersion.html"), std::string::npos)
         << search.body;
+    // The contents tree and the keyword index, their links below the base.
+    EXPECT_NE(Get(server, server.root + "~velkory/api/toc")
+                  .body.find("{\"n\":\"DLL\",\"c\":[{\"n\":\"InitializeOls\",\"u\":\"_RESOURCE/"
+                             "InitializeOls.html\"}"),
+              std::string::npos);
+    EXPECT_NE(Get(server, server.root + "~velkory/api/index")
+                  .body.find("{\"n\":\"CpuidPx\",\"u\":[\"_RESOURCE/CpuidPx.html\"]}"),
+              std::string::npos);
     // Another help file of the same folder, as ms-its: links name it.
     EXPECT_EQ(Get(server, server.root + "~chm/MyProg.chm/%23SYSTEM").status, 200);
     EXPECT_EQ(server.Stop(), 0);
