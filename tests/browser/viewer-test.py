@@ -133,8 +133,9 @@ try:
     check(wait_for(session, here + ".endsWith('_RESOURCE/IsCpuid.html')"),
           "a relative link navigates to its page")
 
-    # The screenshot, of the viewer with a page and a search.
-    run(session, "document.querySelector('[data-pane=search]').click()")
+    # The screenshot, of the viewer with a page and the contents opened.
+    run(session, "document.querySelector('[data-pane=contents]').click();"
+                 "[...document.querySelectorAll('#toc details')].slice(0, 3).forEach(d => d.open = true)")
     time.sleep(0.3)
     shot = call("Page.captureScreenshot", {"format": "png"}, session)
     with open(screenshot, "wb") as out:
