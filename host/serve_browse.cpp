@@ -1,5 +1,6 @@
 // velkory serve and velkory browse: the commands, the topic lookup that browse
 // shares with help, and opening the browser.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -64,15 +65,39 @@ std::string ChooseTopic(const std::string& file, const std::string& keyword, int
         item.userValue = position;
         items.push_back(item);
     }
+    // No title begins with the keyword: the keyword index's entries that do,
+    // one item per target, named as help names them.
+    KeywordIndex keywords;
+    memset(&keywords, 0, sizeof keywords);
+    bool fromIndex = items.empty() && ReadKeywordIndex(file.c_str(), &index, &keywords);
+    for (uint32_t t = 0; fromIndex && t < keywords.count; ++t) {
+        const KeywordTarget& target = keywords.targets[t];
+        if (utilities.CompareTextN(KeywordText(&keywords, target.keyword), oem.data(), length))
+            continue;
+        bool several = (t > 0 && keywords.targets[t - 1].keyword == target.keyword) ||
+            (t + 1 < keywords.count && keywords.targets[t + 1].keyword == target.keyword);
+        std::string text = KeywordText(&keywords, target.keyword);
+        if (target.title != NoText)
+            text += std::string(" - ") + KeywordText(&keywords, target.title);
+        else if (several)
+            text += std::string(" - ") + (KeywordText(&keywords, target.page) + 1);
+        MenuItem item;
+        memset(&item, 0, sizeof item);
+        memcpy(item.text, text.data(), std::min(text.size(), sizeof item.text - 1));
+        item.userValue = t;
+        items.push_back(item);
+    }
     int chosen = 0;
     if (items.empty()) {
-        Complain("no topic of " + file + " begins with '" + keyword + "'");
+        Complain("no topic or index entry of " + file + " begins with '" + keyword + "'");
     } else if (items.size() > 1) {
         chosen = services.ShowMenu(services.moduleNumber, -1, -1, 0, 0, "Topics", nullptr, nullptr,
                                    nullptr, nullptr, items.data(), (int32_t)items.size());
         // As help: a --pick beyond the topics is a usage error; a menu left,
         // or topics listed for want of a terminal, is not a failure.
         if (hostRecord.pickOutOfRange) {
+            if (fromIndex)
+                ReleaseKeywordIndex(&keywords);
             ReleaseTopicIndex(&index);
             Usage("--pick " + std::to_string(hostOptions.pick) + ": only " +
                   std::to_string(items.size()) + " topics match '" + keyword + "'");
@@ -84,8 +109,21 @@ std::string ChooseTopic(const std::string& file, const std::string& keyword, int
             status = ExitOk;
     }
     std::string url;
-    if (!items.empty() && chosen >= 0 && chosen < (int)items.size())
-        url = TopicUrl(index, items[(size_t)chosen].userValue);
+    if (!items.empty() && chosen >= 0 && chosen < (int)items.size()) {
+        uint32_t value = items[(size_t)chosen].userValue;
+        if (!fromIndex) {
+            url = TopicUrl(index, value);
+        } else {
+            const KeywordTarget& target = keywords.targets[value];
+            url = KeywordText(&keywords, target.page) + 1;
+            if (target.anchor != NoText) {
+                url += '#';
+                url += KeywordText(&keywords, target.anchor);
+            }
+        }
+    }
+    if (fromIndex)
+        ReleaseKeywordIndex(&keywords);
     ReleaseTopicIndex(&index);
     return url;
 }

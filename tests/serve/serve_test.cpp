@@ -346,6 +346,10 @@ TEST_F(ServeTest, BrowseAndHelpOpenTheChosenTopicInTheBrowser)
         EXPECT_EQ(line, page);
         EXPECT_EQ(browse.Stop(), 0);
     }
+    // Without a title that begins with it, the keyword index's entry, at its anchor.
+    Server entry({"browse", "--no-open", CorpusFile("ISetup.chm"), "/ALLUSERS"});
+    EXPECT_EQ(entry.ReadLine(), entry.base + "#topic_setupcmdline.htm#ALLUSERS");
+    EXPECT_EQ(entry.Stop(), 0);
     // help gives the page to the browser when the viewer setting asks for it.
     std::string config = "VELKORY_REGISTRY='" + dir + "/registry.reg' '" + Program() +
         "' config --modality 0 --visuality 1 >/dev/null";
