@@ -74,6 +74,8 @@ size_t TerminalCharacter(const std::string& text, size_t i, int& columns);
 // signal when one ended it), or -1 when it could not be started, with the
 // reason in error.
 int RunProgram(const std::vector<std::string>& argv, std::string& error);
+// Starts argv without waiting for it (a browser); false when it cannot be.
+bool StartProgram(const std::vector<std::string>& argv);
 // Runs argv without a terminal and gathers its standard output; false when
 // it could not run or did not exit 0.
 bool CaptureOutput(const std::vector<std::string>& argv, std::string& out);
