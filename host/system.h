@@ -104,9 +104,6 @@ enum PathKind {
 PathKind PathKindAt(const std::string& path, bool followLinks);
 // Removes a directory if it is empty; false when it is not or cannot be.
 bool RemoveEmptyDirectory(const std::string& path);
-// Bytes this user may still write on the device holding path; UINT64_MAX
-// when that cannot be told.
-uint64_t AvailableBytes(const std::string& path);
 // A directory of this user's (not a link), and when it was last changed.
 bool IsOwnDirectory(const std::string& path, time_t& modified);
 uint64_t ProcessNumber();
