@@ -228,8 +228,9 @@ TEST_P(AllocationFailureTest, KeywordIndexRequestThroughTheHost)
 TEST_P(AllocationFailureTest, SavingTheSettings)
 {
     // Each run saves the pair that the previous one did not: a run leaves
-    // each value as it was or as asked, in a file that still reads. (The two
-    // values are written one after the other, so a run may leave one of each.)
+    // each value as it was or as asked, in a file that still reads. (When
+    // setting the second value fails, closing the key still stores the first,
+    // so a run may leave one of each.)
     SaveSettings(0, 0);
     int32_t asked = 0;
     long runs = Sweep([&] {
