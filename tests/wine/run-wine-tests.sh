@@ -166,7 +166,8 @@ if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
       grep -q "UNC path" "$work/copied.page" && ! grep -q "<" "$work/copied.page"
   }
   check "help --pick 5 shows the fifth topic in the viewer" viewed --pick 5 "Z:$chm" "[setup]: allow"
-  # One request on every corpus help file: keyword, --pick, the page expected.
+  # One request on every corpus help file: keyword, --pick, the page expected
+  # (no title of ISetup.chm begins with "/LOG": its keyword index answers).
   vk config --modality 1 --visuality 0 >/dev/null
   while IFS='|' read -r file keyword pick page; do
     chm_file=$shared/corpus/chm/$file.chm
@@ -177,6 +178,7 @@ if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
   done <<'REQUESTS'
 ISPP|i|2|/topic_docconv.htm
 ISetup|a|2|/topic_scriptinstall.htm
+ISetup|/LOG|3|/topic_setupcmdline.htm
 WinRing0|c|3|/_RESOURCE/CpuidPx.html
 pychm-example|p|2|/page 2.html
 MyProg|My|1|/topic_myprog.htm
