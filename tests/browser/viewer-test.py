@@ -85,8 +85,9 @@ try:
     doc = "document.getElementById('page').contentDocument"
     here = "document.getElementById('page').contentWindow.location.href"
 
-    check(wait_for(session, doc + ".readyState === 'complete' && " + here + ".endsWith('.html')"),
-          "the viewer opens the help file's first page beside the panes")
+    check(wait_for(session, doc + ".readyState === 'complete' && " + here +
+                   ".endsWith('_RESOURCE/WhatIsWinRing0.html')"),
+          "the viewer opens the first page of the contents beside the panes")
     check(run(session, "document.getElementById('title').textContent") not in (None, "", "Velkory"),
           "the viewer shows the help file's title")
 
