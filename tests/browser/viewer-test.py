@@ -134,6 +134,14 @@ try:
     check(wait_for(session, here + ".endsWith('_RESOURCE/IsCpuid.html')"),
           "a relative link navigates to its page")
 
+    # A link into another help file of the same folder opens it there.
+    run(session, "(() => { const d = %s; const a = d.createElement('a');"
+                 "a.href = 'ms-its:MyProg.chm::/topic_myprog.htm'; a.textContent = 'x';"
+                 "d.body.appendChild(a); a.click() })()" % doc)
+    check(wait_for(session, here + ".endsWith('~chm/MyProg.chm/topic_myprog.htm') && " + doc +
+                   ".readyState === 'complete' && " + doc + ".body.textContent.length > 0"),
+          "an ms-its: link opens the other help file's page")
+
     # The screenshot, of the viewer with a page and the contents opened.
     run(session, "document.querySelector('[data-pane=contents]').click();"
                  "[...document.querySelectorAll('#toc details')].slice(0, 3).forEach(d => d.open = true)")
