@@ -134,14 +134,6 @@ try:
     check(wait_for(session, here + ".endsWith('_RESOURCE/IsCpuid.html')"),
           "a relative link navigates to its page")
 
-    # A link into another help file of the same folder opens it there.
-    run(session, "(() => { const d = %s; const a = d.createElement('a');"
-                 "a.href = 'ms-its:MyProg.chm::/topic_myprog.htm'; a.textContent = 'x';"
-                 "d.body.appendChild(a); a.click() })()" % doc)
-    check(wait_for(session, here + ".endsWith('~chm/MyProg.chm/topic_myprog.htm') && " + doc +
-                   ".readyState === 'complete' && " + doc + ".body.textContent.length > 0"),
-          "an ms-its: link opens the other help file's page")
-
     # The screenshot, of the viewer with a page and the contents opened.
     run(session, "document.querySelector('[data-pane=contents]').click();"
                  "[...document.querySelectorAll('#toc details')].slice(0, 3).forEach(d => d.open = true)")
@@ -150,6 +142,14 @@ try:
     with open(screenshot, "wb") as out:
         out.write(base64.b64decode(shot["data"]))
     check(os.path.getsize(screenshot) > 1000, "screenshot kept at " + screenshot)
+    # A link into another help file of the same folder opens it there.
+    run(session, "(() => { const d = %s; const a = d.createElement('a');"
+                 "a.href = 'ms-its:MyProg.chm::/topic_myprog.htm'; a.textContent = 'x';"
+                 "d.body.appendChild(a); a.click() })()" % doc)
+    check(wait_for(session, here + ".endsWith('~chm/MyProg.chm/topic_myprog.htm') && " + doc +
+                   ".readyState === 'complete' && " + doc + ".body.textContent.length > 0"),
+          "an ms-its: link opens the other help file's page")
+
     try:
         call("Browser.close", timeout=5)
     except RuntimeError:
