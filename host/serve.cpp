@@ -55,6 +55,8 @@ struct ServedFile {
     SearchIndex index;
     std::string home;                // a stored name
     std::string contents, keywords;  // their JSON, once made (under lock)
+    bool background = false;         // indexed by the background thread
+    std::mutex indexLock;            // one index made on demand at a time
     ~ServedFile()
     {
         if (file)
@@ -273,30 +275,47 @@ bool ReadStored(ServedFile& served, const std::string& name, std::string& body)
 }
 
 // Builds the search index of every given help file, one after the other.
+// Builds the search index of one help file; false when stopped first.
+bool IndexFile(ServedFile& served, const std::atomic<bool>& stopping)
+{
+    std::vector<std::string> names;
+    {
+        std::lock_guard<std::mutex> guard(served.lock);
+        int32_t entries = DirectoryCount(served.file);
+        for (int32_t i = 0; i < entries; ++i) {
+            std::string name = DirectoryAt(served.file, i)->Name;
+            if (EndsWithNoCase(name, ".htm") || EndsWithNoCase(name, ".html"))
+                names.push_back(name);
+        }
+    }
+    SearchBuilder builder;
+    std::string html;
+    for (const std::string& name : names) {
+        if (stopping)
+            return false;
+        if (ReadStored(served, name, html))
+            AddSearchPage(builder, name, html);
+    }
+    served.index = FinishSearchIndex(builder);
+    served.indexed = true;
+    return true;
+}
+
+// The given help files are indexed one after the other in the background.
 void IndexFiles(ServerState& state, size_t count)
 {
-    for (size_t f = 0; f < count && !state.stopping; ++f) {
-        ServedFile& served = *state.files[f];
-        std::vector<std::string> names;
-        {
-            std::lock_guard<std::mutex> guard(served.lock);
-            int32_t entries = DirectoryCount(served.file);
-            for (int32_t i = 0; i < entries; ++i) {
-                std::string name = DirectoryAt(served.file, i)->Name;
-                if (EndsWithNoCase(name, ".htm") || EndsWithNoCase(name, ".html"))
-                    names.push_back(name);
-            }
-        }
-        SearchBuilder builder;
-        std::string html;
-        for (const std::string& name : names) {
-            if (state.stopping)
-                return;
-            if (ReadStored(served, name, html))
-                AddSearchPage(builder, name, html);
-        }
-        served.index = FinishSearchIndex(builder);
-        served.indexed = true;
+    for (size_t f = 0; f < count; ++f)
+        if (!IndexFile(*state.files[f], state.stopping))
+            return;
+}
+
+// A help file opened because a link named it is indexed when first searched.
+void IndexOnDemand(ServerState& state, ServedFile& served)
+{
+    if (!served.background && !served.indexed) {
+        std::lock_guard<std::mutex> guard(served.indexLock);
+        if (!served.indexed)
+            IndexFile(served, state.stopping);
     }
 }
 
@@ -444,6 +463,8 @@ void Answer(ServerState& state, const httplib::Request& request, httplib::Respon
             if (!served)
                 return SetError(response, 404, "Not Found");
             size_t f = FileNumber(state, served);
+            if (api == "pages" || api == "search")
+                IndexOnDemand(state, *served);
             if (api == "pages")
                 return response.set_content(PagesJson(*served, f), "application/json");
             if (api == "search")
@@ -511,6 +532,7 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
         for (int n = 2; taken(label); ++n)
             label = BaseName(path) + "~" + std::to_string(n);
         served->label = label;
+        served->background = true;
         state.files.push_back(std::move(served));
         state.folders.push_back(FolderOf(path));
     }

@@ -102,14 +102,19 @@
     }
   }
 
+  // The first page the contents name, once they are shown ("" without one).
   function loadContents() {
     $("toc").textContent = "";
     note("contents", "Loading\u2026");
-    api("toc").then((toc) => {
-      if (toc.waiting || !toc.items) return note("contents", "This help file's table of contents cannot be shown yet.");
+    return api("toc").then((toc) => {
       buildTree(toc.items, $("toc"));
       note("contents", toc.items.length ? "" : "This help file has no table of contents.");
-    }).catch((e) => note("contents", String(e)));
+      const first = $("toc").querySelector("a");
+      return first ? first.dataset.url : "";
+    }).catch((e) => {
+      note("contents", String(e));
+      return "";
+    });
   }
 
   let keywords = [];
@@ -137,7 +142,6 @@
     keywords = [];
     $("keywords").textContent = "";
     api("index").then((index) => {
-      if (index.waiting || !index.items) return note("index", "This help file's keyword index cannot be shown yet.");
       keywords = index.items;
       note("index", keywords.length ? "" : "This help file has no keyword index.");
       showKeywords();
@@ -202,11 +206,12 @@
     const file = state.files[number];
     $("title").textContent = file.title;
     document.title = file.title;
-    loadContents();
+    const contents = loadContents();
     loadIndex();
     loadPages();
     $("hits").textContent = "";
     $("search-query").value = "";
+    return contents;
   }
 
   for (const button of document.querySelectorAll("#tabs button"))
@@ -218,11 +223,12 @@
   });
   $("title-query").addEventListener("input", showTitles);
   $("search-query").addEventListener("input", search);
-  $("file").addEventListener("change", () => {
-    selectFile(Number($("file").value));
-    const home = state.files[state.file].home;
-    if (home) open(home);
-  });
+  // A help file opens at its contents' first page, else at its home page.
+  function openHome(first) {
+    const page = first || state.files[state.file].home;
+    if (page) open(page);
+  }
+  $("file").addEventListener("change", () => selectFile(Number($("file").value)).then(openHome));
 
   api("info").then((info) => {
     state.files = info.files;
@@ -235,8 +241,9 @@
       });
       $("file").hidden = false;
     }
-    selectFile(0);
-    const wanted = location.hash.slice(1) || info.start || info.files[0].home;
+    const contents = selectFile(0);
+    const wanted = location.hash.slice(1) || info.start;
     if (wanted) open(wanted);
+    else contents.then(openHome);
   });
 })();

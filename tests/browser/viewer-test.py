@@ -85,8 +85,9 @@ try:
     doc = "document.getElementById('page').contentDocument"
     here = "document.getElementById('page').contentWindow.location.href"
 
-    check(wait_for(session, doc + ".readyState === 'complete' && " + here + ".endsWith('.html')"),
-          "the viewer opens the help file's first page beside the panes")
+    check(wait_for(session, doc + ".readyState === 'complete' && " + here +
+                   ".endsWith('_RESOURCE/WhatIsWinRing0.html')"),
+          "the viewer opens the first page of the contents beside the panes")
     check(run(session, "document.getElementById('title').textContent") not in (None, "", "Velkory"),
           "the viewer shows the help file's title")
 
@@ -141,6 +142,14 @@ try:
     with open(screenshot, "wb") as out:
         out.write(base64.b64decode(shot["data"]))
     check(os.path.getsize(screenshot) > 1000, "screenshot kept at " + screenshot)
+    # A link into another help file of the same folder opens it there.
+    run(session, "(() => { const d = %s; const a = d.createElement('a');"
+                 "a.href = 'ms-its:MyProg.chm::/topic_myprog.htm'; a.textContent = 'x';"
+                 "d.body.appendChild(a); a.click() })()" % doc)
+    check(wait_for(session, here + ".endsWith('~chm/MyProg.chm/topic_myprog.htm') && " + doc +
+                   ".readyState === 'complete' && " + doc + ".body.textContent.length > 0"),
+          "an ms-its: link opens the other help file's page")
+
     try:
         call("Browser.close", timeout=5)
     except RuntimeError:

@@ -319,6 +319,9 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
               std::string::npos);
     // Another help file of the same folder, as ms-its: links name it.
     EXPECT_EQ(Get(server, server.root + "~chm/MyProg.chm/%23SYSTEM").status, 200);
+    EXPECT_NE(Get(server, server.root + "~velkory/api/search?f=1&q=program")
+                  .body.find("\"ready\":true,\"hits\":[[\""),
+              std::string::npos);
     EXPECT_EQ(server.Stop(), 0);
 }
 
