@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "host/host.h"
+#if defined(VELKORY_HAVE_SERVE)
+#include "host/serve.h"
+#endif
 #include "host/system.h"
 #include "platform/terminal_text.h"
 
@@ -131,6 +134,11 @@ int HelpCommand(const CommandLine& line)
     }
     if (!IsHelpFile(file))
         return ExitFailed;
+#if defined(VELKORY_HAVE_SERVE)
+    int32_t modality = 0, visuality = 0;
+    if (BrowserViewerWanted() && (ReadSettings(modality, visuality), visuality == 1))
+        return BrowseTopic(file, keyword, ServeOptions());
+#endif
 
     ModuleSession session(line);
     if (!session.Begin())
@@ -159,7 +167,7 @@ int HelpCommand(const CommandLine& line)
         return ExitOk;
     }
     if (!hostRecord.pageOpened) {
-        Complain("no topic of " + file + " begins with '" + keyword + "'");
+        Complain("no topic title or index entry of " + file + " begins with '" + keyword + "'");
         return ExitFailed;
     }
     return ExitOk;

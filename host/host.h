@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frame/host_api.h"
+#include "platform/store_failure.h"
 
 // What the command line asked for, read by the services while the module runs.
 struct HostOptions {
@@ -21,6 +22,7 @@ struct HostOptions {
     int modality = -1;    // --modality N; -1 when not given
     int visuality = -1;   // --visuality N; -1 when not given
     bool cancel = false;  // --cancel
+    int jobs = 0;         // -j N: decoding workers for test and extract; 0: one per core
 };
 
 // What the services saw during one request, for the host's own explanations.
@@ -49,6 +51,8 @@ struct CommandLine {
     std::string modulePath;
     bool haveModule = false;
     bool show = false;
+    int port = 0;      // --port N (serve, browse)
+    bool open = true;  // unless --no-open
     std::vector<std::string> optionsSeen;
 };
 struct UsageError {
@@ -66,6 +70,9 @@ public:
     ~ModuleSession();
     bool Begin();  // false, with the reason on stderr, when it cannot be loaded
     int32_t Send(int32_t request, const HelpRequest* help, ModuleInfo* info);
+    // Why the module's last read or write of the settings file failed ("" when
+    // it did not); null when the module cannot tell (platform/store_failure.h).
+    const char* StoreFailure(int access) const;
 
 private:
     std::string path_;
@@ -73,6 +80,7 @@ private:
     StartFn Start_ = nullptr;
     ExitFn Exit_ = nullptr;
     MessageFn Message_ = nullptr;
+    StoreFailureFn StoreFailure_ = nullptr;
     bool started_ = false;
     HostServices services_;
     HostUtilities utilities_;
@@ -80,6 +88,12 @@ private:
 };
 // The two settings, read by the module's own code linked into the host.
 void ReadSettings(int32_t& modality, int32_t& visuality);
+
+// settings_check.cpp: after the module saved the settings, or after the host
+// read them: true, with the file and the reason on stderr, when the settings
+// file failed.
+bool SettingsSaveFailed(const ModuleSession& session);
+bool SettingsReadFailed();
 
 // services.cpp: the three blocks, filled with the host's services.
 void FillHostBlocks(HostServices& services, HostUtilities& utilities, ModuleContext& context);
@@ -89,6 +103,25 @@ const char* ModuleMessageText(int number);  // null for a number without text
 int ModuleMessageCapacity(int number);      // the size of the module's destination
 
 // module_commands.cpp, help.cpp, archive.cpp, clean.cpp: the commands.
+// Workers that run batches of decoding jobs for test and extract: threads
+// that live as long as the pool; StartJobs and WaitJobs are the container's
+// StreamOptions callbacks of those names.
+class WorkerPool {
+public:
+    explicit WorkerPool(int workers);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+    int Workers() const;
+    static void StartJobs(void* pool, int count, void (*job)(void*, int, int), void* jobContext);
+    static void WaitJobs(void* pool);
+
+private:
+    struct State;
+    State* state_;
+};
+int DefaultJobs();  // the number of cores
+
 int InfoCommand(const CommandLine& line);
 int ConfigCommand(const CommandLine& line);
 int HelpCommand(const CommandLine& line);
@@ -96,6 +129,8 @@ int ListCommand(const CommandLine& line);
 int CatCommand(const CommandLine& line);
 int ExtractCommand(const CommandLine& line);
 int TestCommand(const CommandLine& line);
+int TopicsCommand(const CommandLine& line);  // keyword_commands.cpp
+int IndexCommand(const CommandLine& line);
 int CleanCommand(const CommandLine& line);
 
 // terminal.cpp: the interactive menu and dialog, and text fitted to columns.

@@ -7,9 +7,25 @@
 #include "host/host.h"
 #include "host/system.h"
 
+namespace {
+
+// Beside the program in a build tree; once installed, in the library
+// directory that the install puts it in, relative to the program's.
+std::string DefaultModulePath()
+{
+    std::string beside = ExecutableDirectory() + System.pathSeparator + System.moduleFileName;
+#if defined(VELKORY_INSTALLED_MODULE)
+    std::string installed = ExecutableDirectory() + "/" VELKORY_INSTALLED_MODULE;
+    if (!PathExists(beside) && PathExists(installed))
+        return installed;
+#endif
+    return beside;
+}
+
+}  // namespace
+
 ModuleSession::ModuleSession(const CommandLine& line)
-    : path_(line.haveModule ? line.modulePath
-                            : ExecutableDirectory() + System.pathSeparator + System.moduleFileName)
+    : path_(line.haveModule ? line.modulePath : DefaultModulePath())
 {
 }
 
@@ -44,6 +60,8 @@ bool ModuleSession::Begin()
     Start_ = reinterpret_cast<StartFn>(start);
     Exit_ = reinterpret_cast<ExitFn>(exit);
     Message_ = reinterpret_cast<MessageFn>(message);
+    StoreFailure_ =
+        reinterpret_cast<StoreFailureFn>(LibraryExport(library_, VELKORY_STORE_FAILURE_EXPORT));
     FillHostBlocks(services_, utilities_, context_);
     Start_(&services_, &context_);
     started_ = true;
@@ -53,6 +71,11 @@ bool ModuleSession::Begin()
 int32_t ModuleSession::Send(int32_t request, const HelpRequest* help, ModuleInfo* info)
 {
     return Message_(request, help, info);
+}
+
+const char* ModuleSession::StoreFailure(int access) const
+{
+    return StoreFailure_ ? StoreFailure_(access) : nullptr;
 }
 
 // The host links the module's objects for its file commands; starting that

@@ -8,6 +8,7 @@
 //   files_*    paths, the temporary directory, writing below a directory,
 //              and System, the facts shared code chooses by
 //   loader_*   loading a shared library and finding its exports
+//   settings_* why the host's own read of the settings failed
 #pragma once
 
 #include <cstddef>
@@ -73,6 +74,8 @@ size_t TerminalCharacter(const std::string& text, size_t i, int& columns);
 // signal when one ended it), or -1 when it could not be started, with the
 // reason in error.
 int RunProgram(const std::vector<std::string>& argv, std::string& error);
+// Starts argv without waiting for it (a browser); false when it cannot be.
+bool StartProgram(const std::vector<std::string>& argv);
 // Runs argv without a terminal and gathers its standard output; false when
 // it could not run or did not exit 0.
 bool CaptureOutput(const std::vector<std::string>& argv, std::string& out);
@@ -128,3 +131,7 @@ WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& 
 void* OpenLibrary(const std::string& path, std::string& error);
 void* LibraryExport(void* library, const char* name);
 void CloseLibrary(void* library);
+
+// settings_*: why the host's last read of the settings failed, "" when it did
+// not (always "" on Windows, where the host reads the real registry).
+const char* OwnSettingsReadFailure();

@@ -108,6 +108,8 @@ TEST_F(HostTest, UsageErrors)
     EXPECT_USAGE_ERROR(Run({"list", "--pick", "1", "a.chm"}));
     EXPECT_USAGE_ERROR(Run({"cat", "a.chm"}));
     EXPECT_USAGE_ERROR(Run({"extract", "a.chm"}));
+    EXPECT_USAGE_ERROR(Run({"test", "-j", "0", "a.chm"}));
+    EXPECT_USAGE_ERROR(Run({"list", "-j2", "a.chm"}));
     EXPECT_USAGE_ERROR(Run({"clean", "now"}));
     EXPECT_FALSE(fs::exists(registry_));
 
@@ -220,7 +222,7 @@ TEST_F(HelpCommandTest, ExitStatusFollowsOneRule)
         const char* said;  // on stderr, in one line
     } cases[] = {
         {{"help", "--pick", "1", file_, "print"}, 0, ""},
-        {{"help", file_, "zebra"}, 1, "no topic of"},
+        {{"help", file_, "zebra"}, 1, "no topic title or index entry of"},
         {{"help", file_, "-x"}, 1, "begins with '-x'"},  // options end at FILE
         {{"help", "--", file_, "--pick"}, 1, "begins with '--pick'"},
         {{"help", file_, ""}, 2, "keyword is empty"},

@@ -73,6 +73,17 @@ for suite in "$bin"/test_*.exe; do
   fi
 done
 
+# The saved fuzz inputs, replayed by the Windows build of each fuzz target.
+fuzz=$(cd "$(dirname "$0")/../../fuzz" && pwd)
+for replay in "$bin"/replay_*.exe; do
+  [ -e "$replay" ] || { fail "no fuzz replay was built for Windows"; break; }
+  target=${replay##*/replay_}; target=${target%.exe}
+  wine "$replay" "Z:$fuzz/corpus/$target" "Z:$fuzz/regressions/$target" \
+    </dev/null >"$work/replay.log" 2>&1
+  rc=$?
+  check "$target replays its saved inputs under wine (exit $rc, $(tr -d '\r' <"$work/replay.log" | tail -1))" test $rc -eq 0
+done
+
 # Request 1.
 out=$(vk info); rc=$?
 check "info answers (exit $rc)" test $rc -eq 0
@@ -155,7 +166,8 @@ if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
       grep -q "UNC path" "$work/copied.page" && ! grep -q "<" "$work/copied.page"
   }
   check "help --pick 5 shows the fifth topic in the viewer" viewed --pick 5 "Z:$chm" "[setup]: allow"
-  # One request on every corpus help file: keyword, --pick, the page expected.
+  # One request on every corpus help file: keyword, --pick, the page expected
+  # (no title of ISetup.chm begins with "/LOG": its keyword index answers).
   vk config --modality 1 --visuality 0 >/dev/null
   while IFS='|' read -r file keyword pick page; do
     chm_file=$shared/corpus/chm/$file.chm
@@ -166,6 +178,7 @@ if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
   done <<'REQUESTS'
 ISPP|i|2|/topic_docconv.htm
 ISetup|a|2|/topic_scriptinstall.htm
+ISetup|/LOG|3|/topic_setupcmdline.htm
 WinRing0|c|3|/_RESOURCE/CpuidPx.html
 pychm-example|p|2|/page 2.html
 MyProg|My|1|/topic_myprog.htm
@@ -191,6 +204,24 @@ REQUESTS
   check "a directory is not a help file (exit $rc)" test $rc -eq 1
   vk help "Z:$work/missing.chm" "Setup" >/dev/null; rc=$?
   check "a missing help file fails (exit $rc)" test $rc -eq 1
+  # The page directory on a full disk: the page cannot be written whole, so
+  # the request fails and no page is left behind.
+  # (Wine takes TMP and TEMP from the registry, not from the environment.)
+  if [ -n "${VELKORY_SMALL_DISK:-}" ]; then
+    envkey='HKCU\Environment'
+    saved=$(wine reg query "$envkey" /v TEMP 2>/dev/null | tr -d '\r' | awk '$1=="TEMP"{print $3}')
+    for name in TMP TEMP; do wine reg add "$envkey" /v $name /t REG_SZ /d "$VELKORY_SMALL_DISK" /f >/dev/null 2>&1; done
+    where=$(wine cmd /c 'echo %TMP%' 2>/dev/null | tr -d '\r')
+    head -c 8192 /dev/zero >"$work/small/filler" 2>/dev/null
+    VELKORY_EDITOR="cmd /c Z:${work//\//\\}\\copyout.bat" vk help --pick 2 "Z:$chm" "[setup]: allow" >/dev/null
+    rc=$?
+    made=$(find "$work/small" -name 'VLKT*' | wc -l)
+    left=$(find "$work/small" -name velkory.txt | wc -l)
+    check "help with the page directory on a full disk fails (exit $rc, $made directories) and leaves no page ($left)" \
+      test "$where" = "$VELKORY_SMALL_DISK" -a $rc -eq 1 -a "$made" -le 1 -a "$left" -eq 0
+    for name in TMP TEMP; do wine reg add "$envkey" /v $name /t REG_EXPAND_SZ /d "$saved" /f >/dev/null 2>&1; done
+    rm -rf "${work:?}"/small/*
+  fi
   pages=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp/VLKT* "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/VLKT* 2>/dev/null | wc -l)
   check "each opened page got a directory of its own ($pages)" test "$pages" -ge 3
 fi
