@@ -35,6 +35,20 @@ std::string QuoteArgument(const std::string& arg)
     return out;
 }
 
+// argv quoted, as the null-terminated list _spawnvp takes; quoted keeps the
+// texts the list points into.
+std::vector<const char*> SpawnArguments(const std::vector<std::string>& argv,
+                                        std::vector<std::string>& quoted)
+{
+    for (const std::string& arg : argv)
+        quoted.push_back(QuoteArgument(arg));
+    std::vector<const char*> args;
+    for (const std::string& arg : quoted)
+        args.push_back(arg.c_str());
+    args.push_back(nullptr);
+    return args;
+}
+
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& argv, std::string& error)
@@ -44,12 +58,7 @@ int RunProgram(const std::vector<std::string>& argv, std::string& error)
         return -1;
     }
     std::vector<std::string> quoted;
-    for (const std::string& arg : argv)
-        quoted.push_back(QuoteArgument(arg));
-    std::vector<const char*> args;
-    for (const std::string& arg : quoted)
-        args.push_back(arg.c_str());
-    args.push_back(nullptr);
+    std::vector<const char*> args = SpawnArguments(argv, quoted);
     fflush(stdout);
     fflush(stderr);
     intptr_t status = _spawnvp(_P_WAIT, argv[0].c_str(), args.data());
@@ -80,11 +89,6 @@ bool StartProgram(const std::vector<std::string>& argv)
     if (argv.empty())
         return false;
     std::vector<std::string> quoted;
-    for (const std::string& arg : argv)
-        quoted.push_back(QuoteArgument(arg));
-    std::vector<const char*> args;
-    for (const std::string& arg : quoted)
-        args.push_back(arg.c_str());
-    args.push_back(nullptr);
+    std::vector<const char*> args = SpawnArguments(argv, quoted);
     return _spawnvp(_P_NOWAIT, argv[0].c_str(), args.data()) >= 0;
 }

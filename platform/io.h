@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
-// Writes all size bytes to fd, retrying after interruptions; false when a
-// write fails. Async-signal-safe: it only calls write.
+// Writes all size bytes to fd, retrying after interruptions; false, with
+// errno set (ENOSPC for a write that makes no progress), when a write fails.
+// Async-signal-safe: it only calls write.
 bool WriteAll(int fd, const void* data, size_t size);

@@ -11,8 +11,12 @@ bool WriteAll(int fd, const void* data, size_t size)
         ssize_t written = write(fd, bytes, size);
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
+        if (written < 0)
             return false;
+        if (written == 0) {  // no progress: as a full device
+            errno = ENOSPC;
+            return false;
+        }
         bytes += written;
         size -= (size_t)written;
     }

@@ -21,6 +21,7 @@
 // of text each for the terminal host (platform/store_failure.h): the module's
 // own settings code stays silent.
 #include "platform/internal.h"
+#include "platform/io.h"
 #include "platform/linux/registry_store.h"
 #include "platform/store_failure.h"
 
@@ -200,24 +201,6 @@ char* DirectoryOf(const char* path)
 {
     const char* slash = strrchr(path, '/');
     return slash ? CopyText(path, slash == path ? 1 : (size_t)(slash - path)) : CopyText(".", 1);
-}
-
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return false;
-        if (written == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += written;
-        size -= (size_t)written;
-    }
-    return true;
 }
 
 void SyncDirectoryOf(const char* path)
