@@ -19,6 +19,7 @@ check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; f
 
 work=$(mktemp -d)
 trap 'wineserver -k >/dev/null 2>&1; umount "$work/small" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM  # so that a run that is stopped still unmounts and cleans up
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 wineboot -i >/dev/null 2>&1
