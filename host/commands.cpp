@@ -2,6 +2,7 @@
 // the table of commands and dispatched. A new command is one entry in
 // Commands and one function in a file of its own.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -9,6 +10,9 @@
 
 #include "host/host.h"
 #include "host/system.h"
+#if defined(VELKORY_HAVE_SERVE)
+#include "host/serve.h"
+#endif
 
 #ifndef VELKORY_VERSION
 #define VELKORY_VERSION "0.0.0"
@@ -43,6 +47,16 @@ const char UsageHead[] =
     "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
     "                                 a tab, its page\n"
     "\n"
+#if defined(VELKORY_HAVE_SERVE)
+    "Commands that show help files in the browser:\n"
+    "  serve [--port N] [--no-open] FILE...\n"
+    "                                 serve the help files on 127.0.0.1 with a viewer\n"
+    "                                 (contents, index, search) until interrupted; the\n"
+    "                                 first line of output is its URL\n"
+    "  browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]\n"
+    "                                 the topic as help finds it, in the browser\n"
+    "\n"
+#endif
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
     "                                 the temporary directory that are over a day old\n"
@@ -81,6 +95,20 @@ const Command Commands[] = {
     {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
     {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"clean", "clean", 0, {}, CleanCommand},
+#if defined(VELKORY_HAVE_SERVE)
+    {"serve",
+     "serve [--port N] [--no-open] FILE...",
+     1,
+     {"--port", "--no-open"},
+     ServeCommand,
+     SIZE_MAX - 1},
+    {"browse",
+     "browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]",
+     1,
+     {"--pick", "--port", "--no-open"},
+     BrowseCommand,
+     1},
+#endif
 };
 
 int ParsePosition(const std::string& option, const std::string& value, int low, int high)
@@ -154,12 +182,18 @@ CommandLine ParseCommandLine(int argc, char** argv)
         } else if (name == "--show") {
             line.show = true;
             line.optionsSeen.push_back(name);
+        } else if (name == "--port") {
+            line.port = ParsePosition(name, takeValue(), 0, 65535);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--no-open") {
+            line.open = false;
+            line.optionsSeen.push_back(name);
         } else {
             Usage("unknown option '" + arg + "'");
         }
         if (inlineValue &&
             (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
-             name == "--show"))
+             name == "--show" || name == "--no-open"))
             Usage(name + " takes no value");
     }
     return line;

@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -80,14 +79,6 @@ PathKind PathKindAt(const std::string& path, bool followLinks)
 bool RemoveEmptyDirectory(const std::string& path)
 {
     return rmdir(path.c_str()) == 0;
-}
-
-uint64_t AvailableBytes(const std::string& path)
-{
-    struct statvfs fs;
-    if (statvfs(path.c_str(), &fs) != 0)
-        return UINT64_MAX;
-    return (uint64_t)fs.f_bavail * (uint64_t)fs.f_frsize;
 }
 
 bool IsOwnDirectory(const std::string& path, time_t& modified)

@@ -85,14 +85,6 @@ bool RemoveEmptyDirectory(const std::string& path)
     return _rmdir(path.c_str()) == 0;
 }
 
-uint64_t AvailableBytes(const std::string& path)
-{
-    ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExA(path.c_str(), &available, nullptr, nullptr))
-        return UINT64_MAX;
-    return (uint64_t)available.QuadPart;
-}
-
 bool IsOwnDirectory(const std::string& path, time_t& modified)
 {
     // The temporary directory is the user's own on Windows.

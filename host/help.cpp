@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "host/host.h"
+#if defined(VELKORY_HAVE_SERVE)
+#include "host/serve.h"
+#endif
 #include "host/system.h"
 #include "platform/terminal_text.h"
 
@@ -30,6 +33,29 @@ const char* KindName(PathKind kind)
     default:
         return "a device, a pipe or a socket";
     }
+}
+
+// Whether a page's worth of bytes (64 KB) can be written in dir now, as the
+// module tried to; reason says why not (a full disk, a size limit).
+bool CanWriteIn(const std::string& dir, std::string& reason)
+{
+    std::string probe = dir + System.pathSeparator + "velkory.probe";
+    FILE* stream = fopen(probe.c_str(), "wb");
+    if (!stream) {
+        reason = strerror(errno);
+        return false;
+    }
+    std::vector<char> block(64 * 1024, ' ');
+    bool ok = fwrite(block.data(), 1, block.size(), stream) == block.size();
+    int error = errno;
+    if (fclose(stream) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    remove(probe.c_str());
+    if (!ok)
+        reason = strerror(error);
+    return ok;
 }
 
 // What the host can see of a page directory it named that holds no page:
@@ -57,8 +83,9 @@ void ExplainPageDirectory(const std::string& file, const std::string& name)
                  " is already there");
         return;
     }
-    if (AvailableBytes(name) < 64 * 1024) {
-        Complain("cannot write the page into " + name + ": no space left on its device");
+    std::string reason;
+    if (!CanWriteIn(name, reason)) {
+        Complain("cannot write the page into " + name + ": " + reason);
         return;
     }
     Complain(file + ": the chosen topic's page cannot be extracted");
@@ -107,6 +134,11 @@ int HelpCommand(const CommandLine& line)
     }
     if (!IsHelpFile(file))
         return ExitFailed;
+#if defined(VELKORY_HAVE_SERVE)
+    int32_t modality = 0, visuality = 0;
+    if (BrowserViewerWanted() && (ReadSettings(modality, visuality), visuality == 1))
+        return BrowseTopic(file, keyword, ServeOptions());
+#endif
 
     ModuleSession session(line);
     if (!session.Begin())

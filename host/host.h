@@ -51,6 +51,8 @@ struct CommandLine {
     std::string modulePath;
     bool haveModule = false;
     bool show = false;
+    int port = 0;      // --port N (serve, browse)
+    bool open = true;  // unless --no-open
     std::vector<std::string> optionsSeen;
 };
 struct UsageError {

@@ -63,11 +63,6 @@ const NamedEntity NamedEntities[] = {
     {"diams", 0x2666},
 };
 
-bool IsAlnum(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
 }  // namespace
 
 size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp)
@@ -112,7 +107,7 @@ size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp)
         return j;
     }
     size_t start = j;
-    while (j < text.size() && IsAlnum(text[j]) && j - start < 32)
+    while (j < text.size() && IsAsciiAlnum(text[j]) && j - start < 32)
         ++j;
     std::string name = text.substr(start, j - start);
     bool semicolon = j < text.size() && text[j] == ';';

@@ -33,11 +33,6 @@ void AppendCodePoint(std::string& out, uint32_t cp)
     out.append(bytes, CodePointToTerminal(cp, bytes));
 }
 
-bool IsAlnum(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
 // Appends the character reference at text[i] == '&'; returns the position
 // after it, or i + 1 with a literal '&' when it is not a reference.
 size_t AppendReference(const std::string& text, size_t i, std::string& out)
@@ -432,7 +427,7 @@ std::string RenderHtmlToText(const std::string& page, int width)
         if (closing)
             ++j;
         size_t nameStart = j;
-        while (j < n && (IsAlnum(html[j]) || html[j] == '-' || html[j] == ':'))
+        while (j < n && (IsAsciiAlnum(html[j]) || html[j] == '-' || html[j] == ':'))
             ++j;
         if (j == nameStart) {  // a lone '<' is text
             pendingText += '<';
@@ -528,7 +523,7 @@ std::string RenderHtmlToText(const std::string& page, int width)
             // The alternative text stands for the picture.
             std::string lower = FoldedText(attributes);
             size_t at = lower.find("alt");
-            while (at != std::string::npos && at > 0 && IsAlnum(lower[at - 1]))
+            while (at != std::string::npos && at > 0 && IsAsciiAlnum(lower[at - 1]))
                 at = lower.find("alt", at + 3);
             if (at != std::string::npos) {
                 size_t k = at + 3;

@@ -5,7 +5,8 @@
 //
 //   console_*  the terminal under the menu and the dialog
 //   process_*  starting programs: the only place that does
-//   files_*    paths, the temporary directory, writing below a directory
+//   files_*    paths, the temporary directory, writing below a directory,
+//              and System, the facts shared code chooses by
 //   loader_*   loading a shared library and finding its exports
 //   settings_* why the host's own read of the settings failed
 #pragma once
@@ -73,6 +74,8 @@ size_t TerminalCharacter(const std::string& text, size_t i, int& columns);
 // signal when one ended it), or -1 when it could not be started, with the
 // reason in error.
 int RunProgram(const std::vector<std::string>& argv, std::string& error);
+// Starts argv without waiting for it (a browser); false when it cannot be.
+bool StartProgram(const std::vector<std::string>& argv);
 // Runs argv without a terminal and gathers its standard output; false when
 // it could not run or did not exit 0.
 bool CaptureOutput(const std::vector<std::string>& argv, std::string& out);
@@ -101,9 +104,6 @@ enum PathKind {
 PathKind PathKindAt(const std::string& path, bool followLinks);
 // Removes a directory if it is empty; false when it is not or cannot be.
 bool RemoveEmptyDirectory(const std::string& path);
-// Bytes this user may still write on the device holding path; UINT64_MAX
-// when that cannot be told.
-uint64_t AvailableBytes(const std::string& path);
 // A directory of this user's (not a link), and when it was last changed.
 bool IsOwnDirectory(const std::string& path, time_t& modified);
 uint64_t ProcessNumber();

@@ -55,6 +55,7 @@ uint32_t Oem437Glyph(unsigned char byte);
 // everything else is itself.
 uint32_t FoldCase(uint32_t cp);
 char FoldAscii(char c);
+bool IsAsciiAlnum(char c);  // an ASCII letter or digit
 char UpperAscii(char c);
 // Compares at most count bytes of a and b with letters folded, stopping at
 // the first NUL of either: <0, 0 or >0 as strncmp does, on the folded bytes.

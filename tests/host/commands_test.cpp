@@ -183,6 +183,23 @@ TEST_F(HelpCommandTest, ExplainsWhatItCanSee)
     EXPECT_NE(noPage.err.find("page cannot be extracted"), std::string::npos) << noPage.err;
     EXPECT_TRUE(fs::is_empty(tmp_)) << "the empty page directory is removed";
 
+    // A page that cannot be written whole (files cannot grow past 1 KB here):
+    // the host says why, and leaves no directory behind.
+    std::string big = root_ + "/big-page.chm";
+    ASSERT_TRUE(WriteBytes(big,
+                           HelpFileWith(BuildIndex({{"Big", "big.htm"}}),
+                                        {{"/big.htm", Bytes(std::string(8192, 'b')), 0}})));
+    std::string limited =
+        Script("limited", "ulimit -f 2\ntrap '' XFSZ\nexec '" + program_ + "' \"$@\"\n");
+    std::swap(program_, limited);
+    RunResult unwritten = Run({"help", big, "big"}, {{"VELKORY_EDITOR", editor_}});
+    std::swap(program_, limited);
+    EXPECT_EQ(unwritten.status, 1);
+    EXPECT_NE(unwritten.err.find("cannot write the page into " + tmp_ + "/VLKT-"),
+              std::string::npos)
+        << unwritten.err;
+    EXPECT_TRUE(fs::is_empty(tmp_));
+
     WriteText(root_ + "/a-file", "");
     RunResult fileTemp =
         Run({"help", "--pick", "1", file_, "print"}, {{"TMPDIR", root_ + "/a-file"}});
