@@ -61,6 +61,18 @@ for suite in "$bin"/test_*.exe; do
   fi
 done
 
+# The lookup again on a Chinese and a Japanese system (ANSI and OEM code
+# pages 936 and 932): titles in UTF-8 and in each language's code page.
+for locale in zh_CN.UTF-8 ja_JP.UTF-8; do
+  [ -e "$bin/test_lookup.exe" ] || break
+  LANG=$locale LC_ALL=$locale wine "$bin/test_lookup.exe" --gtest_brief=1 </dev/null 2>&1 | tr -d '\r' >"$work/lookup-$locale.log"
+  rc=${PIPESTATUS[0]}
+  ok=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\./\1/p' "$work/lookup-$locale.log" | tail -1)
+  grep -E '^\[  FAILED  \]|Failure' "$work/lookup-$locale.log" | head -20
+  check "test_lookup in the $locale locale: ${ok:-0} tests (exit $rc)" test "$rc" -eq 0 -a "${ok:-0}" -gt 0
+done
+wineserver -w
+
 # Request 1.
 out=$(vk info); rc=$?
 check "info answers (exit $rc)" test $rc -eq 0
