@@ -2,10 +2,11 @@
 // for the host. The module itself only ever calls CharToOemA.
 //
 // On Linux the terminal speaks UTF-8, and the module's pair of code pages is
-// ANSI 1252 and OEM 437 unless VELKORY_CODEPAGES=ANSI:OEM names another (for
-// example 936:936); 1252 and 437 are converted from built-in tables, any other
-// pair through iconv. On Windows the command line arrives in the ANSI code
-// page and the console shows the OEM code page.
+// ANSI 1252 and OEM UTF-8 in a UTF-8 locale, 1252 and 437 in any other,
+// unless VELKORY_CODEPAGES=ANSI:OEM names another (for example 936:936); 1252
+// and 437 are converted from built-in tables, any other code page through
+// iconv. On Windows the command line arrives in the ANSI code page and the
+// console shows the OEM code page.
 #pragma once
 
 #include <cstddef>
@@ -31,3 +32,8 @@
 bool TerminalToOem(const char* src, char* dest, size_t capacity);   // a keyword typed by the user
 bool OemToTerminal(const char* src, char* dest, size_t capacity);   // a topic title for display
 bool AnsiToTerminal(const char* src, char* dest, size_t capacity);  // a stored name or page text
+
+// Why VELKORY_CODEPAGES names no pair that can be used (the locale's pair is
+// then in force), or null when it is unset or in force. Always null on
+// Windows, where the system's code pages are used.
+const char* CodePageSettingError(void);

@@ -1,25 +1,30 @@
 // Code pages: CharToOemA for the module, and the terminal conversions of
 // codepage.h for the host.
 //
-// The pair of code pages is ANSI 1252 and OEM 437 unless VELKORY_CODEPAGES
-// names another as ANSI:OEM in decimal (936:936 for Chinese help files). The
-// default pair converts through built-in tables: CharToOemA through the
-// 256-entry table that Windows itself applies from 1252 to 437, best-fit
-// replacements included (A with grave becomes a plain A, the bullet becomes
-// byte 07, which code page 437 shows as a bullet). Any other code page is
+// The ANSI code page is 1252. The OEM code page follows the process's locale
+// (its LC_CTYPE, as the host sets it from the environment): UTF-8 (65001) in
+// a UTF-8 locale, so that titles in any script reach a UTF-8 terminal as
+// written, and 437 in any other (the C locale included). VELKORY_CODEPAGES
+// overrides both as ANSI:OEM in decimal (1252:437, 936:936). The pair 1252
+// and 437 converts through built-in tables: CharToOemA through the 256-entry
+// table that Windows itself applies from 1252 to 437, best-fit replacements
+// included (A with grave becomes a plain A, the bullet becomes byte 07, which
+// code page 437 shows as a bullet). UTF-8 is our own; any other code page is
 // converted with iconv, through UTF-32; characters the target cannot
 // represent, and bytes that are not text in the source, become '?'. A
 // variable that cannot be read, or names a code page iconv does not know,
-// leaves the default pair in force.
+// leaves the locale's pair in force, and CodePageSettingError says why.
 //
-// The variable is looked at on every call, so a change takes effect at once;
-// the iconv descriptors of the current pair are kept until it changes.
+// The variable and the locale are looked at on every call, so a change takes
+// effect at once; the iconv descriptors of the current pair are kept until it
+// changes.
 #include "platform/codepage.h"
 #include "platform/linux/codepages.h"
 #include "platform/platform.h"
 
 #include <errno.h>
 #include <iconv.h>
+#include <langinfo.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,6 +58,7 @@ namespace {
 
 const unsigned DefaultAnsi = 1252;
 const unsigned DefaultOem = 437;
+const unsigned Utf8CodePage = 65001;
 
 // What the OEM console shows for bytes 0x00-0x1F and 0x7F: the graphic
 // characters of code page 437 (0x00 is the terminator and stays itself).
@@ -94,6 +100,8 @@ const iconv_t NoConverter = (iconv_t)-1;
 struct CodePagePair {
     bool resolved;
     char setting[32];  // the variable's text the pair was made from
+    bool utf8Locale;   // and the locale
+    char error[96];    // why the variable's pair is not in force, "" when it is
     unsigned ansi;
     unsigned oem;
     iconv_t ansiDecoder;
@@ -101,7 +109,8 @@ struct CodePagePair {
     iconv_t oemEncoder;
 };
 
-CodePagePair pair = {false, "", DefaultAnsi, DefaultOem, NoConverter, NoConverter, NoConverter};
+CodePagePair pair = {false,      "",          false,       "",         DefaultAnsi,
+                     DefaultOem, NoConverter, NoConverter, NoConverter};
 
 enum Encoding {
     Utf8,
@@ -143,30 +152,17 @@ bool ParseCodePage(const char* text, size_t length, unsigned* codePage)
     return true;
 }
 
-// Brings the pair in line with VELKORY_CODEPAGES.
-const CodePagePair* CurrentPair(void)
+// Whether the process's locale speaks UTF-8.
+bool LocaleIsUtf8(void)
 {
-    const char* setting = getenv("VELKORY_CODEPAGES");
-    if (setting == nullptr)
-        setting = "";
-    if (pair.resolved && strcmp(setting, pair.setting) == 0)
-        return &pair;
-    CloseConverter(&pair.ansiDecoder);
-    CloseConverter(&pair.oemDecoder);
-    CloseConverter(&pair.oemEncoder);
-    pair.ansi = DefaultAnsi;
-    pair.oem = DefaultOem;
-    // A text too long to remember names no pair: it is simply looked at again.
-    size_t length = strlen(setting);
-    pair.resolved = length < sizeof pair.setting;
-    if (pair.resolved)
-        memcpy(pair.setting, setting, length + 1);
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset != nullptr && strcmp(codeset, "UTF-8") == 0;
+}
 
-    const char* colon = strchr(setting, ':');
-    unsigned ansi, oem;
-    if (colon == nullptr || !ParseCodePage(setting, (size_t)(colon - setting), &ansi) ||
-        !ParseCodePage(colon + 1, strlen(colon + 1), &oem))
-        return &pair;
+// Opens the descriptors the pair ansi:oem needs; false, with none open, when
+// iconv does not know one of them.
+bool OpenPair(unsigned ansi, unsigned oem)
+{
     bool ok = true;
     if (ansi != DefaultAnsi)
         ok = (pair.ansiDecoder = OpenConverter(ansi, false)) != NoConverter;
@@ -178,10 +174,51 @@ const CodePagePair* CurrentPair(void)
         CloseConverter(&pair.ansiDecoder);
         CloseConverter(&pair.oemDecoder);
         CloseConverter(&pair.oemEncoder);
-        return &pair;
+        return false;
     }
     pair.ansi = ansi;
     pair.oem = oem;
+    return true;
+}
+
+// Brings the pair in line with VELKORY_CODEPAGES and the locale.
+const CodePagePair* CurrentPair(void)
+{
+    const char* setting = getenv("VELKORY_CODEPAGES");
+    if (setting == nullptr)
+        setting = "";
+    bool utf8Locale = LocaleIsUtf8();
+    if (pair.resolved && strcmp(setting, pair.setting) == 0 && pair.utf8Locale == utf8Locale)
+        return &pair;
+    CloseConverter(&pair.ansiDecoder);
+    CloseConverter(&pair.oemDecoder);
+    CloseConverter(&pair.oemEncoder);
+    // A text too long to remember names no pair: it is simply looked at again.
+    size_t length = strlen(setting);
+    pair.resolved = length < sizeof pair.setting;
+    if (pair.resolved)
+        memcpy(pair.setting, setting, length + 1);
+    pair.utf8Locale = utf8Locale;
+    pair.error[0] = '\0';
+
+    if (setting[0] != '\0') {
+        const char* colon = strchr(setting, ':');
+        unsigned ansi, oem;
+        if (colon == nullptr || !ParseCodePage(setting, (size_t)(colon - setting), &ansi) ||
+            !ParseCodePage(colon + 1, strlen(colon + 1), &oem))
+            snprintf(pair.error, sizeof pair.error,
+                     "expected ANSI:OEM, two code page numbers from 1 to 65535 (as 1252:437)");
+        else if (OpenPair(ansi, oem))
+            return &pair;
+        else
+            snprintf(pair.error, sizeof pair.error, "iconv cannot convert code page %u or %u", ansi,
+                     oem);
+    }
+    // The locale's pair; 1252 and UTF-8 are always there.
+    if (!OpenPair(DefaultAnsi, utf8Locale ? Utf8CodePage : DefaultOem)) {
+        pair.ansi = DefaultAnsi;
+        pair.oem = DefaultOem;
+    }
     return &pair;
 }
 
@@ -414,6 +451,12 @@ bool Convert(Encoding from, Encoding to, const char* src, char* dest, size_t cap
 }
 
 }  // namespace
+
+const char* CodePageSettingError(void)
+{
+    const CodePagePair* cp = CurrentPair();
+    return cp->error[0] != '\0' ? cp->error : nullptr;
+}
 
 void CurrentCodePages(unsigned* ansi, unsigned* oem)
 {

@@ -62,3 +62,8 @@ bool AnsiToTerminal(const char* src, char* dest, size_t capacity)
 {
     return CopyFitting(src, dest, capacity, CP_ACP, true);
 }
+
+const char* CodePageSettingError(void)
+{
+    return nullptr;
+}
