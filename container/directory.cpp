@@ -20,15 +20,14 @@
 #include <cstdlib>
 #include <cstring>
 
-static const uint32_t DirectoryHeaderLength = 84;
-static const uint32_t ChunkHeaderLength = 20;
-
-uint32_t ReadEncodedInt(const uint8_t** cursor, const uint8_t* end)
+uint32_t ReadEncodedInt(const uint8_t** cursor, const uint8_t* end, uint8_t* wide)
 {
     const uint8_t* p = *cursor;
     uint32_t value = 0;
     while (p < end) {
         uint8_t byte = *p++;
+        if ((value >> 25) != 0 && wide)
+            *wide = 1;
         value = (value << 7) | (byte & 0x7F);
         if (!(byte & 0x80)) {
             *cursor = p;
@@ -42,7 +41,7 @@ uint32_t ReadEncodedInt(const uint8_t** cursor, const uint8_t* end)
 void ReadDirectoryHeader(HelpFile* file)
 {
     ReadHelpFileAt(file, (uint32_t)file->HeaderSections[1].Offset, file->DirectoryHeader,
-                   DirectoryHeaderLength);
+                   ItspLength);
 }
 
 // Steps over one entry at *cursor. Returns 1 for an entry that belongs in the
@@ -53,18 +52,19 @@ void ReadDirectoryHeader(HelpFile* file)
 static int ParseEntry(const uint8_t** cursor, const uint8_t* end, DirectoryEntry* entry)
 {
     const uint8_t* p = *cursor;
+    uint8_t wide = 0;
     uint32_t nameLength = ReadEncodedInt(&p, end);
     if (!p || nameLength > (uint32_t)(end - p))
         return -1;
     const uint8_t* name = p;
     p += nameLength;
-    uint32_t section = ReadEncodedInt(&p, end);
+    uint32_t section = ReadEncodedInt(&p, end, &wide);
     if (!p)
         return -1;
-    uint32_t offset = ReadEncodedInt(&p, end);
+    uint32_t offset = ReadEncodedInt(&p, end, &wide);
     if (!p)
         return -1;
-    uint32_t length = ReadEncodedInt(&p, end);
+    uint32_t length = ReadEncodedInt(&p, end, &wide);
     if (!p)
         return -1;
     *cursor = p;
@@ -76,6 +76,7 @@ static int ParseEntry(const uint8_t** cursor, const uint8_t* end, DirectoryEntry
         entry->Section = section;
         entry->Offset = offset;
         entry->Length = length;
+        entry->Wide = wide;
     }
     return 1;
 }
@@ -99,9 +100,9 @@ static DirectoryTable* AllocateDirectoryTable(uint64_t count)
 static uint8_t* ReadEntryAreas(HelpFile* file, size_t* usedLength)
 {
     *usedLength = 0;
-    uint64_t chunk0 = (uint64_t)(uint32_t)file->HeaderSections[1].Offset + DirectoryHeaderLength;
-    uint32_t chunkSize = ReadLE32(file->DirectoryHeader + 16);
-    uint32_t chunkCount = ReadLE32(file->DirectoryHeader + 44);
+    uint64_t chunk0 = (uint64_t)(uint32_t)file->HeaderSections[1].Offset + ItspLength;
+    uint32_t chunkSize = ReadLE32(file->DirectoryHeader + ItspChunkSize);
+    uint32_t chunkCount = ReadLE32(file->DirectoryHeader + ItspChunkCount);
     if (chunkSize < ChunkHeaderLength || chunkCount == 0 || chunk0 >= file->FileSize)
         return nullptr;
 
@@ -123,18 +124,18 @@ static uint8_t* ReadEntryAreas(HelpFile* file, size_t* usedLength)
     uint32_t chunk = 0;
     for (;;) {
         uint8_t header[ChunkHeaderLength];
-        if (ReadHelpFileAt(file, chunk0 + (uint64_t)chunk * chunkSize, header, sizeof header) !=
-            sizeof header)
+        uint64_t chunkStart = chunk0 + (uint64_t)chunk * chunkSize;
+        if (ReadHelpFileAt(file, chunkStart, header, sizeof header) != sizeof header)
             break;
-        uint32_t freeLength = ReadLE32(header + 4);
+        uint32_t freeLength = ReadLE32(header + ChunkFreeLength);
         if (freeLength <= chunkSize - ChunkHeaderLength) {
             size_t area = chunkSize - ChunkHeaderLength - freeLength;
             if (area > capacity - used)
                 area = (size_t)(capacity - used);
-            used += fread(buffer + used, 1, area, file->File);
+            used += ReadHelpFileAt(file, chunkStart + ChunkHeaderLength, buffer + used, area);
         }
         chunksRead++;
-        uint32_t next = ReadLE32(header + 16);
+        uint32_t next = ReadLE32(header + ChunkNext);
         if (next == 0xFFFFFFFFu || chunksRead >= walkLimit)
             break;
         chunk = next;

@@ -1,22 +1,24 @@
-// Extracting one stored file by name.
+// Extracting one stored file.
 //
 // A file of an uncompressed section is read from the content offset + the
 // section's base offset + the file's offset. The section named
 // "MSCompressed" is one LZX stream, stored as the section's Content file and
-// described by two more files: ControlData ("LZXC" at offset 4, the window
-// size in units of 32768 bytes at offset 16) and ResetTable (the section's
-// uncompressed length at offset 16, its compressed length at offset 24). The
-// first extraction from it decodes the whole section in one call and keeps it
-// in the section record; later extractions copy out of that.
+// described by two more files: ControlData ("LZXC" and the window size) and
+// ResetTable (the section's uncompressed and compressed lengths and where
+// each reset interval begins). The first extraction from it reads that
+// description into the section record; files are then decoded by reset
+// intervals (container/intervals.cpp) or, where the intervals cannot be used,
+// from one decoding of the whole section kept in the section record.
 //
 // Those three files must lie in an uncompressed section: one that names the
 // compressed section itself fails the extraction. Every size read from them
 // is checked before it is used: a ControlData shorter than 20 bytes, a
 // ResetTable shorter than 28, a Content file shorter than the compressed
-// length, lengths that do not fit the decoder's signed 32-bit counts, an
-// uncompressed length that no LZX stream of the compressed length can reach,
-// and a file that does not lie within the decompressed section all fail with
-// -1 before the section buffer is allocated.
+// length, lengths past 32 bits, an uncompressed length that no LZX stream of
+// the compressed length can reach, and a file that does not lie within the
+// decompressed section all fail before anything is decoded. A section that
+// cannot be described or decoded as a whole keeps its failure: later
+// extractions from it fail at once with the same reason.
 #include "container/container.h"
 
 #include "lzx/lzx.h"
@@ -27,12 +29,36 @@
 
 static const char TransformIdentifier[] = "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}";
 
-// An LZX symbol takes at least one bit and yields at most 257 bytes, and the
-// reader may run one 16-bit word past its input; no valid stream of n bytes
-// decodes to more than this.
-static uint64_t LongestLzxOutput(uint32_t compressedLength)
+const char* ContainerErrorText(int error)
 {
-    return ((uint64_t)compressedLength + 2) * 8 * 257;
+    switch (error) {
+    case ContainerOk:
+        return "no error";
+    case ContainerNoSuchFile:
+        return "no stored file has that name";
+    case ContainerPastLimits:
+        return "a length or offset does not fit in 32 bits";
+    case ContainerOutsideSection:
+        return "the file does not lie within its section or the help file";
+    case ContainerBadSection:
+        return "its section is unknown or its description is unusable";
+    case ContainerDamagedData:
+        return "its compressed data is damaged";
+    case ContainerNoMemory:
+        return "not enough memory";
+    default:
+        return "unknown error";
+    }
+}
+
+uint64_t LongestLzxOutput(uint32_t compressedLength, int windowBits)
+{
+    return (uint64_t)(compressedLength / 34) << windowBits;
+}
+
+static uint64_t ReadLE64(const uint8_t* p)
+{
+    return (uint64_t)ReadLE32(p) | ((uint64_t)ReadLE32(p + 4) << 32);
 }
 
 static int WindowBitsForCode(uint32_t code)
@@ -57,15 +83,150 @@ static int WindowBitsForCode(uint32_t code)
     }
 }
 
+static int Fail(HelpFile* file, int error)
+{
+    file->LastError = error;
+    return -1;
+}
+
+// The file position of a file stored as is, or -1 with the reason when its
+// section is compressed or unknown.
+static int StoredPosition(HelpFile* file, const DirectoryEntry* entry, uint64_t* position)
+{
+    uint32_t s = entry->Section;
+    *position = (uint64_t)file->ContentOffset + entry->Offset;
+    if (file->Sections) {
+        if (s >= (uint32_t)file->Sections->Count || file->Sections->Records[s].Compressed)
+            return Fail(file, ContainerBadSection);
+        *position += file->Sections->Records[s].BaseOffset;
+    } else if (s != 0) {
+        // Without a section table only section 0 is known to be stored as is.
+        return Fail(file, ContainerBadSection);
+    }
+    return 0;
+}
+
+// Finds one of the files that describe a compressed section: it must lie, as
+// stored, within the help file and be at least minimumLength bytes long.
+static int LocateSectionFile(HelpFile* file, const char* name, uint32_t minimumLength,
+                             uint64_t* position, uint32_t* length)
+{
+    const DirectoryEntry* entry = FindDirectoryEntry(name, file->Entries);
+    if (!entry || entry->Wide || entry->Length < minimumLength ||
+        StoredPosition(file, entry, position) != 0 || *position > file->FileSize ||
+        entry->Length > file->FileSize - *position)
+        return Fail(file, ContainerBadSection);
+    *length = entry->Length;
+    return 0;
+}
+
+// Reads the section's ControlData, ResetTable and Content entry into a new
+// description, or fails with the reason.
+static int DescribeLzxSection(HelpFile* file, SectionRecord* section)
+{
+    char name[400];
+    uint64_t position = 0;
+    uint32_t length = 0;
+
+    snprintf(name, sizeof name, "::DataSpace/Storage/%s/ControlData", section->Name);
+    if (LocateSectionFile(file, name, ControlDataMinimumLength, &position, &length) != 0)
+        return -1;
+    uint8_t control[ControlDataMinimumLength];
+    if (ReadHelpFileAt(file, position, control, sizeof control) != sizeof control)
+        return Fail(file, ContainerBadSection);
+    if (memcmp(control + ControlDataSignature, "LZXC", 4) != 0)
+        return Fail(file, ContainerBadSection);
+    int windowBits = WindowBitsForCode(ReadLE32(control + ControlDataWindowSize));
+    if (!windowBits)
+        return Fail(file, ContainerBadSection);
+
+    snprintf(name, sizeof name, "::DataSpace/Storage/%s/Transform/%s/InstanceData/ResetTable",
+             section->Name, TransformIdentifier);
+    if (LocateSectionFile(file, name, ResetTableMinimumLength, &position, &length) != 0)
+        return -1;
+    uint8_t* table = nullptr;
+    if (ReadStoredBytes(file, position, length, &table) != 0)
+        return -1;
+    uint64_t uncompressedLength = ReadLE64(table + ResetTableUncompressedLength);
+    uint64_t compressedLength = ReadLE32(table + ResetTableCompressedLength);
+    if (length >= ResetTableCompressedLength + 8)
+        compressedLength = ReadLE64(table + ResetTableCompressedLength);
+    if (uncompressedLength > UINT32_MAX || compressedLength > UINT32_MAX) {
+        free(table);
+        return Fail(file, ContainerPastLimits);
+    }
+    if (uncompressedLength > LongestLzxOutput((uint32_t)compressedLength, windowBits)) {
+        free(table);
+        return Fail(file, ContainerBadSection);
+    }
+
+    snprintf(name, sizeof name, "::DataSpace/Storage/%s/Content", section->Name);
+    uint64_t contentPosition = 0;
+    if (LocateSectionFile(file, name, (uint32_t)compressedLength, &contentPosition, &length) != 0) {
+        free(table);
+        return -1;
+    }
+    LzxSection* lzx = (LzxSection*)calloc(1, sizeof(LzxSection));
+    if (!lzx) {
+        free(table);
+        return Fail(file, ContainerNoMemory);
+    }
+    lzx->WindowBits = windowBits;
+    lzx->WindowSize = 1u << windowBits;
+    lzx->UncompressedLength = (uint32_t)uncompressedLength;
+    lzx->CompressedLength = (uint32_t)compressedLength;
+    lzx->ContentPosition = contentPosition;
+    PlanIntervals(file, lzx, table, length);
+    free(table);
+    section->Lzx = lzx;
+    return 0;
+}
+
+LzxDecoder* SectionDecoder(LzxSection* lzx)
+{
+    if (!lzx->Decoder)
+        lzx->Decoder = (LzxDecoder*)calloc(1, sizeof(LzxDecoder));
+    return lzx->Decoder;
+}
+
+int DecodeWholeSection(HelpFile* file, SectionRecord* section)
+{
+    LzxSection* lzx = section->Lzx;
+    if (lzx->UncompressedLength > (uint32_t)INT32_MAX ||
+        lzx->CompressedLength > (uint32_t)INT32_MAX)
+        return Fail(file, section->Failure = ContainerPastLimits);
+    uint8_t* content = nullptr;
+    if (ReadStoredBytes(file, lzx->ContentPosition, lzx->CompressedLength, &content) != 0)
+        return -1;
+    uint32_t length = lzx->UncompressedLength;
+    uint8_t* buffer = (uint8_t*)malloc(length ? length : 1);
+    LzxDecoder* decoder = SectionDecoder(lzx);
+    if (!buffer || !decoder || InitLzx(decoder, lzx->WindowBits) != LzxOk) {
+        free(content);
+        free(buffer);
+        return Fail(file, ContainerNoMemory);
+    }
+    int result =
+        DecodeLzx(decoder, content, buffer, (int32_t)lzx->CompressedLength, (int32_t)length);
+    free(content);
+    if (result != LzxOk) {
+        free(buffer);
+        return Fail(file, section->Failure = ContainerDamagedData);
+    }
+    section->Data = buffer;
+    section->DataLength = length;
+    return 0;
+}
+
 // A copy of length bytes at offset of a section of sectionLength bytes.
-static int CopyFromSection(const uint8_t* section, uint32_t sectionLength, uint32_t offset,
-                           uint32_t length, uint32_t* outLength, uint8_t** outData)
+static int CopyFromSection(HelpFile* file, const uint8_t* section, uint32_t sectionLength,
+                           uint32_t offset, uint32_t length, uint32_t* outLength, uint8_t** outData)
 {
     if (offset > sectionLength || length > sectionLength - offset)
-        return -1;
+        return Fail(file, ContainerOutsideSection);
     uint8_t* copy = (uint8_t*)malloc(length ? length : 1);
     if (!copy)
-        return -1;
+        return Fail(file, ContainerNoMemory);
     if (length)
         memcpy(copy, section + offset, length);
     *outLength = length;
@@ -73,112 +234,56 @@ static int CopyFromSection(const uint8_t* section, uint32_t sectionLength, uint3
     return 0;
 }
 
-static int ExtractEntry(HelpFile* file, const char* name, bool allowCompressed, uint32_t* outLength,
-                        uint8_t** outData);
-
-// Extracts one of the files that describe a compressed section; they must lie
-// in an uncompressed section and be at least minimumLength bytes long.
-static uint8_t* ExtractSectionFile(HelpFile* file, const char* name, uint32_t minimumLength,
-                                   uint32_t* length)
+// Makes sure the compressed section is described; fails with the reason the
+// section gave before, or gives now.
+int PrepareLzxSection(HelpFile* file, SectionRecord* section)
 {
-    uint8_t* data = nullptr;
-    if (ExtractEntry(file, name, false, length, &data) != 0)
-        return nullptr;
-    if (*length < minimumLength) {
-        free(data);
-        *length = 0;
-        return nullptr;
+    if (section->Failure != ContainerOk)
+        return Fail(file, section->Failure);
+    if (!section->Lzx && DescribeLzxSection(file, section) != 0) {
+        if (file->LastError != ContainerNoMemory)
+            section->Failure = file->LastError;
+        return -1;
     }
-    return data;
+    return 0;
 }
 
-static int DecompressSection(HelpFile* file, SectionRecord* section, const DirectoryEntry* entry,
+static int ExtractCompressed(HelpFile* file, SectionRecord* section, const DirectoryEntry* entry,
                              uint32_t* outLength, uint8_t** outData)
 {
-    char name[400];
-    uint32_t length = 0;
-
-    snprintf(name, sizeof name, "::DataSpace/Storage/%s/ControlData", section->Name);
-    uint8_t* controlData = ExtractSectionFile(file, name, 20, &length);
-    if (!controlData)
+    if (PrepareLzxSection(file, section) != 0)
         return -1;
-    if (memcmp(controlData + 4, "LZXC", 4) != 0) {
-        free(controlData);
-        return -1;
+    LzxSection* lzx = section->Lzx;
+    if (entry->Offset > lzx->UncompressedLength ||
+        entry->Length > lzx->UncompressedLength - entry->Offset)
+        return Fail(file, ContainerOutsideSection);
+    if (lzx->IntervalCount) {
+        int result =
+            ExtractByIntervals(file, lzx, entry->Offset, entry->Length, outLength, outData);
+        if (result != IntervalsUnusable)
+            return result;
     }
-    uint32_t windowCode = ReadLE32(controlData + 16);
-    free(controlData);
-    int windowBits = WindowBitsForCode(windowCode);
-    if (!windowBits)
+    if (!section->Data && DecodeWholeSection(file, section) != 0)
         return -1;
-
-    snprintf(name, sizeof name, "::DataSpace/Storage/%s/Transform/%s/InstanceData/ResetTable",
-             section->Name, TransformIdentifier);
-    uint8_t* resetTable = ExtractSectionFile(file, name, 28, &length);
-    if (!resetTable)
-        return -1;
-    uint32_t uncompressedLength = ReadLE32(resetTable + 16);
-    uint32_t compressedLength = ReadLE32(resetTable + 24);
-    free(resetTable);
-    if (uncompressedLength > (uint32_t)INT32_MAX || compressedLength > (uint32_t)INT32_MAX ||
-        uncompressedLength > LongestLzxOutput(compressedLength))
-        return -1;
-    if (entry->Offset > uncompressedLength || entry->Length > uncompressedLength - entry->Offset)
-        return -1;
-
-    snprintf(name, sizeof name, "::DataSpace/Storage/%s/Content", section->Name);
-    uint8_t* content = ExtractSectionFile(file, name, compressedLength, &length);
-    if (!content)
-        return -1;
-
-    uint8_t* buffer = (uint8_t*)malloc(uncompressedLength ? uncompressedLength : 1);
-    if (!buffer) {
-        free(content);
-        return -1;
-    }
-    if (InitLzxDecoder(windowBits) != 0) {
-        free(content);
-        free(buffer);
-        return -1;
-    }
-    int result =
-        DecompressLzx(content, buffer, (int32_t)compressedLength, (int32_t)uncompressedLength);
-    free(content);
-    if (result != 0) {
-        free(buffer);
-        return -1;
-    }
-    section->Data = buffer;
-    section->DataLength = uncompressedLength;
-    return CopyFromSection(buffer, uncompressedLength, entry->Offset, entry->Length, outLength,
-                           outData);
+    return CopyFromSection(file, section->Data, section->DataLength, entry->Offset, entry->Length,
+                           outLength, outData);
 }
 
-static int ExtractEntry(HelpFile* file, const char* name, bool allowCompressed, uint32_t* outLength,
-                        uint8_t** outData)
+int ExtractEntry(HelpFile* file, const DirectoryEntry* entry, uint32_t* outLength,
+                 uint8_t** outData)
 {
-    const DirectoryEntry* entry = FindDirectoryEntry(name, file->Entries);
-    if (!entry)
-        return -1;
+    *outLength = 0;
+    *outData = nullptr;
+    file->LastError = ContainerOk;
+    if (entry->Wide)
+        return Fail(file, ContainerPastLimits);
     uint32_t s = entry->Section;
-    uint64_t position = (uint64_t)file->ContentOffset + entry->Offset;
-    if (file->Sections) {
-        if (s >= (uint32_t)file->Sections->Count)
-            return -1;
-        SectionRecord* section = &file->Sections->Records[s];
-        if (section->Compressed) {
-            if (!allowCompressed)
-                return -1;
-            if (section->Data)
-                return CopyFromSection(section->Data, section->DataLength, entry->Offset,
-                                       entry->Length, outLength, outData);
-            return DecompressSection(file, section, entry, outLength, outData);
-        }
-        position += section->BaseOffset;
-    } else if (s != 0) {
-        // Without a section table only section 0 is known to be stored as is.
+    if (file->Sections && s < (uint32_t)file->Sections->Count &&
+        file->Sections->Records[s].Compressed)
+        return ExtractCompressed(file, &file->Sections->Records[s], entry, outLength, outData);
+    uint64_t position = 0;
+    if (StoredPosition(file, entry, &position) != 0)
         return -1;
-    }
     uint8_t* data = nullptr;
     if (ReadStoredBytes(file, position, entry->Length, &data) != 0)
         return -1;
@@ -195,5 +300,8 @@ int ExtractFile(HelpFile* file, const char* name, uint32_t* outLength, uint8_t**
         *outData = nullptr;
     if (!file || !name || !outLength || !outData)
         return -1;
-    return ExtractEntry(file, name, true, outLength, outData);
+    const DirectoryEntry* entry = FindDirectoryEntry(name, file->Entries);
+    if (!entry)
+        return Fail(file, ContainerNoSuchFile);
+    return ExtractEntry(file, entry, outLength, outData);
 }

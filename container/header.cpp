@@ -51,13 +51,18 @@ size_t ReadHelpFileAt(HelpFile* file, uint64_t position, void* destination, size
 int ReadStoredBytes(HelpFile* file, uint64_t position, uint32_t count, uint8_t** outData)
 {
     *outData = nullptr;
-    if (position > file->FileSize || count > file->FileSize - position)
+    if (position > file->FileSize || count > file->FileSize - position) {
+        file->LastError = ContainerOutsideSection;
         return -1;
+    }
     uint8_t* data = (uint8_t*)malloc(count ? count : 1);
-    if (!data)
+    if (!data) {
+        file->LastError = ContainerNoMemory;
         return -1;
+    }
     if (count && ReadHelpFileAt(file, position, data, count) != count) {
         free(data);
+        file->LastError = ContainerOutsideSection;
         return -1;
     }
     *outData = data;
@@ -69,7 +74,7 @@ void ReadContainerHeader(HelpFile* file)
     // A short header leaves the bytes it does not reach at zero.
     ReadHelpFileAt(file, 0, file->Header, sizeof file->Header);
     uint8_t contentOffset[4] = {0, 0, 0, 0};
-    ReadHelpFileAt(file, 88, contentOffset, sizeof contentOffset);
+    ReadHelpFileAt(file, ItsfContentOffset, contentOffset, sizeof contentOffset);
     file->ContentOffset = ReadLE32(contentOffset);
 }
 
@@ -80,12 +85,12 @@ static uint64_t ReadLE64(const uint8_t* p)
 
 void ReadHeaderSections(HelpFile* file)
 {
-    uint8_t table[32];
+    uint8_t table[2 * ItsfHeaderSectionEntry];
     memset(table, 0, sizeof table);
-    ReadHelpFileAt(file, 56, table, sizeof table);
+    ReadHelpFileAt(file, ItsfHeaderSectionTable, table, sizeof table);
     for (int i = 0; i < 2; i++) {
-        file->HeaderSections[i].Offset = ReadLE64(table + 16 * i);
-        file->HeaderSections[i].Length = ReadLE64(table + 16 * i + 8);
+        file->HeaderSections[i].Offset = ReadLE64(table + ItsfHeaderSectionEntry * i);
+        file->HeaderSections[i].Length = ReadLE64(table + ItsfHeaderSectionEntry * i + 8);
     }
 }
 
@@ -117,8 +122,10 @@ void CloseHelpFile(HelpFile* file)
     if (file->File)
         fclose(file->File);
     if (file->Sections) {
-        for (int32_t i = 0; i < file->Sections->Count; i++)
+        for (int32_t i = 0; i < file->Sections->Count; i++) {
             free(file->Sections->Records[i].Data);
+            FreeLzxSection(file->Sections->Records[i].Lzx);
+        }
         free(file->Sections);
     }
     free(file->Entries);

@@ -59,13 +59,13 @@ void ReadNameList(HelpFile* file)
                         &data) != 0)
         return;
     uint32_t length = entry->Length;
-    uint32_t count = length >= 4 ? ReadLE16(data + 2) : 0;
+    uint32_t count = length >= NameListRecords ? ReadLE16(data + NameListCount) : 0;
     // Every record takes at least 4 bytes: no more can be whole in the NameList.
-    if (count > (length - 4) / 4)
-        count = length >= 4 ? (length - 4) / 4 : 0;
+    if (count > (length - NameListRecords) / 4)
+        count = length >= NameListRecords ? (length - NameListRecords) / 4 : 0;
     SectionTable* table = count ? AllocateSectionTable(count) : nullptr;
     if (table) {
-        uint32_t position = 4;
+        uint32_t position = NameListRecords;
         uint32_t i = 0;
         for (; i < count; i++) {
             if (length - position < 2)
@@ -82,6 +82,8 @@ void ReadNameList(HelpFile* file)
             position += 2 * (nameLength + 1);
             record->Compressed = strcmp(record->Name, "MSCompressed") == 0 ? 1 : 0;
             record->Data = nullptr;
+            record->Lzx = nullptr;
+            record->Failure = ContainerOk;
             record->BaseOffset = i == 0 ? 0 : FindBaseOffset(file, record->Name);
         }
         table->Count = (int32_t)i;

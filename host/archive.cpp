@@ -16,19 +16,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#if defined(_WIN32)
-#include <direct.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "container/container.h"
 #include "host/host.h"
-#include "platform/platform.h"
+#include "host/system.h"
 
 namespace {
 
@@ -57,45 +47,6 @@ bool IsDirectoryName(const char* name)
     return length > 0 && name[length - 1] == '/';
 }
 
-[[maybe_unused]] std::string Lower(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = (char)(c - 'A' + 'a');
-    return text;
-}
-
-#if defined(_WIN32)
-// A component that Windows cannot store as it is: reserved characters and
-// control bytes become '_', a device name (CON, NUL, COM1, ... with or without
-// an extension) gets a leading '_', and trailing dots and spaces become '_'.
-std::string SafeComponent(const std::string& component)
-{
-    std::string out = component;
-    for (char& c : out) {
-        unsigned char u = (unsigned char)c;
-        if (u < 0x20 || strchr(":*?\"<>|", c))
-            c = '_';
-    }
-    size_t end = out.size();
-    while (end > 0 && (out[end - 1] == '.' || out[end - 1] == ' '))
-        out[--end] = '_';
-    std::string stem = Lower(out.substr(0, out.find('.')));
-    while (!stem.empty() && stem.back() == ' ')
-        stem.pop_back();
-    static const char* const Devices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-    bool device = false;
-    for (const char* name : Devices)
-        device = device || stem == name;
-    if (stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
-        stem[3] >= '0' && stem[3] <= '9')
-        device = true;
-    if (device)
-        out = "_" + out;
-    return out;
-}
-#endif
-
 // The stored name as relative path components below the target directory;
 // false, with the reason, when the name cannot be extracted safely.
 bool SplitStoredName(const std::string& name, std::vector<std::string>& components,
@@ -114,11 +65,7 @@ bool SplitStoredName(const std::string& name, std::vector<std::string>& componen
         return true;
     };
     for (char c : name) {
-#if defined(_WIN32)
-        bool separator = c == '/' || c == '\\';
-#else
-        bool separator = c == '/';
-#endif
+        bool separator = c == '/' || (System.backslashSeparates && c == '\\');
         if (separator) {
             if (!finish())
                 return false;
@@ -128,11 +75,9 @@ bool SplitStoredName(const std::string& name, std::vector<std::string>& componen
     }
     if (!finish())
         return false;
-#if defined(_WIN32)
-    // "C:" alone would name a drive; SafeComponent maps the ':' anyway.
+    // On Windows "C:" alone would name a drive; the ':' is mapped anyway.
     for (std::string& component : components)
-        component = SafeComponent(component);
-#endif
+        component = NativeComponent(component);
     for (const std::string& component : components) {
         if (component.size() > 255) {
             reason = "a component is longer than 255 bytes";
@@ -153,137 +98,6 @@ std::string JoinComponents(const std::vector<std::string>& components)
     return out;
 }
 
-// What became of one stored file: written, refused because the way there is
-// not a plain directory of the target (a symbolic link, a file), or failed.
-enum WriteResult {
-    Written,
-    Refused,
-    WriteFailed
-};
-
-#if defined(_WIN32)
-
-bool MakeDirectory(const std::string& path)
-{
-    return _mkdir(path.c_str()) == 0 || errno == EEXIST;
-}
-
-// Creates the directories on the way and, unless onlyDirectories, writes the
-// file; reason says why not.
-WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& components,
-                       bool onlyDirectories, const uint8_t* data, size_t length,
-                       std::string& reason)
-{
-    std::string path = root;
-    size_t directories = onlyDirectories ? components.size() : components.size() - 1;
-    for (size_t i = 0; i < directories; ++i) {
-        path += "\\";
-        path += components[i];
-        if (!MakeDirectory(path)) {
-            reason = "cannot create the directory " + path + ": " + strerror(errno);
-            return WriteFailed;
-        }
-        DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            reason = "'" + components[i] + "' on the way is not a plain directory";
-            return Refused;
-        }
-    }
-    if (onlyDirectories)
-        return Written;
-    path += "\\";
-    path += components.back();
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        reason = "the target is a link";
-        return Refused;
-    }
-    FILE* stream = fopen(path.c_str(), "wb");
-    if (!stream) {
-        reason = "cannot create " + path + ": " + strerror(errno);
-        return WriteFailed;
-    }
-    bool ok = (length == 0 || fwrite(data, 1, length, stream) == length);
-    ok = (fclose(stream) == 0) && ok;
-    if (!ok) {
-        reason = "cannot write " + path + ": " + strerror(errno);
-        return WriteFailed;
-    }
-    return Written;
-}
-
-#else
-
-WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& components,
-                       bool onlyDirectories, const uint8_t* data, size_t length,
-                       std::string& reason)
-{
-    int dir = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) {
-        reason = "cannot open " + root + ": " + strerror(errno);
-        return WriteFailed;
-    }
-    size_t directories = onlyDirectories ? components.size() : components.size() - 1;
-    for (size_t i = 0; i < directories; ++i) {
-        const char* component = components[i].c_str();
-        if (mkdirat(dir, component, 0777) != 0 && errno != EEXIST) {
-            reason = "cannot create the directory " + components[i] + ": " + strerror(errno);
-            close(dir);
-            return WriteFailed;
-        }
-        // Opened without following a link: the way stays inside the target.
-        int next = openat(dir, component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) {
-            int error = errno;
-            close(dir);
-            if (error == ELOOP || error == ENOTDIR) {
-                reason = "'" + components[i] + "' on the way is a symbolic link or not a directory";
-                return Refused;
-            }
-            reason = "cannot open the directory " + components[i] + ": " + strerror(error);
-            return WriteFailed;
-        }
-        close(dir);
-        dir = next;
-    }
-    if (onlyDirectories) {
-        close(dir);
-        return Written;
-    }
-    int fd = openat(dir, components.back().c_str(),
-                    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    int error = errno;
-    close(dir);
-    if (fd < 0) {
-        if (error == ELOOP) {
-            reason = "the target is a symbolic link";
-            return Refused;
-        }
-        reason = "cannot create the file: " + std::string(strerror(error));
-        return WriteFailed;
-    }
-    size_t done = 0;
-    while (done < length) {
-        ssize_t wrote = write(fd, data + done, length - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0) {
-            reason = "cannot write the file: " + std::string(strerror(errno));
-            close(fd);
-            return WriteFailed;
-        }
-        done += (size_t)wrote;
-    }
-    if (close(fd) != 0) {
-        reason = "cannot write the file: " + std::string(strerror(errno));
-        return WriteFailed;
-    }
-    return Written;
-}
-
-#endif
-
 // One line of extract's report: what happened, the stored name, and the
 // local name or the reason, separated by tabs for scripts.
 void Report(const char* what, const std::string& name, const std::string& detail)
@@ -293,8 +107,9 @@ void Report(const char* what, const std::string& name, const std::string& detail
 
 }  // namespace
 
-int ListCommand(const std::string& path)
+int ListCommand(const CommandLine& line)
 {
+    const std::string& path = line.arguments[0];
     ContainerScope container;
     errno = 0;
     if (!OpenContainer(path, container))
@@ -310,8 +125,10 @@ int ListCommand(const std::string& path)
     return 0;
 }
 
-int CatCommand(const std::string& path, const std::string& name)
+int CatCommand(const CommandLine& line)
 {
+    const std::string& path = line.arguments[0];
+    const std::string& name = line.arguments[1];
     ContainerScope container;
     errno = 0;
     if (!OpenContainer(path, container))
@@ -332,10 +149,7 @@ int CatCommand(const std::string& path, const std::string& name)
         Complain(path + ": '" + PrintableName(name.c_str()) + "' cannot be extracted");
         return 1;
     }
-#if defined(_WIN32)
-    fflush(stdout);
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+    SetBinaryOutput();
     size_t wrote = length ? fwrite(data, 1, length, stdout) : 0;
     free(data);
     if (wrote != length || fflush(stdout) != 0) {
@@ -345,22 +159,17 @@ int CatCommand(const std::string& path, const std::string& name)
     return 0;
 }
 
-int ExtractCommand(const std::string& path, const std::string& target)
+int ExtractCommand(const CommandLine& line)
 {
+    const std::string& path = line.arguments[0];
+    const std::string& target = line.arguments[1];
     ContainerScope container;
     errno = 0;
     if (!OpenContainer(path, container))
         return 1;
-#if defined(_WIN32)
-    std::string root = target;
-    while (root.size() > 3 && (root.back() == '\\' || root.back() == '/'))
-        root.pop_back();
-    if (_mkdir(root.c_str()) != 0 && errno != EEXIST) {
-#else
-    std::string root = target;
-    if (mkdir(root.c_str(), 0777) != 0 && errno != EEXIST) {
-#endif
-        Complain("cannot create " + target + ": " + strerror(errno));
+    std::string root, error;
+    if (!MakeTargetDirectory(target, root, error)) {
+        Complain("cannot create " + target + ": " + error);
         return 1;
     }
 
@@ -396,11 +205,7 @@ int ExtractCommand(const std::string& path, const std::string& target)
             continue;  // the root itself
         }
         std::string relative = JoinComponents(components);
-#if defined(_WIN32)
-        std::string key = Lower(relative);  // the file system ignores case
-#else
-        std::string key = relative;
-#endif
+        std::string key = System.caseInsensitiveFiles ? FoldedText(relative) : relative;
         std::string expected = name;
         while (!expected.empty() && expected[0] == '/')
             expected.erase(0, 1);
@@ -450,8 +255,9 @@ int ExtractCommand(const std::string& path, const std::string& target)
     return failed ? 1 : 0;
 }
 
-int TestCommand(const std::string& path)
+int TestCommand(const CommandLine& line)
 {
+    const std::string& path = line.arguments[0];
     ContainerScope container;
     errno = 0;
     if (!OpenContainer(path, container))

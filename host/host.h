@@ -1,10 +1,12 @@
 // velkory, the terminal host: what its parts share.
 //
-// The host loads the module, hands it the three blocks of services and drives
-// it through its exports (loader.cpp, services.cpp); it draws the menu and the
-// dialog in the terminal (terminal.cpp over console.cpp), opens pages in a
-// pager or an editor (open.cpp, render.cpp) and runs the container commands
-// directly on the reader (archive.cpp).
+// commands.cpp reads the command line and dispatches to one function per
+// command: the commands that drive the module (module_commands.cpp, help.cpp)
+// and those that read help files directly (archive.cpp, clean.cpp). The
+// module is loaded and started by module.cpp and calls back into the
+// services of services.cpp, which draw the menu and the dialog in the
+// terminal (terminal.cpp) and open pages (open.cpp, with the renderer of
+// render.cpp). What differs between systems is behind system.h.
 #pragma once
 
 #include <cstdint>
@@ -28,65 +30,80 @@ struct HostRecord {
     bool menuCancelled = false;   // and nothing was chosen
     bool pickOutOfRange = false;  // --pick named an item that does not exist
     bool pageOpened = false;      // OpenViewer or OpenEditor was called
-    bool openFailed = false;      // and the command could not be run
     std::string tempName;         // the last name MakeTempName gave
 };
 
 extern HostOptions hostOptions;
 extern HostRecord hostRecord;
 
-// loader.cpp: the loaded module.
-struct LoadedModule {
-    void* handle = nullptr;
-    StartFn Start = nullptr;
-    ExitFn Exit = nullptr;
-    MessageFn Message = nullptr;
+constexpr int ExitOk = 0;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+
+// commands.cpp: the command line. A usage error is thrown as UsageError and
+// ends the program with ExitUsage.
+struct CommandLine {
+    std::string command;
+    std::vector<std::string> arguments;
+    std::string modulePath;
+    bool haveModule = false;
+    bool havePick = false;
+    bool show = false;
+    std::vector<std::string> optionsSeen;
 };
-// The module's default path: beside the executable.
-std::string DefaultModulePath();
-// Loads the module and resolves its exports; on failure error says why.
-bool LoadModule(const std::string& path, LoadedModule& module, std::string& error);
-void UnloadModule(LoadedModule& module);
+struct UsageError {
+    std::string message;
+};
+[[noreturn]] void Usage(const std::string& message);
+// Runs the command line; the program's exit status.
+int RunVelkory(int argc, char** argv);
+
+// module.cpp: the module, loaded and started for one request.
+constexpr const char* HostRegistryRoot = "Software\\VelkoryHost";
+class ModuleSession {
+public:
+    explicit ModuleSession(const CommandLine& line);
+    ~ModuleSession();
+    bool Begin();  // false, with the reason on stderr, when it cannot be loaded
+    int32_t Send(int32_t request, const HelpRequest* help, ModuleInfo* info);
+
+private:
+    std::string path_;
+    void* library_ = nullptr;
+    StartFn Start_ = nullptr;
+    ExitFn Exit_ = nullptr;
+    MessageFn Message_ = nullptr;
+    bool started_ = false;
+    HostServices services_;
+    HostUtilities utilities_;
+    ModuleContext context_;
+};
+// The two settings, read by the module's own code linked into the host.
+void ReadSettings(int32_t& modality, int32_t& visuality);
 
 // services.cpp: the three blocks, filled with the host's services.
-constexpr const char* HostRegistryRoot = "Software\\VelkoryHost";
 void FillHostBlocks(HostServices& services, HostUtilities& utilities, ModuleContext& context);
 
 // messages.cpp: the module's message texts, owned by the host.
 const char* ModuleMessageText(int number);  // null for a number without text
 int ModuleMessageCapacity(int number);      // the size of the module's destination
 
-// console.cpp: the terminal underneath the menu and the dialog.
-bool IsInteractive();  // stdin and stdout or stderr are terminals
-bool StdoutIsTerminal();
-bool StdinIsTerminal();
-enum Key {
-    KeyNone = 0,
-    KeyUp = 0x10000,
-    KeyDown,
-    KeyLeft,
-    KeyRight,
-    KeyHome,
-    KeyEnd,
-    KeyPageUp,
-    KeyPageDown,
-    KeyEnter,
-    KeyEscape,
-    KeyTab,
-    KeyBackTab,
-    KeyBackspace,
-    KeyResize,
-    KeyInterrupt,
-};
-bool ConsoleBegin();   // raw mode and the alternate screen
-void ConsoleEnd();     // restores the terminal; safe to call twice
-int ConsoleReadKey();  // a Key or a byte of text
-void ConsoleSize(int& columns, int& rows);
-void ConsoleWrite(const std::string& text);
+// module_commands.cpp, help.cpp, archive.cpp, clean.cpp: the commands.
+int InfoCommand(const CommandLine& line);
+int ConfigCommand(const CommandLine& line);
+int HelpCommand(const CommandLine& line);
+int ListCommand(const CommandLine& line);
+int CatCommand(const CommandLine& line);
+int ExtractCommand(const CommandLine& line);
+int TestCommand(const CommandLine& line);
+int CleanCommand(const CommandLine& line);
 
-// terminal.cpp: the interactive menu and dialog.
+// terminal.cpp: the interactive menu and dialog, and text fitted to columns.
 int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& items);
 int RunDialogOnTerminal(int width, int height, DialogItem* items, int count);
+size_t TerminalTextWidth(const std::string& text);  // in columns
+// The text cut or padded to exactly width columns.
+std::string FitToWidth(const std::string& text, int width);
 
 // open.cpp: the viewer and the editor.
 int OpenPageInViewer(const char* path, const char* title, uint32_t flags);
@@ -94,27 +111,20 @@ int OpenPageInEditor(const char* path, const char* title, uint32_t flags);
 // Splits a command held in a variable like a shell word list, without a shell.
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
-// render.cpp: HTML to plain text.
+// render.cpp: HTML (in the module's ANSI code page, or UTF-8 when the page
+// says so) to plain text in the terminal's encoding, wrapped to width.
 std::string RenderHtmlToText(const std::string& html, int width);
-// Renders a page file with w3m or lynx when one is installed, else with the
-// host's own renderer; false when the file cannot be read.
-bool RenderPageFile(const std::string& path, std::string& text);
+// references.cpp: the character reference at text[i] == '&': the position
+// after it, with its character in cp; i when it is not a reference.
+size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp);
 
-// Whether a program of that name is on the PATH (always true on Windows).
-bool ProgramOnPath(const std::string& name);
-
-// tempdir.cpp: temporary names and their clean-up.
-std::string TempDirectory();
+// clean.cpp: the temporary names that MakeTempName makes.
 bool IsHostTempName(const std::string& name);
-int CleanTempDirectories(bool verbose);  // the command's exit status
 
-// archive.cpp: the container commands.
-int ListCommand(const std::string& file);
-int CatCommand(const std::string& file, const std::string& name);
-int ExtractCommand(const std::string& file, const std::string& dir);
-int TestCommand(const std::string& file);
-
-// Text helpers (main.cpp).
+// common.cpp: text and output helpers.
 std::string PrintableName(const char* name);  // control bytes shown as \xNN
 std::string OemTextForDisplay(const char* text);
+std::string FoldedText(std::string text);   // letters folded as the module compares them
 void Complain(const std::string& message);  // "velkory: message" on stderr
+// The whole file; false (errno set) when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& contents);

@@ -8,33 +8,20 @@
 // The low bit of the open flags marks a non-modal open: inside tmux it gets a
 // window of its own and the host returns at once; anywhere else it waits like
 // a modal one.
+//
+// Pages for the viewer are rendered to text first: by w3m or lynx when one is
+// installed, else by the host's own renderer (render.cpp).
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include "host/host.h"
+#include "host/system.h"
 
 namespace {
-
-#if defined(_WIN32)
-const char* const DefaultViewer = "more";
-const char* const DefaultEditor = "notepad";
-#else
-const char* const DefaultViewer = "less";
-const char* const DefaultEditor = "vi";
-#endif
 
 std::string Environment(const char* name)
 {
@@ -58,118 +45,16 @@ std::string DisplayCommand(const std::vector<std::string>& argv)
     return out;
 }
 
-#if defined(_WIN32)
-
-// One argument as the C runtime of the started program will split it again.
-std::string QuoteArgument(const std::string& arg)
-{
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
-        return arg;
-    std::string out = "\"";
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    out += '"';
-    return out;
-}
-
+// Runs argv and waits for it: its exit status, or -1 when it could not be
+// started (said on stderr).
 int RunAndWait(const std::vector<std::string>& argv)
 {
-    std::vector<std::string> quoted;
-    for (const std::string& arg : argv)
-        quoted.push_back(QuoteArgument(arg));
-    std::vector<const char*> args;
-    for (const std::string& arg : quoted)
-        args.push_back(arg.c_str());
-    args.push_back(nullptr);
-    fflush(stdout);
-    fflush(stderr);
-    intptr_t status = _spawnvp(_P_WAIT, argv[0].c_str(), args.data());
-    if (status < 0) {
-        Complain("cannot run '" + DisplayCommand(argv) + "': " + strerror(errno));
-        return -1;
-    }
-    return (int)status;
-}
-
-#else
-
-int RunAndWait(const std::vector<std::string>& argv)
-{
-    fflush(stdout);
-    fflush(stderr);
-    // Like system(): while the command has the terminal, an interrupt is its.
-    struct sigaction ignore, oldInt, oldQuit;
-    memset(&ignore, 0, sizeof ignore);
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGINT, &ignore, &oldInt);
-    sigaction(SIGQUIT, &ignore, &oldQuit);
-
-    int execPipe[2];
-    bool havePipe = pipe(execPipe) == 0;
-    pid_t pid = fork();
-    if (pid == 0) {
-        sigaction(SIGINT, &oldInt, nullptr);
-        sigaction(SIGQUIT, &oldQuit, nullptr);
-        signal(SIGINT, SIG_DFL);
-        signal(SIGQUIT, SIG_DFL);
-        if (havePipe) {
-            close(execPipe[0]);
-            fcntl(execPipe[1], F_SETFD, FD_CLOEXEC);
-        }
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        int error = errno;
-        if (havePipe) {
-            ssize_t ignored = write(execPipe[1], &error, sizeof error);
-            (void)ignored;
-        }
-        _exit(127);
-    }
-    int status = -1;
-    if (pid < 0) {
-        Complain("cannot start '" + DisplayCommand(argv) + "': " + strerror(errno));
-    } else {
-        int execError = 0;
-        if (havePipe) {
-            close(execPipe[1]);
-            ssize_t got;
-            while ((got = read(execPipe[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
-            }
-            if (got != (ssize_t)sizeof execError)
-                execError = 0;
-        }
-        int wstatus = 0;
-        while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-        }
-        if (execError) {
-            Complain("cannot run '" + DisplayCommand(argv) + "': " + strerror(execError));
-        } else if (WIFEXITED(wstatus)) {
-            status = WEXITSTATUS(wstatus);
-        } else {
-            status = 128 + (WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0);
-        }
-    }
-    if (havePipe)
-        close(execPipe[0]);
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGQUIT, &oldQuit, nullptr);
+    std::string error;
+    int status = RunProgram(argv, error);
+    if (status < 0)
+        Complain("cannot run '" + DisplayCommand(argv) + "': " + error);
     return status;
 }
-
-#endif
 
 // Runs the command on the file: in a new tmux window for a non-modal open
 // inside tmux, else waiting for it. Returns 1 on success.
@@ -179,8 +64,7 @@ int Launch(const std::string& command, const std::string& file, const char* titl
     if (argv.empty())
         return 0;
     argv.push_back(file);
-#if !defined(_WIN32)
-    if ((flags & OpenFlagHostWindow) && !Environment("TMUX").empty()) {
+    if (System.tmuxWindows && (flags & OpenFlagHostWindow) && !Environment("TMUX").empty()) {
         std::string name = title ? OemTextForDisplay(title) : std::string("velkory");
         std::vector<std::string> tmux = {"tmux", "new-window", "-n",
                                          name.empty() ? "velkory" : name, "--"};
@@ -189,10 +73,6 @@ int Launch(const std::string& command, const std::string& file, const char* titl
             return 1;
         // Without a tmux window the page still opens, here.
     }
-#else
-    (void)title;
-    (void)flags;
-#endif
     int status = RunAndWait(argv);
     if (status == 0)
         return 1;
@@ -203,8 +83,57 @@ int Launch(const std::string& command, const std::string& file, const char* titl
         message += std::to_string(status);
         Complain(message);
     }
-    hostRecord.openFailed = true;
     return 0;
+}
+
+int RenderWidth()
+{
+    const char* columns = getenv("COLUMNS");
+    int width = columns ? atoi(columns) : 0;
+    if (width <= 0) {
+        int rows = 0;
+        if (StdoutIsTerminal())
+            ConsoleSize(width, rows);
+    }
+    if (width <= 20 || width > 400)
+        width = 80;
+    return width - 2;
+}
+
+// Renders a page file with w3m or lynx when one is installed, else with the
+// host's own renderer; false when the file cannot be read.
+bool RenderPageFile(const std::string& path, std::string& text)
+{
+    const char* choice = getenv("VELKORY_RENDERER");
+    std::string renderer = choice ? choice : "";
+    int width = RenderWidth();
+    if (renderer.empty() || renderer == "w3m") {
+        if (ProgramOnPath("w3m")) {
+            std::string out;
+            if (CaptureOutput({"w3m", "-dump", "-T", "text/html", "-O", "UTF-8", "-cols",
+                               std::to_string(width + 2), path},
+                              out)) {
+                text = out;
+                return true;
+            }
+        }
+    }
+    if (renderer.empty() || renderer == "lynx") {
+        if (ProgramOnPath("lynx")) {
+            std::string out;
+            if (CaptureOutput({"lynx", "-dump", "-force_html", "-nolist", "-display_charset=UTF-8",
+                               "-width=" + std::to_string(width + 2), path},
+                              out)) {
+                text = out;
+                return true;
+            }
+        }
+    }
+    std::string html;
+    if (!ReadWholeFile(path, html))
+        return false;
+    text = RenderHtmlToText(html, width);
+    return true;
 }
 
 // The rendered page's file, beside the page.
@@ -243,24 +172,17 @@ std::vector<std::string> SplitCommandLine(const std::string& text)
         } else if (c == '"') {
             ++i;
             while (i < text.size() && text[i] != '"') {
-#if !defined(_WIN32)
                 if (text[i] == '\\' && i + 1 < text.size() &&
-                    strchr("\"\\$`", text[i + 1]) != nullptr)
+                    strchr(ShellBackslashes ? "\"\\$`" : "\"", text[i + 1]) != nullptr)
                     ++i;
-#else
-                if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '"')
-                    ++i;
-#endif
                 word += text[i++];
             }
             ++i;
-#if !defined(_WIN32)
-        } else if (c == '\\') {
+        } else if (c == '\\' && ShellBackslashes) {
             // Outside quotes a backslash keeps the next character as it is.
             if (i + 1 < text.size())
                 word += text[i + 1];
             i += 2;
-#endif
         } else {
             word += c;
             ++i;
@@ -280,13 +202,12 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
     std::string text;
     if (!RenderPageFile(path, text)) {
         Complain(std::string("cannot read the page ") + path + ": " + strerror(errno));
-        hostRecord.openFailed = true;
         return 0;
     }
     // Scripts get the page itself, and so does a terminal without a pager.
     if (!explicitCommand &&
         (!StdoutIsTerminal() ||
-         (!HasWords(Environment("PAGER")) && !ProgramOnPath(DefaultViewer)))) {
+         (!HasWords(Environment("PAGER")) && !ProgramOnPath(System.defaultViewer)))) {
         fwrite(text.data(), 1, text.size(), stdout);
         fflush(stdout);
         return 1;
@@ -298,13 +219,12 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
         ok = fclose(stream) == 0 && ok;
     if (!ok) {
         Complain("cannot write " + rendered + ": " + strerror(errno));
-        hostRecord.openFailed = true;
         return 0;
     }
     if (!explicitCommand) {
         command = Environment("PAGER");
         if (!HasWords(command))
-            command = DefaultViewer;
+            command = System.defaultViewer;
     }
     return Launch(command, rendered, title, flags);
 }
@@ -317,7 +237,7 @@ int OpenPageInEditor(const char* path, const char* title, uint32_t flags)
     if (!explicitCommand &&
         (!StdoutIsTerminal() ||
          (!HasWords(Environment("VISUAL")) && !HasWords(Environment("EDITOR")) &&
-          !ProgramOnPath(DefaultEditor)))) {
+          !ProgramOnPath(System.defaultEditor)))) {
         printf("%s\n", path);
         fflush(stdout);
         return 1;
@@ -327,7 +247,7 @@ int OpenPageInEditor(const char* path, const char* title, uint32_t flags)
         if (!HasWords(command))
             command = Environment("EDITOR");
         if (!HasWords(command))
-            command = DefaultEditor;
+            command = System.defaultEditor;
     }
     return Launch(command, path, title, flags);
 }

@@ -1,7 +1,6 @@
-// Help pages as text: through w3m or lynx when one is installed, else through
-// the host's own plain renderer.
+// Help pages as text: the host's own plain renderer.
 //
-// The plain renderer drops tags, scripts and styles, decodes character
+// It drops tags, scripts and styles, decodes character
 // references, and keeps the shape of the page readable: paragraphs and
 // headings apart, line breaks, list items with their bullets or numbers,
 // table rows on lines of their own, preformatted text as it is, everything
@@ -9,21 +8,13 @@
 // UTF-8 when they say so) and leave in the terminal's.
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include "host/host.h"
-#include "platform/codepage.h"
-#include "platform/platform.h"
+#include "platform/terminal_text.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -38,191 +29,27 @@ void AppendCodePoint(std::string& out, uint32_t cp)
         out += HardSpace;
         return;
     }
-#if defined(_WIN32)
-    wchar_t wide[2];
-    int units = 0;
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        wide[0] = (wchar_t)(0xD800 + (cp >> 10));
-        wide[1] = (wchar_t)(0xDC00 + (cp & 0x3FF));
-        units = 2;
-    } else {
-        wide[0] = (wchar_t)cp;
-        units = 1;
-    }
-    char bytes[16];
-    int length = WideCharToMultiByte(CP_OEMCP, 0, wide, units, bytes, sizeof bytes, "?", nullptr);
-    if (length > 0)
-        out.append(bytes, (size_t)length);
-    else
-        out += '?';
-#else
-    if (cp < 0x80) {
-        out += (char)cp;
-    } else if (cp < 0x800) {
-        out += (char)(0xC0 | (cp >> 6));
-        out += (char)(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += (char)(0xE0 | (cp >> 12));
-        out += (char)(0x80 | ((cp >> 6) & 0x3F));
-        out += (char)(0x80 | (cp & 0x3F));
-    } else {
-        out += (char)(0xF0 | (cp >> 18));
-        out += (char)(0x80 | ((cp >> 12) & 0x3F));
-        out += (char)(0x80 | ((cp >> 6) & 0x3F));
-        out += (char)(0x80 | (cp & 0x3F));
-    }
-#endif
+    char bytes[8];
+    out.append(bytes, CodePointToTerminal(cp, bytes));
 }
-
-struct NamedEntity {
-    const char* name;
-    uint32_t cp;
-};
-
-// The named references that help pages use; the whole of Latin-1 and the
-// common punctuation, arrows and symbols.
-const NamedEntity NamedEntities[] = {
-    {"amp", '&'},       {"lt", '<'},        {"gt", '>'},        {"quot", '"'},
-    {"apos", '\''},     {"nbsp", 0xA0},     {"iexcl", 0xA1},    {"cent", 0xA2},
-    {"pound", 0xA3},    {"curren", 0xA4},   {"yen", 0xA5},      {"brvbar", 0xA6},
-    {"sect", 0xA7},     {"uml", 0xA8},      {"copy", 0xA9},     {"ordf", 0xAA},
-    {"laquo", 0xAB},    {"not", 0xAC},      {"shy", 0xAD},      {"reg", 0xAE},
-    {"macr", 0xAF},     {"deg", 0xB0},      {"plusmn", 0xB1},   {"sup2", 0xB2},
-    {"sup3", 0xB3},     {"acute", 0xB4},    {"micro", 0xB5},    {"para", 0xB6},
-    {"middot", 0xB7},   {"cedil", 0xB8},    {"sup1", 0xB9},     {"ordm", 0xBA},
-    {"raquo", 0xBB},    {"frac14", 0xBC},   {"frac12", 0xBD},   {"frac34", 0xBE},
-    {"iquest", 0xBF},   {"Agrave", 0xC0},   {"Aacute", 0xC1},   {"Acirc", 0xC2},
-    {"Atilde", 0xC3},   {"Auml", 0xC4},     {"Aring", 0xC5},    {"AElig", 0xC6},
-    {"Ccedil", 0xC7},   {"Egrave", 0xC8},   {"Eacute", 0xC9},   {"Ecirc", 0xCA},
-    {"Euml", 0xCB},     {"Igrave", 0xCC},   {"Iacute", 0xCD},   {"Icirc", 0xCE},
-    {"Iuml", 0xCF},     {"ETH", 0xD0},      {"Ntilde", 0xD1},   {"Ograve", 0xD2},
-    {"Oacute", 0xD3},   {"Ocirc", 0xD4},    {"Otilde", 0xD5},   {"Ouml", 0xD6},
-    {"times", 0xD7},    {"Oslash", 0xD8},   {"Ugrave", 0xD9},   {"Uacute", 0xDA},
-    {"Ucirc", 0xDB},    {"Uuml", 0xDC},     {"Yacute", 0xDD},   {"THORN", 0xDE},
-    {"szlig", 0xDF},    {"agrave", 0xE0},   {"aacute", 0xE1},   {"acirc", 0xE2},
-    {"atilde", 0xE3},   {"auml", 0xE4},     {"aring", 0xE5},    {"aelig", 0xE6},
-    {"ccedil", 0xE7},   {"egrave", 0xE8},   {"eacute", 0xE9},   {"ecirc", 0xEA},
-    {"euml", 0xEB},     {"igrave", 0xEC},   {"iacute", 0xED},   {"icirc", 0xEE},
-    {"iuml", 0xEF},     {"eth", 0xF0},      {"ntilde", 0xF1},   {"ograve", 0xF2},
-    {"oacute", 0xF3},   {"ocirc", 0xF4},    {"otilde", 0xF5},   {"ouml", 0xF6},
-    {"divide", 0xF7},   {"oslash", 0xF8},   {"ugrave", 0xF9},   {"uacute", 0xFA},
-    {"ucirc", 0xFB},    {"uuml", 0xFC},     {"yacute", 0xFD},   {"thorn", 0xFE},
-    {"yuml", 0xFF},     {"OElig", 0x152},   {"oelig", 0x153},   {"Scaron", 0x160},
-    {"scaron", 0x161},  {"Yuml", 0x178},    {"fnof", 0x192},    {"circ", 0x2C6},
-    {"tilde", 0x2DC},   {"ensp", 0x2002},   {"emsp", 0x2003},   {"thinsp", 0x2009},
-    {"zwnj", 0x200C},   {"zwj", 0x200D},    {"ndash", 0x2013},  {"mdash", 0x2014},
-    {"lsquo", 0x2018},  {"rsquo", 0x2019},  {"sbquo", 0x201A},  {"ldquo", 0x201C},
-    {"rdquo", 0x201D},  {"bdquo", 0x201E},  {"dagger", 0x2020}, {"Dagger", 0x2021},
-    {"bull", 0x2022},   {"hellip", 0x2026}, {"permil", 0x2030}, {"prime", 0x2032},
-    {"Prime", 0x2033},  {"lsaquo", 0x2039}, {"rsaquo", 0x203A}, {"euro", 0x20AC},
-    {"trade", 0x2122},  {"larr", 0x2190},   {"uarr", 0x2191},   {"rarr", 0x2192},
-    {"darr", 0x2193},   {"harr", 0x2194},   {"lArr", 0x21D0},   {"rArr", 0x21D2},
-    {"hArr", 0x21D4},   {"minus", 0x2212},  {"lowast", 0x2217}, {"radic", 0x221A},
-    {"infin", 0x221E},  {"ne", 0x2260},     {"le", 0x2264},     {"ge", 0x2265},
-    {"asymp", 0x2248},  {"equiv", 0x2261},  {"sum", 0x2211},    {"prod", 0x220F},
-    {"part", 0x2202},   {"forall", 0x2200}, {"exist", 0x2203},  {"isin", 0x2208},
-    {"alpha", 0x3B1},   {"beta", 0x3B2},    {"gamma", 0x3B3},   {"delta", 0x3B4},
-    {"epsilon", 0x3B5}, {"lambda", 0x3BB},  {"mu", 0x3BC},      {"pi", 0x3C0},
-    {"sigma", 0x3C3},   {"omega", 0x3C9},   {"Delta", 0x394},   {"Omega", 0x3A9},
-    {"loz", 0x25CA},    {"spades", 0x2660}, {"clubs", 0x2663},  {"hearts", 0x2665},
-    {"diams", 0x2666},
-};
-
-// Numeric references to 0x80..0x9F mean the Windows-1252 characters there.
-const uint16_t Windows1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
-};
 
 bool IsAlnum(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-std::string LowerAscii(std::string text)
+// Appends the character reference at text[i] == '&'; returns the position
+// after it, or i + 1 with a literal '&' when it is not a reference.
+size_t AppendReference(const std::string& text, size_t i, std::string& out)
 {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = (char)(c - 'A' + 'a');
-    return text;
-}
-
-// Decodes the reference at text[i] == '&' into out; returns the position after
-// it, or i + 1 with a literal '&' when it is not a reference.
-size_t DecodeReference(const std::string& text, size_t i, std::string& out)
-{
-    size_t j = i + 1;
-    if (j < text.size() && text[j] == '#') {
-        ++j;
-        bool hex = j < text.size() && (text[j] == 'x' || text[j] == 'X');
-        if (hex)
-            ++j;
-        size_t start = j;
-        uint64_t value = 0;
-        while (j < text.size() && j - start < 10) {
-            char c = text[j];
-            int digit = (c >= '0' && c <= '9')  ? c - '0'
-                : (hex && c >= 'a' && c <= 'f') ? c - 'a' + 10
-                : (hex && c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                : -1;
-            if (digit < 0)
-                break;
-            value = value * (hex ? 16 : 10) + (uint64_t)digit;
-            ++j;
-        }
-        if (j == start) {
-            out += '&';
-            return i + 1;
-        }
-        while (j < text.size() &&
-               ((text[j] >= '0' && text[j] <= '9') || (hex && isxdigit((unsigned char)text[j]))))
-            ++j;  // digits beyond any sensible value
-        if (j < text.size() && text[j] == ';')
-            ++j;
-        uint32_t cp;
-        if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-            cp = 0xFFFD;
-        else if (value >= 0x80 && value <= 0x9F)
-            cp = Windows1252High[value - 0x80];
-        else
-            cp = (uint32_t)value;
-        AppendCodePoint(out, cp);
-        return j;
+    uint32_t cp = 0;
+    size_t next = DecodeReference(text, i, cp);
+    if (next == i) {
+        out += '&';
+        return i + 1;
     }
-    size_t start = j;
-    while (j < text.size() && IsAlnum(text[j]) && j - start < 32)
-        ++j;
-    std::string name = text.substr(start, j - start);
-    bool semicolon = j < text.size() && text[j] == ';';
-    for (const NamedEntity& entity : NamedEntities) {
-        if (name != entity.name)
-            continue;
-        // Without its ';' only the oldest five are taken, as browsers do.
-        if (!semicolon && name != "amp" && name != "lt" && name != "gt" && name != "quot" &&
-            name != "nbsp")
-            break;
-        AppendCodePoint(out, entity.cp);
-        return semicolon ? j + 1 : j;
-    }
-    out += '&';
-    return i + 1;
-}
-
-// Columns that a text takes: one per character (UTF-8 continuation bytes take
-// none).
-size_t DisplayWidth(const std::string& text)
-{
-#if defined(_WIN32)
-    return text.size();  // one byte a character in the console's code page
-#else
-    size_t width = 0;
-    for (unsigned char c : text)
-        if ((c & 0xC0) != 0x80)
-            ++width;
-    return width;
-#endif
+    AppendCodePoint(out, cp);
+    return next;
 }
 
 struct ListLevel {
@@ -454,7 +281,7 @@ private:
 
         std::vector<std::string> lines;
         std::string line = first;
-        size_t lineWidth = DisplayWidth(line);
+        size_t lineWidth = TerminalTextWidth(line);
         size_t prefixWidth = lineWidth;
         size_t i = 0;
         while (i < paragraph_.size()) {
@@ -463,11 +290,11 @@ private:
                 end = paragraph_.size();
             std::string word = paragraph_.substr(i, end - i);
             i = end + 1;
-            size_t wordWidth = DisplayWidth(word);
+            size_t wordWidth = TerminalTextWidth(word);
             if (lineWidth > prefixWidth && lineWidth + 1 + wordWidth > (size_t)width_) {
                 lines.push_back(line);
                 line = rest;
-                lineWidth = prefixWidth = DisplayWidth(rest);
+                lineWidth = prefixWidth = TerminalTextWidth(rest);
             }
             if (lineWidth > prefixWidth) {
                 line += ' ';
@@ -480,7 +307,7 @@ private:
         size_t longest = 0;
         for (const std::string& text : lines) {
             EmitLine(text);
-            longest = std::max(longest, DisplayWidth(text));
+            longest = std::max(longest, TerminalTextWidth(text));
         }
         if (heading_ == 1 || heading_ == 2)
             EmitLine(std::string(indent, ' ') +
@@ -505,7 +332,7 @@ private:
 
 bool DeclaresUtf8(const std::string& html)
 {
-    std::string head = LowerAscii(html.substr(0, 4096));
+    std::string head = FoldedText(html.substr(0, 4096));
     size_t at = head.find("charset");
     while (at != std::string::npos) {
         size_t i = at + 7;
@@ -523,20 +350,12 @@ bool DeclaresUtf8(const std::string& html)
 std::string ToTerminal(const std::string& html)
 {
     if (DeclaresUtf8(html)) {
-#if defined(_WIN32)
-        int units = MultiByteToWideChar(CP_UTF8, 0, html.data(), (int)html.size(), nullptr, 0);
-        if (units <= 0)
+        std::string out(html.size(), '\0');
+        size_t length = 0;
+        if (!Utf8ToTerminal(html.data(), html.size(), out.data(), out.size(), &length))
             return html;
-        std::wstring wide((size_t)units, L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, html.data(), (int)html.size(), &wide[0], units);
-        int bytes = WideCharToMultiByte(CP_OEMCP, 0, wide.data(), units, nullptr, 0, "?", nullptr);
-        std::string out((size_t)(bytes > 0 ? bytes : 0), '\0');
-        if (bytes > 0)
-            WideCharToMultiByte(CP_OEMCP, 0, wide.data(), units, &out[0], bytes, "?", nullptr);
+        out.resize(length);
         return out;
-#else
-        return html;
-#endif
     }
     // The page is the module's ANSI code page; NUL bytes would end the
     // conversion early, so each run between them is converted on its own.
@@ -583,7 +402,7 @@ std::string RenderHtmlToText(const std::string& page, int width)
     while (i < n) {
         char c = html[i];
         if (c == '&') {
-            i = DecodeReference(html, i, pendingText);
+            i = AppendReference(html, i, pendingText);
             continue;
         }
         if (c != '<') {
@@ -620,7 +439,7 @@ std::string RenderHtmlToText(const std::string& page, int width)
             ++i;
             continue;
         }
-        std::string name = LowerAscii(html.substr(nameStart, j - nameStart));
+        std::string name = FoldedText(html.substr(nameStart, j - nameStart));
         // The end of the tag, quoted attribute values skipped.
         size_t tagEnd = j;
         char quote = 0;
@@ -650,7 +469,7 @@ std::string RenderHtmlToText(const std::string& page, int width)
                     end = n;
                     break;
                 }
-                if (LowerAscii(html.substr(end, close.size())) == close)
+                if (FoldedText(html.substr(end, close.size())) == close)
                     break;
                 end += 2;
             }
@@ -707,7 +526,7 @@ std::string RenderHtmlToText(const std::string& page, int width)
             text.Indent(closing ? -4 : 4);
         } else if (name == "img" && !closing) {
             // The alternative text stands for the picture.
-            std::string lower = LowerAscii(attributes);
+            std::string lower = FoldedText(attributes);
             size_t at = lower.find("alt");
             while (at != std::string::npos && at > 0 && IsAlnum(lower[at - 1]))
                 at = lower.find("alt", at + 3);
@@ -733,7 +552,7 @@ std::string RenderHtmlToText(const std::string& page, int width)
                     if (!alt.empty()) {
                         std::string decoded;
                         for (size_t a = 0; a < alt.size();)
-                            a = alt[a] == '&' ? DecodeReference(alt, a, decoded)
+                            a = alt[a] == '&' ? AppendReference(alt, a, decoded)
                                               : (decoded += alt[a], a + 1);
                         pendingText += "[" + decoded + "]";
                     }
@@ -744,144 +563,4 @@ std::string RenderHtmlToText(const std::string& page, int width)
     }
     flushText();
     return text.Finish();
-}
-
-namespace {
-
-#if !defined(_WIN32)
-// Runs argv and gathers its standard output; false when it did not exit 0.
-bool Capture(const std::vector<std::string>& argv, std::string& out)
-{
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return false;
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        return false;
-    }
-    if (pid == 0) {
-        dup2(pipeFds[1], 1);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        int devnull = open("/dev/null", O_RDWR);
-        if (devnull >= 0) {
-            dup2(devnull, 0);
-            dup2(devnull, 2);
-        }
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    char buffer[65536];
-    ssize_t got;
-    while ((got = read(pipeFds[0], buffer, sizeof buffer)) != 0) {
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        out.append(buffer, (size_t)got);
-    }
-    close(pipeFds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-#endif
-
-int RenderWidth()
-{
-    const char* columns = getenv("COLUMNS");
-    int width = columns ? atoi(columns) : 0;
-    if (width <= 0) {
-        int rows = 0;
-        if (StdoutIsTerminal())
-            ConsoleSize(width, rows);
-    }
-    if (width <= 20 || width > 400)
-        width = 80;
-    return width - 2;
-}
-
-}  // namespace
-
-#if defined(_WIN32)
-bool ProgramOnPath(const std::string&)
-{
-    return true;  // _spawnvp finds it, or says why not
-}
-#else
-bool ProgramOnPath(const std::string& name)
-{
-    const char* path = getenv("PATH");
-    std::string list = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(':', start);
-        if (end == std::string::npos)
-            end = list.size();
-        std::string dir = end > start ? list.substr(start, end - start) : std::string(".");
-        dir += '/';
-        dir += name;
-        if (access(dir.c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-#endif
-
-bool RenderPageFile(const std::string& path, std::string& text)
-{
-    const char* choice = getenv("VELKORY_RENDERER");
-    std::string renderer = choice ? choice : "";
-#if !defined(_WIN32)
-    int width = RenderWidth();
-    if (renderer.empty() || renderer == "w3m") {
-        if (ProgramOnPath("w3m")) {
-            std::string out;
-            if (Capture({"w3m", "-dump", "-T", "text/html", "-O", "UTF-8", "-cols",
-                         std::to_string(width + 2), path},
-                        out)) {
-                text = out;
-                return true;
-            }
-        }
-    }
-    if (renderer.empty() || renderer == "lynx") {
-        if (ProgramOnPath("lynx")) {
-            std::string out;
-            if (Capture({"lynx", "-dump", "-force_html", "-nolist", "-display_charset=UTF-8",
-                         "-width=" + std::to_string(width + 2), path},
-                        out)) {
-                text = out;
-                return true;
-            }
-        }
-    }
-#else
-    int width = RenderWidth();
-#endif
-    FILE* stream = fopen(path.c_str(), "rb");
-    if (!stream)
-        return false;
-    std::string html;
-    char buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, stream)) > 0)
-        html.append(buffer, got);
-    bool ok = !ferror(stream);
-    fclose(stream);
-    if (!ok)
-        return false;
-    text = RenderHtmlToText(html, width);
-    return true;
 }

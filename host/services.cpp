@@ -14,15 +14,9 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "host/host.h"
+#include "host/system.h"
+#include "platform/text.h"
 
 HostOptions hostOptions;
 HostRecord hostRecord;
@@ -226,29 +220,7 @@ int VK_STDCALL CompareTextN(const char* text, const char* keyword, int32_t count
         return 0;
     if (!text || !keyword)
         return text == keyword ? 0 : (text ? 1 : -1);
-    for (int32_t i = 0; i < count; ++i) {
-        unsigned char a = (unsigned char)text[i], b = (unsigned char)keyword[i];
-        if (a >= 'A' && a <= 'Z')
-            a = (unsigned char)(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = (unsigned char)(b - 'A' + 'a');
-        if (a != b)
-            return a < b ? -1 : 1;
-        if (a == '\0')
-            return 0;
-    }
-    return 0;
-}
-
-bool PathExists(const std::string& path)
-{
-#if defined(_WIN32)
-    struct _stat64 st;
-    return _stat64(path.c_str(), &st) == 0 || errno != ENOENT;
-#else
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 || errno != ENOENT;
-#endif
+    return CompareFolded(text, keyword, (size_t)count);
 }
 
 // A new path under the temporary directory: "<dir>/<prefix>-<16 hex digits>",
@@ -260,7 +232,7 @@ char* VK_STDCALL MakeTempName(char* dest, const char* prefix)
 {
     static std::random_device device;
     static std::mt19937_64 generator(((uint64_t)device() << 32) ^ device() ^
-                                     ((uint64_t)getpid() << 16) ^ (uint64_t)time(nullptr));
+                                     (ProcessNumber() << 16) ^ (uint64_t)time(nullptr));
     if (!dest)
         return dest;
     std::string pre = prefix ? prefix : "";
@@ -273,20 +245,12 @@ char* VK_STDCALL MakeTempName(char* dest, const char* prefix)
     std::string dir = TempDirectory();
     constexpr size_t Limit = 260 - 1 - 12;  // room for "\velkory.txt" and the NUL
     if (dir.size() + 1 + pre.size() + 17 > Limit) {
-#if defined(_WIN32)
-        dir = "C:\\Windows\\Temp";
-#else
-        dir = "/tmp";
-#endif
+        dir = System.fallbackTempDirectory;
     }
     for (int attempt = 0; attempt < 1000; ++attempt) {
         char tail[24];
         snprintf(tail, sizeof tail, "-%016llx", (unsigned long long)generator());
-#if defined(_WIN32)
-        std::string path = dir + "\\" + pre + tail;
-#else
-        std::string path = dir + "/" + pre + tail;
-#endif
+        std::string path = dir + System.pathSeparator + pre + tail;
         if (!PathExists(path)) {
             memcpy(dest, path.c_str(), path.size() + 1);
             hostRecord.tempName = path;

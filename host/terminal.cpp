@@ -13,70 +13,14 @@
 #include <vector>
 
 #include "host/host.h"
-#include "platform/codepage.h"
+#include "host/system.h"
+#include "platform/text.h"
 
 namespace {
-
-#if defined(_WIN32)
-// Code page 437 box drawing.
-const char* const BoxTopLeft = "\xda";
-const char* const BoxTopRight = "\xbf";
-const char* const BoxBottomLeft = "\xc0";
-const char* const BoxBottomRight = "\xd9";
-const char* const BoxHorizontal = "\xc4";
-const char* const BoxVertical = "\xb3";
-#else
-const char* const BoxTopLeft = "\u250c";
-const char* const BoxTopRight = "\u2510";
-const char* const BoxBottomLeft = "\u2514";
-const char* const BoxBottomRight = "\u2518";
-const char* const BoxHorizontal = "\u2500";
-const char* const BoxVertical = "\u2502";
-#endif
 
 const char* const Reverse = "\x1b[7m";
 const char* const Bold = "\x1b[1m";
 const char* const Plain = "\x1b[0m";
-
-// Bytes of one character starting at text[i].
-size_t CharLength(const std::string& text, size_t i)
-{
-#if defined(_WIN32)
-    (void)text;
-    (void)i;
-    return 1;
-#else
-    size_t length = 1;
-    while (i + length < text.size() && ((unsigned char)text[i + length] & 0xC0) == 0x80)
-        ++length;
-    return length;
-#endif
-}
-
-size_t Width(const std::string& text)
-{
-    size_t width = 0;
-    for (size_t i = 0; i < text.size(); i += CharLength(text, i))
-        ++width;
-    return width;
-}
-
-// The text cut or padded to exactly width columns.
-std::string Fit(const std::string& text, int width)
-{
-    if (width <= 0)
-        return std::string();
-    std::string out;
-    int used = 0;
-    for (size_t i = 0; i < text.size() && used < width;) {
-        size_t length = CharLength(text, i);
-        out.append(text, i, length);
-        i += length;
-        ++used;
-    }
-    out.append((size_t)(width - used), ' ');
-    return out;
-}
 
 std::string MoveTo(int column, int row)
 {
@@ -99,32 +43,23 @@ std::string DrawBox(int left, int top, int right, int bottom, const std::string&
     if (inner < 0)
         return out;
     std::string heading = title.empty() ? std::string() : " " + title + " ";
-    if ((int)Width(heading) > inner)
-        heading = Fit(heading, inner);
-    int before = (inner - (int)Width(heading)) / 2;
-    int after = inner - (int)Width(heading) - before;
-    out += MoveTo(left, top) + BoxTopLeft + Repeat(BoxHorizontal, before) + heading +
-        Repeat(BoxHorizontal, after) + BoxTopRight;
+    if ((int)TerminalTextWidth(heading) > inner)
+        heading = FitToWidth(heading, inner);
+    int before = (inner - (int)TerminalTextWidth(heading)) / 2;
+    int after = inner - (int)TerminalTextWidth(heading) - before;
+    out += MoveTo(left, top) + System.boxTopLeft + Repeat(System.boxHorizontal, before) + heading +
+        Repeat(System.boxHorizontal, after) + System.boxTopRight;
     for (int row = top + 1; row < bottom; ++row)
-        out += MoveTo(left, row) + BoxVertical + std::string((size_t)inner, ' ') + BoxVertical;
-    out += MoveTo(left, bottom) + BoxBottomLeft + Repeat(BoxHorizontal, inner) + BoxBottomRight;
+        out += MoveTo(left, row) + System.boxVertical + std::string((size_t)inner, ' ') +
+            System.boxVertical;
+    out += MoveTo(left, bottom) + System.boxBottomLeft + Repeat(System.boxHorizontal, inner) +
+        System.boxBottomRight;
     return out;
 }
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix)
 {
-    if (prefix.size() > text.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char a = text[i], b = prefix[i];
-        if (a >= 'A' && a <= 'Z')
-            a = (char)(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = (char)(b - 'A' + 'a');
-        if (a != b)
-            return false;
-    }
-    return true;
+    return StartsWithFolded(text.data(), text.size(), prefix.data(), prefix.size());
 }
 
 // Keeps the terminal in raw mode for the life of a menu or dialog.
@@ -142,6 +77,36 @@ struct ConsoleScope {
 
 }  // namespace
 
+size_t TerminalTextWidth(const std::string& text)
+{
+    size_t width = 0;
+    int columns = 0;
+    for (size_t i = 0; i < text.size();) {
+        i += TerminalCharacter(text, i, columns);
+        width += (size_t)columns;
+    }
+    return width;
+}
+
+std::string FitToWidth(const std::string& text, int width)
+{
+    if (width <= 0)
+        return std::string();
+    std::string out;
+    int used = 0;
+    int columns = 0;
+    for (size_t i = 0; i < text.size();) {
+        size_t length = TerminalCharacter(text, i, columns);
+        if (used + columns > width)
+            break;
+        out.append(text, i, length);
+        i += length;
+        used += columns;
+    }
+    out.append((size_t)(width - used), ' ');
+    return out;
+}
+
 int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& items)
 {
     if (items.empty())
@@ -156,9 +121,9 @@ int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& 
     while (true) {
         int columns, rows;
         ConsoleSize(columns, rows);
-        size_t longest = Width(title) + 4;
+        size_t longest = TerminalTextWidth(title) + 4;
         for (const std::string& item : items)
-            longest = std::max(longest, Width(item) + 2);
+            longest = std::max(longest, TerminalTextWidth(item) + 2);
         int inner = std::min((int)longest, std::max(10, columns - 4));
         int visible = std::max(1, std::min(count, rows - 4));
         int left = std::max(0, (columns - inner - 2) / 2);
@@ -176,15 +141,16 @@ int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& 
             screen += MoveTo(left + 1, boxTop + 1 + row);
             std::string line = " " + items[(size_t)index];
             if (index == selected)
-                screen += std::string(Reverse) + Fit(line, inner) + Plain;
+                screen += std::string(Reverse) + FitToWidth(line, inner) + Plain;
             else
-                screen += Fit(line, inner);
+                screen += FitToWidth(line, inner);
         }
         std::string footer = std::to_string(selected + 1) + "/" + std::to_string(count) +
             "  Enter: open  Esc: cancel";
         if (!typed.empty())
             footer += "  find: " + typed;
-        screen += MoveTo(left, boxTop + visible + 2) + Fit(footer, std::max(0, columns - left - 1));
+        screen += MoveTo(left, boxTop + visible + 2) +
+            FitToWidth(footer, std::max(0, columns - left - 1));
         ConsoleWrite(screen);
 
         int key = ConsoleReadKey();
@@ -377,10 +343,11 @@ int RunDialogOnTerminal(int width, int height, DialogItem* items, int count)
                 std::string text = ItemText(item);
                 int column = item.x1;
                 if (item.flags & DialogFlagCentreText)
-                    column = std::max(0, (width - (int)Width(text)) / 2);
+                    column = std::max(0, (width - (int)TerminalTextWidth(text)) / 2);
                 if (!text.empty())
                     screen += MoveTo(left + column, top + item.y1) +
-                        Fit(text, std::min((int)Width(text), width - column - 1));
+                        FitToWidth(text,
+                                   std::min((int)TerminalTextWidth(text), width - column - 1));
                 break;
             }
             case DialogChoiceList: {
@@ -392,9 +359,9 @@ int RunDialogOnTerminal(int width, int height, DialogItem* items, int count)
                     std::string line = std::string(chosen ? "(*) " : "( ) ") + choices.entries[k];
                     screen += MoveTo(left + item.x1, top + item.y1 + (int)k);
                     if (focused && chosen)
-                        screen += std::string(Reverse) + Fit(line, span) + Plain;
+                        screen += std::string(Reverse) + FitToWidth(line, span) + Plain;
                     else
-                        screen += Fit(line, span);
+                        screen += FitToWidth(line, span);
                 }
                 break;
             }
@@ -409,15 +376,16 @@ int RunDialogOnTerminal(int width, int height, DialogItem* items, int count)
         for (const auto& row : buttonRows) {
             int total = 0;
             for (int i : row.second)
-                total += (int)Width(buttonLabel(i)) + 2;
+                total += (int)TerminalTextWidth(buttonLabel(i)) + 2;
             total -= 2;
             int column = std::max(0, (width - total) / 2);
             for (int i : row.second) {
                 drawButton(i, column, row.first);
-                column += (int)Width(buttonLabel(i)) + 2;
+                column += (int)TerminalTextWidth(buttonLabel(i)) + 2;
             }
         }
-        screen += MoveTo(left, top + height) + Fit("Tab: move  Up/Down: choose  Esc: leave", width);
+        screen += MoveTo(left, top + height) +
+            FitToWidth("Tab: move  Up/Down: choose  Esc: leave", width);
         ConsoleWrite(screen);
 
         int current = focusable[(size_t)focus];

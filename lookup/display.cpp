@@ -2,8 +2,9 @@
 //
 // The chosen page is extracted from the help file itself into the file
 // "velkory.txt" of a new directory that the host names, and handed to the
-// host's viewer or editor. The module never removes the directory or the
-// file: the host may still be showing it after the request returns.
+// host's viewer or editor. The module never removes the directory, nor a
+// page it handed over: the host may still be showing it after the request
+// returns.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,14 +63,20 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
         if (*p == '\\')
             *p = '/';
 
+    // A page that was not written whole (a short write, or a flush at close
+    // that failed, as on a full disk) is removed: the host is never handed a
+    // cut page.
+    int written = 0;
     FILE* out = fopen(path, "wb");
     if (out != nullptr) {
-        if (length > 0)
-            fwrite(page, 1, length, out);
-        fclose(out);
+        written = length == 0 || fwrite(page, 1, length, out) == length;
+        if (fclose(out) != 0)
+            written = 0;
+        if (!written)
+            remove(path);
     }
     free(page);
-    if (out == nullptr)
+    if (!written)
         return 0;
 
     uint32_t flags = Visuality ? OpenFlagViewer : OpenFlagEditor;

@@ -371,7 +371,12 @@ void TranslateE8(LzxDecoder* d, uint8_t* output, int32_t outputLength)
 
 int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, int32_t outputLength)
 {
-    LzxDecoder* d = &lzxDecoder;
+    return DecodeLzx(&lzxDecoder, input, output, inputLength, outputLength);
+}
+
+int DecodeLzx(LzxDecoder* d, const uint8_t* input, uint8_t* output, int32_t inputLength,
+              int32_t outputLength)
+{
     static const uint8_t noInput[1] = {0};
     if (input == nullptr) {
         // No input at all: the reader still needs a position to count from.
@@ -437,8 +442,9 @@ int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, in
                         return LzxIllegalData;
                     }
                 }
-                if (ReadCodeLengths(d->MainTreeLengths, 0, 256, &reader) != LzxOk ||
-                    ReadCodeLengths(d->MainTreeLengths, 256, d->MainElements, &reader) != LzxOk ||
+                if (ReadCodeLengths(d, d->MainTreeLengths, 0, 256, &reader) != LzxOk ||
+                    ReadCodeLengths(d, d->MainTreeLengths, 256, d->MainElements, &reader) !=
+                        LzxOk ||
                     BuildDecodeTableWithLookup(LzxMainTreeSymbols, LzxMainTreeBits,
                                                d->MainTreeLengths, d->MainTreeTable,
                                                d->MainTreeLookup) != 0) {
@@ -447,7 +453,7 @@ int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, in
                 if (d->MainTreeLengths[0xE8] != 0) {
                     d->TranslationSeen = 1;
                 }
-                if (ReadCodeLengths(d->LengthTreeLengths, 0, 249, &reader) != LzxOk ||
+                if (ReadCodeLengths(d, d->LengthTreeLengths, 0, 249, &reader) != LzxOk ||
                     BuildDecodeTableWithLookup(LzxLengthTreeSymbols, LzxLengthTreeBits,
                                                d->LengthTreeLengths, d->LengthTreeTable,
                                                d->LengthTreeLookup) != 0) {
@@ -517,6 +523,12 @@ int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, in
         return LzxIllegalData;
     }
 
+    // Bits still buffered belong to a word already counted by the cursor.
+    int64_t used = reader.Cursor - input;
+    if (d->BlockType == 3 && d->BlockRemaining == 0 && (d->BlockLength & 1) != 0) {
+        used++;
+    }
+    d->InputUsed = (uint32_t)(used < 0 ? 0 : used);
     d->WindowPosition = position;
     d->R0 = r0;
     d->R1 = r1;

@@ -114,9 +114,9 @@ int BuildDecodeTableWithLookup(int symbols, int bits, const uint8_t* lengths, ui
     return 0;  // an empty tree: every lookup yields symbol 0 and takes no bits
 }
 
-int ReadCodeLengths(uint8_t* lengths, uint32_t first, uint32_t last, BitReader* reader)
+int ReadCodeLengths(LzxDecoder* d, uint8_t* lengths, uint32_t first, uint32_t last,
+                    BitReader* reader)
 {
-    LzxDecoder* d = &lzxDecoder;
     for (int i = 0; i < LzxPreTreeSymbols; i++) {
         d->PreTreeLengths[i] = (uint8_t)GetBits(reader, 4);
     }

@@ -1,10 +1,12 @@
-// LZX decompressor: decodes one whole LZX-compressed content section of a
-// help file into memory.
+// LZX decompressor: decodes an LZX-compressed content section of a help file,
+// or one reset interval of it, into memory.
 //
-// All decoder state is one module-wide LzxDecoder. InitLzxDecoder prepares it
-// for a new stream (its window buffer is allocated on first use and only ever
-// replaced by a larger one); DecompressLzx then decodes the stream's output,
-// in one call or in several consecutive ones.
+// All decoder state is one LzxDecoder record. InitLzx prepares a record for a
+// new stream (its window buffer is allocated on first use and only ever
+// replaced by a larger one); DecodeLzx then decodes the stream's output, in
+// one call or in several consecutive ones; ReleaseLzx frees the window. Each
+// worker that decodes at the same time as others owns its own record. The
+// module-wide record lzxDecoder serves InitLzxDecoder and DecompressLzx.
 //
 // The stream is a sequence of 16-bit little-endian words whose bits are taken
 // from the most significant end. Literals, match lengths and positions are
@@ -39,7 +41,7 @@ enum : int {
     LzxFrameSize = 32768,   // the bit stream realigns at every multiple of it
 };
 
-// The decoder's module-wide state.
+// The state of one decoder.
 struct LzxDecoder {
     uint8_t* Window;          // sliding dictionary; kept for the life of the module
     uint32_t WindowSize;      // 2^bits of the last successful set-up
@@ -54,6 +56,7 @@ struct LzxDecoder {
     uint32_t BlockLength;         // uncompressed length of the current block
     int32_t BlockRemaining;       // bytes of the current block still to decode
     uint32_t DecodeCalls;         // completed decode calls since set-up
+    uint32_t InputUsed;           // input bytes the last successful call took
     int32_t TranslationSize;      // E8 translation size; 0: not translated
     int32_t TranslationPosition;  // output offset of the next call's first byte
     int TranslationSeen;          // a block that may hold translated operands was seen
@@ -74,10 +77,31 @@ struct LzxDecoder {
 
 extern LzxDecoder lzxDecoder;
 
-// Position-slot tables, recomputed by every set-up: extra offset bits and
-// base of each slot.
-extern uint8_t ExtraBits[LzxPositionSlots];
-extern uint32_t PositionBase[LzxPositionSlots];
+// Position-slot tables: extra offset bits and base of each slot. Slots 0..3
+// carry no extra bits; from slot 4 on, each pair of slots carries one bit
+// more than the pair before, up to 17; a slot's base is the sum of the ranges
+// of the slots before it. Constant, so decoders on several threads share them.
+struct LzxPositionTables {
+    uint8_t Extra[LzxPositionSlots];
+    uint32_t Base[LzxPositionSlots];
+};
+
+constexpr LzxPositionTables MakeLzxPositionTables()
+{
+    LzxPositionTables t {};
+    uint32_t base = 0;
+    for (int slot = 0; slot < LzxPositionSlots; slot++) {
+        int extra = slot < 4 ? 0 : slot / 2 - 1 > 17 ? 17 : slot / 2 - 1;
+        t.Extra[slot] = (uint8_t)extra;
+        t.Base[slot] = base;
+        base += 1u << extra;
+    }
+    return t;
+}
+
+inline constexpr LzxPositionTables LzxPositions = MakeLzxPositionTables();
+inline constexpr const uint8_t* ExtraBits = LzxPositions.Extra;
+inline constexpr const uint32_t* PositionBase = LzxPositions.Base;
 
 // Bit-level read position over the compressed input. The next bit of the
 // stream is the most significant bit of BitBuffer; bits below the valid ones
@@ -180,13 +204,24 @@ inline int DecodeSymbol(const uint16_t* table, int symbols, int bits, const uint
 
 // Reads the pre-tree and then the code lengths of symbols first..last-1 into
 // lengths, as differences from their current values. LzxOk or LzxIllegalData.
-int ReadCodeLengths(uint8_t* lengths, uint32_t first, uint32_t last, BitReader* reader);
+// The pre-tree lives in the decoder record d.
+int ReadCodeLengths(LzxDecoder* d, uint8_t* lengths, uint32_t first, uint32_t last,
+                    BitReader* reader);
 
-// Prepares the module-wide decoder for a new stream with a window of 2^bits
-// bytes, bits 15 to 21.
-int InitLzxDecoder(int bits);
+// Prepares decoder d for a new stream with a window of 2^bits bytes, bits 15
+// to 21.
+int InitLzx(LzxDecoder* d, int bits);
 
 // Decodes outputLength bytes of the stream into output, reading at most
 // inputLength bytes of input. LzxOk means that exactly outputLength bytes were
-// written.
+// written; InputUsed then says how many input bytes they took, up to the next
+// word boundary (and past the pad byte of an uncompressed block of odd length).
+int DecodeLzx(LzxDecoder* d, const uint8_t* input, uint8_t* output, int32_t inputLength,
+              int32_t outputLength);
+
+// Frees d's window; d can be set up again afterwards.
+void ReleaseLzx(LzxDecoder* d);
+
+// InitLzx and DecodeLzx on the module-wide record.
+int InitLzxDecoder(int bits);
 int DecompressLzx(const uint8_t* input, uint8_t* output, int32_t inputLength, int32_t outputLength);

@@ -5,12 +5,22 @@
 #include <cstring>
 
 LzxDecoder lzxDecoder;
-uint8_t ExtraBits[LzxPositionSlots];
-uint32_t PositionBase[LzxPositionSlots];
 
 int InitLzxDecoder(int bits)
 {
-    LzxDecoder* d = &lzxDecoder;
+    return InitLzx(&lzxDecoder, bits);
+}
+
+void ReleaseLzx(LzxDecoder* d)
+{
+    free(d->Window);
+    d->Window = nullptr;
+    d->WindowCapacity = 0;
+    d->WindowSize = 0;
+}
+
+int InitLzx(LzxDecoder* d, int bits)
+{
     if (bits < 15 || bits > 21) {
         return LzxBadFormat;
     }
@@ -29,19 +39,6 @@ int InitLzxDecoder(int bits)
     }
     d->WindowSize = size;
 
-    // Slots 0..3 carry no extra bits; from slot 4 on, each pair of slots
-    // carries one bit more than the pair before, up to 17.
-    uint32_t base = 0;
-    for (int slot = 0; slot < LzxPositionSlots; slot++) {
-        int extra = slot < 4 ? 0 : slot / 2 - 1;
-        if (extra > 17) {
-            extra = 17;
-        }
-        ExtraBits[slot] = (uint8_t)extra;
-        PositionBase[slot] = base;
-        base += 1u << extra;
-    }
-
     int slots = bits == 20 ? 42 : bits == 21 ? 50 : 2 * bits;
     d->MainElements = (uint16_t)(256 + 8 * slots);
 
@@ -50,6 +47,7 @@ int InitLzxDecoder(int bits)
     d->R2 = 1;
     d->HeaderRead = 0;
     d->DecodeCalls = 0;
+    d->InputUsed = 0;
     d->BlockRemaining = 0;
     d->BlockType = 0;
     d->TranslationPosition = 0;

@@ -1,39 +1,42 @@
-// Conversions between the terminal's text and the code pages of the module,
-// for the host. The module itself only ever calls CharToOemA.
-//
-// On Linux the terminal speaks UTF-8, and the module's pair of code pages is
-// ANSI 1252 and OEM UTF-8 in a UTF-8 locale, 1252 and 437 in any other,
-// unless VELKORY_CODEPAGES=ANSI:OEM names another (for example 936:936); 1252
-// and 437 are converted from built-in tables, any other code page through
-// iconv. On Windows the command line arrives in the ANSI code page and the
-// console shows the OEM code page.
+// The module's pair of code pages on Linux: the ANSI code page of help
+// files and the OEM code page that CharToOemA converts to (platform.h).
+// linux/codepage.cpp says how the pair is chosen; the host's terminal
+// conversions (terminal_text.h) decode and encode through the same pair.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
-// Each converts the NUL-terminated src into dest, which holds capacity bytes,
-// and always terminates dest when capacity > 0. Characters that the target
-// cannot represent, and bytes that are no character of the source, become
-// '?'. Returns false when dest was too small (the text is then cut at a
-// character boundary), src was null or the conversion failed.
-//
-// On Linux, TerminalToOem converts as Windows would convert a keyword from
-// ANSI 1252: a character that 437 lacks takes the same best fit as in
-// CharToOemA (A with grave becomes A), so the keyword compares like the
-// converted titles.
-// OemToTerminal is for one line of display: OEM bytes 0x01-0x1F and 0x7F come
-// out as the graphic characters the OEM console shows for them (0x15 is the
-// section sign that CharToOemA makes of it), so no control character reaches
-// the terminal; TerminalToOem turns those characters back into the same
-// bytes. AnsiToTerminal keeps control characters (page text has line breaks)
-// and turns the C1 controls, which 1252 leaves undefined, into '?'. On
-// Windows the host writes to the console in its own code page: OemToTerminal
-// copies, the other two convert with CharToOemA.
-bool TerminalToOem(const char* src, char* dest, size_t capacity);   // a keyword typed by the user
-bool OemToTerminal(const char* src, char* dest, size_t capacity);   // a topic title for display
-bool AnsiToTerminal(const char* src, char* dest, size_t capacity);  // a stored name or page text
+#include <iconv.h>
 
-// Why VELKORY_CODEPAGES names no pair that can be used (the locale's pair is
-// then in force), or null when it is unset or in force. Always null on
-// Windows, where the system's code pages are used.
-const char* CodePageSettingError(void);
+// The pair in force and the iconv descriptors it needs: ANSI to UTF-32 (when
+// ANSI is not 1252), OEM to UTF-32 and UTF-32 to OEM (when OEM is not 437).
+struct CodePagePair {
+    bool resolved;
+    char setting[32];  // the variable's text the pair was made from
+    bool utf8Locale;   // and whether the locale was UTF-8
+    char error[96];    // why the variable's pair is not in force, "" when it is
+    unsigned ansi;
+    unsigned oem;
+    iconv_t ansiDecoder;
+    iconv_t oemDecoder;
+    iconv_t oemEncoder;
+};
+
+enum CodePageEncoding {
+    EncodingUtf8,
+    EncodingAnsi,
+    EncodingOem
+};
+
+// The pair in force, brought in line with VELKORY_CODEPAGES and the locale.
+const CodePagePair* CurrentCodePages(void);
+// Decodes size bytes of src into code points; out has room for size entries.
+// Bytes that are no character become '?' (or U+FFFD in UTF-8).
+size_t DecodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, const char* src,
+                      size_t size, uint32_t* out);
+// Writes the encoding of one code point into out (room for 8 bytes) and
+// returns its length; 0 when the target cannot represent it. The targets are
+// UTF-8 and the OEM code page.
+size_t EncodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, uint32_t value,
+                      unsigned char* out);

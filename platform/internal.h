@@ -1,6 +1,6 @@
-// Hooks of the platform layer for its own tests. The module never calls them,
-// and the shared library does not export them (everything of the layer is
-// hidden; the tests link the module's objects statically).
+// Hooks of the platform layer for its own tests. They exist only in the test
+// builds of the layer (compiled with VELKORY_TEST_HOOKS, linked into the test
+// suites through velkory_core_testing); the module and the host lack them.
 #pragma once
 
 // While set, every write of the registry file fails just before the new file

@@ -1,5 +1,4 @@
-// Code pages: CharToOemA for the module, and the terminal conversions of
-// codepage.h for the host.
+// Code pages: the pair behind CharToOemA, and CharToOemA itself.
 //
 // The ANSI code page is 1252. The OEM code page follows the process's locale
 // (its LC_CTYPE, as the host sets it from the environment): UTF-8 (65001) in
@@ -9,11 +8,11 @@
 // and 437 converts through built-in tables: CharToOemA through the 256-entry
 // table that Windows itself applies from 1252 to 437, best-fit replacements
 // included (A with grave becomes a plain A, the bullet becomes byte 07, which
-// code page 437 shows as a bullet). UTF-8 is our own; any other code page is
-// converted with iconv, through UTF-32; characters the target cannot
-// represent, and bytes that are not text in the source, become '?'. A
-// variable that cannot be read, or names a code page iconv does not know,
-// leaves the locale's pair in force, and CodePageSettingError says why.
+// code page 437 shows as a bullet). Any other code page is converted with
+// iconv, through UTF-32; characters the target cannot represent, and bytes
+// that are not text in the source, become '?'. A variable that cannot be
+// read, or names a code page iconv does not know, leaves the locale's pair in
+// force, and CodePageSettingError says why.
 //
 // The variable and the locale are looked at on every call, so a change takes
 // effect at once; the iconv descriptors of the current pair are kept until it
@@ -21,6 +20,7 @@
 #include "platform/codepage.h"
 #include "platform/linux/codepages.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 #include <errno.h>
 #include <iconv.h>
@@ -29,47 +29,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-// Code page 1252, bytes 0x80-0x9F (the rest are Latin-1). The five bytes
-// that 1252 leaves undefined stand for the C1 control of the same number, as
-// on Windows.
-extern const uint16_t Ansi1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-// Code page 437, bytes 0x80-0xFF.
-extern const uint16_t Oem437High[128] = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
-    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
-    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
-    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
-    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
-    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
-    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
-    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
-};
-
-namespace {
-
-const unsigned DefaultAnsi = 1252;
-const unsigned DefaultOem = 437;
-const unsigned Utf8CodePage = 65001;
-
-// What the OEM console shows for bytes 0x00-0x1F and 0x7F: the graphic
-// characters of code page 437 (0x00 is the terminator and stays itself).
-const uint16_t OemGlyphs[33] = {
-    0x0000, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022, 0x25D8, 0x25CB, 0x25D9,
-    0x2642, 0x2640, 0x266A, 0x266B, 0x263C, 0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7,
-    0x25AC, 0x21A8, 0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC,
-    0x2302,  // 0x7F
-};
-
-}  // namespace
 
 // CharToOemA from 1252 to 437 as Windows does it, best fit included.
 extern const unsigned char Ansi1252ToOem437[256] = {
@@ -93,30 +52,14 @@ extern const unsigned char Ansi1252ToOem437[256] = {
 
 namespace {
 
-const iconv_t NoConverter = (iconv_t)-1;
+const unsigned DefaultAnsi = 1252;
+const unsigned DefaultOem = 437;
+const unsigned Utf8CodePage = 65001;
 
-// The pair in force and the iconv descriptors it needs: ANSI to UTF-32 (when
-// ANSI is not 1252), OEM to UTF-32 and UTF-32 to OEM (when OEM is not 437).
-struct CodePagePair {
-    bool resolved;
-    char setting[32];  // the variable's text the pair was made from
-    bool utf8Locale;   // and the locale
-    char error[96];    // why the variable's pair is not in force, "" when it is
-    unsigned ansi;
-    unsigned oem;
-    iconv_t ansiDecoder;
-    iconv_t oemDecoder;
-    iconv_t oemEncoder;
-};
+const iconv_t NoConverter = (iconv_t)-1;
 
 CodePagePair pair = {false,      "",          false,       "",         DefaultAnsi,
                      DefaultOem, NoConverter, NoConverter, NoConverter};
-
-enum Encoding {
-    Utf8,
-    Ansi,
-    Oem
-};
 
 void CloseConverter(iconv_t* converter)
 {
@@ -150,76 +93,6 @@ bool ParseCodePage(const char* text, size_t length, unsigned* codePage)
         return false;
     *codePage = value;
     return true;
-}
-
-// Whether the process's locale speaks UTF-8.
-bool LocaleIsUtf8(void)
-{
-    const char* codeset = nl_langinfo(CODESET);
-    return codeset != nullptr && strcmp(codeset, "UTF-8") == 0;
-}
-
-// Opens the descriptors the pair ansi:oem needs; false, with none open, when
-// iconv does not know one of them.
-bool OpenPair(unsigned ansi, unsigned oem)
-{
-    bool ok = true;
-    if (ansi != DefaultAnsi)
-        ok = (pair.ansiDecoder = OpenConverter(ansi, false)) != NoConverter;
-    if (ok && oem != DefaultOem) {
-        ok = (pair.oemDecoder = OpenConverter(oem, false)) != NoConverter &&
-            (pair.oemEncoder = OpenConverter(oem, true)) != NoConverter;
-    }
-    if (!ok) {
-        CloseConverter(&pair.ansiDecoder);
-        CloseConverter(&pair.oemDecoder);
-        CloseConverter(&pair.oemEncoder);
-        return false;
-    }
-    pair.ansi = ansi;
-    pair.oem = oem;
-    return true;
-}
-
-// Brings the pair in line with VELKORY_CODEPAGES and the locale.
-const CodePagePair* CurrentPair(void)
-{
-    const char* setting = getenv("VELKORY_CODEPAGES");
-    if (setting == nullptr)
-        setting = "";
-    bool utf8Locale = LocaleIsUtf8();
-    if (pair.resolved && strcmp(setting, pair.setting) == 0 && pair.utf8Locale == utf8Locale)
-        return &pair;
-    CloseConverter(&pair.ansiDecoder);
-    CloseConverter(&pair.oemDecoder);
-    CloseConverter(&pair.oemEncoder);
-    // A text too long to remember names no pair: it is simply looked at again.
-    size_t length = strlen(setting);
-    pair.resolved = length < sizeof pair.setting;
-    if (pair.resolved)
-        memcpy(pair.setting, setting, length + 1);
-    pair.utf8Locale = utf8Locale;
-    pair.error[0] = '\0';
-
-    if (setting[0] != '\0') {
-        const char* colon = strchr(setting, ':');
-        unsigned ansi, oem;
-        if (colon == nullptr || !ParseCodePage(setting, (size_t)(colon - setting), &ansi) ||
-            !ParseCodePage(colon + 1, strlen(colon + 1), &oem))
-            snprintf(pair.error, sizeof pair.error,
-                     "expected ANSI:OEM, two code page numbers from 1 to 65535 (as 1252:437)");
-        else if (OpenPair(ansi, oem))
-            return &pair;
-        else
-            snprintf(pair.error, sizeof pair.error, "iconv cannot convert code page %u or %u", ansi,
-                     oem);
-    }
-    // The locale's pair; 1252 and UTF-8 are always there.
-    if (!OpenPair(DefaultAnsi, utf8Locale ? Utf8CodePage : DefaultOem)) {
-        pair.ansi = DefaultAnsi;
-        pair.oem = DefaultOem;
-    }
-    return &pair;
 }
 
 // The descriptors go with the module when it is unloaded.
@@ -271,114 +144,131 @@ size_t DecodeWithIconv(iconv_t converter, const char* src, size_t size, uint32_t
     return count;
 }
 
-// Decodes the text of src into code points; out has room for size entries.
-size_t Decode(const CodePagePair* cp, Encoding encoding, const char* src, size_t size,
-              uint32_t* out)
-{
-    const unsigned char* bytes = (const unsigned char*)src;
-    if (encoding == Utf8) {
-        size_t count = 0;
-        size_t i = 0;
-        while (i < size) {
-            unsigned char lead = bytes[i];
-            uint32_t value;
-            size_t length;
-            uint32_t minimum;
-            if (lead < 0x80) {
-                out[count++] = lead;
-                i++;
-                continue;
-            } else if (lead >= 0xC2 && lead <= 0xDF) {
-                value = lead & 0x1F, length = 2, minimum = 0x80;
-            } else if (lead >= 0xE0 && lead <= 0xEF) {
-                value = lead & 0x0F, length = 3, minimum = 0x800;
-            } else if (lead >= 0xF0 && lead <= 0xF4) {
-                value = lead & 0x07, length = 4, minimum = 0x10000;
-            } else {
-                out[count++] = '?';
-                i++;
-                continue;
-            }
-            size_t j = 1;
-            for (; j < length && i + j < size && (bytes[i + j] & 0xC0) == 0x80; j++)
-                value = (value << 6) | (bytes[i + j] & 0x3F);
-            if (j < length || value < minimum || value > 0x10FFFF ||
-                (value >= 0xD800 && value <= 0xDFFF)) {
-                out[count++] = '?';
-                i++;
-                continue;
-            }
-            out[count++] = value;
-            i += length;
-        }
-        return count;
-    }
-    unsigned codePage = encoding == Ansi ? cp->ansi : cp->oem;
-    if (codePage == 1252 && encoding == Ansi) {
-        for (size_t i = 0; i < size; i++)
-            out[i] =
-                (bytes[i] >= 0x80 && bytes[i] < 0xA0) ? Ansi1252High[bytes[i] - 0x80] : bytes[i];
-        return size;
-    }
-    if (codePage == 437 && encoding == Oem) {
-        for (size_t i = 0; i < size; i++)
-            out[i] = bytes[i] < 0x80 ? bytes[i] : Oem437High[bytes[i] - 0x80];
-        return size;
-    }
-    return DecodeWithIconv(encoding == Ansi ? cp->ansiDecoder : cp->oemDecoder, src, size, out,
-                           size);
-}
-
 // The byte of code page 437 for a code point: the character itself, else (with
 // ANSI 1252) the best fit Windows gives the 1252 character; 0 when none.
 unsigned char Encode437(const CodePagePair* cp, uint32_t value)
 {
-    if (value < 0x80)
-        return (unsigned char)value;
-    for (unsigned i = 0; i < 128; i++)
-        if (Oem437High[i] == value)
-            return (unsigned char)(0x80 + i);
-    for (unsigned i = 1; i < 33; i++)
-        if (OemGlyphs[i] == value)
-            return (unsigned char)(i < 32 ? i : 0x7F);
-    if (cp->ansi == 1252) {
-        if (value >= 0xA0 && value <= 0xFF)
-            return Ansi1252ToOem437[value];
-        for (unsigned i = 0; i < 32; i++)
-            if (Ansi1252High[i] == value && Ansi1252ToOem437[0x80 + i] != '?')
-                return Ansi1252ToOem437[0x80 + i];
-    }
+    unsigned char byte;
+    if (EncodeSingleByte(437, value, &byte))
+        return byte;
+    for (unsigned b = 1; b < 0x80; b++)
+        if (Oem437Glyph((unsigned char)b) == value)
+            return (unsigned char)b;
+    if (cp->ansi == 1252 && EncodeSingleByte(1252, value, &byte) && Ansi1252ToOem437[byte] != '?')
+        return Ansi1252ToOem437[byte];
     return 0;
+}
+
+// Whether the process's locale speaks UTF-8.
+bool LocaleIsUtf8(void)
+{
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset != nullptr && strcmp(codeset, "UTF-8") == 0;
+}
+
+// Opens the descriptors the pair ansi:oem needs; false, with none open, when
+// iconv does not know one of them.
+bool OpenPair(unsigned ansi, unsigned oem)
+{
+    bool ok = true;
+    if (ansi != DefaultAnsi)
+        ok = (pair.ansiDecoder = OpenConverter(ansi, false)) != NoConverter;
+    if (ok && oem != DefaultOem) {
+        ok = (pair.oemDecoder = OpenConverter(oem, false)) != NoConverter &&
+            (pair.oemEncoder = OpenConverter(oem, true)) != NoConverter;
+    }
+    if (!ok) {
+        CloseConverter(&pair.ansiDecoder);
+        CloseConverter(&pair.oemDecoder);
+        CloseConverter(&pair.oemEncoder);
+        return false;
+    }
+    pair.ansi = ansi;
+    pair.oem = oem;
+    return true;
+}
+
+}  // namespace
+
+// Brings the pair in line with VELKORY_CODEPAGES and the locale.
+const CodePagePair* CurrentCodePages(void)
+{
+    const char* setting = getenv("VELKORY_CODEPAGES");
+    if (setting == nullptr)
+        setting = "";
+    bool utf8Locale = LocaleIsUtf8();
+    if (pair.resolved && strcmp(setting, pair.setting) == 0 && pair.utf8Locale == utf8Locale)
+        return &pair;
+    CloseConverter(&pair.ansiDecoder);
+    CloseConverter(&pair.oemDecoder);
+    CloseConverter(&pair.oemEncoder);
+    // A text too long to remember names no pair: it is simply looked at again.
+    size_t length = strlen(setting);
+    pair.resolved = length < sizeof pair.setting;
+    if (pair.resolved)
+        memcpy(pair.setting, setting, length + 1);
+    pair.utf8Locale = utf8Locale;
+    pair.error[0] = '\0';
+
+    if (setting[0] != '\0') {
+        const char* colon = strchr(setting, ':');
+        unsigned ansi, oem;
+        if (colon == nullptr || !ParseCodePage(setting, (size_t)(colon - setting), &ansi) ||
+            !ParseCodePage(colon + 1, strlen(colon + 1), &oem))
+            snprintf(pair.error, sizeof pair.error,
+                     "expected ANSI:OEM, two code page numbers from 1 to 65535 (as 1252:437)");
+        else if (OpenPair(ansi, oem))
+            return &pair;
+        else
+            snprintf(pair.error, sizeof pair.error, "iconv cannot convert code page %u or %u", ansi,
+                     oem);
+    }
+    // The locale's pair; iconv always has UTF-8.
+    if (!OpenPair(DefaultAnsi, utf8Locale ? Utf8CodePage : DefaultOem)) {
+        pair.ansi = DefaultAnsi;
+        pair.oem = DefaultOem;
+    }
+    return &pair;
+}
+
+const char* CodePageSettingError(void)
+{
+    const CodePagePair* cp = CurrentCodePages();
+    return cp->error[0] != '\0' ? cp->error : nullptr;
+}
+
+// Decodes the text of src into code points; out has room for size entries.
+size_t DecodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, const char* src,
+                      size_t size, uint32_t* out)
+{
+    if (encoding == EncodingUtf8) {
+        size_t count = 0;
+        size_t i = 0;
+        while (i < size) {
+            size_t length;
+            out[count++] = DecodeUtf8(src + i, size - i, &length);
+            i += length;
+        }
+        return count;
+    }
+    unsigned codePage = encoding == EncodingAnsi ? cp->ansi : cp->oem;
+    if ((codePage == 1252 && encoding == EncodingAnsi) ||
+        (codePage == 437 && encoding == EncodingOem)) {
+        for (size_t i = 0; i < size; i++)
+            DecodeSingleByte(codePage, (unsigned char)src[i], &out[i]);
+        return size;
+    }
+    return DecodeWithIconv(encoding == EncodingAnsi ? cp->ansiDecoder : cp->oemDecoder, src, size,
+                           out, size);
 }
 
 // Writes the encoding of one code point into out (room for 8 bytes) and
 // returns its length; 0 when the target cannot represent it.
-size_t Encode(const CodePagePair* cp, Encoding encoding, uint32_t value, unsigned char* out)
+size_t EncodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, uint32_t value,
+                      unsigned char* out)
 {
-    if (encoding == Utf8) {
-        if (value >= 0xD800 && value <= 0xDFFF)
-            value = 0xFFFD;
-        if (value < 0x80) {
-            out[0] = (unsigned char)value;
-            return 1;
-        }
-        if (value < 0x800) {
-            out[0] = (unsigned char)(0xC0 | (value >> 6));
-            out[1] = (unsigned char)(0x80 | (value & 0x3F));
-            return 2;
-        }
-        if (value < 0x10000) {
-            out[0] = (unsigned char)(0xE0 | (value >> 12));
-            out[1] = (unsigned char)(0x80 | ((value >> 6) & 0x3F));
-            out[2] = (unsigned char)(0x80 | (value & 0x3F));
-            return 3;
-        }
-        out[0] = (unsigned char)(0xF0 | (value >> 18));
-        out[1] = (unsigned char)(0x80 | ((value >> 12) & 0x3F));
-        out[2] = (unsigned char)(0x80 | ((value >> 6) & 0x3F));
-        out[3] = (unsigned char)(0x80 | (value & 0x3F));
-        return 4;
-    }
+    if (encoding == EncodingUtf8)
+        return EncodeUtf8(value, (char*)out);
     // Only the OEM code page is ever a target.
     if (cp->oem == 437) {
         out[0] = Encode437(cp, value);
@@ -397,81 +287,13 @@ size_t Encode(const CodePagePair* cp, Encoding encoding, uint32_t value, unsigne
     return 8 - outLeft;
 }
 
-// What a terminal may safely be sent for a code point: OEM bytes 0x01-0x1F
-// and 0x7F show as the console's graphic characters; C1 controls never leave.
-uint32_t ForDisplay(uint32_t value, bool oemGlyphs)
-{
-    if (oemGlyphs && value > 0 && value < 0x20)
-        return OemGlyphs[value];
-    if (oemGlyphs && value == 0x7F)
-        return OemGlyphs[32];
-    if (value >= 0x80 && value < 0xA0)
-        return '?';
-    return value;
-}
-
-// Converts src into dest of capacity bytes (capacity > 0), cutting at a
-// character boundary; false when cut or when memory ran out.
-bool Convert(Encoding from, Encoding to, const char* src, char* dest, size_t capacity)
-{
-    if (dest == nullptr || capacity == 0)
-        return false;
-    if (src == nullptr) {
-        dest[0] = '\0';
-        return false;
-    }
-    const CodePagePair* cp = CurrentPair();
-    size_t size = strlen(src);
-    uint32_t* points = (uint32_t*)malloc((size ? size : 1) * sizeof(uint32_t));
-    if (points == nullptr) {
-        dest[0] = '\0';
-        return false;
-    }
-    size_t count = Decode(cp, from, src, size, points);
-    size_t used = 0;
-    bool complete = true;
-    for (size_t i = 0; i < count; i++) {
-        uint32_t value = to == Utf8 ? ForDisplay(points[i], from == Oem) : points[i];
-        unsigned char bytes[8];
-        size_t length = Encode(cp, to, value, bytes);
-        if (length == 0) {
-            bytes[0] = '?';
-            length = 1;
-        }
-        if (length > capacity - 1 - used) {
-            complete = false;
-            break;
-        }
-        memcpy(dest + used, bytes, length);
-        used += length;
-    }
-    dest[used] = '\0';
-    free(points);
-    return complete;
-}
-
-}  // namespace
-
-const char* CodePageSettingError(void)
-{
-    const CodePagePair* cp = CurrentPair();
-    return cp->error[0] != '\0' ? cp->error : nullptr;
-}
-
-void CurrentCodePages(unsigned* ansi, unsigned* oem)
-{
-    const CodePagePair* cp = CurrentPair();
-    *ansi = cp->ansi;
-    *oem = cp->oem;
-}
-
 // Windows reads the source whole before it writes, so src and dest may be
 // the same buffer; dest receives no more bytes than src holds.
 BOOL CharToOemA(LPCSTR src, LPSTR dest)
 {
     if (src == nullptr || dest == nullptr)
         return 0;
-    const CodePagePair* cp = CurrentPair();
+    const CodePagePair* cp = CurrentCodePages();
     if (cp->ansi == DefaultAnsi && cp->oem == DefaultOem) {
         const unsigned char* s = (const unsigned char*)src;
         unsigned char* d = (unsigned char*)dest;
@@ -487,11 +309,11 @@ BOOL CharToOemA(LPCSTR src, LPSTR dest)
         memmove(dest, src, size + 1);
         return 0;
     }
-    size_t count = Decode(cp, Ansi, src, size, points);
+    size_t count = DecodeCodePage(cp, EncodingAnsi, src, size, points);
     size_t used = 0;
     for (size_t i = 0; i < count; i++) {
         unsigned char bytes[8];
-        size_t length = Encode(cp, Oem, points[i], bytes);
+        size_t length = EncodeCodePage(cp, EncodingOem, points[i], bytes);
         if (length == 0) {
             bytes[0] = '?';
             length = 1;
@@ -504,19 +326,4 @@ BOOL CharToOemA(LPCSTR src, LPSTR dest)
     dest[used] = '\0';
     free(points);
     return 1;
-}
-
-bool TerminalToOem(const char* src, char* dest, size_t capacity)
-{
-    return Convert(Utf8, Oem, src, dest, capacity);
-}
-
-bool OemToTerminal(const char* src, char* dest, size_t capacity)
-{
-    return Convert(Oem, Utf8, src, dest, capacity);
-}
-
-bool AnsiToTerminal(const char* src, char* dest, size_t capacity)
-{
-    return Convert(Ansi, Utf8, src, dest, capacity);
 }

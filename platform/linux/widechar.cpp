@@ -20,8 +20,10 @@
 // first takes the best fit CharToOemA gives it, unless WC_NO_BEST_FIT_CHARS.
 // A lone surrogate becomes U+FFFD in UTF-8 and the default character
 // elsewhere.
+#include "platform/codepage.h"
 #include "platform/linux/codepages.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 #include <errno.h>
 #include <iconv.h>
@@ -44,10 +46,9 @@ const iconv_t NoConverter = (iconv_t)-1;
 // The number of a code page argument; 0 for one that names none.
 unsigned ResolveCodePage(UINT codePage)
 {
-    unsigned ansi, oem;
     if (codePage == CP_ACP || codePage == CP_THREAD_ACP || codePage == CP_OEMCP) {
-        CurrentCodePages(&ansi, &oem);
-        return codePage == CP_OEMCP ? oem : ansi;
+        const CodePagePair* pair = CurrentCodePages();
+        return codePage == CP_OEMCP ? pair->oem : pair->ansi;
     }
     if (codePage == CP_MACCP)
         return 10000;
@@ -253,39 +254,12 @@ uint32_t NextCodePoint(Source* s, bool* valid)
     if (s->codePage == CP_UTF8)
         return NextUtf8(s, valid);
     *valid = true;
-    if (s->codePage == 1252) {
-        unsigned char b = s->bytes[s->at++];
-        return b >= 0x80 && b < 0xA0 ? Ansi1252High[b - 0x80] : b;
-    }
-    if (s->codePage == 437) {
-        unsigned char b = s->bytes[s->at++];
-        return b < 0x80 ? b : Oem437High[b - 0x80];
+    if (s->codePage == 1252 || s->codePage == 437) {
+        uint32_t value = 0;
+        DecodeSingleByte(s->codePage, (unsigned char)s->bytes[s->at++], &value);
+        return value;
     }
     return NextIconv(s, valid);
-}
-
-size_t EncodeUtf8(uint32_t value, unsigned char* out)
-{
-    if (value < 0x80) {
-        out[0] = (unsigned char)value;
-        return 1;
-    }
-    if (value < 0x800) {
-        out[0] = (unsigned char)(0xC0 | (value >> 6));
-        out[1] = (unsigned char)(0x80 | (value & 0x3F));
-        return 2;
-    }
-    if (value < 0x10000) {
-        out[0] = (unsigned char)(0xE0 | (value >> 12));
-        out[1] = (unsigned char)(0x80 | ((value >> 6) & 0x3F));
-        out[2] = (unsigned char)(0x80 | (value & 0x3F));
-        return 3;
-    }
-    out[0] = (unsigned char)(0xF0 | (value >> 18));
-    out[1] = (unsigned char)(0x80 | ((value >> 12) & 0x3F));
-    out[2] = (unsigned char)(0x80 | ((value >> 6) & 0x3F));
-    out[3] = (unsigned char)(0x80 | (value & 0x3F));
-    return 4;
 }
 
 // The bytes of value in codePage (room for 8); 0 when it has no such
@@ -293,32 +267,11 @@ size_t EncodeUtf8(uint32_t value, unsigned char* out)
 size_t EncodeCodePoint(unsigned codePage, uint32_t value, bool bestFit, unsigned char* out)
 {
     if (codePage == CP_UTF8)
-        return EncodeUtf8(value, out);
+        return EncodeUtf8(value, (char*)out);
     if (codePage == 1252 || codePage == 437) {
-        if (value < 0x80) {
-            out[0] = (unsigned char)value;
+        if (EncodeSingleByte(codePage, value, out))
             return 1;
-        }
-        if (codePage == 1252) {
-            if (value >= 0xA0 && value <= 0xFF) {
-                out[0] = (unsigned char)value;
-                return 1;
-            }
-            for (unsigned i = 0; i < 32; i++) {
-                if (Ansi1252High[i] == value) {
-                    out[0] = (unsigned char)(0x80 + i);
-                    return 1;
-                }
-            }
-            return 0;
-        }
-        for (unsigned i = 0; i < 128; i++) {
-            if (Oem437High[i] == value) {
-                out[0] = (unsigned char)(0x80 + i);
-                return 1;
-            }
-        }
-        if (!bestFit)
+        if (codePage == 1252 || !bestFit)
             return 0;
         unsigned char ansi[8];
         if (EncodeCodePoint(1252, value, false, ansi) == 0 || Ansi1252ToOem437[ansi[0]] == '?')

@@ -27,6 +27,11 @@ TEST(ContainerCorpus, EveryManifestEntryExtractsWithItsLengthAndDigest)
             EXPECT_EQ(data->size(), expected.length) << expected.name;
             EXPECT_EQ(Sha256Hex(data->data(), data->size()), expected.sha256) << expected.name;
         }
+        // Every file came through the reset intervals, none from a whole-section decoding.
+        const SectionRecord& compressed = help->Sections->Records[1];
+        ASSERT_NE(compressed.Lzx, nullptr);
+        EXPECT_GT(compressed.Lzx->IntervalCount, 0u);
+        EXPECT_EQ(compressed.Data, nullptr);
     }
 }
 

@@ -48,18 +48,22 @@ TEST(ContainerDirectory, EncodedIntegersKeepTheirLow32Bits)
     struct Case {
         std::vector<uint8_t> bytes;
         uint32_t value;
+        uint8_t wide;  // the value does not fit in 32 bits
     } cases[] = {
-        {{0x05}, 5},
-        {{0x81, 0x00}, 128},
-        {{0x82, 0x80, 0x00}, 32768},
-        {{0x90, 0x80, 0x80, 0x80, 0x05}, 5},                 // 2^32 + 5
-        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, 0xFFFFFFFF},  // 2^42 - 1
-        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x07}, 7},
+        {{0x05}, 5, 0},
+        {{0x81, 0x00}, 128, 0},
+        {{0x82, 0x80, 0x00}, 32768, 0},
+        {{0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, 0xFFFFFFFF, 0},        // 2^32 - 1
+        {{0x90, 0x80, 0x80, 0x80, 0x05}, 5, 1},                 // 2^32 + 5
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, 0xFFFFFFFF, 1},  // 2^42 - 1
+        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x07}, 7, 0},
     };
     for (const Case& c : cases) {
         const uint8_t* cursor = c.bytes.data();
-        EXPECT_EQ(ReadEncodedInt(&cursor, c.bytes.data() + c.bytes.size()), c.value);
+        uint8_t wide = 0;
+        EXPECT_EQ(ReadEncodedInt(&cursor, c.bytes.data() + c.bytes.size(), &wide), c.value);
         EXPECT_EQ(cursor, c.bytes.data() + c.bytes.size());
+        EXPECT_EQ(wide, c.wide) << c.value;
     }
     const uint8_t unterminated[] = {0x81, 0x82};
     const uint8_t* cursor = unterminated;
@@ -133,8 +137,8 @@ TEST(ContainerDirectory, FreeAreaLengthsBoundTheEntryArea)
 TEST(ContainerDirectory, NamesAreStoredWholeAndComparedExactly)
 {
     std::string name128(128, 'm');
-    std::string name255 = "/" + std::string(254, 'x');
-    std::string name256 = "/" + std::string(255, 'y');
+    std::string name255(255, 'x'), name256(256, 'y');
+    name255[0] = name256[0] = '/';
     ContainerLayout layout;
     layout.content = Bytes("0123456789");
     layout.entries = {Entry("/#TOPICS", 0, 0, 2),
@@ -166,7 +170,7 @@ TEST(ContainerDirectory, NamesAreStoredWholeAndComparedExactly)
         EXPECT_EQ(nul->Name[i], '\0') << i;
 }
 
-TEST(ContainerDirectory, FieldsAboveThirtyTwoBitsKeepTheirLowBits)
+TEST(ContainerDirectory, FieldsAboveThirtyTwoBitsKeepTheirLowBitsAndAreNotExtracted)
 {
     ContainerLayout layout;
     layout.content = Bytes("abcdef");
@@ -177,7 +181,10 @@ TEST(ContainerDirectory, FieldsAboveThirtyTwoBitsKeepTheirLowBits)
     EXPECT_EQ(DirectoryAt(help.file, 0)->Section, 0u);
     EXPECT_EQ(DirectoryAt(help.file, 0)->Offset, 2u);
     EXPECT_EQ(DirectoryAt(help.file, 0)->Length, 3u);
-    EXPECT_EQ(Extract(help.file, "/wide"), Bytes("cde"));
+    EXPECT_EQ(DirectoryAt(help.file, 0)->Wide, 1);
+    // Cut to their low bits the fields would name "cde": a file that is not there.
+    EXPECT_EQ(Extract(help.file, "/wide"), std::nullopt);
+    EXPECT_EQ(help->LastError, ContainerPastLimits);
 }
 
 TEST(ContainerDirectory, ContentOffsetComesFromBytes88To91WhateverTheHeaderLength)

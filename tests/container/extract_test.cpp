@@ -1,7 +1,9 @@
 // Content sections and extraction: the section table, the uncompressed,
 // compressed and cached paths, and every bound a damaged container can break.
 #include "container_test_support.h"
+#include "support/lzx_encoder.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -41,6 +43,9 @@ TEST(ContainerExtract, EveryStoredFileComesOutOfEveryWindowSize)
             EXPECT_EQ(help->Sections->Records[1].Compressed, 1);
             for (const StoredFile& file : files)
                 EXPECT_EQ(Extract(help.file, file.name), file.data) << file.name;
+            // Through the reset intervals, without a whole-section decoding.
+            EXPECT_GT(help->Sections->Records[1].Lzx->IntervalCount, 0u);
+            EXPECT_EQ(help->Sections->Records[1].Data, nullptr);
         }
 }
 
@@ -76,44 +81,114 @@ std::vector<uint8_t> ResetTableFor(uint64_t uncompressed, uint64_t compressed)
 
 }  // namespace
 
+namespace {
+
+// The compressed offsets the ResetTable lists, read through the reader.
+std::vector<uint64_t> ResetEntries(HelpFile* file)
+{
+    std::vector<uint64_t> entries;
+    std::optional<std::vector<uint8_t>> table = Extract(file, ResetTableName());
+    for (size_t at = 40; table && at + 8 <= table->size(); at += 8)
+        entries.push_back(ReadLE32(table->data() + at));
+    return entries;
+}
+
+// The file offset of the compressed stream's first byte.
+uint64_t StreamStart(HelpFile* file)
+{
+    const DirectoryEntry* content = FindDirectoryEntry(ContentName().c_str(), file->Entries);
+    EXPECT_NE(content, nullptr);
+    return content ? file->ContentOffset + content->Offset : 0;
+}
+
+// The sample files with a reset table that lists the first interval only:
+// not to be trusted for a section of four, so the section is decoded whole.
+std::vector<uint8_t> WholeSectionSample()
+{
+    ContainerLayout layout = HelpFileLayout(SampleFiles(), HelpFileOptions());
+    RawEntry* content = FindRawEntry(layout, ContentName());
+    RawEntry* entry = FindRawEntry(layout, ResetTableName());
+    std::vector<uint8_t> table = ResetTableBytes(201017, content->length, {0});
+    std::copy(table.begin(), table.end(), layout.content.begin() + entry->offset);
+    return BuildContainer(layout);
+}
+
+}  // namespace
+
 TEST(ContainerExtract, CompressedSectionIsServedFromTheCacheWithoutReadingTheFile)
 {
     std::vector<StoredFile> files = SampleFiles();
-    TempHelpFile temp(MakeHelpFile(files));
-    OpenedHelpFile help(temp.path());
-    EXPECT_EQ(Extract(help.file, "/#TOPICS"), files[0].data);
-    ASSERT_NE(help->Sections->Records[1].Data, nullptr);
-    EXPECT_EQ(help->Sections->Records[1].DataLength, 1000u + 17 + 200000);
+    {
+        SCOPED_TRACE("whole section");
+        TempHelpFile temp(WholeSectionSample());
+        OpenedHelpFile help(temp.path());
+        EXPECT_EQ(Extract(help.file, "/#TOPICS"), files[0].data) << help->LastError;
+        ASSERT_NE(help->Sections->Records[1].Data, nullptr);
+        EXPECT_EQ(help->Sections->Records[1].DataLength, 1000u + 17 + 200000);
 
-    // With the file emptied, only the cache can still answer (the 200 kB
-    // Content file cannot come out of the stream's buffer).
-    std::filesystem::resize_file(temp.path(), 0);
-    EXPECT_EQ(Extract(help.file, "/html/big.htm"), files[5].data);
-    EXPECT_EQ(Extract(help.file, "/#TOPICS"), files[0].data);
+        // With the file emptied, only the cache can still answer (the 200 kB
+        // Content file cannot come out of the stream's buffer).
+        std::filesystem::resize_file(temp.path(), 0);
+        EXPECT_EQ(Extract(help.file, "/html/big.htm"), files[5].data);
+        EXPECT_EQ(Extract(help.file, "/#TOPICS"), files[0].data);
+    }
+    {
+        SCOPED_TRACE("intervals");
+        TempHelpFile temp(MakeHelpFile(files));
+        OpenedHelpFile help(temp.path());
+        // big.htm spans the section's four intervals, which the cache then holds.
+        EXPECT_EQ(Extract(help.file, "/html/big.htm"), files[5].data);
+        ASSERT_NE(help->Sections->Records[1].Lzx, nullptr);
+        EXPECT_EQ(help->Sections->Records[1].Lzx->IntervalCount, 4u);
+        EXPECT_EQ(help->Sections->Records[1].Data, nullptr);
+        std::filesystem::resize_file(temp.path(), 0);
+        EXPECT_EQ(Extract(help.file, "/#TOPICS"), files[0].data);
+        EXPECT_EQ(Extract(help.file, "/html/page.htm"), files[2].data);
+        EXPECT_EQ(Extract(help.file, "/html/big.htm"), files[5].data);
+    }
 }
 
-TEST(ContainerExtract, AFailedDecompressionIsRepeatedFromTheControlDataOn)
+TEST(ContainerExtract, AFailedDecompressionIsRememberedForTheOpenFile)
 {
+    // The first block type of an interval made 7: by intervals only the files
+    // in that interval fail; decoded whole, every file of the section fails.
+    // Either way the failure is repeated at once, even after the file is mended.
     std::vector<StoredFile> files = SampleFiles();
-    std::vector<uint8_t> good = MakeHelpFile(files);
-    // The same container with the compressed stream's first block type made 7.
-    std::vector<uint8_t> bad = good;
-    {
-        TempHelpFile probe(good);
-        OpenedHelpFile help(probe.path());
-        const DirectoryEntry* content = FindDirectoryEntry(ContentName().c_str(), help->Entries);
-        ASSERT_NE(content, nullptr);
-        bad[help->ContentOffset + content->Offset + 1] |= 0x70;
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> good;
+        size_t interval;
+        std::vector<size_t> failing, extracted;
+    } cases[] = {
+        {"interval 0", MakeHelpFile(files), 0, {0, 2, 5}, {1, 3}},
+        {"interval 3", MakeHelpFile(files), 3, {5}, {0, 1, 2, 3}},
+        {"whole section", WholeSectionSample(), 0, {0, 2, 5}, {1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bad = c.good;
+        {
+            TempHelpFile probe(c.good);
+            OpenedHelpFile help(probe.path());
+            std::vector<uint64_t> entries = ResetEntries(help.file);
+            ASSERT_GT(entries.size(), 2 * c.interval);
+            bad[StreamStart(help.file) + entries[2 * c.interval] + 1] |= 0x70;
+        }
+        TempHelpFile temp(bad);
+        OpenedHelpFile help(temp.path());
+        for (int round = 0; round < 2; round++) {
+            for (size_t i : c.failing) {
+                EXPECT_EQ(Extract(help.file, files[i].name), std::nullopt) << files[i].name;
+                EXPECT_EQ(help->LastError, ContainerDamagedData);
+            }
+            for (size_t i : c.extracted)
+                EXPECT_EQ(Extract(help.file, files[i].name), files[i].data) << files[i].name;
+            temp.Write(c.good);  // mended under the open container
+        }
+        EXPECT_EQ(help->Sections->Records[1].Data, nullptr);
+        OpenedHelpFile reopened(temp.path());
+        EXPECT_EQ(Extract(reopened.file, files[5].name), files[5].data);
     }
-    TempHelpFile temp(bad);
-    OpenedHelpFile help(temp.path());
-    EXPECT_EQ(Extract(help.file, "/#TOPICS"), std::nullopt);
-    EXPECT_EQ(help->Sections->Records[1].Data, nullptr);
-    EXPECT_EQ(Extract(help.file, "/#TOPICS"), std::nullopt);
-    // Mend the file under the open container: the next extraction decodes again.
-    temp.Write(good);
-    EXPECT_EQ(Extract(help.file, "/html/page.htm"), files[2].data);
-    EXPECT_NE(help->Sections->Records[1].Data, nullptr);
 }
 
 TEST(ContainerExtract, WindowCodesMapToWindowBits)
@@ -135,6 +210,14 @@ TEST(ContainerExtract, WindowCodesMapToWindowBits)
         options.controlDataBytes = ControlDataBytes(code);
         Crafted crafted(MakeHelpFile(files, options));
         EXPECT_EQ(Extract(crafted.file(), "/f"), text) << code;
+    }
+    {
+        // Reset interval, window size and cache size all differ: the window
+        // size decides.
+        HelpFileOptions options;
+        options.controlDataBytes = ControlDataBytes(4, 2, 1);
+        Crafted crafted(MakeHelpFile(files, options));
+        EXPECT_EQ(Extract(crafted.file(), "/f"), text);
     }
     for (uint32_t code : {0u, 3u, 128u, 0xFFFFFFFFu}) {
         HelpFileOptions options;
@@ -277,6 +360,8 @@ TEST(ContainerExtract, BrokenCompressedSectionFilesFailCleanly)
         {"uncompressed length past 2^31", {}, ResetTableFor(0x80000000u, 100)},
         {"uncompressed length no stream can reach", {}, ResetTableFor(0x7FFFFFF0u, 200)},
         {"compressed length past 2^31", {}, ResetTableFor(201350, 0x80000000u)},
+        {"uncompressed length past 32 bits", {}, ResetTableFor((1ull << 32) + 201350, 100000)},
+        {"compressed length past 32 bits", {}, ResetTableFor(201350, (1ull << 32) + 100000)},
         {"file past the section's end",
          [](ContainerLayout& l) { FindRawEntry(l, "/#TOPICS")->offset = 201350 - 999; }},
         {"file offset wraps 32 bits",
@@ -343,4 +428,118 @@ TEST(ContainerExtract, NullArgumentsFail)
     EXPECT_EQ(ExtractFile(crafted.file(), "/#TOPICS", nullptr, &data), -1);
     EXPECT_EQ(data, nullptr);
     EXPECT_EQ(ExtractFile(crafted.file(), "/#TOPICS", &length, nullptr), -1);
+}
+
+namespace {
+
+// A section of help text cut into windows of 2^16 bytes, each compressed as a
+// stream of its own; the windows listed in e8 set the translation bit in
+// their header (the text holds no 0xE8 byte, so nothing is translated).
+HelpFileOptions WindowedStream(const std::vector<uint8_t>& text, const std::vector<size_t>& e8)
+{
+    HelpFileOptions options;
+    std::vector<uint8_t> stream;
+    std::vector<uint64_t> frames;
+    for (size_t w = 0; w * 65536 < text.size(); w++) {
+        std::vector<uint8_t> window(text.begin() + w * 65536,
+                                    text.begin() + std::min(text.size(), (w + 1) * 65536));
+        LzxEncodeOptions encode;
+        encode.e8 = std::find(e8.begin(), e8.end(), w) != e8.end();
+        std::vector<uint64_t> starts;
+        encode.frameStarts = &starts;
+        std::vector<uint8_t> part = LzxCompress(window, 16, encode);
+        for (uint64_t start : starts)
+            frames.push_back(stream.size() + start);
+        stream.insert(stream.end(), part.begin(), part.end());
+    }
+    options.contentBytes = stream;
+    options.resetTableBytes = ResetTableBytes(text.size(), stream.size(), frames);
+    return options;
+}
+
+}  // namespace
+
+TEST(ContainerExtract, ResetTablesThatCannotBeTrustedKeepTheWholeSectionDecoding)
+{
+    std::vector<uint8_t> text;
+    while (text.size() < 300000) {
+        std::vector<uint8_t> line = Bytes("entry " + std::to_string(text.size() % 6007) + "\n");
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    std::vector<StoredFile> files = {{"/f", text, 1}};
+    auto patch = [](size_t at, uint64_t value, int width) {
+        return [at, value, width](std::vector<uint8_t>& table) {
+            for (int i = 0; i < width; i++)
+                table[at + i] = (uint8_t)(value >> (8 * i));
+        };
+    };
+    struct Case {
+        const char* what;
+        std::vector<size_t> e8;
+        std::function<void(std::vector<uint8_t>&)> change;
+        bool intervals;
+    } cases[] = {
+        {"as written", {}, {}, true},
+        {"entry size 4", {}, patch(8, 4, 4), false},
+        {"header length 32", {}, patch(12, 32, 4), false},
+        {"block length 0x6000", {}, patch(32, 0x6000, 8), false},
+        {"too few entries", {}, patch(4, 8, 4), false},
+        {"an interval start repeated", {}, patch(40 + 8 * 4, 0, 8), false},
+        {"E8 in the last interval's header", {4}, {}, false},
+        {"E8 in a middle interval's header", {2}, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HelpFileOptions options = WindowedStream(text, c.e8);
+        if (c.change)
+            c.change(*options.resetTableBytes);
+        Crafted crafted(MakeHelpFile(files, options));
+        EXPECT_EQ(Extract(crafted.file(), "/f"), text);
+        const SectionRecord& section = crafted.file()->Sections->Records[1];
+        ASSERT_NE(section.Lzx, nullptr);
+        EXPECT_EQ(section.Lzx->IntervalCount != 0, c.intervals);
+        EXPECT_EQ(section.Data == nullptr, c.intervals);
+    }
+}
+
+TEST(ContainerExtract, TheLongestOutputCheckIsExactForTreesWhoseSymbolsTakeNoBits)
+{
+    // Each window one verbatim block whose trees are empty: every symbol is a
+    // literal 0 that takes no bits, and 34 bytes give a whole window of zeros.
+    for (int bits : {15, 17}) {
+        SCOPED_TRACE(bits);
+        const uint32_t size = 1u << bits, windows = 3;
+        std::vector<uint8_t> stream;
+        std::vector<uint64_t> frames;
+        for (uint32_t w = 0; w < windows; w++) {
+            for (uint32_t f = 0; f < size / 32768; f++)
+                frames.push_back(stream.size());
+            // Header bit 0, type 1, the 24-bit length, then 240 zero bits of
+            // empty pre-trees and 4 bits of padding: 17 words.
+            uint32_t head = (1u << 28) | (size << 4);  // the first 32 bits, 4 of them padding
+            std::vector<uint8_t> block(34, 0);
+            block[0] = (uint8_t)(head >> 16);
+            block[1] = (uint8_t)(head >> 24);
+            block[2] = (uint8_t)head;
+            block[3] = (uint8_t)(head >> 8);
+            stream.insert(stream.end(), block.begin(), block.end());
+        }
+        EXPECT_EQ(LongestLzxOutput((uint32_t)stream.size(), bits), (uint64_t)windows * size);
+        EXPECT_EQ(LongestLzxOutput((uint32_t)stream.size() - 1, bits),
+                  (uint64_t)(windows - 1) * size);
+        for (uint32_t length : {windows * size, windows * size + 1}) {
+            HelpFileOptions options;
+            options.windowBits = bits;
+            options.stream = LzxStreamKind::Uncompressed;
+            options.contentBytes = stream;
+            options.resetTableBytes = ResetTableBytes(length, stream.size(), frames);
+            Crafted crafted(
+                MakeHelpFile({{"/zeros", std::vector<uint8_t>(length, 0), 1}}, options));
+            std::optional<std::vector<uint8_t>> data = Extract(crafted.file(), "/zeros");
+            EXPECT_EQ(data.has_value(), length == windows * size) << length;
+            if (!data) {
+                EXPECT_EQ(crafted.file()->LastError, ContainerBadSection);
+            }
+        }
+    }
 }

@@ -1,6 +1,5 @@
 // Opening pages: the commands from the environment, split without a shell;
-// modal and non-modal opens (a tmux window); the plain renderer on awkward
-// markup.
+// modal and non-modal opens (a tmux window).
 #include "host_runner.h"
 
 #include "lookup/index_builder.h"
@@ -92,52 +91,6 @@ TEST_F(OpenTest, AFailingCommandIsReportedButTheRequestStands)
         Run({"help", file_, "topic"}, {{"VELKORY_EDITOR", root_ + "/no-such-editor"}});
     EXPECT_EQ(missing.status, 0);
     EXPECT_NE(missing.err.find("cannot run"), std::string::npos) << missing.err;
-}
-
-TEST_F(HostTest, RendererSurvivesAwkwardMarkup)
-{
-    auto render = [&](const std::string& html) {
-        WriteText(root_ + "/page.htm", html);
-        RunResult r = Run({"render", root_ + "/page.htm"});
-        EXPECT_EQ(r.status, 0) << r.err;
-        return r.out;
-    };
-    // References that are not characters, or not references.
-    EXPECT_EQ(render("a&#0;b&#xD800;c&#x110000;d&#99999999999;e &amp f &ampx &; & g"),
-              "a\xEF\xBF\xBD"
-              "b\xEF\xBF\xBD"
-              "c\xEF\xBF\xBD"
-              "d\xEF\xBF\xBD"
-              "e & f &ampx &; & g\n");
-    // Markup that never ends.
-    EXPECT_EQ(render("before<!-- never closed"), "before\n");
-    EXPECT_EQ(render("before<script>never closed"), "before\n");
-    EXPECT_EQ(render("<script src=\"x.js\" /><p>kept</p>"), "kept\n");
-    EXPECT_EQ(render("before<p class=\"x>y\">after"), "before\n\nafter\n");
-    EXPECT_EQ(render("1 < 2 and 3 <= 4 <"), "1 < 2 and 3 <= 4 <\n");
-    EXPECT_EQ(render("<a href='x'"), "");
-    // Tags inside preformatted text leave only their text; closing tags in
-    // other case still end scripts.
-    EXPECT_EQ(render("<pre><b>bold</b>  <i>x</i></pre><SCRIPT>x()</Script>done"),
-              "bold  x\n\ndone\n");
-    // Definition lists and quotations are indented.
-    EXPECT_EQ(render("<dl><dt>term</dt><dd>meaning</dd></dl><blockquote>quoted</blockquote>"),
-              "term\n    meaning\n\n    quoted\n");
-    // Long paragraphs wrap at 78 columns, counting characters, not bytes.
-    std::string word =
-        "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";  // 9 columns
-    std::string text;
-    for (int i = 0; i < 20; ++i)
-        text += word + " ";
-    std::string out = render("<meta charset=utf-8><p>" + text + "</p>");
-    std::vector<std::string> lines = Lines(out);
-    ASSERT_EQ(lines.size(), 3u) << out;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        size_t columns = 0;
-        for (unsigned char c : lines[i])
-            columns += (c & 0xC0) != 0x80;
-        EXPECT_EQ(columns, i < 2 ? 69u : 59u) << lines[i];  // 7, 7 and 6 words
-    }
 }
 
 }  // namespace

@@ -1,8 +1,16 @@
 // The help request's second half: the temporary directory and page file, the
 // window test, the choice of viewer or editor and its flags.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
 
 #include "lookup_fixture.h"
 
@@ -178,3 +186,82 @@ TEST_F(DisplayTest, CompressedPageIsDecompressedForTheDisplay)
     EXPECT_EQ(DisplayTopic(path.c_str(), "k", "/big.htm"), 1);
     EXPECT_EQ(Opened().fileContent, big);
 }
+
+namespace {
+
+// A directory on a filesystem of 8 KB. On Linux the test mounts a tmpfs of
+// its own (as root; a refused mount fails the test when run as root and skips
+// it otherwise). Under wine, the test script mounts one and names it in
+// VELKORY_SMALL_DISK.
+constexpr size_t SmallDiskSize = 8192;
+
+class SmallDiskTest : public DisplayTest {
+protected:
+    void SetUp() override
+    {
+        DisplayTest::SetUp();
+#if defined(_WIN32)
+        const char* given = getenv("VELKORY_SMALL_DISK");
+        if (given == nullptr || *given == '\0')
+            GTEST_SKIP() << "VELKORY_SMALL_DISK does not name a directory on a small disk";
+        disk = given;
+#else
+        disk = host.Path("disk");
+        fs::create_directory(disk);
+        if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8k") != 0) {
+            std::string why = std::string("cannot mount a tmpfs: ") + strerror(errno);
+            if (geteuid() == 0)
+                FAIL() << why << " (running as root, where the mount must work)";
+            GTEST_SKIP() << why << " (not root)";
+        }
+        mounted = true;
+#endif
+    }
+    void TearDown() override
+    {
+#if !defined(_WIN32)
+        if (mounted)
+            umount2(disk.c_str(), MNT_DETACH);
+#else
+        std::error_code ec;
+        if (!disk.empty())
+            for (const fs::directory_entry& entry : fs::directory_iterator(disk, ec))
+                fs::remove_all(entry.path(), ec);
+#endif
+        DisplayTest::TearDown();
+    }
+    std::string disk;
+    bool mounted = false;
+};
+
+struct CutRow {
+    size_t freeBytes, pageSize;
+};
+
+class CutPageTest : public SmallDiskTest, public ::testing::WithParamInterface<CutRow> { };
+
+}  // namespace
+
+TEST_P(CutPageTest, PageNotWrittenWholeIsRemovedAndTheRequestFails)
+{
+    const CutRow& row = GetParam();
+    std::string page(row.pageSize, 'p');
+    std::string path = Write("cut.chm", MakeHelpFile({{"/page.htm", Bytes(page), 1}}));
+    ASSERT_TRUE(WriteBytes(disk + "/filler", std::vector<uint8_t>(SmallDiskSize - row.freeBytes)));
+    host.tempNameOverride = disk + "/VLKT1";
+
+    EXPECT_EQ(DisplayTopic(path.c_str(), "k", "/page.htm"), 0);
+    EXPECT_FALSE(fs::exists(disk + "/VLKT1/velkory.txt"));
+    EXPECT_EQ(host.Count("OpenViewer") + host.Count("OpenEditor"), 0u);
+
+    // The same page is written whole once there is room.
+    fs::remove(disk + "/filler");
+    host.tempNameOverride = disk + "/VLKT2";
+    EXPECT_EQ(DisplayTopic(path.c_str(), "k", "/page.htm"), 1);
+    EXPECT_EQ(Opened().fileContent, page);
+}
+
+// A page larger than the room left fails in fwrite, part written; a small
+// page on a full disk fails only when fclose flushes it.
+INSTANTIATE_TEST_SUITE_P(ShortWriteAndFailedFlush, CutPageTest,
+                         ::testing::Values(CutRow {4096, 6000}, CutRow {0, 100}));

@@ -106,6 +106,25 @@ TEST_F(LookupTest, HelpPathShorterThanThreeCharactersUsesTheHelpFileAlone)
     EXPECT_EQ(content, Page("a.htm"));
 }
 
+TEST_F(LookupTest, CompanionNameReplacesTheLastThreeCharactersWhateverPrecedesThem)
+{
+    // Relative paths, so that a path can be exactly three characters.
+    fs::path previous = fs::current_path();
+    fs::current_path(host.tempDir);
+    for (const char* help : {"manualhlp", "hlp"}) {
+        std::string companion = std::string(help, strlen(help) - 3) + "chi";
+        Write(help,
+              HelpFileWith(BuildIndex({{"Alpha", "own.htm"}}),
+                           {PageFile("own.htm"), PageFile("companion.htm")}));
+        Write(companion, MakeHelpFile(IndexFiles(BuildIndex({{"Alpha", "companion.htm"}}))));
+        host.ClearLog();
+        EXPECT_EQ(ShowHelpTopic(help, "alpha"), 1) << help;
+        EXPECT_EQ(Opened().fileContent, Page("companion.htm")) << help;
+        fs::remove(companion);
+    }
+    fs::current_path(previous);
+}
+
 TEST_F(LookupTest, HelpPathMustFitTheNameBuffer)
 {
     // Nested directories bring the path to exactly 1023 and 1024 characters.
@@ -459,6 +478,18 @@ TEST_F(LookupTest, LastTopicRecordCutShortIsSkipped)
     EXPECT_EQ(host.Count("CompareTextN"), 3u);
     EXPECT_EQ(host.CallsOf("ShowMenu")[0].menuItems.size(), 2u);
     EXPECT_EQ(Opened().fileContent, Page("two.htm"));
+
+    // Its #URLTBL offset ending exactly at the end of #TOPICS, record 2 is
+    // whole enough to match.
+    TestIndex urlAtEnd = index;
+    urlAtEnd.topics.resize(16 * 2 + 12);
+    help = Write("z.chm", HelpFileWith(urlAtEnd, {PageFile("three.htm")}));
+    host.ClearLog();
+    host.menuChoice = 2;
+    EXPECT_EQ(ShowHelpTopic(help.c_str(), "key"), 1);
+    EXPECT_EQ(host.CallsOf("ShowMenu")[0].menuItems.size(), 3u);
+    EXPECT_EQ(Opened().fileContent, Page("three.htm"));
+    host.menuChoice = 1;
 
     // Record 2 is examined (its title field begins inside) but its title
     // offset is cut: it is compared as empty and does not match.

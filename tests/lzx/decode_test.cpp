@@ -340,6 +340,13 @@ TEST(LzxE8, TailShortOutputsAndNoHeader)
     EXPECT_EQ(GetLe32(out, 30), 50 - 29);
     EXPECT_EQ(GetLe32(out, 36), 50);
 
+    // Exactly 10 bytes before the end: untranslated.
+    std::vector<uint8_t> edge(40, 0x11);
+    edge[30] = 0xE8;
+    PutLe32(edge, 31, 50);
+    ASSERT_EQ(Decode(TranslatedStream(edge, 1000), 15, edge.size(), &out), LzxOk);
+    EXPECT_EQ(GetLe32(out, 31), 50);
+
     std::vector<uint8_t> tiny = {0xE8, 5, 0, 0, 0, 0};
     ASSERT_EQ(Decode(TranslatedStream(tiny, 1000), 15, tiny.size(), &out), LzxOk);
     EXPECT_TRUE(out == tiny);

@@ -200,7 +200,7 @@ int ReadLengths(const StreamWriter& stream, uint8_t* lengths, uint32_t first, ui
                 BitReader* r)
 {
     InitBitReader(r, stream.bytes.data(), stream.bytes.data() + stream.bytes.size());
-    return ReadCodeLengths(lengths, first, last, r);
+    return ReadCodeLengths(&lzxDecoder, lengths, first, last, r);
 }
 
 TEST(LzxCodeLengths, RunsAndDifferences)

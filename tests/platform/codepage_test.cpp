@@ -5,7 +5,7 @@
 #include <clocale>
 #include <cstring>
 
-#include "platform/codepage.h"
+#include "platform/terminal_text.h"
 
 namespace {
 

@@ -255,17 +255,22 @@ std::vector<uint8_t> LzxCompressedStream(const std::vector<uint8_t>& data, int w
 {
     // Each window is a stream of its own: it starts on a word boundary with a
     // new header bit, trees from zero lengths and repeated offsets 1, which is
-    // where the decoder restarts when the window is exactly full.
+    // where the decoder restarts when the window is exactly full. The reset
+    // table lists every 32768-byte frame, as real help files do.
     std::vector<uint8_t> out;
     const size_t windowSize = size_t(1) << windowBits;
     if (resets)
         resets->clear();
     for (size_t position = 0; position < data.size(); position += windowSize) {
         size_t end = std::min(data.size(), position + windowSize);
-        if (resets)
-            resets->push_back(out.size());
         std::vector<uint8_t> window(data.begin() + position, data.begin() + end);
-        std::vector<uint8_t> stream = LzxCompress(window, windowBits);
+        std::vector<uint64_t> frames;
+        LzxEncodeOptions options;
+        options.frameStarts = &frames;
+        std::vector<uint8_t> stream = LzxCompress(window, windowBits, options);
+        for (uint64_t frame : frames)
+            if (resets)
+                resets->push_back(out.size() + frame);
         out.insert(out.end(), stream.begin(), stream.end());
     }
     return out;
@@ -286,17 +291,23 @@ std::vector<uint8_t> NameListBytes(const std::vector<std::string>& names)
     return out;
 }
 
-std::vector<uint8_t> ControlDataBytes(uint32_t windowCode)
+std::vector<uint8_t> ControlDataBytes(uint32_t resetInterval, uint32_t windowCode,
+                                      uint32_t cacheSize)
 {
     std::vector<uint8_t> out;
     AppendLE(out, 6, 4);  // further words that follow
     AppendText(out, "LZXC");
-    AppendLE(out, 2, 4);           // version
-    AppendLE(out, windowCode, 4);  // reset interval: one window
-    AppendLE(out, windowCode, 4);  // window size in units of 32768 bytes
-    AppendLE(out, windowCode, 4);  // cache size
+    AppendLE(out, 2, 4);              // version
+    AppendLE(out, resetInterval, 4);  // in units of 32768 bytes
+    AppendLE(out, windowCode, 4);     // window size in units of 32768 bytes
+    AppendLE(out, cacheSize, 4);
     AppendLE(out, 0, 4);
     return out;
+}
+
+std::vector<uint8_t> ControlDataBytes(uint32_t windowCode)
+{
+    return ControlDataBytes(windowCode, windowCode, windowCode);
 }
 
 std::vector<uint8_t> ResetTableBytes(uint64_t uncompressedLength, uint64_t compressedLength,

@@ -103,13 +103,15 @@ std::vector<uint8_t> LzxUncompressedStream(const std::vector<uint8_t>& data, int
 
 // An LZX stream from the test-side encoder, one encoder stream per window so
 // that it restarts at every window-full boundary. resets receives the
-// compressed offset of every window.
+// compressed offset of every 32768-byte frame of output.
 std::vector<uint8_t> LzxCompressedStream(const std::vector<uint8_t>& data, int windowBits,
                                          std::vector<uint64_t>* resets = nullptr);
 
 // The container's own stored files.
 std::vector<uint8_t> NameListBytes(const std::vector<std::string>& names);
-std::vector<uint8_t> ControlDataBytes(uint32_t windowCode);
+std::vector<uint8_t> ControlDataBytes(uint32_t windowCode);  // the same code in all three fields
+std::vector<uint8_t> ControlDataBytes(uint32_t resetInterval, uint32_t windowCode,
+                                      uint32_t cacheSize);
 std::vector<uint8_t> ResetTableBytes(uint64_t uncompressedLength, uint64_t compressedLength,
                                      const std::vector<uint64_t>& resets);
 

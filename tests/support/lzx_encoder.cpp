@@ -366,6 +366,16 @@ struct Encoder {
         headerWritten = true;
     }
 
+    size_t nextFrame = 0;
+    // Records the frames that begin at or before output position q.
+    void Frames(size_t q, size_t limit)
+    {
+        while (options.frameStarts && nextFrame <= q && nextFrame < limit) {
+            options.frameStarts->push_back(w.out.size());
+            nextFrame += 32768;
+        }
+    }
+
     void Block(int type, size_t p, size_t end, uint32_t declared)
     {
         // A block that begins with the window exactly full restarts the stream.
@@ -391,11 +401,13 @@ struct Encoder {
                 w.Le32(r[i]);
             }
             for (size_t i = p; i < end; i++) {
+                Frames(i, end);
                 w.Byte(data[i]);
             }
             if ((declared & 1) != 0) {
                 w.Byte(0);
             }
+            Frames(end, data.size());
             return;
         }
         if (type != 1 && type != 2) {
@@ -480,6 +492,7 @@ struct Encoder {
             if (q % 32768 == 0) {
                 w.Align();
             }
+            Frames(q, data.size());
         }
     }
 
@@ -493,6 +506,7 @@ struct Encoder {
             options.blockSizes.empty() ? std::vector<uint32_t> {32768} : options.blockSizes;
         const std::vector<int>& types =
             options.blockTypes.empty() ? std::vector<int> {1} : options.blockTypes;
+        Frames(0, n);
         if (n == 0) {
             Block(types[0], 0, 0, 0);
         }

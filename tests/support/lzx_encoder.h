@@ -39,6 +39,10 @@ struct LzxEncodeOptions {
     // Declared length of the last block, when non-zero: it may exceed the data
     // (as real help files do); the block is coded for the data only.
     uint32_t lastBlockDeclaredLength = 0;
+    // When set, receives the compressed offset of every 32768-byte frame of
+    // output (where the stream is realigned at the frame's start; a frame that
+    // a match runs into gets the offset after that match).
+    std::vector<uint64_t>* frameStarts = nullptr;
 };
 
 // Compresses data for a window of 2^windowBits bytes (15 to 21).

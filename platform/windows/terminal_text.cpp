@@ -1,7 +1,7 @@
 // Terminal conversions on Windows. The command line arrives in the ANSI code
 // page and the console shows the OEM code page, so a keyword and an ANSI text
 // for display both go through CharToOemA, and OEM text is shown as it is.
-#include "platform/codepage.h"
+#include "platform/terminal_text.h"
 #include "platform/platform.h"
 
 #include <string.h>
@@ -61,6 +61,47 @@ bool OemToTerminal(const char* src, char* dest, size_t capacity)
 bool AnsiToTerminal(const char* src, char* dest, size_t capacity)
 {
     return CopyFitting(src, dest, capacity, CP_ACP, true);
+}
+
+size_t CodePointToTerminal(uint32_t cp, char* out)
+{
+    wchar_t wide[2];
+    int units = 0;
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        wide[0] = (wchar_t)(0xD800 + (cp >> 10));
+        wide[1] = (wchar_t)(0xDC00 + (cp & 0x3FF));
+        units = 2;
+    } else {
+        wide[0] = (wchar_t)cp;
+        units = 1;
+    }
+    int length = WideCharToMultiByte(CP_OEMCP, 0, wide, units, out, 8, "?", nullptr);
+    if (length > 0)
+        return (size_t)length;
+    out[0] = '?';
+    return 1;
+}
+
+bool Utf8ToTerminal(const char* src, size_t size, char* dest, size_t capacity, size_t* length)
+{
+    if (size == 0) {
+        *length = 0;
+        return true;
+    }
+    int units = MultiByteToWideChar(CP_UTF8, 0, src, (int)size, nullptr, 0);
+    if (units <= 0)
+        return false;
+    wchar_t* wide = (wchar_t*)HeapAlloc(GetProcessHeap(), 0, (size_t)units * sizeof(wchar_t));
+    if (wide == nullptr)
+        return false;
+    MultiByteToWideChar(CP_UTF8, 0, src, (int)size, wide, units);
+    int bytes = WideCharToMultiByte(CP_OEMCP, 0, wide, units, dest, (int)capacity, "?", nullptr);
+    HeapFree(GetProcessHeap(), 0, wide);
+    if (bytes <= 0)
+        return false;
+    *length = (size_t)bytes;
+    return true;
 }
 
 const char* CodePageSettingError(void)

@@ -1,4 +1,4 @@
-// The temporary directory, the names that MakeTempName makes there, and the
+// The names that MakeTempName makes in the temporary directory, and the
 // clean command that removes the old ones.
 //
 // Every help request leaves a directory "VLKT-<16 hex digits>" holding the
@@ -13,15 +13,8 @@
 #include <string>
 #include <system_error>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-#if !defined(_WIN32)
-#include <dirent.h>
-#include <unistd.h>
-#endif
-
 #include "host/host.h"
-#include "platform/platform.h"
+#include "host/system.h"
 
 namespace {
 
@@ -29,25 +22,6 @@ constexpr const char* HostTempPrefix = "VLKT";
 constexpr long OneDay = 24L * 60 * 60;
 
 }  // namespace
-
-std::string TempDirectory()
-{
-#if defined(_WIN32)
-    char buffer[MAX_PATH + 1];
-    DWORD length = GetTempPathA(sizeof buffer, buffer);
-    std::string dir = (length > 0 && length < sizeof buffer) ? std::string(buffer, length)
-                                                             : std::string("C:\\Windows\\Temp");
-    while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/'))
-        dir.pop_back();
-    return dir;
-#else
-    const char* env = getenv("TMPDIR");
-    std::string dir = (env && env[0]) ? env : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    return dir;
-#endif
-}
 
 bool IsHostTempName(const std::string& name)
 {
@@ -63,8 +37,9 @@ bool IsHostTempName(const std::string& name)
     return true;
 }
 
-int CleanTempDirectories(bool verbose)
+int CleanCommand(const CommandLine&)
 {
+    const bool verbose = true;
     const std::string dir = TempDirectory();
     const time_t now = time(nullptr);
     int removed = 0, failed = 0;
@@ -82,20 +57,10 @@ int CleanTempDirectories(bool verbose)
         if (!IsHostTempName(name))
             continue;
         const std::string path = it->path().string();
-#if defined(_WIN32)
-        // The temporary directory is the user's own on Windows.
-        struct _stat64 st;
-        if (_stat64(path.c_str(), &st) != 0 || !(st.st_mode & _S_IFDIR))
+        time_t modified = 0;
+        if (!IsOwnDirectory(path, modified))
             continue;
-        DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-#else
-        struct stat st;
-        if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-            continue;
-#endif
-        if (now - st.st_mtime < OneDay)
+        if (now - modified < OneDay)
             continue;
         // remove_all removes symbolic links inside without following them.
         std::error_code removeError;

@@ -1,0 +1,219 @@
+// The command line: options, the command and its arguments, checked against
+// the table of commands and dispatched. A new command is one entry in
+// Commands and one function in a file of its own.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "host/system.h"
+
+#ifndef VELKORY_VERSION
+#define VELKORY_VERSION "0.0.0"
+#endif
+
+namespace {
+
+const char UsageHead[] =
+    "Usage: velkory [--module PATH] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Context help from Compiled HTML Help files (.chm), through the Velkory module.\n"
+    "\n"
+    "Commands that drive the module:\n"
+    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title begins with\n"
+    "                                 KEYWORD; with several, choose in a menu (or the\n"
+    "                                 Nth with --pick; without a terminal and without\n"
+    "                                 --pick the topics are listed on stderr)\n"
+    "  info                           the module's names, title and capabilities\n"
+    "  config                         change the settings in a dialog; without a\n"
+    "                                 terminal: --modality N --visuality N saves those\n"
+    "                                 positions, --cancel leaves, --show prints them\n"
+    "\n"
+    "Commands that read a help file directly:\n"
+    "  list FILE                      every stored file: section, offset, length, name\n"
+    "  cat FILE NAME                  one stored file to standard output\n"
+    "  extract FILE DIR               every stored file below DIR\n"
+    "  test FILE                      extract every stored file in memory and check it\n"
+    "\n"
+    "Other commands:\n"
+    "  clean                          remove this host's page directories (VLKT-*) from\n"
+    "                                 the temporary directory that are over a day old\n"
+    "  --help, --version\n"
+    "\n"
+    "Options:\n"
+    "  --module PATH                  load the module from PATH instead of beside the\n"
+    "                                 program\n"
+    "\n";
+
+const char UsageTail[] =
+    "Exit status: 0 done, 1 the module or the command failed, 2 usage error.\n";
+
+struct Command {
+    const char* name;
+    const char* synopsis;              // for a wrong number of arguments
+    size_t arguments;                  // exactly this many
+    std::vector<const char*> options;  // the options that apply
+    int (*run)(const CommandLine& line);
+};
+
+const Command Commands[] = {
+    {"help", "help [--pick N] FILE KEYWORD", 2, {"--pick"}, HelpCommand},
+    {"info", "info", 0, {}, InfoCommand},
+    {"config",
+     "config [--show | --cancel | --modality N --visuality N]",
+     0,
+     {"--modality", "--visuality", "--cancel", "--show"},
+     ConfigCommand},
+    {"list", "list FILE", 1, {}, ListCommand},
+    {"cat", "cat FILE NAME", 2, {}, CatCommand},
+    {"extract", "extract FILE DIR", 2, {}, ExtractCommand},
+    {"test", "test FILE", 1, {}, TestCommand},
+    {"clean", "clean", 0, {}, CleanCommand},
+};
+
+int ParsePosition(const std::string& option, const std::string& value, int low, int high)
+{
+    char* end = nullptr;
+    errno = 0;
+    long number = strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || number < low || number > high)
+        Usage(option + " expects a number from " + std::to_string(low) +
+              (high < 1000000 ? " to " + std::to_string(high) : " up") + ", not '" + value + "'");
+    return (int)number;
+}
+
+CommandLine ParseCommandLine(int argc, char** argv)
+{
+    CommandLine line;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (line.command.empty())
+                line.command = arg;
+            else
+                line.arguments.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg, value;
+        bool inlineValue = false;
+        size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            inlineValue = true;
+        }
+        auto takeValue = [&]() {
+            if (inlineValue)
+                return value;
+            if (i + 1 >= argc)
+                Usage(name + " needs a value");
+            return std::string(argv[++i]);
+        };
+        if (name == "--help" || name == "-h") {
+            line.optionsSeen.push_back("--help");
+        } else if (name == "--version") {
+            line.optionsSeen.push_back("--version");
+        } else if (name == "--module") {
+            line.modulePath = takeValue();
+            line.haveModule = true;
+        } else if (name == "--pick") {
+            hostOptions.pick = ParsePosition(name, takeValue(), 1, 1 << 30);
+            line.havePick = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--modality") {
+            hostOptions.modality = ParsePosition(name, takeValue(), 0, 1);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--visuality") {
+            hostOptions.visuality = ParsePosition(name, takeValue(), 0, 1);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--cancel") {
+            hostOptions.cancel = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--show") {
+            line.show = true;
+            line.optionsSeen.push_back(name);
+        } else {
+            Usage("unknown option '" + arg + "'");
+        }
+        if (inlineValue &&
+            (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
+             name == "--show"))
+            Usage(name + " takes no value");
+    }
+    return line;
+}
+
+void RequireOnly(const CommandLine& line, const std::vector<const char*>& allowed)
+{
+    for (const std::string& seen : line.optionsSeen) {
+        bool ok = false;
+        for (const char* name : allowed)
+            ok = ok || seen == name;
+        if (!ok)
+            Usage(seen + " does not apply to " + line.command);
+    }
+}
+
+void RequireArguments(const CommandLine& line, size_t count, const char* synopsis)
+{
+    if (line.arguments.size() != count)
+        Usage(std::string(line.arguments.size() < count ? "missing" : "too many") +
+              " arguments: velkory " + synopsis);
+}
+
+int Dispatch(const CommandLine& line)
+{
+    for (const Command& command : Commands) {
+        if (line.command != command.name)
+            continue;
+        RequireOnly(line, command.options);
+        RequireArguments(line, command.arguments, command.synopsis);
+        return command.run(line);
+    }
+    Usage("unknown command '" + line.command + "'");
+}
+
+}  // namespace
+
+void Usage(const std::string& message)
+{
+    throw UsageError {message};
+}
+
+int RunVelkory(int argc, char** argv)
+{
+    try {
+        CommandLine line = ParseCommandLine(argc, argv);
+        for (const std::string& seen : line.optionsSeen) {
+            if (seen == "--help") {
+                fputs(UsageHead, stdout);
+                fputs(System.pageOpeningHelp, stdout);
+                fputs(UsageTail, stdout);
+                return ExitOk;
+            }
+            if (seen == "--version") {
+                printf("velkory %s\n", VELKORY_VERSION);
+                return ExitOk;
+            }
+        }
+        if (line.command.empty())
+            Usage("no command given");
+        int status = Dispatch(line);
+        fflush(stdout);
+        if (ferror(stdout)) {
+            fprintf(stderr, "velkory: cannot write to standard output\n");
+            return ExitFailed;
+        }
+        return status;
+    } catch (const UsageError& error) {
+        fprintf(stderr, "velkory: %s (try 'velkory --help')\n", error.message.c_str());
+        return ExitUsage;
+    }
+}

@@ -1,0 +1,70 @@
+// The module: loaded by path (beside the executable unless --module names
+// another), its three exports resolved by name, started with the host's
+// services for one request and told to exit before it is unloaded.
+#include <string>
+
+#include "frame/frame.h"
+#include "host/host.h"
+#include "host/system.h"
+
+ModuleSession::ModuleSession(const CommandLine& line)
+    : path_(line.haveModule ? line.modulePath
+                            : ExecutableDirectory() + System.pathSeparator + System.moduleFileName)
+{
+}
+
+ModuleSession::~ModuleSession()
+{
+    if (started_)
+        Exit_();
+    if (library_)
+        CloseLibrary(library_);
+}
+
+bool ModuleSession::Begin()
+{
+    std::string error;
+    library_ = OpenLibrary(path_, error);
+    if (!library_) {
+        Complain("cannot load the module " + path_ + ": " + error);
+        return false;
+    }
+    void* start = LibraryExport(library_, "Start");
+    void* exit = LibraryExport(library_, "Exit");
+    void* message = LibraryExport(library_, "Message");
+    if (!start || !exit || !message) {
+        Complain("the module " + path_ + " lacks the export " +
+                 (!start      ? "Start"
+                      : !exit ? "Exit"
+                              : "Message"));
+        CloseLibrary(library_);
+        library_ = nullptr;
+        return false;
+    }
+    Start_ = reinterpret_cast<StartFn>(start);
+    Exit_ = reinterpret_cast<ExitFn>(exit);
+    Message_ = reinterpret_cast<MessageFn>(message);
+    FillHostBlocks(services_, utilities_, context_);
+    Start_(&services_, &context_);
+    started_ = true;
+    return true;
+}
+
+int32_t ModuleSession::Send(int32_t request, const HelpRequest* help, ModuleInfo* info)
+{
+    return Message_(request, help, info);
+}
+
+// The host links the module's objects for its file commands; starting that
+// copy with the host's blocks has it load the settings exactly as the loaded
+// module does, from the same key, with the same parsing.
+void ReadSettings(int32_t& modality, int32_t& visuality)
+{
+    HostServices services;
+    HostUtilities utilities;
+    ModuleContext context;
+    FillHostBlocks(services, utilities, context);
+    Start(&services, &context);
+    modality = Modality;
+    visuality = Visuality;
+}

@@ -1,0 +1,138 @@
+// Starting programs on POSIX systems: posix_spawnp, which reports a program
+// that cannot be run as its own result, so no error pipe is needed.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "host/system.h"
+
+extern char** environ;
+
+const bool ShellBackslashes = true;
+
+namespace {
+
+std::vector<char*> ArgumentVector(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    return args;
+}
+
+int WaitFor(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+}  // namespace
+
+int RunProgram(const std::vector<std::string>& argv, std::string& error)
+{
+    if (argv.empty()) {
+        error = "no command";
+        return -1;
+    }
+    fflush(stdout);
+    fflush(stderr);
+    // Like system(): while the program has the terminal, an interrupt is its.
+    struct sigaction ignore, oldInt, oldQuit;
+    memset(&ignore, 0, sizeof ignore);
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &oldInt);
+    sigaction(SIGQUIT, &ignore, &oldQuit);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> args = ArgumentVector(argv);
+    pid_t pid = 0;
+    int spawned = posix_spawnp(&pid, args[0], nullptr, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    int status = -1;
+    if (spawned != 0)
+        error = strerror(spawned);
+    else if ((status = WaitFor(pid)) < 0)
+        error = strerror(errno);
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGQUIT, &oldQuit, nullptr);
+    return status;
+}
+
+bool CaptureOutput(const std::vector<std::string>& argv, std::string& out)
+{
+    if (argv.empty())
+        return false;
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args = ArgumentVector(argv);
+    pid_t pid = 0;
+    int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (spawned != 0) {
+        close(pipeFds[0]);
+        return false;
+    }
+    char buffer[65536];
+    ssize_t got;
+    while ((got = read(pipeFds[0], buffer, sizeof buffer)) != 0) {
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        out.append(buffer, (size_t)got);
+    }
+    close(pipeFds[0]);
+    return WaitFor(pid) == 0;
+}
+
+bool ProgramOnPath(const std::string& name)
+{
+    const char* path = getenv("PATH");
+    std::string list = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string dir = end > start ? list.substr(start, end - start) : std::string(".");
+        dir += '/';
+        dir += name;
+        if (access(dir.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}

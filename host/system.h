@@ -1,0 +1,117 @@
+// What differs between systems, for the host. Each declaration here is
+// defined twice, once in a *_posix.cpp file and once in a *_windows.cpp file
+// (the build takes one set), and no other host file asks which system it
+// runs on:
+//
+//   console_*  the terminal under the menu and the dialog
+//   process_*  starting programs: the only place that does
+//   files_*    paths, the temporary directory, writing below a directory
+//   loader_*   loading a shared library and finding its exports
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+// Facts about the system that shared code chooses by.
+struct SystemTraits {
+    const char* defaultViewer;          // when neither VELKORY_VIEWER nor PAGER is set
+    const char* defaultEditor;          // when no editor variable is set
+    const char* moduleFileName;         // the module beside the executable
+    char pathSeparator;                 // between a directory and a name
+    const char* fallbackTempDirectory;  // when the user's is too long for a page path
+    bool backslashSeparates;            // '\' separates stored name components too
+    bool caseInsensitiveFiles;          // "A" and "a" name the same file
+    bool tmuxWindows;                   // a non-modal open may take a tmux window
+    const char* pageOpeningHelp;        // the usage text's lines on viewers and settings
+    // Box drawing in the terminal's encoding.
+    const char* boxTopLeft;
+    const char* boxTopRight;
+    const char* boxBottomLeft;
+    const char* boxBottomRight;
+    const char* boxHorizontal;
+    const char* boxVertical;
+};
+extern const SystemTraits System;
+
+// console_*: the terminal.
+bool IsInteractive();  // stdin and stdout or stderr are terminals
+bool StdoutIsTerminal();
+bool StdinIsTerminal();
+enum Key {
+    KeyNone = 0,
+    KeyUp = 0x10000,
+    KeyDown,
+    KeyLeft,
+    KeyRight,
+    KeyHome,
+    KeyEnd,
+    KeyPageUp,
+    KeyPageDown,
+    KeyEnter,
+    KeyEscape,
+    KeyTab,
+    KeyBackTab,
+    KeyBackspace,
+    KeyResize,
+    KeyInterrupt,
+};
+bool ConsoleBegin();   // raw mode and the alternate screen
+void ConsoleEnd();     // restores the terminal; safe to call twice
+int ConsoleReadKey();  // a Key or a byte of text
+void ConsoleSize(int& columns, int& rows);
+void ConsoleWrite(const std::string& text);
+// The character of terminal text that starts at text[i]: its bytes, and in
+// columns the width it takes.
+size_t TerminalCharacter(const std::string& text, size_t i, int& columns);
+
+// process_*: programs. Commands are split like a shell word list by
+// SplitCommandLine (open.cpp), with the quoting of the system's own shell.
+// Runs argv with the terminal, waiting for it: its exit status (128 + the
+// signal when one ended it), or -1 when it could not be started, with the
+// reason in error.
+int RunProgram(const std::vector<std::string>& argv, std::string& error);
+// Runs argv without a terminal and gathers its standard output; false when
+// it could not run or did not exit 0.
+bool CaptureOutput(const std::vector<std::string>& argv, std::string& out);
+// Whether a program of that name would be found (always true on Windows,
+// where the start itself says why not).
+bool ProgramOnPath(const std::string& name);
+// Inside quotes a backslash escapes only '"' (Windows) or also '\', '$' and
+// '`', and outside quotes it escapes anything (POSIX shells).
+extern const bool ShellBackslashes;
+
+// files_*: the file system.
+std::string ExecutableDirectory();
+std::string TempDirectory();  // without a trailing separator
+// Whether anything (a link included) is at path; true when it cannot be told.
+bool PathExists(const std::string& path);
+// A directory of this user's (not a link), and when it was last changed.
+bool IsOwnDirectory(const std::string& path, time_t& modified);
+uint64_t ProcessNumber();
+// Standard output as bytes, not text.
+void SetBinaryOutput();
+// Creates target (if missing) for extract; root is the path to write below.
+bool MakeTargetDirectory(const std::string& target, std::string& root, std::string& error);
+// A stored name's component in a form the file system can hold.
+std::string NativeComponent(const std::string& component);
+// What became of one stored file: written, refused because the way there is
+// not a plain directory of the target (a symbolic link, a file), or failed.
+enum WriteResult {
+    Written,
+    Refused,
+    WriteFailed
+};
+// Creates the directories on the way below root and, unless onlyDirectories,
+// writes the file; reason says why not. Nothing on the way is followed if it
+// is a link.
+WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& components,
+                       bool onlyDirectories, const uint8_t* data, size_t length,
+                       std::string& reason);
+
+// loader_*: shared libraries.
+void* OpenLibrary(const std::string& path, std::string& error);
+void* LibraryExport(void* library, const char* name);
+void CloseLibrary(void* library);

@@ -1,0 +1,699 @@
+// The .reg text format of the settings store.
+//
+// The file is a .reg export of HKEY_CURRENT_USER:
+//
+//   Windows Registry Editor Version 5.00
+//
+//   [HKEY_CURRENT_USER\Software\VelkoryHost\Velkory]
+//   "Modality"="1"
+//   "Count"=dword:00000001
+//   "Blob"=hex:00,01,ff
+//   "Path"=hex(2):25,48,4f,4d,45,25,00
+//   @="the key's default value"
+//
+// A section names a key by its full path; a key exists when it has a section
+// or a section lies below it. Values are stored as raw bytes with their type,
+// the view of the ANSI functions: "text" holds a REG_SZ whose bytes are
+// printable ASCII followed by one terminating zero (\\ and \" escaped), dword:
+// a REG_DWORD of four bytes, hex: a REG_BINARY and hex(N): any other type N
+// (in hexadecimal); long hex lists continue on the next line after a
+// backslash. Key and value names compare without regard to ASCII letter case
+// and keep the spelling they were created with.
+#include "platform/linux/registry_store.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace registry {
+
+namespace {
+
+const char RootName[] = "HKEY_CURRENT_USER";
+const char HeaderV5[] = "Windows Registry Editor Version 5.00";
+const char HeaderV4[] = "REGEDIT4";
+
+char FoldCase(char c)
+{
+    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+}
+
+void FreeSection(RegSection* section)
+{
+    for (size_t i = 0; i < section->count; i++) {
+        free(section->values[i].name);
+        free(section->values[i].data);
+    }
+    free(section->values);
+    free(section->path);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Small helpers
+
+bool EqualNoCase(const char* a, size_t aLength, const char* b, size_t bLength)
+{
+    if (aLength != bLength)
+        return false;
+    for (size_t i = 0; i < aLength; i++)
+        if (FoldCase(a[i]) != FoldCase(b[i]))
+            return false;
+    return true;
+}
+
+char* CopyText(const char* text, size_t length)
+{
+    char* copy = (char*)malloc(length + 1);
+    if (copy == nullptr)
+        return nullptr;
+    memcpy(copy, text, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+void Append(ByteBuffer* buffer, const void* data, size_t size)
+{
+    if (buffer->failed)
+        return;
+    if (buffer->capacity - buffer->size < size) {
+        size_t capacity = buffer->capacity ? buffer->capacity : 256;
+        while (capacity - buffer->size < size) {
+            if (capacity > ((size_t)-1) / 2) {
+                buffer->failed = true;
+                return;
+            }
+            capacity *= 2;
+        }
+        char* grown = (char*)realloc(buffer->data, capacity);
+        if (grown == nullptr) {
+            buffer->failed = true;
+            return;
+        }
+        buffer->data = grown;
+        buffer->capacity = capacity;
+    }
+    if (size > 0)
+        memcpy(buffer->data + buffer->size, data, size);
+    buffer->size += size;
+}
+
+void AppendText(ByteBuffer* buffer, const char* text)
+{
+    Append(buffer, text, strlen(text));
+}
+
+void AppendByte(ByteBuffer* buffer, char c)
+{
+    Append(buffer, &c, 1);
+}
+
+// ---------------------------------------------------------------------------
+// The document in memory
+
+void FreeDocument(RegDocument* doc)
+{
+    for (size_t i = 0; i < doc->count; i++)
+        FreeSection(&doc->sections[i]);
+    free(doc->sections);
+    doc->sections = nullptr;
+    doc->count = 0;
+    doc->capacity = 0;
+}
+
+RegSection* FindSection(RegDocument* doc, const char* path, size_t length)
+{
+    for (size_t i = 0; i < doc->count; i++)
+        if (EqualNoCase(doc->sections[i].path, strlen(doc->sections[i].path), path, length))
+            return &doc->sections[i];
+    return nullptr;
+}
+
+// The section of path, added (with the given spelling) when it has none.
+RegSection* FindOrAddSection(RegDocument* doc, const char* path, size_t length)
+{
+    RegSection* section = FindSection(doc, path, length);
+    if (section != nullptr)
+        return section;
+    if (doc->count == doc->capacity) {
+        size_t capacity = doc->capacity ? doc->capacity * 2 : 8;
+        RegSection* grown = (RegSection*)realloc(doc->sections, capacity * sizeof(RegSection));
+        if (grown == nullptr)
+            return nullptr;
+        doc->sections = grown;
+        doc->capacity = capacity;
+    }
+    char* copy = CopyText(path, length);
+    if (copy == nullptr)
+        return nullptr;
+    section = &doc->sections[doc->count++];
+    section->path = copy;
+    section->values = nullptr;
+    section->count = 0;
+    section->capacity = 0;
+    return section;
+}
+
+RegValue* FindValue(RegSection* section, const char* name)
+{
+    size_t length = strlen(name);
+    for (size_t i = 0; i < section->count; i++)
+        if (EqualNoCase(section->values[i].name, strlen(section->values[i].name), name, length))
+            return &section->values[i];
+    return nullptr;
+}
+
+// Sets (or replaces) a value, taking ownership of data. An existing value
+// keeps the spelling of its name. False when memory ran out (data is then
+// released).
+bool PutValue(RegSection* section, const char* name, size_t nameLength, DWORD type, BYTE* data,
+              DWORD size)
+{
+    char* key = CopyText(name, nameLength);
+    if (key == nullptr) {
+        free(data);
+        return false;
+    }
+    RegValue* value = FindValue(section, key);
+    if (value != nullptr) {
+        free(key);
+        free(value->data);
+        value->type = type;
+        value->data = data;
+        value->size = size;
+        return true;
+    }
+    if (section->count == section->capacity) {
+        size_t capacity = section->capacity ? section->capacity * 2 : 4;
+        RegValue* grown = (RegValue*)realloc(section->values, capacity * sizeof(RegValue));
+        if (grown == nullptr) {
+            free(key);
+            free(data);
+            return false;
+        }
+        section->values = grown;
+        section->capacity = capacity;
+    }
+    value = &section->values[section->count++];
+    value->name = key;
+    value->type = type;
+    value->data = data;
+    value->size = size;
+    return true;
+}
+
+// A key exists when it is the root, has a section, or a section lies below it.
+bool KeyExists(const RegDocument* doc, const char* path)
+{
+    size_t length = strlen(path);
+    if (length == 0)
+        return true;
+    for (size_t i = 0; i < doc->count; i++) {
+        const char* candidate = doc->sections[i].path;
+        size_t candidateLength = strlen(candidate);
+        if (candidateLength < length)
+            continue;
+        if (candidateLength > length && candidate[length] != '\\')
+            continue;
+        if (EqualNoCase(candidate, length, path, length))
+            return true;
+    }
+    return false;
+}
+
+// The path as the registry spells it: each component that exists takes the
+// spelling it was created with; the rest keep the caller's.
+char* CanonicalPath(const RegDocument* doc, const char* path)
+{
+    size_t length = strlen(path);
+    char* result = CopyText(path, length);
+    if (result == nullptr)
+        return nullptr;
+    size_t end = 0;
+    while (end < length) {
+        size_t start = end;
+        while (end < length && path[end] != '\\')
+            end++;
+        // Prefix [0, end) names a key; look for a section at or below it.
+        bool found = false;
+        for (size_t i = 0; i < doc->count && !found; i++) {
+            const char* candidate = doc->sections[i].path;
+            size_t candidateLength = strlen(candidate);
+            if (candidateLength < end || (candidateLength > end && candidate[end] != '\\'))
+                continue;
+            if (EqualNoCase(candidate, end, result, end)) {
+                memcpy(result + start, candidate + start, end - start);
+                found = true;
+            }
+        }
+        if (!found)
+            break;
+        end++;  // past the backslash
+    }
+    return result;
+}
+
+// Every ancestor of every key gets its own section, as in an export.
+bool AddAncestorSections(RegDocument* doc)
+{
+    size_t count = doc->count;
+    for (size_t i = 0; i < count; i++) {
+        for (size_t end = 0; doc->sections[i].path[end] != '\0'; end++) {
+            if (doc->sections[i].path[end] != '\\')
+                continue;
+            // The path is copied first: adding a section may move the array.
+            char* prefix = CopyText(doc->sections[i].path, end);
+            if (prefix == nullptr)
+                return false;
+            bool added = FindOrAddSection(doc, prefix, end) != nullptr;
+            free(prefix);
+            if (!added)
+                return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Names
+
+// A key path below a key: components of 1 to 255 characters, no control
+// characters (a section line could not hold them), no leading, doubled or
+// trailing backslash.
+bool ValidKeyPath(const char* path, size_t length)
+{
+    size_t componentLength = 0;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)path[i];
+        if (c == '\\') {
+            if (componentLength == 0)
+                return false;
+            componentLength = 0;
+        } else if (c < 0x20 || c == 0x7F) {
+            return false;
+        } else if (++componentLength > MaxKeyNameLength) {
+            return false;
+        }
+    }
+    return length == 0 || componentLength > 0;
+}
+
+bool ValidValueName(const char* name)
+{
+    size_t length = 0;
+    for (; name[length] != '\0'; length++)
+        if ((unsigned char)name[length] < 0x20 || length >= MaxValueNameLength)
+            return false;
+    return true;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Parsing
+
+struct Cursor {
+    const char* p;
+    const char* end;
+};
+
+bool AtLineEnd(const Cursor* c)
+{
+    return c->p == c->end || *c->p == '\n';
+}
+
+void SkipBlanks(Cursor* c)
+{
+    while (c->p < c->end && (*c->p == ' ' || *c->p == '\t'))
+        c->p++;
+}
+
+void NextLine(Cursor* c)
+{
+    while (c->p < c->end && *c->p != '\n')
+        c->p++;
+    if (c->p < c->end)
+        c->p++;
+}
+
+bool StartsWithNoCase(const Cursor* c, const char* word)
+{
+    size_t length = strlen(word);
+    return (size_t)(c->end - c->p) >= length && EqualNoCase(c->p, length, word, length);
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// A quoted text with \\ and \" escapes, starting at the opening quote. The
+// bytes go to out without a terminator.
+bool ParseQuoted(Cursor* c, ByteBuffer* out)
+{
+    c->p++;
+    for (;;) {
+        if (AtLineEnd(c))
+            return false;
+        char ch = *c->p++;
+        if (ch == '"')
+            return true;
+        if (ch == '\\') {
+            if (c->p == c->end || (*c->p != '\\' && *c->p != '"'))
+                return false;
+            ch = *c->p++;
+        }
+        AppendByte(out, ch);
+    }
+}
+
+// Up to eight hexadecimal digits.
+bool ParseHexNumber(Cursor* c, DWORD* number)
+{
+    DWORD result = 0;
+    int digits = 0;
+    while (c->p < c->end && HexDigit(*c->p) >= 0) {
+        if (++digits > 8)
+            return false;
+        result = (result << 4) | (DWORD)HexDigit(*c->p++);
+    }
+    *number = result;
+    return digits > 0;
+}
+
+// Comma-separated bytes of two hexadecimal digits; a backslash at the end of
+// a line continues the list on the next.
+bool ParseHexList(Cursor* c, ByteBuffer* out)
+{
+    for (;;) {
+        SkipBlanks(c);
+        if (AtLineEnd(c))
+            return true;
+        if (*c->p == '\\') {
+            c->p++;
+            SkipBlanks(c);
+            if (!AtLineEnd(c))
+                return false;
+            NextLine(c);
+            continue;
+        }
+        int high = HexDigit(*c->p);
+        if (high < 0)
+            return false;
+        c->p++;
+        int low = (c->p < c->end) ? HexDigit(*c->p) : -1;
+        int byte = high;
+        if (low >= 0) {
+            byte = high * 16 + low;
+            c->p++;
+        }
+        AppendByte(out, (char)byte);
+        SkipBlanks(c);
+        if (c->p < c->end && *c->p == ',') {
+            c->p++;
+            continue;
+        }
+        SkipBlanks(c);
+        if (AtLineEnd(c) || *c->p == '\\')
+            continue;
+        return false;
+    }
+}
+
+// One value line of the current section: "name"=data or @=data.
+bool ParseValue(Cursor* c, RegSection* section)
+{
+    ByteBuffer name = {};
+    ByteBuffer data = {};
+    bool ok = false;
+    DWORD type = REG_NONE;
+    if (*c->p == '@') {
+        c->p++;
+    } else if (!ParseQuoted(c, &name)) {
+        goto done;
+    }
+    SkipBlanks(c);
+    if (c->p == c->end || *c->p != '=')
+        goto done;
+    c->p++;
+    SkipBlanks(c);
+    if (c->p < c->end && *c->p == '"') {
+        if (!ParseQuoted(c, &data))
+            goto done;
+        AppendByte(&data, '\0');
+        type = REG_SZ;
+    } else if (StartsWithNoCase(c, "dword:")) {
+        c->p += 6;
+        DWORD number;
+        if (!ParseHexNumber(c, &number))
+            goto done;
+        BYTE bytes[4] = {(BYTE)number, (BYTE)(number >> 8), (BYTE)(number >> 16),
+                         (BYTE)(number >> 24)};
+        Append(&data, bytes, 4);
+        type = REG_DWORD;
+    } else if (StartsWithNoCase(c, "hex:")) {
+        c->p += 4;
+        type = REG_BINARY;
+        if (!ParseHexList(c, &data))
+            goto done;
+    } else if (StartsWithNoCase(c, "hex(")) {
+        c->p += 4;
+        if (!ParseHexNumber(c, &type) || c->p == c->end || *c->p != ')')
+            goto done;
+        c->p++;
+        if (c->p == c->end || *c->p != ':')
+            goto done;
+        c->p++;
+        if (!ParseHexList(c, &data))
+            goto done;
+    } else {
+        goto done;  // includes "name"=- (a deletion, which only an import knows)
+    }
+    SkipBlanks(c);
+    if (!AtLineEnd(c) || name.failed || data.failed || data.size > MaxValueSize)
+        goto done;
+    for (size_t i = 0; i < name.size; i++)
+        if (name.data[i] == '\0')
+            goto done;
+    ok = PutValue(section, name.size ? name.data : "", name.size, type, (BYTE*)data.data,
+                  (DWORD)data.size);
+    data.data = nullptr;
+done:
+    free(name.data);
+    free(data.data);
+    return ok;
+}
+
+// A section line: [HKEY_CURRENT_USER] or [HKEY_CURRENT_USER\path]. The name
+// ends at the last ']' of the line, as key names may hold brackets.
+RegSection* ParseSection(Cursor* c, RegDocument* doc)
+{
+    const char* open = c->p + 1;
+    const char* lineEnd = c->p;
+    while (lineEnd < c->end && *lineEnd != '\n')
+        lineEnd++;
+    const char* close = lineEnd;
+    while (close > open && close[-1] != ']')
+        close--;
+    if (close == open)
+        return nullptr;
+    for (const char* p = close; p < lineEnd; p++)
+        if (*p != ' ' && *p != '\t')
+            return nullptr;
+    close--;  // at the ']'
+    size_t rootLength = sizeof(RootName) - 1;
+    size_t length = (size_t)(close - open);
+    if (length < rootLength || !EqualNoCase(open, rootLength, RootName, rootLength))
+        return nullptr;
+    const char* path = open + rootLength;
+    size_t pathLength = length - rootLength;
+    if (pathLength > 0) {
+        if (*path != '\\')
+            return nullptr;
+        path++;
+        pathLength--;
+        if (pathLength == 0 || !ValidKeyPath(path, pathLength))
+            return nullptr;
+    }
+    c->p = lineEnd;
+    return FindOrAddSection(doc, path, pathLength);
+}
+
+// True when the line at the cursor holds nothing but blanks.
+bool BlankLine(const Cursor* c)
+{
+    Cursor probe = *c;
+    SkipBlanks(&probe);
+    return AtLineEnd(&probe);
+}
+
+}  // namespace
+
+bool ParseDocument(const char* text, size_t size, RegDocument* doc)
+{
+    Cursor c = {text, text + size};
+    if (size >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0)
+        c.p += 3;
+    // A file in UTF-16 is not ours to rewrite.
+    if (size >= 2 && ((unsigned char)text[0] == 0xFF || (unsigned char)text[0] == 0xFE))
+        return false;
+    while (c.p < c.end && BlankLine(&c))
+        NextLine(&c);
+    if (c.p == c.end)
+        return true;  // an empty file holds an empty registry
+    SkipBlanks(&c);
+    const char* lineEnd = c.p;
+    while (lineEnd < c.end && *lineEnd != '\n')
+        lineEnd++;
+    const char* headerEnd = lineEnd;
+    while (headerEnd > c.p && (headerEnd[-1] == ' ' || headerEnd[-1] == '\t'))
+        headerEnd--;
+    size_t headerLength = (size_t)(headerEnd - c.p);
+    if (!(headerLength == sizeof(HeaderV5) - 1 && memcmp(c.p, HeaderV5, headerLength) == 0) &&
+        !(headerLength == sizeof(HeaderV4) - 1 && memcmp(c.p, HeaderV4, headerLength) == 0))
+        return false;
+    c.p = lineEnd;
+    NextLine(&c);
+
+    // The current section is remembered by index: adding a section may move
+    // the array.
+    size_t current = (size_t)-1;
+    while (c.p < c.end) {
+        SkipBlanks(&c);
+        if (AtLineEnd(&c) || *c.p == ';') {
+            NextLine(&c);
+            continue;
+        }
+        if (*c.p == '[') {
+            RegSection* section = ParseSection(&c, doc);
+            if (section == nullptr)
+                return false;
+            current = (size_t)(section - doc->sections);
+        } else if (*c.p == '"' || *c.p == '@') {
+            if (current == (size_t)-1 || !ParseValue(&c, &doc->sections[current]))
+                return false;
+        } else {
+            return false;
+        }
+        NextLine(&c);
+    }
+    return true;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Writing the text
+
+// A REG_SZ is written as quoted text when its bytes are printable ASCII ended
+// by one zero; any other REG_SZ becomes hex(1) so that its bytes come back
+// exactly.
+bool PlainText(const RegValue* value)
+{
+    if (value->type != REG_SZ || value->size == 0 || value->data[value->size - 1] != 0)
+        return false;
+    for (DWORD i = 0; i + 1 < value->size; i++)
+        if (value->data[i] < 0x20 || value->data[i] > 0x7E)
+            return false;
+    return true;
+}
+
+void AppendQuoted(ByteBuffer* out, const char* text, size_t length)
+{
+    AppendByte(out, '"');
+    for (size_t i = 0; i < length; i++) {
+        if (text[i] == '\\' || text[i] == '"')
+            AppendByte(out, '\\');
+        AppendByte(out, text[i]);
+    }
+    AppendByte(out, '"');
+}
+
+void AppendValue(ByteBuffer* out, const RegValue* value)
+{
+    static const char digits[] = "0123456789abcdef";
+    size_t lineStart = out->size;
+    if (value->name[0] == '\0')
+        AppendByte(out, '@');
+    else
+        AppendQuoted(out, value->name, strlen(value->name));
+    AppendByte(out, '=');
+    if (PlainText(value)) {
+        AppendQuoted(out, (const char*)value->data, value->size - 1);
+    } else if (value->type == REG_DWORD && value->size == 4) {
+        char text[16];
+        uint32_t number = (uint32_t)value->data[0] | (uint32_t)value->data[1] << 8 |
+            (uint32_t)value->data[2] << 16 | (uint32_t)value->data[3] << 24;
+        snprintf(text, sizeof text, "dword:%08x", (unsigned)number);
+        AppendText(out, text);
+    } else {
+        char text[24];
+        if (value->type == REG_BINARY)
+            snprintf(text, sizeof text, "hex:");
+        else
+            snprintf(text, sizeof text, "hex(%x):", (unsigned)value->type);
+        AppendText(out, text);
+        for (DWORD i = 0; i < value->size; i++) {
+            char pair[3] = {digits[value->data[i] >> 4], digits[value->data[i] & 15], ','};
+            bool last = i + 1 == value->size;
+            Append(out, pair, last ? 2 : 3);
+            // Lines stay within 80 columns, continued by a backslash.
+            if (!last && out->size - lineStart >= 76) {
+                AppendText(out, "\\\n  ");
+                lineStart = out->size - 2;
+            }
+        }
+    }
+    AppendByte(out, '\n');
+}
+
+// Orders sections as an export does: parents before children, siblings by
+// name without regard to case.
+int CompareSections(const void* a, const void* b)
+{
+    const unsigned char* x = (const unsigned char*)((const RegSection*)a)->path;
+    const unsigned char* y = (const unsigned char*)((const RegSection*)b)->path;
+    for (;; x++, y++) {
+        int cx = (*x == '\\') ? 1 : (unsigned char)FoldCase((char)*x);
+        int cy = (*y == '\\') ? 1 : (unsigned char)FoldCase((char)*y);
+        if (cx != cy)
+            return cx - cy;
+        if (cx == 0)
+            return 0;
+    }
+}
+
+}  // namespace
+
+bool SerializeDocument(RegDocument* doc, ByteBuffer* out)
+{
+    if (!AddAncestorSections(doc))
+        return false;
+    if (doc->count > 1)
+        qsort(doc->sections, doc->count, sizeof(RegSection), CompareSections);
+    AppendText(out, HeaderV5);
+    AppendText(out, "\n\n");
+    for (size_t i = 0; i < doc->count; i++) {
+        const RegSection* section = &doc->sections[i];
+        AppendByte(out, '[');
+        AppendText(out, RootName);
+        if (section->path[0] != '\0') {
+            AppendByte(out, '\\');
+            AppendText(out, section->path);
+        }
+        AppendText(out, "]\n");
+        for (size_t j = 0; j < section->count; j++)
+            AppendValue(out, &section->values[j]);
+        AppendByte(out, '\n');
+    }
+    return !out->failed;
+}
+
+}  // namespace registry

@@ -1,0 +1,93 @@
+// The text unit: UTF-8 at its edges, the single-byte tables both ways, case
+// folding and display widths.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/text.h"
+
+namespace {
+
+TEST(TextTest, Utf8DecodesWellFormedCharactersAndReplacesTheRest)
+{
+    struct Case {
+        const char* bytes;
+        uint32_t cp;
+        size_t length;
+    } cases[] = {
+        {"A", 'A', 1},
+        {"\xC3\xA9", 0xE9, 2},
+        {"\xE4\xB8\xAD", 0x4E2D, 3},
+        {"\xF0\x9F\x98\x80", 0x1F600, 4},
+        {"\xC0\xAF", ReplacementCharacter, 1},          // overlong
+        {"\xED\xA0\x80", ReplacementCharacter, 1},      // a surrogate
+        {"\xF4\x90\x80\x80", ReplacementCharacter, 1},  // past U+10FFFF
+        {"\xE4\xB8", ReplacementCharacter, 1},          // cut short
+        {"\x80", ReplacementCharacter, 1},              // a lone continuation byte
+    };
+    for (const Case& c : cases) {
+        size_t length = 0;
+        EXPECT_EQ(DecodeUtf8(c.bytes, strlen(c.bytes), &length), c.cp) << c.bytes;
+        EXPECT_EQ(length, c.length) << c.bytes;
+        if (c.cp != ReplacementCharacter) {
+            char out[4];
+            EXPECT_EQ(std::string(out, EncodeUtf8(c.cp, out)), c.bytes);
+        }
+    }
+    char out[4];
+    EXPECT_EQ(std::string(out, EncodeUtf8(0xD800, out)), "\xEF\xBF\xBD");
+}
+
+TEST(TextTest, SingleBytePagesMapBothWays)
+{
+    struct Case {
+        unsigned codePage;
+        unsigned char byte;
+        uint32_t cp;
+    } cases[] = {
+        {1252, 0x80, 0x20AC}, {1252, 0x81, 0x81},  {1252, 0xE9, 0xE9},
+        {437, 0x82, 0xE9},    {437, 0xC4, 0x2500}, {437, 0x41, 'A'},
+    };
+    for (const Case& c : cases) {
+        uint32_t cp = 0;
+        unsigned char byte = 0;
+        ASSERT_TRUE(DecodeSingleByte(c.codePage, c.byte, &cp));
+        EXPECT_EQ(cp, c.cp) << c.codePage << " " << (int)c.byte;
+        ASSERT_TRUE(EncodeSingleByte(c.codePage, c.cp, &byte));
+        EXPECT_EQ(byte, c.byte);
+    }
+    uint32_t cp = 0;
+    unsigned char byte = 0;
+    EXPECT_FALSE(DecodeSingleByte(1251, 0x80, &cp));
+    EXPECT_FALSE(EncodeSingleByte(437, 0x20AC, &byte));
+    EXPECT_EQ(Oem437Glyph(0x15), 0xA7u);
+    EXPECT_EQ(Oem437Glyph('A'), 0u);
+}
+
+TEST(TextTest, FoldingIgnoresAsciiCaseOnly)
+{
+    EXPECT_EQ(CompareFolded("Print", "pRINT", 5), 0);
+    EXPECT_EQ(CompareFolded("ab", "ab\0x", 4), 0) << "ends at the terminator";
+    EXPECT_LT(CompareFolded("a", "B", 1), 0);
+    EXPECT_NE(CompareFolded("\xC9", "\xE9", 1), 0);
+    EXPECT_TRUE(StartsWithFolded("Setup", 5, "SET", 3));
+    EXPECT_FALSE(StartsWithFolded("Se", 2, "SET", 3));
+}
+
+TEST(TextTest, WidthCountsColumnsNotBytes)
+{
+    struct Case {
+        const char* text;
+        size_t width;
+    } cases[] = {
+        {"abc", 3},
+        {"\xC3\xA9t\xC3\xA9", 3},
+        {"\xE4\xB8\xAD\xE6\x96\x87", 4},  // two CJK ideographs
+        {"e\xCC\x81", 1},                 // a combining accent
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Utf8Width(c.text, strlen(c.text)), c.width) << c.text;
+}
+
+}  // namespace
