@@ -9,6 +9,7 @@
 
 #include "host/host.h"
 #include "host/system.h"
+#include "platform/terminal_text.h"
 
 #ifndef VELKORY_VERSION
 #define VELKORY_VERSION "0.0.0"
@@ -189,6 +190,7 @@ void Usage(const std::string& message)
 
 int RunVelkory(int argc, char** argv)
 {
+    AdoptUserLocale();
     try {
         CommandLine line = ParseCommandLine(argc, argv);
         for (const std::string& seen : line.optionsSeen) {
@@ -205,6 +207,12 @@ int RunVelkory(int argc, char** argv)
         }
         if (line.command.empty())
             Usage("no command given");
+        if (const char* why = CodePageSettingError()) {
+            const char* setting = getenv("VELKORY_CODEPAGES");
+            fprintf(stderr, "velkory: VELKORY_CODEPAGES=%s cannot be used: %s\n",
+                    setting ? setting : "", why);
+            return ExitUsage;
+        }
         int status = Dispatch(line);
         fflush(stdout);
         if (ferror(stdout)) {

@@ -59,6 +59,8 @@ std::string DrawBox(int left, int top, int right, int bottom, const std::string&
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix)
 {
+    if (System.terminalUtf8)
+        return StartsWithFoldedUtf8(text.data(), text.size(), prefix.data(), prefix.size());
     return StartsWithFolded(text.data(), text.size(), prefix.data(), prefix.size());
 }
 
