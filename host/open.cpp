@@ -20,6 +20,7 @@
 
 #include "host/host.h"
 #include "host/system.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -107,11 +108,18 @@ bool RenderPageFile(const std::string& path, std::string& text)
     const char* choice = getenv("VELKORY_RENDERER");
     std::string renderer = choice ? choice : "";
     int width = RenderWidth();
+    std::string html;
+    if (!ReadWholeFile(path, html))
+        return false;
+    // The renderers are told the page's charset, which the page may not say.
+    unsigned codePage = PageCodePage(html, hostRecord.languageCodePage);
+    const char* charset = CodePageCharset(codePage != 0 ? codePage : GetACP());
+    std::string name = charset ? charset : "windows-1252";
     if (renderer.empty() || renderer == "w3m") {
         if (ProgramOnPath("w3m")) {
             std::string out;
-            if (CaptureOutput({"w3m", "-dump", "-T", "text/html", "-O", "UTF-8", "-cols",
-                               std::to_string(width + 2), path},
+            if (CaptureOutput({"w3m", "-dump", "-T", "text/html", "-I", name, "-O", "UTF-8",
+                               "-cols", std::to_string(width + 2), path},
                               out)) {
                 text = out;
                 return true;
@@ -122,17 +130,15 @@ bool RenderPageFile(const std::string& path, std::string& text)
         if (ProgramOnPath("lynx")) {
             std::string out;
             if (CaptureOutput({"lynx", "-dump", "-force_html", "-nolist", "-display_charset=UTF-8",
-                               "-width=" + std::to_string(width + 2), path},
+                               "-assume_charset=" + name, "-width=" + std::to_string(width + 2),
+                               path},
                               out)) {
                 text = out;
                 return true;
             }
         }
     }
-    std::string html;
-    if (!ReadWholeFile(path, html))
-        return false;
-    text = RenderHtmlToText(html, width);
+    text = RenderHtmlToText(html, width, hostRecord.languageCodePage);
     return true;
 }
 

@@ -44,6 +44,12 @@ size_t CodePointToTerminal(uint32_t cp, char* out);
 // never needs more bytes than UTF-8 does. False when the text cannot be
 // converted; dest then holds nothing useful.
 bool Utf8ToTerminal(const char* src, size_t size, char* dest, size_t capacity, size_t* length);
+// The same for text in codePage (a number, CP_UTF8 included): the terminal
+// needs at most three bytes for each byte of it. Bytes that are no character
+// of the code page, and characters the terminal lacks, become the
+// replacement or '?'. False when the code page cannot be converted.
+bool CodePageToTerminal(unsigned codePage, const char* src, size_t size, char* dest,
+                        size_t capacity, size_t* length);
 
 // Why VELKORY_CODEPAGES names no pair that can be used (the locale's pair is
 // then in force), or null when it is unset or in force. Always null on
