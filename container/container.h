@@ -46,6 +46,7 @@ const char* ContainerErrorText(int error);
 struct DirectoryTable {
     int32_t Count;
     DirectoryEntry* Entries;
+    int32_t LongNames;  // entries left out: their names are longer than 255 bytes
 };
 
 // One decoded reset interval kept for later extractions.
@@ -150,6 +151,9 @@ void CloseHelpFile(HelpFile* file);
 // The directory in directory order, for listing.
 int32_t DirectoryCount(const HelpFile* file);
 const DirectoryEntry* DirectoryAt(const HelpFile* file, int32_t index);
+// How many entries the directory leaves out because their names are longer
+// than 255 bytes.
+int32_t DirectoryLongNameCount(const HelpFile* file);
 
 // The unsigned 32-bit little-endian value at p, at any alignment.
 inline uint32_t ReadLE32(const uint8_t* p)
@@ -240,3 +244,40 @@ enum : int {
 };
 int ExtractByIntervals(HelpFile* file, LzxSection* lzx, uint32_t offset, uint32_t length,
                        uint32_t* outLength, uint8_t** outData);
+
+// ---------------------------------------------------------------------------
+// Every stored file in one pass (container/stream.cpp).
+
+// Receives one stored file: its directory index and entry, and either its
+// bytes (error ContainerOk; data valid only during the call) or the reason
+// it cannot be extracted (data null, length 0). Returns 0 to go on, anything
+// else to stop the pass.
+typedef int (*StoredFileHandler)(void* context, int32_t index, const DirectoryEntry* entry,
+                                 int error, const uint8_t* data, uint32_t length);
+
+// One job of a batch: decodes one interval with worker's decoder record.
+typedef void (*IntervalJob)(void* jobContext, int job, int worker);
+
+struct StreamOptions {
+    // Decoder records, one for each worker that may decode at the same time.
+    int Workers;
+    // Runs job(jobContext, j, worker) for j = 0 .. count - 1 and returns when
+    // all have run; jobs that run at the same time have different worker
+    // numbers, each below Workers. Null: one after another, as worker 0.
+    void (*RunJobs)(void* runContext, int count, IntervalJob job, void* jobContext);
+    void* RunContext;
+    // Per directory index, 0 for an entry the caller does not want; null: all.
+    const uint8_t* Wanted;
+};
+
+// Hands every wanted stored file to handler: first the files stored as they
+// are, in directory order, then each compressed section's files in the order
+// of their offsets, each as soon as the intervals that hold it are decoded.
+// Intervals are decoded in batches of a few per worker, so memory holds a few
+// windows per worker and the files not yet complete, however large the
+// section. Sections decoded whole (see LzxSection) are decoded at once first.
+// Returns 0 when every wanted file was handed out (with its bytes or its
+// error), 1 when the handler stopped the pass, -1 when the pass itself could
+// not go on (file->LastError says why).
+int StreamStoredFiles(HelpFile* file, const StreamOptions* options, StoredFileHandler handler,
+                      void* context);

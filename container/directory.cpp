@@ -91,6 +91,7 @@ static DirectoryTable* AllocateDirectoryTable(uint64_t count)
         return nullptr;
     table->Count = 0;
     table->Entries = (DirectoryEntry*)(table + 1);
+    table->LongNames = 0;
     return table;
 }
 
@@ -152,11 +153,14 @@ void ReadDirectory(HelpFile* file)
     const uint8_t* end = buffer ? buffer + used : nullptr;
 
     uint64_t count = 0;
+    int32_t longNames = 0;
     for (const uint8_t* p = buffer; p && p < end;) {
         int status = ParseEntry(&p, end, nullptr);
         if (status < 0)
             break;
         count += (uint64_t)status;
+        if (status == 0 && longNames < INT32_MAX)
+            longNames++;
         if (count == (uint64_t)INT32_MAX)
             break;
     }
@@ -171,6 +175,7 @@ void ReadDirectory(HelpFile* file)
             filled += status;
         }
         table->Count = filled;
+        table->LongNames = longNames;
     }
     file->Entries = table;
     free(buffer);

@@ -137,6 +137,11 @@ int32_t DirectoryCount(const HelpFile* file)
     return file && file->Entries ? file->Entries->Count : 0;
 }
 
+int32_t DirectoryLongNameCount(const HelpFile* file)
+{
+    return file && file->Entries ? file->Entries->LongNames : 0;
+}
+
 const DirectoryEntry* DirectoryAt(const HelpFile* file, int32_t index)
 {
     if (index < 0 || index >= DirectoryCount(file))

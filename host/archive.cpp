@@ -33,6 +33,9 @@ struct ContainerScope {
 
 bool OpenContainer(const std::string& path, ContainerScope& scope)
 {
+    if (!IsHelpFile(path))
+        return false;
+    errno = 0;
     scope.file = OpenHelpFile(path.c_str());
     if (!scope.file) {
         Complain(path + ": " + (errno ? strerror(errno) : "cannot be opened"));
@@ -99,10 +102,14 @@ std::string JoinComponents(const std::vector<std::string>& components)
 }
 
 // One line of extract's report: what happened, the stored name, and the
-// local name or the reason, separated by tabs for scripts.
+// local name or the reason, separated by tabs for scripts. Failures go to
+// stderr; the listing on stdout says what was mapped or skipped.
 void Report(const char* what, const std::string& name, const std::string& detail)
 {
-    printf("%s\t%s\t%s\n", what, name.c_str(), detail.c_str());
+    bool failure = strcmp(what, "failed") == 0;
+    if (failure)
+        fflush(stdout);
+    fprintf(failure ? stderr : stdout, "%s\t%s\t%s\n", what, name.c_str(), detail.c_str());
 }
 
 }  // namespace
@@ -111,7 +118,6 @@ int ListCommand(const CommandLine& line)
 {
     const std::string& path = line.arguments[0];
     ContainerScope container;
-    errno = 0;
     if (!OpenContainer(path, container))
         return 1;
     int32_t count = DirectoryCount(container.file);
@@ -130,7 +136,6 @@ int CatCommand(const CommandLine& line)
     const std::string& path = line.arguments[0];
     const std::string& name = line.arguments[1];
     ContainerScope container;
-    errno = 0;
     if (!OpenContainer(path, container))
         return 1;
     bool listed = false;
@@ -164,7 +169,6 @@ int ExtractCommand(const CommandLine& line)
     const std::string& path = line.arguments[0];
     const std::string& target = line.arguments[1];
     ContainerScope container;
-    errno = 0;
     if (!OpenContainer(path, container))
         return 1;
     std::string root, error;
@@ -245,6 +249,12 @@ int ExtractCommand(const CommandLine& line)
         ++files;
         bytes += length;
     }
+    // The reader leaves out names it cannot hold; they are not written either.
+    int32_t longNames = DirectoryLongNameCount(container.file);
+    if (longNames > 0) {
+        Report("skipped", "(" + std::to_string(longNames) + " names)", "longer than 255 bytes");
+        skipped += longNames;
+    }
     printf("%llu files, %llu bytes extracted to %s", (unsigned long long)files,
            (unsigned long long)bytes, target.c_str());
     if (skipped)
@@ -259,7 +269,6 @@ int TestCommand(const CommandLine& line)
 {
     const std::string& path = line.arguments[0];
     ContainerScope container;
-    errno = 0;
     if (!OpenContainer(path, container))
         return 1;
     std::unordered_set<std::string> names;

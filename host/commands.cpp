@@ -49,7 +49,8 @@ const char UsageHead[] =
     "\n";
 
 const char UsageTail[] =
-    "Exit status: 0 done, 1 the module or the command failed, 2 usage error.\n";
+    "Exit status: 0 done (help: a page opened or the menu left), 1 failed (help:\n"
+    "also when no topic matched or the viewer failed), 2 usage error.\n";
 
 struct Command {
     const char* name;
@@ -91,15 +92,17 @@ CommandLine ParseCommandLine(int argc, char** argv)
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+        if (arg == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        // Options come before the command's arguments: after its first one
+        // (a help file, say) a word that begins with '-' is an argument too.
+        if (optionsEnded || !line.arguments.empty() || arg.size() < 2 || arg[0] != '-') {
             if (line.command.empty())
                 line.command = arg;
             else
                 line.arguments.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
             continue;
         }
         std::string name = arg, value;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "host/host.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
@@ -61,4 +63,36 @@ bool ReadWholeFile(const std::string& path, std::string& contents)
     fclose(stream);
     errno = error;
     return ok;
+}
+
+bool IsHelpFile(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        Complain(path + ": " + strerror(errno));
+        return false;
+    }
+    // Anything else (a directory, a device, a pipe) is refused before it is
+    // opened: a pipe would wait for a writer for ever.
+    if (S_ISDIR(st.st_mode)) {
+        Complain(path + ": is a directory, not a help file");
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Complain(path + ": not a regular file, so not a help file");
+        return false;
+    }
+    FILE* stream = fopen(path.c_str(), "rb");
+    if (!stream) {
+        Complain(path + ": " + strerror(errno));
+        return false;
+    }
+    char signature[4] = {0};
+    size_t got = fread(signature, 1, sizeof signature, stream);
+    fclose(stream);
+    if (got != sizeof signature || memcmp(signature, "ITSF", 4) != 0) {
+        Complain(path + ": not a help file (no ITSF signature)");
+        return false;
+    }
+    return true;
 }

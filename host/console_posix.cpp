@@ -33,6 +33,7 @@ volatile sig_atomic_t resized = 0;
 int outputFd = 2;
 struct termios savedMode;
 struct sigaction savedActions[NSIG];
+sigset_t savedMask;  // the signal mask before the console began
 const int HandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT, SIGWINCH};
 
 void EnterRawMode()
@@ -121,6 +122,12 @@ bool ConsoleBegin()
     sigemptyset(&action.sa_mask);
     for (int sig : HandledSignals)
         sigaction(sig, &action, &savedActions[sig]);
+    // A resize is taken only while waiting for a key (ReadByte), so that one
+    // arriving just before the wait cannot be missed until the next key.
+    sigset_t winch;
+    sigemptyset(&winch);
+    sigaddset(&winch, SIGWINCH);
+    sigprocmask(SIG_BLOCK, &winch, &savedMask);
     active = 1;
     EnterRawMode();
     return true;
@@ -134,6 +141,7 @@ void ConsoleEnd()
     LeaveRawMode();
     for (int sig : HandledSignals)
         sigaction(sig, &savedActions[sig], nullptr);
+    sigprocmask(SIG_SETMASK, &savedMask, nullptr);
 }
 
 namespace {
@@ -148,7 +156,10 @@ int ReadByte(int timeoutMs)
             return -2;
         }
         struct pollfd fd = {0, POLLIN, 0};
-        int ready = poll(&fd, 1, timeoutMs);
+        struct timespec timeout = {timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+        sigset_t waiting = savedMask;
+        sigdelset(&waiting, SIGWINCH);
+        int ready = ppoll(&fd, 1, timeoutMs < 0 ? nullptr : &timeout, &waiting);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;

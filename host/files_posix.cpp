@@ -1,5 +1,6 @@
 // The file system on POSIX systems, and the facts of the system (System).
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -8,10 +9,12 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include "host/system.h"
+#include "platform/io.h"
 
 const SystemTraits System = {
     "less",
@@ -58,7 +61,34 @@ std::string TempDirectory()
 bool PathExists(const std::string& path)
 {
     struct stat st;
-    return lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+    return lstat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
+PathKind PathKindAt(const std::string& path, bool followLinks)
+{
+    struct stat st;
+    if ((followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0)
+        return PathMissing;
+    if (S_ISDIR(st.st_mode))
+        return PathDirectory;
+    if (S_ISREG(st.st_mode))
+        return PathRegular;
+    if (S_ISLNK(st.st_mode))
+        return PathLink;
+    return PathOther;
+}
+
+bool RemoveEmptyDirectory(const std::string& path)
+{
+    return rmdir(path.c_str()) == 0;
+}
+
+uint64_t AvailableBytes(const std::string& path)
+{
+    struct statvfs fs;
+    if (statvfs(path.c_str(), &fs) != 0)
+        return UINT64_MAX;
+    return (uint64_t)fs.f_bavail * (uint64_t)fs.f_frsize;
 }
 
 bool IsOwnDirectory(const std::string& path, time_t& modified)
@@ -80,8 +110,17 @@ void SetBinaryOutput() { }
 bool MakeTargetDirectory(const std::string& target, std::string& root, std::string& error)
 {
     root = target;
-    if (mkdir(root.c_str(), 0777) != 0 && errno != EEXIST) {
-        error = strerror(errno);
+    // Every missing directory on the way, as mkdir -p makes them; what
+    // cannot be made on the way shows in the last one.
+    int failure = 0;
+    for (size_t at = target.find('/', 1);; at = target.find('/', at + 1)) {
+        if (mkdir(target.substr(0, at).c_str(), 0777) != 0 && errno != EEXIST)
+            failure = errno;
+        if (at == std::string::npos)
+            break;
+    }
+    if (PathKindAt(target, true) != PathDirectory) {
+        error = failure ? strerror(failure) : "not a directory";
         return false;
     }
     return true;
@@ -91,6 +130,54 @@ std::string NativeComponent(const std::string& component)
 {
     return component;
 }
+
+namespace {
+
+// Writes the file name in the directory dir whole or not at all: into a new
+// file of its own first, renamed over name once complete, so that nothing is
+// written through a file (or a hard link) already there and no cut file is
+// ever left under the real name.
+WriteResult WriteFileAt(int dir, const std::string& name, const uint8_t* data, size_t length,
+                        std::string& reason)
+{
+    struct stat st;
+    if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+        reason = "the target is a symbolic link";
+        return Refused;
+    }
+    static unsigned counter = 0;
+    char temp[40];
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        snprintf(temp, sizeof temp, ".velkory-%ld-%u", (long)getpid(), counter++);
+        fd = openat(dir, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        reason = "cannot create the file: " + std::string(strerror(errno));
+        return WriteFailed;
+    }
+    bool ok = WriteAll(fd, data, length);
+    int error = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && renameat(dir, temp, dir, name.c_str()) != 0) {
+        unlinkat(dir, temp, 0);
+        reason = "cannot put the file in place: " + std::string(strerror(errno));
+        return WriteFailed;
+    }
+    if (!ok) {
+        unlinkat(dir, temp, 0);
+        reason = "cannot write the file: " + std::string(strerror(error));
+        return WriteFailed;
+    }
+    return Written;
+}
+
+}  // namespace
 
 WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& components,
                        bool onlyDirectories, const uint8_t* data, size_t length,
@@ -128,33 +215,7 @@ WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& 
         close(dir);
         return Written;
     }
-    int fd = openat(dir, components.back().c_str(),
-                    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    int error = errno;
+    WriteResult result = WriteFileAt(dir, components.back(), data, length, reason);
     close(dir);
-    if (fd < 0) {
-        if (error == ELOOP) {
-            reason = "the target is a symbolic link";
-            return Refused;
-        }
-        reason = "cannot create the file: " + std::string(strerror(error));
-        return WriteFailed;
-    }
-    size_t done = 0;
-    while (done < length) {
-        ssize_t wrote = write(fd, data + done, length - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0) {
-            reason = "cannot write the file: " + std::string(strerror(errno));
-            close(fd);
-            return WriteFailed;
-        }
-        done += (size_t)wrote;
-    }
-    if (close(fd) != 0) {
-        reason = "cannot write the file: " + std::string(strerror(errno));
-        return WriteFailed;
-    }
-    return Written;
+    return result;
 }

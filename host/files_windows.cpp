@@ -65,6 +65,35 @@ bool PathExists(const std::string& path)
     return _stat64(path.c_str(), &st) == 0 || errno != ENOENT;
 }
 
+PathKind PathKindAt(const std::string& path, bool followLinks)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        errno = ENOENT;
+        return PathMissing;
+    }
+    if (!followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return PathLink;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return PathDirectory;
+    if (attributes & FILE_ATTRIBUTE_DEVICE)
+        return PathOther;
+    return PathRegular;
+}
+
+bool RemoveEmptyDirectory(const std::string& path)
+{
+    return _rmdir(path.c_str()) == 0;
+}
+
+uint64_t AvailableBytes(const std::string& path)
+{
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(path.c_str(), &available, nullptr, nullptr))
+        return UINT64_MAX;
+    return (uint64_t)available.QuadPart;
+}
+
 bool IsOwnDirectory(const std::string& path, time_t& modified)
 {
     // The temporary directory is the user's own on Windows.
@@ -94,8 +123,17 @@ bool MakeTargetDirectory(const std::string& target, std::string& root, std::stri
     root = target;
     while (root.size() > 3 && (root.back() == '\\' || root.back() == '/'))
         root.pop_back();
-    if (_mkdir(root.c_str()) != 0 && errno != EEXIST) {
-        error = strerror(errno);
+    // Every missing directory on the way, as mkdir -p makes them; what
+    // cannot be made on the way shows in the last one.
+    int failure = 0;
+    for (size_t at = root.find_first_of("\\/", 1);; at = root.find_first_of("\\/", at + 1)) {
+        if (_mkdir(root.substr(0, at).c_str()) != 0 && errno != EEXIST)
+            failure = errno;
+        if (at == std::string::npos)
+            break;
+    }
+    if (PathKindAt(root, true) != PathDirectory) {
+        error = failure ? strerror(failure) : "not a directory";
         return false;
     }
     return true;
@@ -169,15 +207,45 @@ WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& 
         reason = "the target is a link";
         return Refused;
     }
-    FILE* stream = fopen(path.c_str(), "wb");
-    if (!stream) {
-        reason = "cannot create " + path + ": " + strerror(errno);
+    // Written whole under a name of its own first, then moved over the
+    // target: nothing is written through a file already there, and no cut
+    // file is left under the real name.
+    static unsigned counter = 0;
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = path.substr(0, path.size() - components.back().size()) + ".velkory-" +
+            std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
+        fd = _open(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        reason = "cannot create a file beside " + path + ": " + strerror(errno);
         return WriteFailed;
     }
-    bool ok = (length == 0 || fwrite(data, 1, length, stream) == length);
-    ok = (fclose(stream) == 0) && ok;
+    bool ok = true;
+    size_t done = 0;
+    while (ok && done < length) {
+        unsigned chunk = length - done > (1u << 30) ? (1u << 30) : (unsigned)(length - done);
+        int wrote = _write(fd, data + done, chunk);
+        ok = wrote > 0;
+        if (ok)
+            done += (size_t)wrote;
+    }
+    int error = errno;
+    if (_close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
     if (!ok) {
-        reason = "cannot write " + path + ": " + strerror(errno);
+        _unlink(temp.c_str());
+        reason = "cannot write " + path + ": " + strerror(error);
+        return WriteFailed;
+    }
+    if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        _unlink(temp.c_str());
+        reason = "cannot put " + path + " in place: error " + std::to_string(GetLastError());
         return WriteFailed;
     }
     return Written;

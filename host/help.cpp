@@ -1,13 +1,16 @@
 // The help command: a keyword looked up in a help file by the module, which
 // shows the matching topics in the host's menu and opens the chosen page in
 // the host's viewer or editor; and the host's explanation when it could not.
+//
+// Exit status: 0 when a page was opened (or the user left the menu, or the
+// topics were listed for a script to choose with --pick); 1 when no topic
+// matched, the request failed or the viewer or editor failed; 2 for a usage
+// error, --pick beyond the matching topics included.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <sys/stat.h>
 
 #include "container/container.h"
 #include "host/host.h"
@@ -18,28 +21,69 @@
 
 namespace {
 
+const char* KindName(PathKind kind)
+{
+    switch (kind) {
+    case PathDirectory:
+        return "a directory";
+    case PathRegular:
+        return "a file";
+    case PathLink:
+        return "a symbolic link";
+    default:
+        return "a device, a pipe or a socket";
+    }
+}
+
+// What the host can see of a page directory it named that holds no page:
+// what is at the name instead, or why the module could not write there.
+void ExplainPageDirectory(const std::string& file, const std::string& name)
+{
+    const std::string cannot = "cannot create the page directory " + name + ": ";
+    PathKind kind = PathKindAt(name, false);
+    if (kind == PathMissing) {
+        int error = errno;
+        std::string dir = TempDirectory();
+        PathKind dirKind = PathKindAt(dir, true);
+        if (dirKind == PathMissing)
+            Complain(cannot + "the temporary directory " + dir + " does not exist");
+        else if (dirKind != PathDirectory)
+            Complain(cannot + "the temporary directory " + dir + " is " + KindName(dirKind) +
+                     ", not a directory");
+        else
+            Complain(cannot + strerror(error));
+        return;
+    }
+    time_t modified = 0;
+    if (kind != PathDirectory || !IsOwnDirectory(name, modified)) {
+        Complain(cannot + KindName(kind) + (kind == PathDirectory ? " of another user" : "") +
+                 " is already there");
+        return;
+    }
+    if (AvailableBytes(name) < 64 * 1024) {
+        Complain("cannot write the page into " + name + ": no space left on its device");
+        return;
+    }
+    Complain(file + ": the chosen topic's page cannot be extracted");
+}
+
+// Removes the page directory the host named when nothing will show its page:
+// the page the module wrote there too with withPage, else only when empty.
+void RemovePageDirectory(const std::string& name, bool withPage)
+{
+    if (name.empty() || PathKindAt(name, false) != PathDirectory)
+        return;
+    if (withPage)
+        remove((name + System.pathSeparator + "velkory.txt").c_str());
+    RemoveEmptyDirectory(name);
+}
+
 // What the host can see of a help file that the module could not use.
 void ExplainHelpFailure(const std::string& file)
 {
-    FILE* stream = fopen(file.c_str(), "rb");
-    if (!stream) {
-        Complain(file + ": " + strerror(errno));
-        return;
-    }
-    char signature[4] = {0};
-    size_t got = fread(signature, 1, sizeof signature, stream);
-    fclose(stream);
-    if (got != sizeof signature || memcmp(signature, "ITSF", 4) != 0) {
-        Complain(file + ": not a help file (no ITSF signature)");
-        return;
-    }
     // A topic was chosen when the module asked for a page directory.
     if (!hostRecord.tempName.empty()) {
-        struct stat st;
-        if (stat(hostRecord.tempName.c_str(), &st) != 0)
-            Complain("cannot create the page directory " + hostRecord.tempName);
-        else
-            Complain(file + ": the chosen topic's page cannot be extracted");
+        ExplainPageDirectory(file, hostRecord.tempName);
         return;
     }
     Complain(file + ": the topic index cannot be read");
@@ -58,18 +102,27 @@ unsigned LanguageCodePage(const std::string& file)
     return LocaleAnsiCodePage(info.lcid);
 }
 
+std::string Topics(int count)
+{
+    return std::to_string(count) + (count == 1 ? " topic matches" : " topics match");
+}
+
 }  // namespace
 
 int HelpCommand(const CommandLine& line)
 {
     const std::string& file = line.arguments[0];
     const std::string& keyword = line.arguments[1];
+    if (keyword.empty())
+        Usage("the keyword is empty");
 
     std::vector<char> oem(keyword.size() * 2 + 16);
     if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
         Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
         return ExitUsage;
     }
+    if (!IsHelpFile(file))
+        return ExitFailed;
 
     ModuleSession session(line);
     if (!session.Begin())
@@ -81,24 +134,26 @@ int HelpCommand(const CommandLine& line)
     hostRecord.languageCodePage = LanguageCodePage(file);
     int32_t result = session.Send(RequestHelp, &request, nullptr);
 
+    if (hostRecord.pickOutOfRange) {
+        RemovePageDirectory(hostRecord.tempName, true);
+        Usage("--pick " + std::to_string(hostOptions.pick) + ": only " +
+              Topics(hostRecord.menuItems) + " '" + keyword + "'");
+    }
     if (result == 0) {
         ExplainHelpFailure(file);
+        RemovePageDirectory(hostRecord.tempName, false);
         return ExitFailed;
     }
-    if (hostRecord.pickOutOfRange) {
-        Complain("--pick " + std::to_string(hostOptions.pick) + ": only " +
-                 std::to_string(hostRecord.menuItems) + " topics match '" + keyword + "'");
-        return ExitUsage;
+    if (hostRecord.openFailed)
+        return ExitFailed;
+    if (hostRecord.menuShown && hostRecord.menuCancelled) {
+        if (!IsInteractive())
+            Complain(Topics(hostRecord.menuItems) + " '" + keyword + "': choose one with --pick N");
+        return ExitOk;
     }
-    if (hostRecord.menuShown && hostRecord.menuCancelled && !IsInteractive()) {
-        Complain(std::to_string(hostRecord.menuItems) + " topics match '" + keyword +
-                 "': choose one with --pick N");
-    } else if (!hostRecord.menuShown && !hostRecord.pageOpened && !keyword.empty()) {
-        struct stat st;
-        if (stat(file.c_str(), &st) != 0)
-            Complain(file + ": " + strerror(errno));
-        else
-            Complain("no topic of " + file + " begins with '" + keyword + "'");
+    if (!hostRecord.pageOpened) {
+        Complain("no topic of " + file + " begins with '" + keyword + "'");
+        return ExitFailed;
     }
     return ExitOk;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frame/host_api.h"
+#include "platform/store_failure.h"
 
 // What the command line asked for, read by the services while the module runs.
 struct HostOptions {
@@ -30,6 +31,7 @@ struct HostRecord {
     bool menuCancelled = false;     // and nothing was chosen
     bool pickOutOfRange = false;    // --pick named an item that does not exist
     bool pageOpened = false;        // OpenViewer or OpenEditor was called
+    bool openFailed = false;        // and the viewer or editor failed (said on stderr)
     std::string tempName;           // the last name MakeTempName gave
     unsigned languageCodePage = 0;  // the ANSI code page of the help file's language, or 0
 };
@@ -67,6 +69,9 @@ public:
     ~ModuleSession();
     bool Begin();  // false, with the reason on stderr, when it cannot be loaded
     int32_t Send(int32_t request, const HelpRequest* help, ModuleInfo* info);
+    // Why the module's last read or write of the settings file failed ("" when
+    // it did not); null when the module cannot tell (platform/store_failure.h).
+    const char* StoreFailure(int access) const;
 
 private:
     std::string path_;
@@ -74,6 +79,7 @@ private:
     StartFn Start_ = nullptr;
     ExitFn Exit_ = nullptr;
     MessageFn Message_ = nullptr;
+    StoreFailureFn StoreFailure_ = nullptr;
     bool started_ = false;
     HostServices services_;
     HostUtilities utilities_;
@@ -81,6 +87,12 @@ private:
 };
 // The two settings, read by the module's own code linked into the host.
 void ReadSettings(int32_t& modality, int32_t& visuality);
+
+// settings_check.cpp: after the module saved the settings, or after the host
+// read them: true, with the file and the reason on stderr, when the settings
+// file failed.
+bool SettingsSaveFailed(const ModuleSession& session);
+bool SettingsReadFailed();
 
 // services.cpp: the three blocks, filled with the host's services.
 void FillHostBlocks(HostServices& services, HostUtilities& utilities, ModuleContext& context);
@@ -144,5 +156,8 @@ std::string PrintableName(const char* name);  // control bytes shown as \xNN
 std::string OemTextForDisplay(const char* text);
 std::string FoldedText(std::string text);   // letters folded as the module compares them
 void Complain(const std::string& message);  // "velkory: message" on stderr
+// Whether path is a regular file that begins as a help file does; if not,
+// says why on stderr. Every command that takes a help file asks first.
+bool IsHelpFile(const std::string& path);
 // The whole file; false (errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& contents);

@@ -44,6 +44,8 @@ bool ModuleSession::Begin()
     Start_ = reinterpret_cast<StartFn>(start);
     Exit_ = reinterpret_cast<ExitFn>(exit);
     Message_ = reinterpret_cast<MessageFn>(message);
+    StoreFailure_ =
+        reinterpret_cast<StoreFailureFn>(LibraryExport(library_, VELKORY_STORE_FAILURE_EXPORT));
     FillHostBlocks(services_, utilities_, context_);
     Start_(&services_, &context_);
     started_ = true;
@@ -53,6 +55,11 @@ bool ModuleSession::Begin()
 int32_t ModuleSession::Send(int32_t request, const HelpRequest* help, ModuleInfo* info)
 {
     return Message_(request, help, info);
+}
+
+const char* ModuleSession::StoreFailure(int access) const
+{
+    return StoreFailure_ ? StoreFailure_(access) : nullptr;
 }
 
 // The host links the module's objects for its file commands; starting that

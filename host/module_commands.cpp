@@ -8,12 +8,15 @@
 
 namespace {
 
-void PrintSettings()
+bool PrintSettings()
 {
     int32_t modality = 0, visuality = 0;
     ReadSettings(modality, visuality);
+    if (SettingsReadFailed())
+        return false;
     printf("Modality:  %d (%s)\n", modality, ModuleMessageText(modality ? 3 : 4));
     printf("Visuality: %d (%s)\n", visuality, ModuleMessageText(visuality ? 6 : 5));
+    return true;
 }
 
 }  // namespace
@@ -60,8 +63,7 @@ int ConfigCommand(const CommandLine& line)
     if (line.show) {
         if (answered || hostOptions.cancel)
             Usage("--show does not go with --modality, --visuality or --cancel");
-        PrintSettings();
-        return ExitOk;
+        return PrintSettings() ? ExitOk : ExitFailed;
     }
     if (answered && hostOptions.cancel)
         Usage("--cancel does not go with --modality or --visuality");
@@ -76,7 +78,9 @@ int ConfigCommand(const CommandLine& line)
         Complain("the module did not answer the configuration request");
         return ExitFailed;
     }
-    if (!IsInteractive() || answered || hostOptions.cancel)
-        PrintSettings();
+    if (SettingsSaveFailed(session))
+        return ExitFailed;
+    if ((!IsInteractive() || answered || hostOptions.cancel) && !PrintSettings())
+        return ExitFailed;
     return ExitOk;
 }

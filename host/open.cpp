@@ -57,8 +57,51 @@ int RunAndWait(const std::vector<std::string>& argv)
     return status;
 }
 
+// An argument for tmux taken as it is: one that ends in ';' would end the
+// tmux command there, unless the ';' is escaped.
+std::string TmuxLiteral(std::string text)
+{
+    if (!text.empty() && text.back() == ';') {
+        text.pop_back();
+        text += "\\;";
+    }
+    return text;
+}
+
+// A window name shown as it is: tmux expands formats (#{...}, #(...)) in it.
+std::string TmuxWindowName(const std::string& name)
+{
+    std::string out;
+    for (char c : name) {
+        out += c;
+        if (c == '#')
+            out += '#';
+    }
+    return TmuxLiteral(out);
+}
+
+// The tmux command that runs argv in a new window with this process's
+// environment (the window would otherwise get the tmux server's).
+std::vector<std::string> TmuxWindowCommand(const std::vector<std::string>& argv, const char* title)
+{
+    std::string name = title ? OemTextForDisplay(title) : std::string();
+    std::vector<std::string> tmux = {"tmux", "new-window", "-n",
+                                     TmuxWindowName(name.empty() ? "velkory" : name)};
+    for (const std::string& variable : EnvironmentList()) {
+        if (variable.compare(0, 10, "TMUX_PANE=") == 0 || variable.find('=') == std::string::npos)
+            continue;  // the window has a pane of its own
+        tmux.push_back("-e");
+        tmux.push_back(TmuxLiteral(variable));
+    }
+    tmux.push_back("--");
+    for (const std::string& arg : argv)
+        tmux.push_back(TmuxLiteral(arg));
+    return tmux;
+}
+
 // Runs the command on the file: in a new tmux window for a non-modal open
-// inside tmux, else waiting for it. Returns 1 on success.
+// inside tmux, else waiting for it. Returns 1 on success; on failure the
+// reason is on stderr and the record says so.
 int Launch(const std::string& command, const std::string& file, const char* title, uint32_t flags)
 {
     std::vector<std::string> argv = SplitCommandLine(command);
@@ -66,11 +109,14 @@ int Launch(const std::string& command, const std::string& file, const char* titl
         return 0;
     argv.push_back(file);
     if (System.tmuxWindows && (flags & OpenFlagHostWindow) && !Environment("TMUX").empty()) {
-        std::string name = title ? OemTextForDisplay(title) : std::string("velkory");
-        std::vector<std::string> tmux = {"tmux", "new-window", "-n",
-                                         name.empty() ? "velkory" : name, "--"};
-        tmux.insert(tmux.end(), argv.begin(), argv.end());
-        if (RunAndWait(tmux) == 0)
+        // The window cannot tell this process that the program is missing.
+        if (argv[0].find('/') == std::string::npos ? !ProgramOnPath(argv[0])
+                                                   : !PathExists(argv[0])) {
+            Complain("cannot run '" + DisplayCommand(argv) + "': " + argv[0] + " is not found");
+            hostRecord.openFailed = true;
+            return 0;
+        }
+        if (RunAndWait(TmuxWindowCommand(argv, title)) == 0)
             return 1;
         // Without a tmux window the page still opens, here.
     }
@@ -78,12 +124,14 @@ int Launch(const std::string& command, const std::string& file, const char* titl
     if (status == 0)
         return 1;
     if (status > 0) {
+        // Built piece by piece: GCC 12 misreads "'" + std::string as overlapping.
         std::string message = "'";
         message += DisplayCommand(argv);
         message += "' ended with status ";
         message += std::to_string(status);
         Complain(message);
     }
+    hostRecord.openFailed = true;
     return 0;
 }
 
@@ -208,6 +256,7 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
     std::string text;
     if (!RenderPageFile(path, text)) {
         Complain(std::string("cannot read the page ") + path + ": " + strerror(errno));
+        hostRecord.openFailed = true;
         return 0;
     }
     // Scripts get the page itself, and so does a terminal without a pager.
@@ -225,6 +274,7 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
         ok = fclose(stream) == 0 && ok;
     if (!ok) {
         Complain("cannot write " + rendered + ": " + strerror(errno));
+        hostRecord.openFailed = true;
         return 0;
     }
     if (!explicitCommand) {

@@ -67,7 +67,10 @@ int RunProgram(const std::vector<std::string>& argv, std::string& error)
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGQUIT);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     std::vector<char*> args = ArgumentVector(argv);
     pid_t pid = 0;
@@ -116,6 +119,14 @@ bool CaptureOutput(const std::vector<std::string>& argv, std::string& out)
     }
     close(pipeFds[0]);
     return WaitFor(pid) == 0;
+}
+
+std::vector<std::string> EnvironmentList()
+{
+    std::vector<std::string> list;
+    for (char** variable = environ; *variable; ++variable)
+        list.push_back(*variable);
+    return list;
 }
 
 bool ProgramOnPath(const std::string& name)

@@ -65,6 +65,11 @@ bool CaptureOutput(const std::vector<std::string>&, std::string&)
     return false;  // the renderers it would run are not used on Windows
 }
 
+std::vector<std::string> EnvironmentList()
+{
+    return {};  // only tmux windows take it, and there are none here
+}
+
 bool ProgramOnPath(const std::string&)
 {
     return true;  // _spawnvp finds it, or says why not

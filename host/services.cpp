@@ -128,10 +128,21 @@ int VK_STDCALL RunDialog(int32_t, int32_t, int32_t, int32_t width, int32_t heigh
     return RunDialogOnTerminal(width, height, items, count);
 }
 
+// A topic opened without a menu is the only one that matched: --pick beyond
+// it is as wrong as beyond a menu's items, and nothing is opened.
+bool PickBeyondOneTopic()
+{
+    if (hostRecord.menuShown || hostOptions.pick <= 1)
+        return false;
+    hostRecord.pickOutOfRange = true;
+    hostRecord.menuItems = 1;
+    return true;
+}
+
 int VK_STDCALL OpenViewer(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
                           uint32_t flags)
 {
-    if (!path)
+    if (!path || PickBeyondOneTopic())
         return 0;
     return OpenPageInViewer(path, title, flags);
 }
@@ -139,7 +150,7 @@ int VK_STDCALL OpenViewer(const char* path, const char* title, int32_t, int32_t,
 int VK_STDCALL OpenEditor(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
                           uint32_t flags, int32_t, int32_t)
 {
-    if (!path)
+    if (!path || PickBeyondOneTopic())
         return 0;
     return OpenPageInEditor(path, title, flags);
 }

@@ -7,6 +7,7 @@
 //   process_*  starting programs: the only place that does
 //   files_*    paths, the temporary directory, writing below a directory
 //   loader_*   loading a shared library and finding its exports
+//   settings_* why the host's own read of the settings failed
 #pragma once
 
 #include <cstddef>
@@ -83,6 +84,8 @@ bool CaptureOutput(const std::vector<std::string>& argv, std::string& out);
 // Whether a program of that name would be found (always true on Windows,
 // where the start itself says why not).
 bool ProgramOnPath(const std::string& name);
+// This process's environment, NAME=value each.
+std::vector<std::string> EnvironmentList();
 // Inside quotes a backslash escapes only '"' (Windows) or also '\', '$' and
 // '`', and outside quotes it escapes anything (POSIX shells).
 extern const bool ShellBackslashes;
@@ -90,8 +93,22 @@ extern const bool ShellBackslashes;
 // files_*: the file system.
 std::string ExecutableDirectory();
 std::string TempDirectory();  // without a trailing separator
-// Whether anything (a link included) is at path; true when it cannot be told.
+// Whether anything (a link included) is at path; true when it cannot be told,
+// false when path or the directory it would be in is missing.
 bool PathExists(const std::string& path);
+enum PathKind {
+    PathMissing,  // nothing there, or it cannot be told (errno says)
+    PathDirectory,
+    PathRegular,
+    PathLink,
+    PathOther,  // a device, a pipe, a socket
+};
+PathKind PathKindAt(const std::string& path, bool followLinks);
+// Removes a directory if it is empty; false when it is not or cannot be.
+bool RemoveEmptyDirectory(const std::string& path);
+// Bytes this user may still write on the device holding path; UINT64_MAX
+// when that cannot be told.
+uint64_t AvailableBytes(const std::string& path);
 // A directory of this user's (not a link), and when it was last changed.
 bool IsOwnDirectory(const std::string& path, time_t& modified);
 uint64_t ProcessNumber();
@@ -119,3 +136,7 @@ WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& 
 void* OpenLibrary(const std::string& path, std::string& error);
 void* LibraryExport(void* library, const char* name);
 void CloseLibrary(void* library);
+
+// settings_*: why the host's last read of the settings failed, "" when it did
+// not (always "" on Windows, where the host reads the real registry).
+const char* OwnSettingsReadFailure();

@@ -29,6 +29,34 @@ static int HostWindowTestPasses(void)
     return status.kind == WindowKindMain;
 }
 
+// Writes the page into a new file at path. A page that was not written whole
+// (a short write, a flush at close that failed, as on a full disk) is removed
+// and gives 0: the host is never handed a cut page. The file's size is read
+// back once it is closed, since a C runtime may count a short write as whole
+// (wine's msvcrt does on a full disk).
+static int WritePage(const char* path, const uint8_t* page, uint32_t length)
+{
+    FILE* out = fopen(path, "wb");
+    if (out == nullptr)
+        return 0;
+    int written = length == 0 || fwrite(page, 1, length, out) == length;
+    if (fclose(out) != 0)
+        written = 0;
+    if (written) {
+        FILE* in = fopen(path, "rb");
+        long size = -1;
+        if (in != nullptr) {
+            if (fseek(in, 0, SEEK_END) == 0)
+                size = ftell(in);
+            fclose(in);
+        }
+        written = size >= 0 && (unsigned long)size == length;
+    }
+    if (!written)
+        remove(path);
+    return written;
+}
+
 int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName)
 {
     // The host's temporary name must leave room for the page file's name
@@ -63,18 +91,7 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
         if (*p == '\\')
             *p = '/';
 
-    // A page that was not written whole (a short write, or a flush at close
-    // that failed, as on a full disk) is removed: the host is never handed a
-    // cut page.
-    int written = 0;
-    FILE* out = fopen(path, "wb");
-    if (out != nullptr) {
-        written = length == 0 || fwrite(page, 1, length, out) == length;
-        if (fclose(out) != 0)
-            written = 0;
-        if (!written)
-            remove(path);
-    }
+    int written = WritePage(path, page, length);
     free(page);
     if (!written)
         return 0;

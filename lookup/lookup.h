@@ -21,7 +21,8 @@ constexpr char TempNamePrefix[] = "VLKT";
 int ShowHelpTopic(const char* helpPath, const char* keyword);
 
 // Extracts pageName from helpPath into a new temporary directory and opens it
-// in the host's viewer or editor. Returns 1 or 0.
+// in the host's viewer or editor. Returns 1 or 0; a page that could not be
+// written whole is removed before the host sees it.
 int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName);
 
 // The topic index: the four stored files that map topics to titles and URLs.

@@ -5,15 +5,18 @@
 // the behaviour the module relies on:
 //
 //  - the registry of the current user (RegOpenKeyExA, RegQueryValueExA,
-//    RegCreateKeyExA, RegSetValueExA, RegCloseKey), kept in one text file in
-//    the .reg export format (linux/registry.cpp describes the file). Only
+//    RegCreateKeyExA, RegSetValueExA, RegFlushKey, RegCloseKey), kept in one
+//    text file in the .reg export format (linux/registry_text.cpp and
+//    linux/registry_file.cpp describe the file). Only
 //    HKEY_CURRENT_USER is kept; other roots answer ERROR_INVALID_HANDLE.
 //    RegOpenKeyExA never creates a key (ERROR_FILE_NOT_FOUND when it is
 //    missing); RegQueryValueExA gives a value's raw bytes and type, its size
 //    alone when data is null, and ERROR_MORE_DATA with nothing copied when
 //    the value does not fit; RegCreateKeyExA creates the missing keys along
-//    the path; RegSetValueExA stores raw bytes with their type. Names ignore
-//    ASCII letter case. Reads find nothing in a file that does not parse
+//    the path; RegSetValueExA stores raw bytes with their type: at once
+//    through HKEY_CURRENT_USER, and through an open key when the key is
+//    flushed or closed, all its values in one write (RegCloseKey then answers
+//    how the write went). Names ignore ASCII letter case. Reads find nothing in a file that does not parse
 //    (ERROR_FILE_NOT_FOUND) and writes refuse to touch it (ERROR_BADDB); a
 //    key removed from the file while open gives ERROR_KEY_DELETED;
 //  - CreateDirectoryA (one new directory, mode 0700; FALSE when anything is
@@ -77,10 +80,8 @@ typedef HKEY* PHKEY;
 #define ERROR_ACCESS_DENIED          5L
 #define ERROR_INVALID_HANDLE         6L
 #define ERROR_NOT_ENOUGH_MEMORY      8L
-#define ERROR_INVALID_DATA           13L
 #define ERROR_WRITE_FAULT            29L
 #define ERROR_INVALID_PARAMETER      87L
-#define ERROR_ALREADY_EXISTS         183L
 #define ERROR_MORE_DATA              234L
 #define ERROR_BADDB                  1009L
 #define ERROR_PATH_NOT_FOUND         3L
@@ -90,13 +91,11 @@ typedef HKEY* PHKEY;
 #define ERROR_INVALID_FLAGS          1004L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 
-#define KEY_QUERY_VALUE        0x0001u
-#define KEY_SET_VALUE          0x0002u
-#define KEY_CREATE_SUB_KEY     0x0004u
-#define KEY_ENUMERATE_SUB_KEYS 0x0008u
-#define KEY_READ               0x20019u
-#define KEY_WRITE              0x20006u
-#define KEY_ALL_ACCESS         0xF003Fu
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE   0x0002u
+#define KEY_READ        0x20019u
+#define KEY_WRITE       0x20006u
+#define KEY_ALL_ACCESS  0xF003Fu
 
 #define REG_NONE      0u
 #define REG_SZ        1u
@@ -121,6 +120,7 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
                      LPDWORD disposition);
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, LPCBYTE data,
                     DWORD dataSize);
+LONG RegFlushKey(HKEY key);
 LONG RegCloseKey(HKEY key);
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);

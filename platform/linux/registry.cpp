@@ -10,11 +10,17 @@
 using namespace registry;
 
 // An open key: the full path below HKEY_CURRENT_USER in its stored spelling
-// ("" for the root itself) and the access it was opened with. Open keys are
-// chained so that a stale or foreign handle is recognised instead of followed.
+// ("" for the root itself), the access it was opened with, its values as the
+// file held them when it was opened (with what was written through it since),
+// and the values set through it that wait for the key to be closed or
+// flushed. A reader that reads several values through one key so sees one
+// version of the file, never a mix. Open keys are chained so that a stale or
+// foreign handle is recognised instead of followed.
 struct PlatformRegKey {
     char* path;
     REGSAM access;
+    RegSection view;
+    RegSection pending;
     PlatformRegKey* next;
 };
 
@@ -87,15 +93,44 @@ char* JoinKeyPath(const char* base, const char* subKey, LONG* status)
     return result;
 }
 
-HKEY NewHandle(char* path, REGSAM access)
+// Puts a copy of the value into section; false when memory ran out.
+bool PutCopy(RegSection* section, const char* name, DWORD type, const BYTE* data, DWORD size)
+{
+    BYTE* copy = (BYTE*)malloc(size ? size : 1);
+    if (copy == nullptr)
+        return false;
+    if (size > 0)
+        memcpy(copy, data, size);
+    return PutValue(section, name, strlen(name), type, copy, size);
+}
+
+// Copies every value of from into to; false when memory ran out.
+bool PutCopies(RegSection* to, const RegSection* from)
+{
+    for (size_t i = 0; from != nullptr && i < from->count; i++) {
+        const RegValue* value = &from->values[i];
+        if (!PutCopy(to, value->name, value->type, value->data, value->size))
+            return false;
+    }
+    return true;
+}
+
+// A new open key for path (taken over) viewing the values of section (none
+// when null); null when memory ran out.
+HKEY NewHandle(char* path, REGSAM access, const RegSection* section)
 {
     PlatformRegKey* handle = (PlatformRegKey*)malloc(sizeof(PlatformRegKey));
     if (handle == nullptr) {
         free(path);
         return nullptr;
     }
-    handle->path = path;
-    handle->access = access;
+    *handle = PlatformRegKey {path, access, RegSection {}, RegSection {}, nullptr};
+    if (!PutCopies(&handle->view, section)) {
+        FreeSection(&handle->view);
+        free(path);
+        free(handle);
+        return nullptr;
+    }
     handle->next = openKeys;
     openKeys = handle;
     return handle;
@@ -113,6 +148,69 @@ char* SubKeyPath(HKEY key, const char* subKey, LONG* status)
     return JoinKeyPath(base, subKey, status);
 }
 
+// One locked update that puts values into the key at path, which must still
+// exist; the file is rewritten only when a value differs from it.
+LONG WriteValues(const char* path, const RegSection* values)
+{
+    WriteSession session;
+    LONG status = BeginWrite(&session);
+    if (status == ERROR_SUCCESS && !KeyExists(&session.doc, path)) {
+        NoteStoreFailure(session.filePath, "the key was removed from the file while it was open");
+        status = ERROR_KEY_DELETED;
+    }
+    bool changed = false;
+    RegSection* section =
+        status == ERROR_SUCCESS ? FindOrAddSection(&session.doc, path, strlen(path)) : nullptr;
+    for (size_t i = 0; section != nullptr && i < values->count; i++) {
+        const RegValue* value = &values->values[i];
+        const RegValue* old = FindValue(section, value->name);
+        if (old != nullptr && old->type == value->type && old->size == value->size &&
+            (value->size == 0 || memcmp(old->data, value->data, value->size) == 0))
+            continue;
+        if (!PutCopy(section, value->name, value->type, value->data, value->size))
+            section = nullptr;
+        changed = true;
+    }
+    if (status == ERROR_SUCCESS && section == nullptr) {
+        NoteStoreFailure(session.filePath, "out of memory");
+        status = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (status == ERROR_SUCCESS && changed)
+        status = CommitWrite(&session);
+    EndWrite(&session);
+    return status;
+}
+
+// Writes what waits in an open key, in one update; the key holds nothing
+// afterwards, whatever the answer.
+LONG FlushPending(PlatformRegKey* open)
+{
+    if (open->pending.count == 0)
+        return ERROR_SUCCESS;
+    LONG status = WriteValues(open->path, &open->pending);
+    if (status == ERROR_SUCCESS && !PutCopies(&open->view, &open->pending))
+        status = ERROR_NOT_ENOUGH_MEMORY;
+    FreeSection(&open->pending);
+    open->pending = RegSection {};
+    return status;
+}
+
+// A value's type, size and bytes for RegQueryValueExA.
+LONG AnswerValue(const RegValue* value, LPDWORD type, LPBYTE data, LPDWORD dataSize)
+{
+    LONG status = ERROR_SUCCESS;
+    if (type != nullptr)
+        *type = value->type;
+    if (data != nullptr && value->size > *dataSize) {
+        status = ERROR_MORE_DATA;  // nothing is copied
+    } else if (data != nullptr && value->size > 0) {
+        memcpy(data, value->data, value->size);
+    }
+    if (dataSize != nullptr)
+        *dataSize = value->size;
+    return status;
+}
+
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result)
@@ -125,22 +223,18 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
     char* path = SubKeyPath(key, subKey, &status);
     if (path == nullptr)
         return status;
-    char* file = RegistryFilePath();
     RegDocument doc = {};
     // A registry that cannot be read or parsed holds no keys for a reader.
-    if (file == nullptr || LoadDocument(file, &doc) != ERROR_SUCCESS || !KeyExists(&doc, path)) {
-        free(file);
+    if (ReadStore(&doc) != ERROR_SUCCESS || !KeyExists(&doc, path)) {
         free(path);
         FreeDocument(&doc);
         return ERROR_FILE_NOT_FOUND;
     }
-    free(file);
     char* canonical = CanonicalPath(&doc, path);
-    FreeDocument(&doc);
     free(path);
-    if (canonical == nullptr)
-        return ERROR_NOT_ENOUGH_MEMORY;
-    *result = NewHandle(canonical, access);
+    if (canonical != nullptr)
+        *result = NewHandle(canonical, access, FindSection(&doc, canonical, strlen(canonical)));
+    FreeDocument(&doc);
     return *result ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
 }
 
@@ -154,33 +248,25 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
         return status;
     if (data != nullptr && dataSize == nullptr)
         return ERROR_INVALID_PARAMETER;
-    char* file = RegistryFilePath();
+    if (valueName == nullptr)
+        valueName = "";
+    // A value set through this key and not yet written is answered as set.
+    PlatformRegKey* open = FindOpenKey(key);
+    if (RegValue* value = open ? FindValue(&open->pending, valueName) : nullptr)
+        return AnswerValue(value, type, data, dataSize);
     RegDocument doc = {};
-    if (file == nullptr || LoadDocument(file, &doc) != ERROR_SUCCESS) {
-        free(file);
+    if (ReadStore(&doc) != ERROR_SUCCESS) {
         FreeDocument(&doc);
         return ERROR_FILE_NOT_FOUND;
     }
-    free(file);
+    // The key must still be in the file; its values are the key's view.
     if (!KeyExists(&doc, path)) {
         FreeDocument(&doc);
         return ERROR_KEY_DELETED;
     }
-    RegSection* section = FindSection(&doc, path, strlen(path));
-    RegValue* value = section ? FindValue(section, valueName ? valueName : "") : nullptr;
-    if (value == nullptr) {
-        status = ERROR_FILE_NOT_FOUND;
-    } else {
-        if (type != nullptr)
-            *type = value->type;
-        if (data != nullptr && value->size > *dataSize) {
-            status = ERROR_MORE_DATA;  // nothing is copied
-        } else if (data != nullptr && value->size > 0) {
-            memcpy(data, value->data, value->size);
-        }
-        if (dataSize != nullptr)
-            *dataSize = value->size;
-    }
+    RegSection* section = open ? &open->view : FindSection(&doc, path, strlen(path));
+    RegValue* value = section ? FindValue(section, valueName) : nullptr;
+    status = value ? AnswerValue(value, type, data, dataSize) : ERROR_FILE_NOT_FOUND;
     FreeDocument(&doc);
     return status;
 }
@@ -216,24 +302,28 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
         free(canonical);
         created = true;
     }
-    char* canonical = nullptr;
     if (status == ERROR_SUCCESS) {
-        canonical = CanonicalPath(&session.doc, path);
-        if (canonical == nullptr)
+        char* canonical = CanonicalPath(&session.doc, path);
+        if (canonical != nullptr)
+            *result = NewHandle(canonical, access,
+                                FindSection(&session.doc, canonical, strlen(canonical)));
+        if (*result == nullptr)
             status = ERROR_NOT_ENOUGH_MEMORY;
     }
     EndWrite(&session);
     free(path);
     if (status != ERROR_SUCCESS)
         return status;
-    *result = NewHandle(canonical, access);
-    if (*result == nullptr)
-        return ERROR_NOT_ENOUGH_MEMORY;
     if (disposition != nullptr)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
 }
 
+// Through the root the value is written at once. Through an open key it waits
+// until the key is closed or flushed, so that all the values set through one
+// key land in one write (a reader sees all of them or none); the file is
+// checked now all the same, so that one that will refuse the write answers at
+// once.
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, LPCBYTE data,
                     DWORD dataSize)
 {
@@ -246,35 +336,36 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, LPCB
         valueName = "";
     if ((data == nullptr && dataSize > 0) || dataSize > MaxValueSize || !ValidValueName(valueName))
         return ERROR_INVALID_PARAMETER;
+    PlatformRegKey* open = FindOpenKey(key);
+    if (open == nullptr) {
+        RegSection values = {};
+        status = PutCopy(&values, valueName, type, data, dataSize) ? WriteValues(path, &values)
+                                                                   : ERROR_NOT_ENOUGH_MEMORY;
+        FreeSection(&values);
+        return status;
+    }
     WriteSession session;
     status = BeginWrite(&session);
-    if (status == ERROR_SUCCESS && !KeyExists(&session.doc, path))
-        status = ERROR_KEY_DELETED;  // removed from the file since it was opened
-    if (status == ERROR_SUCCESS) {
-        RegSection* section = FindOrAddSection(&session.doc, path, strlen(path));
-        RegValue* old = section ? FindValue(section, valueName) : nullptr;
-        if (old != nullptr && old->type == type && old->size == dataSize &&
-            (dataSize == 0 || memcmp(old->data, data, dataSize) == 0)) {
-            // Unchanged: the file stays as it is.
-        } else {
-            BYTE* copy = (BYTE*)malloc(dataSize ? dataSize : 1);
-            if (section == nullptr || copy == nullptr) {
-                free(copy);
-                status = ERROR_NOT_ENOUGH_MEMORY;
-            } else {
-                if (dataSize > 0)
-                    memcpy(copy, data, dataSize);
-                if (!PutValue(section, valueName, strlen(valueName), type, copy, dataSize))
-                    status = ERROR_NOT_ENOUGH_MEMORY;
-                else
-                    status = CommitWrite(&session);
-            }
-        }
+    if (status == ERROR_SUCCESS && !KeyExists(&session.doc, path)) {
+        NoteStoreFailure(session.filePath, "the key was removed from the file while it was open");
+        status = ERROR_KEY_DELETED;
     }
     EndWrite(&session);
+    if (status == ERROR_SUCCESS && !PutCopy(&open->pending, valueName, type, data, dataSize))
+        status = ERROR_NOT_ENOUGH_MEMORY;
     return status;
 }
 
+LONG RegFlushKey(HKEY key)
+{
+    if (IsPredefined(key))
+        return ERROR_SUCCESS;
+    PlatformRegKey* open = FindOpenKey(key);
+    return open ? FlushPending(open) : ERROR_INVALID_HANDLE;
+}
+
+// Closing a key writes what was set through it; the handle is gone whatever
+// the write answers.
 LONG RegCloseKey(HKEY key)
 {
     if (IsPredefined(key))
@@ -283,9 +374,11 @@ LONG RegCloseKey(HKEY key)
         if (*link == key) {
             PlatformRegKey* open = *link;
             *link = open->next;
+            LONG status = FlushPending(open);
+            FreeSection(&open->view);
             free(open->path);
             free(open);
-            return ERROR_SUCCESS;
+            return status;
         }
     }
     return ERROR_INVALID_HANDLE;

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 
 #include <stddef.h>
+#include <sys/types.h>
 
 namespace registry {
 
@@ -54,6 +55,7 @@ void AppendByte(ByteBuffer* buffer, char c);
 
 // The document in memory. Paths are below HKEY_CURRENT_USER; names compare
 // without regard to ASCII letter case.
+void FreeSection(RegSection* section);
 void FreeDocument(RegDocument* doc);
 RegSection* FindSection(RegDocument* doc, const char* path, size_t length);
 RegSection* FindOrAddSection(RegDocument* doc, const char* path, size_t length);
@@ -66,20 +68,50 @@ bool AddAncestorSections(RegDocument* doc);
 bool ValidKeyPath(const char* path, size_t length);
 bool ValidValueName(const char* name);
 
-// The text: parsing a whole file, and writing a document as an export does.
-bool ParseDocument(const char* text, size_t size, RegDocument* doc);
-bool SerializeDocument(RegDocument* doc, ByteBuffer* out);
+// How a file is encoded: UTF-8 (with or without a byte-order mark), read with
+// LF or CR LF line ends and written with LF; or UTF-16LE with its mark and
+// CR LF line ends, as regedit exports.
+enum TextEncoding {
+    TextUtf8,
+    TextUtf8WithMark,
+    TextUtf16
+};
+struct TextForm {
+    TextEncoding encoding;
+};
 
-// The file.
+// The file's bytes as UTF-8 text with LF line ends, and the form they had.
+// False with the line that is not well formed in *badLine, or with
+// *badLine = 0 when memory ran out.
+bool DecodeFile(const char* bytes, size_t size, TextForm* form, ByteBuffer* text, size_t* badLine);
+// Text back in a file's form.
+bool EncodeFile(const char* text, size_t size, const TextForm* form, ByteBuffer* out);
+
+// Parsing a whole text; false with the number of the line (from 1) that does
+// not parse. A document that failed may hold part of the text.
+bool ParseDocument(const char* text, size_t size, RegDocument* doc, size_t* badLine);
+// The document as an export writes it. With unicode, texts beyond ASCII stay
+// quoted (for a file written in UTF-16); otherwise they are written as hex(1).
+bool SerializeDocument(RegDocument* doc, bool unicode, ByteBuffer* out);
+
+// The file. Each access starts with no failure noted and notes why it failed
+// (VelkoryStoreFailure); NoteStoreFailure adds a reason of the caller's.
 struct WriteSession {
-    char* filePath;
+    char* filePath;  // the file replaced (a link's target)
     int lockFd;
     RegDocument doc;
+    TextForm form;  // the form the file is written back in
+    bool exists;    // whether the file was there
+    mode_t mode;    // and its permission bits
 };
 char* RegistryFilePath(void);
-LONG LoadDocument(const char* path, RegDocument* doc);
+// The registry as it is now, for a reader (no lock taken).
+LONG ReadStore(RegDocument* doc);
+// Takes the writers' lock and reads the registry; EndWrite releases both,
+// whatever BeginWrite answered.
 LONG BeginWrite(WriteSession* session);
 LONG CommitWrite(WriteSession* session);
 void EndWrite(WriteSession* session);
+void NoteStoreFailure(const char* what, const char* why);
 
 }  // namespace registry

@@ -20,7 +20,9 @@
 // backslash. Key and value names compare without regard to ASCII letter case
 // and keep the spelling they were created with.
 #include "platform/linux/registry_store.h"
+#include "platform/text.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,10 +35,7 @@ const char RootName[] = "HKEY_CURRENT_USER";
 const char HeaderV5[] = "Windows Registry Editor Version 5.00";
 const char HeaderV4[] = "REGEDIT4";
 
-char FoldCase(char c)
-{
-    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
-}
+}  // namespace
 
 void FreeSection(RegSection* section)
 {
@@ -48,8 +47,6 @@ void FreeSection(RegSection* section)
     free(section->path);
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // Small helpers
 
@@ -58,7 +55,7 @@ bool EqualNoCase(const char* a, size_t aLength, const char* b, size_t bLength)
     if (aLength != bLength)
         return false;
     for (size_t i = 0; i < aLength; i++)
-        if (FoldCase(a[i]) != FoldCase(b[i]))
+        if (UpperAscii(a[i]) != UpperAscii(b[i]))
             return false;
     return true;
 }
@@ -311,6 +308,60 @@ bool ValidValueName(const char* name)
 namespace {
 
 // ---------------------------------------------------------------------------
+// Encodings
+
+// The well-formed UTF-8 character at text: its length, and its code point in
+// *point; 0 when the bytes there are not one.
+size_t Utf8Sequence(const BYTE* text, size_t size, uint32_t* point)
+{
+    size_t length = 0;
+    *point = DecodeUtf8((const char*)text, size, &length);
+    bool replaced = *point == ReplacementCharacter && length == 1;
+    return replaced ? 0 : length;
+}
+
+void AppendUtf8(ByteBuffer* out, uint32_t point)
+{
+    char bytes[4];
+    Append(out, bytes, EncodeUtf8(point, bytes));
+}
+
+void AppendUtf16(ByteBuffer* out, uint32_t point)
+{
+    if (point >= 0x10000) {
+        point -= 0x10000;
+        AppendUtf16(out, 0xD800 | point >> 10);
+        point = 0xDC00 | (point & 0x3FF);
+    }
+    char unit[2] = {(char)(point & 0xFF), (char)(point >> 8)};
+    Append(out, unit, 2);
+}
+
+// UTF-16LE after its byte-order mark, as UTF-8. False at the first unit that
+// is not well formed, with the line it is on.
+bool DecodeUtf16(const BYTE* bytes, size_t size, ByteBuffer* text, size_t* badLine)
+{
+    size_t line = 1;
+    for (size_t i = 2; i < size; i += 2) {
+        uint32_t unit = i + 1 < size ? (uint32_t)(bytes[i] | bytes[i + 1] << 8) : 0xDC00;
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < size) {
+            uint32_t low = (uint32_t)(bytes[i + 2] | bytes[i + 3] << 8);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
+            *badLine = line;
+            return false;
+        }
+        line += unit == '\n';
+        AppendUtf8(text, unit);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // Parsing
 
 struct Cursor {
@@ -534,16 +585,11 @@ bool BlankLine(const Cursor* c)
     return AtLineEnd(&probe);
 }
 
-}  // namespace
-
-bool ParseDocument(const char* text, size_t size, RegDocument* doc)
+// The lines of a whole file; on failure the cursor is on the line that does
+// not parse.
+bool ParseLines(Cursor* cursor, RegDocument* doc)
 {
-    Cursor c = {text, text + size};
-    if (size >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0)
-        c.p += 3;
-    // A file in UTF-16 is not ours to rewrite.
-    if (size >= 2 && ((unsigned char)text[0] == 0xFF || (unsigned char)text[0] == 0xFE))
-        return false;
+    Cursor& c = *cursor;
     while (c.p < c.end && BlankLine(&c))
         NextLine(&c);
     if (c.p == c.end)
@@ -587,6 +633,78 @@ bool ParseDocument(const char* text, size_t size, RegDocument* doc)
     return true;
 }
 
+}  // namespace
+
+bool ParseDocument(const char* text, size_t size, RegDocument* doc, size_t* badLine)
+{
+    Cursor c = {text, text + size};
+    bool ok = ParseLines(&c, doc);
+    if (!ok) {
+        *badLine = 1;
+        for (const char* p = text; p < c.p; p++)
+            *badLine += *p == '\n';
+    }
+    return ok;
+}
+
+bool DecodeFile(const char* bytes, size_t size, TextForm* form, ByteBuffer* text, size_t* badLine)
+{
+    const BYTE* b = (const BYTE*)bytes;
+    *form = TextForm {};
+    *badLine = 0;
+    if (size >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+        form->encoding = TextUtf16;
+        if (!DecodeUtf16(b, size, text, badLine))
+            return false;
+    } else if (size >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
+        *badLine = 1;  // big-endian UTF-16, which regedit never writes
+        return false;
+    } else {
+        size_t start = 0;
+        if (size >= 3 && memcmp(bytes, "\xEF\xBB\xBF", 3) == 0) {
+            form->encoding = TextUtf8WithMark;
+            start = 3;
+        }
+        Append(text, bytes + start, size - start);
+    }
+    if (text->failed)
+        return false;
+    // Lines may end in CR LF; the CRs are dropped.
+    size_t kept = 0;
+    for (size_t i = 0; i < text->size; i++)
+        if (!(text->data[i] == '\r' && i + 1 < text->size && text->data[i + 1] == '\n'))
+            text->data[kept++] = text->data[i];
+    text->size = kept;
+    return true;
+}
+
+bool EncodeFile(const char* text, size_t size, const TextForm* form, ByteBuffer* out)
+{
+    bool utf16 = form->encoding == TextUtf16;
+    if (utf16)
+        Append(out, "\xFF\xFE", 2);
+    else if (form->encoding == TextUtf8WithMark)
+        Append(out, "\xEF\xBB\xBF", 3);
+    for (size_t i = 0; i < size;) {
+        uint32_t point = (BYTE)text[i];
+        size_t length = 1;
+        if (utf16) {
+            // A byte outside any UTF-8 sequence stands for itself (Latin-1).
+            length = Utf8Sequence((const BYTE*)text + i, size - i, &point);
+            if (length == 0)
+                length = 1;
+        }
+        if (point == '\n' && utf16)
+            AppendUtf16(out, '\r');
+        if (utf16)
+            AppendUtf16(out, point);
+        else
+            AppendByte(out, text[i]);
+        i += length;
+    }
+    return !out->failed;
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -595,13 +713,21 @@ namespace {
 // A REG_SZ is written as quoted text when its bytes are printable ASCII ended
 // by one zero; any other REG_SZ becomes hex(1) so that its bytes come back
 // exactly.
-bool PlainText(const RegValue* value)
+// In a file kept in UTF-16 a quoted text may also hold characters beyond
+// ASCII (as UTF-8 in memory), which the file's encoding writes back as they
+// were read.
+bool PlainText(const RegValue* value, bool unicode)
 {
     if (value->type != REG_SZ || value->size == 0 || value->data[value->size - 1] != 0)
         return false;
-    for (DWORD i = 0; i + 1 < value->size; i++)
-        if (value->data[i] < 0x20 || value->data[i] > 0x7E)
+    for (DWORD i = 0; i + 1 < value->size;) {
+        uint32_t point = value->data[i];
+        size_t length = unicode ? Utf8Sequence(value->data + i, value->size - 1 - i, &point) : 1;
+        if (length == 0 || point < 0x20 || point == 0x7F || (point >= 0x80 && point < 0xA0) ||
+            (!unicode && point > 0x7E))
             return false;
+        i += (DWORD)length;
+    }
     return true;
 }
 
@@ -616,7 +742,7 @@ void AppendQuoted(ByteBuffer* out, const char* text, size_t length)
     AppendByte(out, '"');
 }
 
-void AppendValue(ByteBuffer* out, const RegValue* value)
+void AppendValue(ByteBuffer* out, const RegValue* value, bool unicode)
 {
     static const char digits[] = "0123456789abcdef";
     size_t lineStart = out->size;
@@ -625,7 +751,7 @@ void AppendValue(ByteBuffer* out, const RegValue* value)
     else
         AppendQuoted(out, value->name, strlen(value->name));
     AppendByte(out, '=');
-    if (PlainText(value)) {
+    if (PlainText(value, unicode)) {
         AppendQuoted(out, (const char*)value->data, value->size - 1);
     } else if (value->type == REG_DWORD && value->size == 4) {
         char text[16];
@@ -661,8 +787,8 @@ int CompareSections(const void* a, const void* b)
     const unsigned char* x = (const unsigned char*)((const RegSection*)a)->path;
     const unsigned char* y = (const unsigned char*)((const RegSection*)b)->path;
     for (;; x++, y++) {
-        int cx = (*x == '\\') ? 1 : (unsigned char)FoldCase((char)*x);
-        int cy = (*y == '\\') ? 1 : (unsigned char)FoldCase((char)*y);
+        int cx = (*x == '\\') ? 1 : (unsigned char)UpperAscii((char)*x);
+        int cy = (*y == '\\') ? 1 : (unsigned char)UpperAscii((char)*y);
         if (cx != cy)
             return cx - cy;
         if (cx == 0)
@@ -672,7 +798,7 @@ int CompareSections(const void* a, const void* b)
 
 }  // namespace
 
-bool SerializeDocument(RegDocument* doc, ByteBuffer* out)
+bool SerializeDocument(RegDocument* doc, bool unicode, ByteBuffer* out)
 {
     if (!AddAncestorSections(doc))
         return false;
@@ -690,7 +816,7 @@ bool SerializeDocument(RegDocument* doc, ByteBuffer* out)
         }
         AppendText(out, "]\n");
         for (size_t j = 0; j < section->count; j++)
-            AppendValue(out, &section->values[j]);
+            AppendValue(out, &section->values[j], unicode);
         AppendByte(out, '\n');
     }
     return !out->failed;

@@ -189,6 +189,45 @@ TEST_F(HostTest, ExtractNeverWritesOutsideItsDirectory)
     EXPECT_NE(r.out.find("skipped\t/ok.txt\t"), std::string::npos) << r.out;
 }
 
+TEST_F(HostTest, ExtractReplacesFilesWholeAndNeverThroughWhatIsThere)
+{
+    std::string chm = root_ + "/two.chm";
+    ASSERT_TRUE(WriteBytes(chm,
+                           MakeHelpFile({{"/linked.txt", Bytes("new"), 0},
+                                         {"/big.bin", std::vector<uint8_t>(200000, 'b'), 1},
+                                         {"/small.txt", Bytes("small"), 0},
+                                         {"/" + std::string(300, 'n'), Bytes("long"), 0}})));
+    // DIR's parents are made as mkdir -p makes them.
+    std::string dir = root_ + "/made/on/the/way";
+    RunResult fresh = Run({"extract", chm, dir});
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    // A name the reader cannot hold is counted, not dropped in silence.
+    EXPECT_NE(fresh.out.find("skipped\t(1 names)\tlonger than 255 bytes"), std::string::npos)
+        << fresh.out;
+    fs::remove(dir + "/big.bin");
+    // A hard link already in DIR is replaced, not written through to the
+    // file outside.
+    WriteText(root_ + "/outside.txt", "keep");
+    fs::remove(dir + "/linked.txt");
+    fs::create_hard_link(root_ + "/outside.txt", dir + "/linked.txt");
+
+    // Files cannot grow past 64 KB here: the big one fails, on stderr, and
+    // leaves nothing under its name or any other.
+    std::string limited =
+        Script("limited", "ulimit -f 128\ntrap '' XFSZ\nexec '" + program_ + "' \"$@\"\n");
+    std::swap(program_, limited);
+    RunResult r = Run({"extract", chm, dir});
+    std::swap(program_, limited);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("failed\t/big.bin\t"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("failed\t"), std::string::npos) << r.out;
+    for (const std::string& name : Tree(dir))
+        EXPECT_TRUE(name != "big.bin" && name.find(".velkory-") == std::string::npos) << name;
+    EXPECT_EQ(ReadText(dir + "/small.txt"), "small");
+    EXPECT_EQ(ReadText(dir + "/linked.txt"), "new");
+    EXPECT_EQ(ReadText(root_ + "/outside.txt"), "keep");
+}
+
 TEST_F(HostTest, CleanRemovesOnlyOldPageDirectoriesOfItsOwn)
 {
     auto makeDir = [&](const std::string& name, bool old) {

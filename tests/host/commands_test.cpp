@@ -156,7 +156,7 @@ TEST_F(HelpCommandTest, WithoutATerminalTheMenuIsListedAndCancelled)
 TEST_F(HelpCommandTest, ExplainsWhatItCanSee)
 {
     RunResult none = Run({"help", file_, "zebra"});
-    EXPECT_EQ(none.status, 0) << "the module answers 1 when nothing matches";
+    EXPECT_EQ(none.status, 1) << "no topic matches";
     EXPECT_NE(none.err.find("zebra"), std::string::npos) << none.err;
 
     RunResult missing = Run({"help", root_ + "/absent.chm", "print"});
@@ -179,12 +179,76 @@ TEST_F(HelpCommandTest, ExplainsWhatItCanSee)
     RunResult noPage = Run({"help", lost, "lost"});
     EXPECT_EQ(noPage.status, 1);
     EXPECT_NE(noPage.err.find("page cannot be extracted"), std::string::npos) << noPage.err;
+    EXPECT_TRUE(fs::is_empty(tmp_)) << "the empty page directory is removed";
+
+    WriteText(root_ + "/a-file", "");
+    RunResult fileTemp =
+        Run({"help", "--pick", "1", file_, "print"}, {{"TMPDIR", root_ + "/a-file"}});
+    EXPECT_EQ(fileTemp.status, 1);
+    EXPECT_NE(fileTemp.err.find(root_ + "/a-file is a file, not a directory"), std::string::npos)
+        << fileTemp.err;
 
     RunResult noTemp = Run({"help", "--pick", "1", file_, "print"}, {{"TMPDIR", root_ + "/gone"}});
     EXPECT_EQ(noTemp.status, 1);
     EXPECT_NE(noTemp.err.find("cannot create the page directory " + root_ + "/gone/VLKT-"),
               std::string::npos)
         << noTemp.err;
+}
+
+TEST_F(HelpCommandTest, ExitStatusFollowsOneRule)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* said;  // on stderr, in one line
+    } cases[] = {
+        {{"help", "--pick", "1", file_, "print"}, 0, ""},
+        {{"help", file_, "zebra"}, 1, "no topic of"},
+        {{"help", file_, "-x"}, 1, "begins with '-x'"},  // options end at FILE
+        {{"help", "--", file_, "--pick"}, 1, "begins with '--pick'"},
+        {{"help", file_, ""}, 2, "keyword is empty"},
+        {{"help", "--pick", "9", file_, "print"}, 2, "only 3 topics match"},
+        {{"help", "--pick", "2", file_, "setup"}, 2, "only 1 topic matches"},
+    };
+    for (const Case& c : cases) {
+        fs::remove(copy_);
+        RunResult r = Run(c.args, {{"VELKORY_EDITOR", editor_}});
+        std::string shown = c.args[c.args.size() - 2] + " " + c.args.back();
+        EXPECT_EQ(r.status, c.status) << shown << ": " << r.err;
+        EXPECT_EQ(fs::exists(copy_), c.status == 0) << shown;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << shown << ": " << r.err;
+        EXPECT_LE(Lines(r.err).size(), 1u) << r.err;
+    }
+    // Only the page that was opened left its directory behind.
+    int directories = 0;
+    for (const auto& entry : fs::directory_iterator(tmp_))
+        directories += entry.is_directory();
+    EXPECT_EQ(directories, 1);
+}
+
+TEST_F(HostTest, EveryCommandRefusesWhatIsNotAHelpFile)
+{
+    WriteText(root_ + "/text.chm", "plain text, renamed");
+    WriteText(root_ + "/empty.chm", "");
+    fs::create_directories(root_ + "/folder.chm");
+    ASSERT_EQ(mkfifo((root_ + "/pipe.chm").c_str(), 0600), 0);
+    for (std::string file : {root_ + "/text.chm", root_ + "/empty.chm", root_ + "/folder.chm",
+                             root_ + "/pipe.chm", std::string("/dev/zero")}) {
+        std::string dir = root_ + "/out";
+        for (const std::vector<std::string>& args :
+             std::vector<std::vector<std::string>> {{"help", file, "a"},
+                                                    {"list", file},
+                                                    {"cat", file, "/a.htm"},
+                                                    {"extract", file, dir},
+                                                    {"test", file}}) {
+            RunResult r = Run(args);
+            EXPECT_EQ(r.status, 1) << args[0] << " " << file;
+            EXPECT_EQ(Lines(r.err).size(), 1u) << args[0] << " " << file << ": " << r.err;
+            EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
+            EXPECT_EQ(r.out, "") << args[0] << " " << file;
+            EXPECT_FALSE(fs::exists(dir)) << args[0] << " " << file;
+        }
+    }
 }
 
 TEST_F(HelpCommandTest, ScriptsGetThePathOrThePageAndNeverAPager)
@@ -270,7 +334,7 @@ TEST_F(HostTest, HelpOnEveryCorpusFileOpensAStoredPage)
             fs::remove(copy);
             RunResult r = Run({"help", "--pick", "1", chm, std::string(1, letter)},
                               {{"VELKORY_EDITOR", editor}});
-            ASSERT_EQ(r.status, 0) << chm << " " << letter << ": " << r.err;
+            ASSERT_EQ(r.status, fs::exists(copy) ? 0 : 1) << chm << " " << letter << ": " << r.err;
             if (!fs::exists(copy))
                 continue;
             std::vector<uint8_t> page = ReadBytes(copy);

@@ -2,6 +2,8 @@
 // modal and non-modal opens (a tmux window).
 #include "host_runner.h"
 
+#include <set>
+
 #include "lookup/index_builder.h"
 #include "support/chm_writer.h"
 
@@ -50,21 +52,48 @@ TEST_F(OpenTest, NonModalOpensGoToATmuxWindowModalOnesWait)
               "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done > '" + tmuxLog + "'\n");
     chmod((bin + "/tmux").c_str(), 0755);
     std::string path = bin + ":" + getenv("PATH");
-    std::map<std::string, std::string> env = {
-        {"PATH", path}, {"TMUX", "/tmp/tmux-test,1,0"}, {"VELKORY_EDITOR", recorder_}};
+    std::map<std::string, std::string> env = {{"PATH", path},
+                                              {"TMUX", "/tmp/tmux-test,1,0"},
+                                              {"TMUX_PANE", "%1"},
+                                              {"VELKORY_EDITOR", recorder_},
+                                              {"LESS", "-R;"}};
 
-    // Modality 0 and one main window: the open is non-modal.
+    // Modality 0 and one main window: the open is non-modal. The window
+    // gets this environment (not the tmux server's), each value literally.
     RunResult r = Run({"help", file_, "topic"}, env);
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> args = Lines(ReadText(tmuxLog));
-    ASSERT_EQ(args.size(), 6u) << ReadText(tmuxLog);
+    ASSERT_GE(args.size(), 6u) << ReadText(tmuxLog);
     EXPECT_EQ(args[0], "new-window");
     EXPECT_EQ(args[1], "-n");
     EXPECT_EQ(args[2], "topic");
-    EXPECT_EQ(args[3], "--");
-    EXPECT_EQ(args[4], recorder_);
-    EXPECT_EQ(args[5].substr(args[5].size() - 12), "/velkory.txt");
+    std::set<std::string> given;
+    size_t i = 3;
+    for (; i + 1 < args.size() && args[i] == "-e"; i += 2)
+        given.insert(args[i + 1]);
+    EXPECT_TRUE(given.count("LESS=-R\\;")) << ReadText(tmuxLog);
+    EXPECT_TRUE(given.count("VELKORY_EDITOR=" + recorder_));
+    EXPECT_FALSE(given.count("TMUX_PANE=%1")) << "the window has a pane of its own";
+    ASSERT_EQ(args.size(), i + 3) << ReadText(tmuxLog);
+    EXPECT_EQ(args[i], "--");
+    EXPECT_EQ(args[i + 1], recorder_);
+    EXPECT_EQ(args[i + 2].substr(args[i + 2].size() - 12), "/velkory.txt");
     EXPECT_FALSE(fs::exists(log_)) << "the editor runs in the tmux window, not here";
+
+    // A title with tmux's format and separator characters names the window
+    // as it is written.
+    std::string sharp = root_ + "/sharp.chm";
+    ASSERT_TRUE(WriteBytes(
+        sharp, HelpFileWith(BuildIndex({{"C#{x};", "c.htm"}}), {{"/c.htm", Bytes("c"), 1}})));
+    ASSERT_EQ(Run({"help", sharp, "C#{x};"}, env).status, 0);
+    EXPECT_EQ(Lines(ReadText(tmuxLog))[2], "C##{x}\\;");
+
+    // A program that is not there cannot open a window.
+    env["VELKORY_EDITOR"] = root_ + "/no-such-editor";
+    RunResult missing = Run({"help", file_, "topic"}, env);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot run"), std::string::npos) << missing.err;
+    env["VELKORY_EDITOR"] = recorder_;
 
     // Without tmux the same open waits for the editor.
     env["TMUX"] = "";
@@ -81,15 +110,15 @@ TEST_F(OpenTest, NonModalOpensGoToATmuxWindowModalOnesWait)
     EXPECT_EQ(Lines(ReadText(log_)).size(), 1u);
 }
 
-TEST_F(OpenTest, AFailingCommandIsReportedButTheRequestStands)
+TEST_F(OpenTest, AFailingCommandFailsTheRequest)
 {
     RunResult failing = Run({"help", file_, "topic"}, {{"VELKORY_EDITOR", "false"}});
-    EXPECT_EQ(failing.status, 0) << "the module answered 1";
+    EXPECT_EQ(failing.status, 1) << "the editor failed";
     EXPECT_NE(failing.err.find("'false "), std::string::npos) << failing.err;
 
     RunResult missing =
         Run({"help", file_, "topic"}, {{"VELKORY_EDITOR", root_ + "/no-such-editor"}});
-    EXPECT_EQ(missing.status, 0);
+    EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("cannot run"), std::string::npos) << missing.err;
 }
 

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 
 #include <chrono>
 
@@ -68,6 +69,12 @@ public:
         }
         seen_ = screen_.find(text, seen_) + text.size();
         return true;
+    }
+
+    void Resize(unsigned short rows, unsigned short columns)
+    {
+        struct winsize size = {rows, columns, 0, 0};
+        ASSERT_EQ(ioctl(fd_, TIOCSWINSZ, &size), 0);
     }
 
     void Send(const std::string& keys)
@@ -183,6 +190,19 @@ TEST_F(TerminalTest, TypeAheadFoldsLettersBeyondAsciiInAUtf8Locale)
     session.Send(std::string("help: \xC3\xA9") + Enter);
     EXPECT_EQ(session.Finish(), 0);
     EXPECT_EQ(ReadText(copy_), "emile");
+}
+
+TEST_F(TerminalTest, TheMenuRedrawsWhenTheTerminalIsResized)
+{
+    TerminalSession session(program_, {"help", file_, "print"}, Environment());
+    ASSERT_TRUE(session.started());
+    ASSERT_TRUE(session.WaitFor("printer setup")) << session.screen();
+    session.Resize(12, 40);
+    // The box centred anew on 40 columns, without a key pressed.
+    EXPECT_TRUE(session.WaitFor("\x1b[2J")) << session.screen();
+    EXPECT_TRUE(session.WaitFor("printer setup")) << session.screen();
+    session.Send(Escape);
+    EXPECT_EQ(session.Finish(), 0);
 }
 
 TEST_F(TerminalTest, TheDialogSavesTheChosenEntriesOrLeavesThemAlone)

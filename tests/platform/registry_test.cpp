@@ -1,11 +1,16 @@
 // The registry file: value round trips, names, the rules of opening and
 // creating keys, atomic replacement, files that do not parse, files written by
-// hand, and concurrent writers.
+// hand, concurrent writers and readers, the reasons a file cannot be used, and
+// what killed writers leave.
 #include "platform_test_support.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 
 #include <cstring>
+#include <functional>
+
+#include "platform/store_failure.h"
 
 namespace {
 
@@ -37,8 +42,9 @@ LONG SetValue(const char* path, const char* name, DWORD type, const Bytes& data)
     if (status != ERROR_SUCCESS)
         return status;
     status = RegSetValueExA(key, name, 0, type, data.data(), (DWORD)data.size());
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    return status;
+    // Closing the key writes the value: the first failure of the two counts.
+    LONG closed = RegCloseKey(key);
+    return status != ERROR_SUCCESS ? status : closed;
 }
 
 LONG QueryValue(const char* path, const char* name, DWORD* type, Bytes* data)
@@ -512,6 +518,228 @@ TEST_F(RegistryTest, TheFileIsFoundThroughTheConfigurationDirectory)
         setenv("HOME", savedHome.c_str(), 1);
     else
         unsetenv("HOME");
+}
+
+// Runs body in a child process, as an unprivileged user when the tests run as
+// root (whose reads and writes no mode bit refuses), and gives back its text.
+std::string InChild(const std::function<std::string()>& body)
+{
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return "no pipe";
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(pipeFds[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(1);
+        std::string text = body();
+        _exit(write(pipeFds[1], text.data(), text.size()) == (ssize_t)text.size() ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, (size_t)got);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return text;
+}
+
+// Saves both settings through one key as the module does, then opens the key
+// to read: "status | why the write failed | why the read failed".
+std::string SaveAndRead()
+{
+    HKEY key = nullptr;
+    LONG status = CreateKey(KeyPath, &key);
+    if (status == ERROR_SUCCESS) {
+        for (const char* name : {"Modality", "Visuality"})
+            if (status == ERROR_SUCCESS)
+                status = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)"1", 2);
+        LONG closed = RegCloseKey(key);
+        status = status != ERROR_SUCCESS ? status : closed;
+    }
+    std::string written = VelkoryStoreFailure(StoreWriting);
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, KeyPath, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return std::to_string(status) + "|" + written + "|" + VelkoryStoreFailure(StoreReading);
+}
+
+TEST_F(RegistryTest, AFileThatCannotBeUsedIsReportedWithItsReason)
+{
+    const std::string header = "Windows Registry Editor Version 5.00\n\n";
+    const std::string kept = header + "[HKEY_CURRENT_USER\\Software\\Other]\n\"x\"=\"1\"\n";
+    const std::string path = registryPath;
+    struct Case {
+        const char* what;
+        std::function<void()> setUp;
+        mode_t directoryMode;
+        LONG status;
+        std::string written, read;  // the reasons noted, after the path and ": "
+    };
+    const Case cases[] = {
+        {"corrupt", [&] { WriteRegistry(header + "[HKEY_CURRENT_USER\\x]\nbad line\n"); }, 0777,
+         ERROR_BADDB, "line 4 does not parse", "line 4 does not parse"},
+        {"read-only file", [&] { WriteRegistry(kept), chmod(path.c_str(), 0444); }, 0777,
+         ERROR_ACCESS_DENIED, "the file is read-only", ""},
+        {"unreadable file", [&] { WriteRegistry(kept), chmod(path.c_str(), 0); }, 0777,
+         ERROR_ACCESS_DENIED, "Permission denied", "Permission denied"},
+        {"read-only directory",
+         [&] {
+             WriteRegistry(kept);
+             WriteWholeFile(path + ".lock", "");
+             chmod(path.c_str(), 0666), chmod((path + ".lock").c_str(), 0666);
+         },
+         0555, ERROR_ACCESS_DENIED, "cannot create a file beside it: Permission denied", ""},
+        {"fifo", [&] { mkdir(registryDir.c_str(), 0700), mkfifo(path.c_str(), 0666); }, 0777,
+         ERROR_ACCESS_DENIED, "not a regular file", "not a regular file"},
+        {"directory", [&] { mkdir(registryDir.c_str(), 0700), mkdir(path.c_str(), 0777); }, 0777,
+         ERROR_ACCESS_DENIED, "Is a directory", "Is a directory"},
+        {"fine", [&] { WriteRegistry(kept), chmod(path.c_str(), 0666); }, 0777, ERROR_SUCCESS, "",
+         ""},
+    };
+    chmod(dir.c_str(), 0755);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RemoveTree(registryDir);
+        c.setUp();
+        chmod(registryDir.c_str(), c.directoryMode);
+        struct stat info;
+        bool regular = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        std::string before = regular ? ReadWholeFile(path) : "";
+        auto reason = [&](const std::string& why) { return why.empty() ? why : path + ": " + why; };
+        EXPECT_EQ(InChild(SaveAndRead),
+                  std::to_string(c.status) + "|" + reason(c.written) + "|" + reason(c.read));
+        chmod(registryDir.c_str(), 0700);
+        chmod(path.c_str(), 0600);
+        if (regular && c.status != ERROR_SUCCESS) {
+            EXPECT_EQ(ReadWholeFile(path), before);
+        }
+    }
+}
+
+// UTF-16LE text as regedit writes it (characters of the Basic Multilingual
+// Plane only).
+std::string Utf16(const std::u16string& text)
+{
+    std::string bytes;
+    for (char16_t unit : text)
+        bytes += std::string {(char)(unit & 0xFF), (char)(unit >> 8)};
+    return bytes;
+}
+
+TEST_F(RegistryTest, ARewriteKeepsTheFilesEncodingAndMode)
+{
+    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                u"[HKEY_CURRENT_USER\\Software\\Gr\u00FC\u00DFe]\r\n"
+                                u"\"Stra\u00DFe\"=\"\u20AC 5 \u00E0 la carte\"\r\n"
+                                u"\"Path\"=hex(2):25,00,48,00,00,00\r\n";
+    WriteRegistry("\xFF\xFE" + Utf16(text));
+    chmod(registryPath.c_str(), 0640);
+    DWORD type = 0;
+    Bytes data;
+    const char* const key = "Software\\Gr\u00FC\u00DFe";  // read as UTF-8
+    ASSERT_EQ(QueryValue(key, "Stra\u00DFe", &type, &data), ERROR_SUCCESS);
+    EXPECT_EQ(data, Sz("\xE2\x82\xAC 5 \xC3\xA0 la carte"));
+
+    ASSERT_EQ(SetValue(KeyPath, "Modality", REG_SZ, Sz("1")), ERROR_SUCCESS);
+    std::string file = ReadWholeFile(registryPath);
+    EXPECT_EQ(file.rfind("\xFF\xFE" + Utf16(u"Windows Registry Editor Version 5.00\r\n"), 0), 0u);
+    const char16_t* const lines[] = {u"[HKEY_CURRENT_USER\\Software\\Gr\u00FC\u00DFe]\r\n"
+                                     u"\"Stra\u00DFe\"=\"\u20AC 5 \u00E0 la carte\"\r\n"
+                                     u"\"Path\"=hex(2):25,00,48,00,00,00\r\n",
+                                     u"\"Modality\"=\"1\"\r\n"};
+    for (const char16_t* line : lines)
+        EXPECT_NE(file.find(Utf16(line)), std::string::npos);
+    struct stat info;
+    ASSERT_EQ(stat(registryPath.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+    // A byte-order mark on UTF-8 stays too.
+    WriteRegistry("\xEF\xBB\xBFWindows Registry Editor Version 5.00\n");
+    ASSERT_EQ(SetValue(KeyPath, "Modality", REG_SZ, Sz("1")), ERROR_SUCCESS);
+    EXPECT_EQ(ReadWholeFile(registryPath).rfind("\xEF\xBB\xBFWindows", 0), 0u);
+}
+
+TEST_F(RegistryTest, ValuesSetThroughOneKeyLandTogether)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "A", 0, REG_SZ, (const BYTE*)"0", 2), ERROR_SUCCESS);
+    EXPECT_EQ(ReadWholeFile(registryPath).find("\"A\""), std::string::npos) << "not yet";
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "A", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "B", 0, REG_SZ, (const BYTE*)"0", 2), ERROR_SUCCESS);
+    ASSERT_EQ(RegFlushKey(key), ERROR_SUCCESS);
+    EXPECT_NE(ReadWholeFile(registryPath).find("\"A\"=\"0\"\n\"B\"=\"0\""), std::string::npos);
+    ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+    // Two writers keep writing pairs of equal values; a reader reading both
+    // through one key must never see two values that were not written together.
+    const int rounds = 60;
+    std::vector<pid_t> children;
+    for (int w = 1; w <= 2; w++) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int failures = 0;
+            for (int i = 0; i < rounds; i++) {
+                std::string value = std::to_string(w * 1000 + i);
+                HKEY writer = nullptr;
+                failures += CreateKey(KeyPath, &writer) != ERROR_SUCCESS;
+                for (const char* name : {"A", "B"})
+                    failures += RegSetValueExA(writer, name, 0, REG_SZ, (const BYTE*)value.c_str(),
+                                               (DWORD)value.size() + 1) != ERROR_SUCCESS;
+                failures += RegCloseKey(writer) != ERROR_SUCCESS;
+            }
+            _exit(failures == 0 ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    int mixed = 0;
+    std::vector<int> statuses(children.size(), -1);
+    for (size_t finished = 0, looks = 0; finished < children.size() && looks < 100000; looks++) {
+        char a[16] = "", b[16] = "";
+        DWORD aSize = sizeof a - 1, bSize = sizeof b - 1;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, KeyPath, 0, KEY_QUERY_VALUE, &key),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegQueryValueExA(key, "A", nullptr, nullptr, (BYTE*)a, &aSize), ERROR_SUCCESS);
+        ASSERT_EQ(RegQueryValueExA(key, "B", nullptr, nullptr, (BYTE*)b, &bSize), ERROR_SUCCESS);
+        RegCloseKey(key);
+        mixed += strcmp(a, b) != 0;
+        for (size_t i = 0; i < children.size(); i++)
+            if (statuses[i] == -1 && waitpid(children[i], &statuses[i], WNOHANG) == children[i])
+                finished++;
+    }
+    for (size_t i = 0; i < children.size(); i++) {
+        if (statuses[i] == -1)
+            waitpid(children[i], &statuses[i], 0);
+        EXPECT_TRUE(WIFEXITED(statuses[i]) && WEXITSTATUS(statuses[i]) == 0);
+    }
+    EXPECT_EQ(mixed, 0);
+}
+
+TEST_F(RegistryTest, TheNextWriterRemovesTemporaryFilesThatKilledWritersLeft)
+{
+    ASSERT_EQ(SetValue(KeyPath, "Modality", REG_SZ, Sz("0")), ERROR_SUCCESS);
+    const char* const stale[] = {"registry.reg.Ab12Cd.tmp", "registry.reg.zzzzzz.tmp"};
+    const char* const others[] = {"registry.reg.backup", "registry.reg.Ab12Cd",
+                                  "other.reg.Ab12Cd.tmp", "registry.reg.Ab12C.tmp",
+                                  "registry.reg.Ab-2Cd.tmp"};
+    for (const char* name : stale)
+        WriteWholeFile(registryDir + "/" + name, "Windows Registry Editor Version 5.00\n");
+    for (const char* name : others)
+        WriteWholeFile(registryDir + "/" + name, "kept");
+    mkdir((registryDir + "/registry.reg.Dir123.tmp").c_str(), 0700);
+
+    ASSERT_EQ(SetValue(KeyPath, "Modality", REG_SZ, Sz("1")), ERROR_SUCCESS);
+    for (const char* name : stale)
+        EXPECT_FALSE(PathExists(registryDir + "/" + name)) << name;
+    for (const char* name : others)
+        EXPECT_EQ(ReadWholeFile(registryDir + "/" + name), "kept") << name;
+    EXPECT_TRUE(PathExists(registryDir + "/registry.reg.Dir123.tmp"));
 }
 
 }  // namespace

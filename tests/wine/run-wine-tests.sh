@@ -18,7 +18,7 @@ fail() { failed=$((failed + 1)); echo "FAIL $*"; }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
 
 work=$(mktemp -d)
-trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
+trap 'wineserver -k >/dev/null 2>&1; umount "$work/small" 2>/dev/null; rm -rf "$work"' EXIT
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 wineboot -i >/dev/null 2>&1
@@ -41,6 +41,18 @@ bad=$(for d in $himports; do case $d in kernel32.dll|advapi32.dll|user32.dll|msv
 check "host imports system DLLs only ($himports)" test -z "$bad"
 
 vk() { wine "$exe" "$@" 2>"$work/stderr" </dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+# A directory on an 8 KB disk (Z: is the root), where the lookup suite fills
+# the disk to check that a page not written whole is removed. Mounting needs
+# root; as root a refused mount is a failure, not a skip.
+mkdir -p "$work/small"
+if mount -t tmpfs -o size=8k tmpfs "$work/small" 2>"$work/mount.err"; then
+  export VELKORY_SMALL_DISK="Z:${work//\//\\}\\small"
+elif [ "$(id -u)" -eq 0 ]; then
+  fail "cannot mount a small tmpfs for the full-disk cases: $(cat "$work/mount.err")"
+else
+  echo "SKIP full-disk cases: not root, so no small tmpfs can be mounted"
+fi
 
 # The module's test suites, built for Windows: the frame against the real
 # registry, the lookup with the real CharToOemA and CreateDirectoryA, the
@@ -176,7 +188,21 @@ pychm-combined2|Two|1|/Untitled2.htm
 REQUESTS
   manifest=$shared/corpus/chm/ISetup.manifest
   vk help "Z:$chm" "no such topic anywhere" >/dev/null; rc=$?
-  check "a keyword that matches nothing is dealt with (exit $rc)" test $rc -eq 0
+  check "a keyword that matches nothing fails (exit $rc)" test $rc -eq 1
+  # A viewer or editor that cannot start, or ends with a failure, fails the request.
+  failing() {  # what stderr must say
+    vk help --pick 1 "Z:$chm" "[setup]: allow" >/dev/null
+    [ $? -eq 1 ] && grep -q "$1" "$work/stderr"
+  }
+  missing_editor() ( export VELKORY_EDITOR='Z:\no\such\editor.exe'; failing 'cannot run' )
+  failing_viewer() ( export VELKORY_VIEWER='cmd /c exit 3'; failing 'ended with status 3' )
+  vk config --modality 1 --visuality 0 >/dev/null
+  check "an editor that cannot start fails the request" missing_editor
+  vk config --modality 1 --visuality 1 >/dev/null
+  check "a viewer that fails fails the request" failing_viewer
+  mkdir -p "$work/folder.chm"
+  vk list "Z:$work/folder.chm" >/dev/null 2>&1; rc=$?
+  check "a directory is not a help file (exit $rc)" test $rc -eq 1
   vk help "Z:$work/missing.chm" "Setup" >/dev/null; rc=$?
   check "a missing help file fails (exit $rc)" test $rc -eq 1
   pages=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp/VLKT* "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/VLKT* 2>/dev/null | wc -l)

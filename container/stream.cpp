@@ -1,0 +1,348 @@
+// Every stored file in one pass: the files of a compressed section in the
+// order of their offsets, decoded a batch of reset intervals at a time.
+//
+// Each file of a compressed section gets its own buffer when the first
+// interval that holds part of it is reached, takes its part of every interval
+// decoded, and is handed out (and its buffer freed) after its last one. An
+// interval that holds no part of a wanted file is not decoded. An interval
+// that fails to decode fails the files it holds; one that turns the section
+// over to the whole-section decoding hands the remaining files out of that.
+#include "container/container.h"
+
+#include "lzx/lzx.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum : int {
+    Go = 0,
+    Stopped = 1,
+    Broken = -1,
+};
+
+struct Pending {
+    const DirectoryEntry* Entry;
+    int32_t Index;
+    uint8_t* Buffer;  // allocated when its first interval is reached
+    bool Done;
+};
+
+int CompareOffsets(const void* a, const void* b)
+{
+    const Pending* x = (const Pending*)a;
+    const Pending* y = (const Pending*)b;
+    if (x->Entry->Offset != y->Entry->Offset)
+        return x->Entry->Offset < y->Entry->Offset ? -1 : 1;
+    return x->Index < y->Index ? -1 : x->Index > y->Index ? 1 : 0;
+}
+
+struct Batch {
+    const LzxSection* Lzx;
+    LzxDecoder** Decoders;
+    uint32_t* Intervals;
+    uint8_t** Inputs;
+    uint8_t** Outputs;
+    int* Results;
+};
+
+void DecodeJob(void* context, int job, int worker)
+{
+    Batch* b = (Batch*)context;
+    if (b->Inputs[job])
+        b->Results[job] = DecodeInterval(b->Lzx, b->Intervals[job], b->Decoders[worker],
+                                         b->Inputs[job], b->Outputs[job]);
+}
+
+struct Pass {
+    HelpFile* File;
+    const StreamOptions* Options;
+    StoredFileHandler Handler;
+    void* Context;
+    LzxDecoder** Decoders;  // Options->Workers records, set up on first use
+};
+
+int HandOut(Pass* pass, Pending* p, int error, const uint8_t* data)
+{
+    static const uint8_t none[1] = {0};
+    p->Done = true;
+    if (error == ContainerOk && !data)
+        data = none;  // a file of length 0
+    int stop = pass->Handler(pass->Context, p->Index, p->Entry, error,
+                             error == ContainerOk ? data : nullptr,
+                             error == ContainerOk ? p->Entry->Length : 0);
+    free(p->Buffer);
+    p->Buffer = nullptr;
+    return stop ? Stopped : Go;
+}
+
+// Hands out every file not yet done from the whole decoded section.
+int HandOutWhole(Pass* pass, SectionRecord* section, Pending* files, uint32_t count)
+{
+    int error = section->Data || DecodeWholeSection(pass->File, section) == 0
+        ? ContainerOk
+        : pass->File->LastError;
+    for (uint32_t i = 0; i < count; i++) {
+        if (files[i].Done)
+            continue;
+        const uint8_t* data =
+            error == ContainerOk ? section->Data + files[i].Entry->Offset : nullptr;
+        if (HandOut(pass, &files[i], error, data) != Go)
+            return Stopped;
+    }
+    return Go;
+}
+
+// Which intervals hold part of a file: a count of files over each interval.
+uint8_t* NeededIntervals(const LzxSection* lzx, const Pending* files, uint32_t count)
+{
+    uint32_t n = lzx->IntervalCount;
+    int64_t* depth = (int64_t*)calloc((size_t)n + 1, sizeof(int64_t));
+    uint8_t* needed = (uint8_t*)malloc(n);
+    if (!depth || !needed) {
+        free(depth);
+        free(needed);
+        return nullptr;
+    }
+    for (uint32_t i = 0; i < count; i++) {
+        const DirectoryEntry* e = files[i].Entry;
+        if (e->Length == 0)
+            continue;
+        depth[e->Offset >> lzx->WindowBits]++;
+        depth[(uint32_t)(((uint64_t)e->Offset + e->Length - 1) >> lzx->WindowBits) + 1]--;
+    }
+    int64_t open = 0;
+    for (uint32_t k = 0; k < n; k++) {
+        open += depth[k];
+        needed[k] = open > 0;
+    }
+    free(depth);
+    return needed;
+}
+
+// Gives interval k (output from start, interval result) to the files it
+// holds: starts the files that begin in it, fills the open ones, and hands
+// out those it completes or fails.
+int TakeInterval(Pass* pass, Pending* files, uint32_t count, uint32_t* first, uint32_t* next,
+                 uint64_t start, uint64_t end, int result, const uint8_t* data)
+{
+    while (*next < count && files[*next].Entry->Offset < end) {
+        Pending* p = &files[*next];
+        (*next)++;
+        if (p->Entry->Length == 0) {
+            if (HandOut(pass, p, ContainerOk, p->Buffer) != Go)
+                return Stopped;
+            continue;
+        }
+        p->Buffer = (uint8_t*)malloc(p->Entry->Length);
+        if (!p->Buffer && HandOut(pass, p, ContainerNoMemory, nullptr) != Go)
+            return Stopped;
+    }
+    for (uint32_t i = *first; i < *next; i++) {
+        Pending* p = &files[i];
+        if (p->Done)
+            continue;
+        uint64_t from = p->Entry->Offset, to = from + p->Entry->Length;
+        if (result != IntervalDecoded) {
+            int error = result == IntervalNoMemory ? ContainerNoMemory : ContainerDamagedData;
+            if (HandOut(pass, p, error, nullptr) != Go)
+                return Stopped;
+            continue;
+        }
+        uint64_t a = from > start ? from : start, b = to < end ? to : end;
+        memcpy(p->Buffer + (a - from), data + (a - start), (size_t)(b - a));
+        if (to <= end && HandOut(pass, p, ContainerOk, p->Buffer) != Go)
+            return Stopped;
+    }
+    while (*first < *next && files[*first].Done)
+        (*first)++;
+    return Go;
+}
+
+bool SetUpDecoders(Pass* pass)
+{
+    if (pass->Decoders)
+        return true;
+    int workers = pass->Options->Workers;
+    pass->Decoders = (LzxDecoder**)calloc((size_t)workers, sizeof(LzxDecoder*));
+    if (!pass->Decoders)
+        return false;
+    for (int w = 0; w < workers; w++) {
+        pass->Decoders[w] = (LzxDecoder*)calloc(1, sizeof(LzxDecoder));
+        if (!pass->Decoders[w])
+            return false;
+    }
+    return true;
+}
+
+void RunSerially(void*, int count, IntervalJob job, void* jobContext)
+{
+    for (int j = 0; j < count; j++)
+        job(jobContext, j, 0);
+}
+
+// The files of one compressed section, through its intervals.
+int StreamByIntervals(Pass* pass, SectionRecord* section, Pending* files, uint32_t count)
+{
+    LzxSection* lzx = section->Lzx;
+    HelpFile* file = pass->File;
+    const int workers = pass->Options->Workers;
+    const int batchSize = 4 * workers;
+    uint8_t* needed = NeededIntervals(lzx, files, count);
+    Batch batch = {lzx, nullptr, nullptr, nullptr, nullptr, nullptr};
+    batch.Intervals = (uint32_t*)calloc((size_t)batchSize, sizeof(uint32_t));
+    batch.Inputs = (uint8_t**)calloc((size_t)batchSize, sizeof(uint8_t*));
+    batch.Outputs = (uint8_t**)calloc((size_t)batchSize, sizeof(uint8_t*));
+    batch.Results = (int*)calloc((size_t)batchSize, sizeof(int));
+    bool ready = needed && batch.Intervals && batch.Inputs && batch.Outputs && batch.Results &&
+        SetUpDecoders(pass);
+    for (int j = 0; ready && j < batchSize; j++) {
+        batch.Outputs[j] = (uint8_t*)malloc(lzx->WindowSize);
+        ready = batch.Outputs[j] != nullptr;
+    }
+    int status = ready ? Go : Broken;
+    if (!ready)
+        file->LastError = ContainerNoMemory;
+    batch.Decoders = pass->Decoders;
+
+    uint32_t first = 0, next = 0, k = 0;
+    bool whole = false;
+    while (status == Go && !whole && k < lzx->IntervalCount) {
+        int jobs = 0;
+        for (; k < lzx->IntervalCount && jobs < batchSize; k++) {
+            if (!needed[k])
+                continue;
+            batch.Intervals[jobs] = k;
+            batch.Inputs[jobs] = nullptr;
+            batch.Results[jobs] = IntervalDamaged;
+            if (!lzx->IntervalFailed[k]) {
+                batch.Inputs[jobs] = ReadIntervalInput(file, lzx, k);
+                if (!batch.Inputs[jobs] && file->LastError == ContainerNoMemory)
+                    batch.Results[jobs] = IntervalNoMemory;
+            }
+            jobs++;
+        }
+        if (pass->Options->RunJobs)
+            pass->Options->RunJobs(pass->Options->RunContext, jobs, DecodeJob, &batch);
+        else
+            RunSerially(nullptr, jobs, DecodeJob, &batch);
+        for (int j = 0; j < jobs; j++) {
+            free(batch.Inputs[j]);
+            batch.Inputs[j] = nullptr;
+            if (status != Go || whole)
+                continue;
+            uint32_t interval = batch.Intervals[j];
+            int result = batch.Results[j];
+            if (result == IntervalUntrusted) {
+                whole = true;
+                continue;
+            }
+            if (result == IntervalDamaged)
+                lzx->IntervalFailed[interval] = 1;
+            uint64_t start = (uint64_t)interval << lzx->WindowBits;
+            status = TakeInterval(pass, files, count, &first, &next, start,
+                                  start + IntervalLength(lzx, interval), result, batch.Outputs[j]);
+        }
+    }
+    // Files of length 0 at the section's end, after the last interval.
+    if (status == Go && !whole)
+        status = TakeInterval(pass, files, count, &first, &next, lzx->UncompressedLength,
+                              (uint64_t)lzx->UncompressedLength + 1, IntervalDecoded, nullptr);
+    for (int j = 0; batch.Outputs && j < batchSize; j++)
+        free(batch.Outputs[j]);
+    free(batch.Intervals);
+    free(batch.Inputs);
+    free(batch.Outputs);
+    free(batch.Results);
+    free(needed);
+    if (status == Go && whole) {
+        DropIntervals(lzx);
+        status = HandOutWhole(pass, section, files, count);
+    }
+    for (uint32_t i = 0; i < count; i++) {
+        free(files[i].Buffer);
+        files[i].Buffer = nullptr;
+    }
+    return status;
+}
+
+// The wanted files of compressed section s, in offset order.
+int StreamSection(Pass* pass, int32_t s)
+{
+    HelpFile* file = pass->File;
+    SectionRecord* section = &file->Sections->Records[s];
+    const StreamOptions* options = pass->Options;
+    int32_t total = DirectoryCount(file);
+    Pending* files = (Pending*)calloc((size_t)total + 1, sizeof(Pending));
+    if (!files) {
+        file->LastError = ContainerNoMemory;
+        return Broken;
+    }
+    int error = PrepareLzxSection(file, section) == 0 ? ContainerOk : file->LastError;
+    uint32_t count = 0;
+    int status = Go;
+    for (int32_t i = 0; i < total && status == Go; i++) {
+        const DirectoryEntry* entry = DirectoryAt(file, i);
+        if (entry->Section != (uint32_t)s || (options->Wanted && !options->Wanted[i]))
+            continue;
+        Pending p = {entry, i, nullptr, false};
+        int refused = error != ContainerOk ? error
+            : entry->Wide                  ? ContainerPastLimits
+            : entry->Offset > section->Lzx->UncompressedLength ||
+                entry->Length > section->Lzx->UncompressedLength - entry->Offset
+            ? ContainerOutsideSection
+            : ContainerOk;
+        if (refused != ContainerOk)
+            status = HandOut(pass, &p, refused, nullptr);
+        else
+            files[count++] = p;
+    }
+    if (status == Go && count) {
+        qsort(files, count, sizeof(Pending), CompareOffsets);
+        status = section->Lzx->IntervalCount ? StreamByIntervals(pass, section, files, count)
+                                             : HandOutWhole(pass, section, files, count);
+    }
+    free(files);
+    return status;
+}
+
+bool InCompressedSection(const HelpFile* file, const DirectoryEntry* entry)
+{
+    return file->Sections && entry->Section < (uint32_t)file->Sections->Count &&
+        file->Sections->Records[entry->Section].Compressed;
+}
+
+}  // namespace
+
+int StreamStoredFiles(HelpFile* file, const StreamOptions* options, StoredFileHandler handler,
+                      void* context)
+{
+    if (!file || !options || options->Workers < 1 || !handler)
+        return Broken;
+    Pass pass = {file, options, handler, context, nullptr};
+    int status = Go;
+    int32_t total = DirectoryCount(file);
+    for (int32_t i = 0; i < total && status == Go; i++) {
+        const DirectoryEntry* entry = DirectoryAt(file, i);
+        if ((options->Wanted && !options->Wanted[i]) || InCompressedSection(file, entry))
+            continue;
+        uint32_t length = 0;
+        uint8_t* data = nullptr;
+        int error = ExtractEntry(file, entry, &length, &data) == 0 ? ContainerOk : file->LastError;
+        Pending p = {entry, i, data, false};
+        status = HandOut(&pass, &p, error, data);
+    }
+    for (int32_t s = 0; file->Sections && s < file->Sections->Count && status == Go; s++)
+        if (file->Sections->Records[s].Compressed)
+            status = StreamSection(&pass, s);
+    if (pass.Decoders) {
+        for (int w = 0; w < options->Workers; w++) {
+            if (pass.Decoders[w])
+                ReleaseLzx(pass.Decoders[w]);
+            free(pass.Decoders[w]);
+        }
+        free(pass.Decoders);
+    }
+    return status;
+}
