@@ -21,8 +21,6 @@ namespace {
 constexpr const char* HostTempPrefix = "VLKT";
 constexpr long OneDay = 24L * 60 * 60;
 
-}  // namespace
-
 bool IsHostTempName(const std::string& name)
 {
     const size_t prefix = strlen(HostTempPrefix);
@@ -37,9 +35,10 @@ bool IsHostTempName(const std::string& name)
     return true;
 }
 
+}  // namespace
+
 int CleanCommand(const CommandLine&)
 {
-    const bool verbose = true;
     const std::string dir = TempDirectory();
     const time_t now = time(nullptr);
     int removed = 0, failed = 0;
@@ -70,8 +69,7 @@ int CleanCommand(const CommandLine&)
             ++failed;
         } else {
             ++removed;
-            if (verbose)
-                printf("removed %s\n", path.c_str());
+            printf("removed %s\n", path.c_str());
         }
     }
     printf("%d director%s removed from %s\n", removed, removed == 1 ? "y" : "ies", dir.c_str());

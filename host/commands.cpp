@@ -23,8 +23,9 @@ const char UsageHead[] =
     "Context help from Compiled HTML Help files (.chm), through the Velkory module.\n"
     "\n"
     "Commands that drive the module:\n"
-    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title begins with\n"
-    "                                 KEYWORD; with several, choose in a menu (or the\n"
+    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title (else whose\n"
+    "                                 keyword index entry) begins with KEYWORD; with\n"
+    "                                 several, choose in a menu (or the\n"
     "                                 Nth with --pick; without a terminal and without\n"
     "                                 --pick the topics are listed on stderr)\n"
     "  info                           the module's names, title and capabilities\n"
@@ -37,6 +38,10 @@ const char UsageHead[] =
     "  cat FILE NAME                  one stored file to standard output\n"
     "  extract FILE DIR               every stored file below DIR\n"
     "  test FILE                      extract every stored file in memory and check it\n"
+    "  topics FILE [PREFIX]           every topic title (beginning with PREFIX), a tab,\n"
+    "                                 its page\n"
+    "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
+    "                                 a tab, its page\n"
     "\n"
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
@@ -58,6 +63,7 @@ struct Command {
     size_t arguments;                  // exactly this many
     std::vector<const char*> options;  // the options that apply
     int (*run)(const CommandLine& line);
+    size_t optionalArguments = 0;  // and up to this many more
 };
 
 const Command Commands[] = {
@@ -72,6 +78,8 @@ const Command Commands[] = {
     {"cat", "cat FILE NAME", 2, {}, CatCommand},
     {"extract", "extract FILE DIR", 2, {}, ExtractCommand},
     {"test", "test FILE", 1, {}, TestCommand},
+    {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
+    {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"clean", "clean", 0, {}, CleanCommand},
 };
 
@@ -129,7 +137,6 @@ CommandLine ParseCommandLine(int argc, char** argv)
             line.haveModule = true;
         } else if (name == "--pick") {
             hostOptions.pick = ParsePosition(name, takeValue(), 1, 1 << 30);
-            line.havePick = true;
             line.optionsSeen.push_back(name);
         } else if (name == "--modality") {
             hostOptions.modality = ParsePosition(name, takeValue(), 0, 1);
@@ -165,9 +172,9 @@ void RequireOnly(const CommandLine& line, const std::vector<const char*>& allowe
     }
 }
 
-void RequireArguments(const CommandLine& line, size_t count, const char* synopsis)
+void RequireArguments(const CommandLine& line, size_t count, size_t optional, const char* synopsis)
 {
-    if (line.arguments.size() != count)
+    if (line.arguments.size() < count || line.arguments.size() > count + optional)
         Usage(std::string(line.arguments.size() < count ? "missing" : "too many") +
               " arguments: velkory " + synopsis);
 }
@@ -178,7 +185,7 @@ int Dispatch(const CommandLine& line)
         if (line.command != command.name)
             continue;
         RequireOnly(line, command.options);
-        RequireArguments(line, command.arguments, command.synopsis);
+        RequireArguments(line, command.arguments, command.optionalArguments, command.synopsis);
         return command.run(line);
     }
     Usage("unknown command '" + line.command + "'");

@@ -92,11 +92,6 @@ void AdoptUserLocale()
     setlocale(LC_CTYPE, "");
 }
 
-bool StdinIsTerminal()
-{
-    return isatty(0) != 0;
-}
-
 bool StdoutIsTerminal()
 {
     return isatty(1) != 0;

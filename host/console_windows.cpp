@@ -105,11 +105,6 @@ void ApplySequence(HANDLE handle, const std::string& parameters, char final)
 // The console's code pages are the system's; nothing to take.
 void AdoptUserLocale() { }
 
-bool StdinIsTerminal()
-{
-    return _isatty(0) != 0;
-}
-
 bool StdoutIsTerminal()
 {
     return _isatty(1) != 0;

@@ -152,7 +152,7 @@ int HelpCommand(const CommandLine& line)
         return ExitOk;
     }
     if (!hostRecord.pageOpened) {
-        Complain("no topic of " + file + " begins with '" + keyword + "'");
+        Complain("no topic title or index entry of " + file + " begins with '" + keyword + "'");
         return ExitFailed;
     }
     return ExitOk;

@@ -50,7 +50,6 @@ struct CommandLine {
     std::vector<std::string> arguments;
     std::string modulePath;
     bool haveModule = false;
-    bool havePick = false;
     bool show = false;
     std::vector<std::string> optionsSeen;
 };
@@ -109,6 +108,8 @@ int ListCommand(const CommandLine& line);
 int CatCommand(const CommandLine& line);
 int ExtractCommand(const CommandLine& line);
 int TestCommand(const CommandLine& line);
+int TopicsCommand(const CommandLine& line);  // keyword_commands.cpp
+int IndexCommand(const CommandLine& line);
 int CleanCommand(const CommandLine& line);
 
 // terminal.cpp: the interactive menu and dialog, and text fitted to columns.
@@ -147,9 +148,6 @@ unsigned DeclaredCodePage(const char* page, size_t size);
 // references.cpp: the character reference at text[i] == '&': the position
 // after it, with its character in cp; i when it is not a reference.
 size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp);
-
-// clean.cpp: the temporary names that MakeTempName makes.
-bool IsHostTempName(const std::string& name);
 
 // common.cpp: text and output helpers.
 std::string PrintableName(const char* name);  // control bytes shown as \xNN

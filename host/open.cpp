@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/landing.h"
 #include "host/system.h"
 #include "platform/platform.h"
 
@@ -100,14 +101,17 @@ std::vector<std::string> TmuxWindowCommand(const std::vector<std::string>& argv,
 }
 
 // Runs the command on the file: in a new tmux window for a non-modal open
-// inside tmux, else waiting for it. Returns 1 on success; on failure the
-// reason is on stderr and the record says so.
-int Launch(const std::string& command, const std::string& file, const char* title, uint32_t flags)
+// inside tmux, else waiting for it; at line when the program takes one.
+// Returns 1 on success; on failure the reason is on stderr and the record
+// says so.
+int Launch(const std::string& command, const std::string& file, const char* title, uint32_t flags,
+           size_t line)
 {
     std::vector<std::string> argv = SplitCommandLine(command);
     if (argv.empty())
         return 0;
     argv.push_back(file);
+    AddStartLine(argv, line);
     if (System.tmuxWindows && (flags & OpenFlagHostWindow) && !Environment("TMUX").empty()) {
         // The window cannot tell this process that the program is missing.
         if (argv[0].find('/') == std::string::npos ? !ProgramOnPath(argv[0])
@@ -190,6 +194,30 @@ bool RenderPageFile(const std::string& path, std::string& text)
     return true;
 }
 
+// Renders the page and finds the line it opens at (landing.h): the anchor's
+// element, marked in a copy of the page rendered in its place, else the
+// keyword's first line.
+bool RenderPageAt(const std::string& path, const char* keyword, std::string& text, size_t& line)
+{
+    line = 0;
+    std::string html, anchor = ReadAnchorBeside(path);
+    if (!anchor.empty() && ReadWholeFile(path, html) && MarkAnchor(html, anchor)) {
+        std::string marked = path.substr(0, path.find_last_of("/\\") + 1) + "velkory-marked.htm";
+        FILE* stream = fopen(marked.c_str(), "wb");
+        bool ok = stream && fwrite(html.data(), 1, html.size(), stream) == html.size();
+        if (stream)
+            ok = fclose(stream) == 0 && ok;
+        ok = ok && RenderPageFile(marked, text);
+        remove(marked.c_str());
+        if (ok && (line = TakeAnchorMark(text)) != 0)
+            return true;
+    }
+    if (!RenderPageFile(path, text))
+        return false;
+    line = FindKeywordLine(text, keyword ? OemTextForDisplay(keyword) : "");
+    return true;
+}
+
 // The rendered page's file, beside the page.
 std::string RenderedPath(const std::string& path)
 {
@@ -254,7 +282,8 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
     bool explicitCommand = HasWords(command);
 
     std::string text;
-    if (!RenderPageFile(path, text)) {
+    size_t line = 0;
+    if (!RenderPageAt(path, title, text, line)) {
         Complain(std::string("cannot read the page ") + path + ": " + strerror(errno));
         hostRecord.openFailed = true;
         return 0;
@@ -282,7 +311,7 @@ int OpenPageInViewer(const char* path, const char* title, uint32_t flags)
         if (!HasWords(command))
             command = System.defaultViewer;
     }
-    return Launch(command, rendered, title, flags);
+    return Launch(command, rendered, title, flags, line);
 }
 
 int OpenPageInEditor(const char* path, const char* title, uint32_t flags)
@@ -305,5 +334,13 @@ int OpenPageInEditor(const char* path, const char* title, uint32_t flags)
         if (!HasWords(command))
             command = System.defaultEditor;
     }
-    return Launch(command, path, title, flags);
+    // The page itself: the anchor's element, else the keyword's first line.
+    std::string html;
+    size_t line = 0;
+    if (ReadWholeFile(path, html)) {
+        line = FindAnchorLine(html, ReadAnchorBeside(path));
+        if (line == 0)
+            line = FindKeywordLine(html, title ? OemTextForDisplay(title) : "");
+    }
+    return Launch(command, path, title, flags, line);
 }

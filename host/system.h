@@ -44,7 +44,6 @@ extern const SystemTraits System;
 void AdoptUserLocale();
 bool IsInteractive();  // stdin and stdout or stderr are terminals
 bool StdoutIsTerminal();
-bool StdinIsTerminal();
 enum Key {
     KeyNone = 0,
     KeyUp = 0x10000,

@@ -57,7 +57,8 @@ static int WritePage(const char* path, const uint8_t* page, uint32_t length)
     return written;
 }
 
-int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName)
+int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName,
+                 const char* anchor)
 {
     // The host's temporary name must leave room for the page file's name
     // inside the 260-byte buffer. It is checked before the directory is
@@ -95,6 +96,8 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
     free(page);
     if (!written)
         return 0;
+    if (anchor != nullptr)
+        WriteAnchorFile(path, anchor);
 
     uint32_t flags = Visuality ? OpenFlagViewer : OpenFlagEditor;
     int windowTest = HostWindowTestPasses();

@@ -21,9 +21,11 @@ constexpr char TempNamePrefix[] = "VLKT";
 int ShowHelpTopic(const char* helpPath, const char* keyword);
 
 // Extracts pageName from helpPath into a new temporary directory and opens it
-// in the host's viewer or editor. Returns 1 or 0; a page that could not be
-// written whole is removed before the host sees it.
-int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName);
+// in the host's viewer or editor; an anchor is named beside the page (see
+// WriteAnchorFile). Returns 1 or 0; a page that could not be written whole is
+// removed before the host sees it.
+int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName,
+                 const char* anchor = nullptr);
 
 // The topic index: the four stored files that map topics to titles and URLs.
 struct TopicIndex {
@@ -76,3 +78,106 @@ struct SystemInfo {
 int ReadSystemInfo(HelpFile* file, SystemInfo* info);
 // The records of a #SYSTEM's length bytes; whatever cannot be read is left out.
 void ParseSystemInfo(const uint8_t* data, uint32_t length, SystemInfo* info);
+
+// ---------------------------------------------------------------------------
+// Sitemaps: the HTML lists of <OBJECT type="text/sitemap"> entries that hold a
+// help file's keyword index (.hhk) and its table of contents (.hhc).
+
+// An offset into a text pool that names no text.
+constexpr uint32_t NoText = 0xFFFFFFFFu;
+
+// One page an entry points at: a Local value, and the Name given just before
+// it when there was a second one (the target's title).
+struct SitemapTarget {
+    uint32_t title;  // offset into Sitemap.text, or NoText
+    uint32_t local;  // offset into Sitemap.text: the value as written ("dir/a.htm#part")
+};
+
+// One <OBJECT type="text/sitemap">, in document order. Nested lists make a
+// tree: an entry's parent is the nearest earlier entry one level up.
+struct SitemapEntry {
+    uint32_t level;        // lists around the entry, less one (capped at SitemapMaxLevel)
+    uint32_t parent;       // index of the parent entry, or NoText
+    uint32_t name;         // the first Name (keyword or contents title), or NoText
+    uint32_t seeAlso;      // a "See Also" value, or NoText
+    uint32_t firstTarget;  // the entry's targets are targets[firstTarget, +targetCount)
+    uint32_t targetCount;
+};
+
+constexpr uint32_t SitemapMaxLevel = 63;
+
+// A parsed sitemap. Texts are NUL-terminated in one pool, character
+// references decoded (numeric ones above 127 as UTF-8), other bytes as stored.
+struct Sitemap {
+    SitemapEntry* entries;
+    uint32_t entryCount;
+    SitemapTarget* targets;
+    uint32_t targetCount;
+    char* text;
+    uint32_t textLength;
+};
+
+// Parses length bytes of sitemap HTML. Anything that is not a sitemap entry
+// is skipped; a cut or malformed document yields the entries it completes.
+// Returns 0 only when memory runs out (with nothing held).
+int ParseSitemap(const uint8_t* data, uint32_t length, Sitemap* map);
+void ReleaseSitemap(Sitemap* map);
+// The text at offset, or "" for NoText.
+const char* SitemapText(const Sitemap* map, uint32_t offset);
+
+// ---------------------------------------------------------------------------
+// The keyword index: every keyword-page pair of a help file, in index order.
+
+// One target of one keyword. Consecutive targets of one entry share the
+// keyword's offset.
+struct KeywordTarget {
+    uint32_t keyword;  // the keyword in the OEM code page; sub-keywords as "keyword, sub-keyword"
+    uint32_t title;    // the target's title in the OEM code page, or NoText
+    uint32_t page;     // the stored name of the page: "/" and the link cut at "#"
+    uint32_t anchor;   // what followed "#" in the link, or NoText
+};
+
+struct KeywordIndex {
+    KeywordTarget* targets;
+    uint32_t count;
+    char* text;
+    uint32_t textLength;
+    uint32_t textCapacity;
+    uint32_t capacity;
+};
+
+// Reads the keyword index of helpPath: the compiled one (/$WWKeywordLinks/BTree
+// of the file the topic index came from, its topic numbers resolved through
+// topics) when it is there, else the sitemap index stored in the help file
+// (the one #SYSTEM names, else the one *.hhk stored). Returns 1 with the index
+// filled (possibly empty), 0 with nothing held when memory runs out.
+int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordIndex* index);
+void ReleaseKeywordIndex(KeywordIndex* index);
+const char* KeywordText(const KeywordIndex* index, uint32_t offset);
+
+// The readers behind ReadKeywordIndex, over bytes already extracted; each
+// appends to index and returns 0 only when memory runs out. The compiled
+// reader returns -1, having added nothing, when the bytes are no compiled
+// index. sitemapName is the stored name of the sitemap: its links are
+// relative to its folder.
+int ReadCompiledKeywords(const uint8_t* data, uint32_t length, const TopicIndex* topics,
+                         KeywordIndex* index);
+int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitemapName,
+                        KeywordIndex* index);
+
+// When no title begins with keyword: offers the keyword index entries that
+// do, and displays the chosen page as a title match's. Returns 1 or 0.
+int ShowKeywordTopic(const char* helpPath, const TopicIndex* topics, const char* keyword);
+
+// The stored name of helpPath's file that equals name, else the first that
+// equals it ignoring ASCII case, copied into found (NameBufferSize bytes).
+// Returns 0 when neither exists.
+int ResolveStoredName(const char* helpPath, const char* name, char* found);
+
+// Beside the page file at pagePath (".../velkory.txt"), the file that names
+// the anchor the page should open at, for hosts that look for it.
+// The file holds the anchor's bytes alone; a host that does not look for it
+// opens the page as usual. Returns 0, leaving no such file, when it cannot be
+// written.
+constexpr char AnchorFileName[] = "velkory.anchor";
+int WriteAnchorFile(const char* pagePath, const char* anchor);

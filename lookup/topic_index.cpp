@@ -218,8 +218,9 @@ int ShowHelpTopic(const char* helpPath, const char* keyword)
 
     int32_t chosen = 0;
     if (count == 0) {
+        int result = ShowKeywordTopic(helpPath, &index, keyword);
         ReleaseTopicIndex(&index);
-        return 1;
+        return result;
     }
     if (count >= 2) {
         char menuTitle[MenuTitleBufferSize] = "";

@@ -680,26 +680,24 @@ bool DecodeFile(const char* bytes, size_t size, TextForm* form, ByteBuffer* text
 
 bool EncodeFile(const char* text, size_t size, const TextForm* form, ByteBuffer* out)
 {
-    bool utf16 = form->encoding == TextUtf16;
-    if (utf16)
-        Append(out, "\xFF\xFE", 2);
-    else if (form->encoding == TextUtf8WithMark)
-        Append(out, "\xEF\xBB\xBF", 3);
+    if (form->encoding != TextUtf16) {
+        if (form->encoding == TextUtf8WithMark)
+            Append(out, "\xEF\xBB\xBF", 3);
+        Append(out, text, size);
+        return !out->failed;
+    }
+    Append(out, "\xFF\xFE", 2);
     for (size_t i = 0; i < size;) {
-        uint32_t point = (BYTE)text[i];
-        size_t length = 1;
-        if (utf16) {
+        uint32_t point;
+        size_t length = Utf8Sequence((const BYTE*)text + i, size - i, &point);
+        if (length == 0) {
             // A byte outside any UTF-8 sequence stands for itself (Latin-1).
-            length = Utf8Sequence((const BYTE*)text + i, size - i, &point);
-            if (length == 0)
-                length = 1;
+            point = (BYTE)text[i];
+            length = 1;
         }
-        if (point == '\n' && utf16)
+        if (point == '\n')
             AppendUtf16(out, '\r');
-        if (utf16)
-            AppendUtf16(out, point);
-        else
-            AppendByte(out, text[i]);
+        AppendUtf16(out, point);
         i += length;
     }
     return !out->failed;

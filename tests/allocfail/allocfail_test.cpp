@@ -15,6 +15,7 @@
 #include "container/container.h"
 #include "frame/frame.h"
 #include "lookup/index_builder.h"
+#include "lookup/keyword_builder.h"
 #include "lookup/lookup.h"
 #include "lzx/lzx.h"
 #include "support/recording_host.h"
@@ -201,10 +202,34 @@ TEST_P(AllocationFailureTest, HelpRequestThroughTheHost)
     EXPECT_GT(runs, 4);
 }
 
+TEST_P(AllocationFailureTest, KeywordIndexRequestThroughTheHost)
+{
+    // No title begins with "timer": the compiled index, then the sitemap.
+    std::vector<StoredFile> files = IndexFiles(BuildIndex({{"Key one", "one.htm#a"}}));
+    files.push_back({"/one.htm", Bytes(Page), 1});
+    files.push_back({"/index.hhk", Bytes("<UL>" + SitemapObject("timer", {{"", "one.htm#a"}})), 1});
+    std::vector<uint8_t> sitemapOnly = MakeHelpFile(files);
+    files.push_back({"/$WWKeywordLinks/BTree", BuildBTree({{u"timer", {0}}}), 1});
+    for (const std::vector<uint8_t>& bytes : {MakeHelpFile(files), sitemapOnly}) {
+        ASSERT_TRUE(WriteBytes(help, bytes));
+        long runs = Sweep([&] {
+            host.ClearLog();
+            int32_t result = host.SendHelp(help.c_str(), "timer");
+            std::vector<RecordedCall> opened = host.CallsOf("OpenEditor");
+            if (result == 0 || opened.size() != 1)
+                return false;
+            EXPECT_EQ(opened[0].fileContent, Page);
+            return true;
+        });
+        EXPECT_GT(runs, 10);
+    }
+}
+
 TEST_P(AllocationFailureTest, SavingTheSettings)
 {
     // Each run saves the pair that the previous one did not: a run leaves
-    // each value as it was or as asked, in a file that still reads.
+    // each value as it was or as asked, in a file that still reads. (The two
+    // values are written one after the other, so a run may leave one of each.)
     SaveSettings(0, 0);
     int32_t asked = 0;
     long runs = Sweep([&] {

@@ -205,6 +205,24 @@ REQUESTS
   check "a directory is not a help file (exit $rc)" test $rc -eq 1
   vk help "Z:$work/missing.chm" "Setup" >/dev/null; rc=$?
   check "a missing help file fails (exit $rc)" test $rc -eq 1
+  # The page directory on a full disk: the page cannot be written whole, so
+  # the request fails and no page is left behind.
+  # (Wine takes TMP and TEMP from the registry, not from the environment.)
+  if [ -n "${VELKORY_SMALL_DISK:-}" ]; then
+    envkey='HKCU\Environment'
+    saved=$(wine reg query "$envkey" /v TEMP 2>/dev/null | tr -d '\r' | awk '$1=="TEMP"{print $3}')
+    for name in TMP TEMP; do wine reg add "$envkey" /v $name /t REG_SZ /d "$VELKORY_SMALL_DISK" /f >/dev/null 2>&1; done
+    where=$(wine cmd /c 'echo %TMP%' 2>/dev/null | tr -d '\r')
+    head -c 8192 /dev/zero >"$work/small/filler" 2>/dev/null
+    VELKORY_EDITOR="cmd /c Z:${work//\//\\}\\copyout.bat" vk help --pick 2 "Z:$chm" "[setup]: allow" >/dev/null
+    rc=$?
+    made=$(find "$work/small" -name 'VLKT*' | wc -l)
+    left=$(find "$work/small" -name velkory.txt | wc -l)
+    check "help with the page directory on a full disk fails (exit $rc, $made directories) and leaves no page ($left)" \
+      test "$where" = "$VELKORY_SMALL_DISK" -a $rc -eq 1 -a "$made" -le 1 -a "$left" -eq 0
+    for name in TMP TEMP; do wine reg add "$envkey" /v $name /t REG_EXPAND_SZ /d "$saved" /f >/dev/null 2>&1; done
+    rm -rf "${work:?}"/small/*
+  fi
   pages=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp/VLKT* "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/VLKT* 2>/dev/null | wc -l)
   check "each opened page got a directory of its own ($pages)" test "$pages" -ge 3
 fi

@@ -1,0 +1,131 @@
+// The help request through the keyword index, when no topic title begins
+// with the keyword.
+//
+// Every entry whose keyword begins with the requested one (compared by the
+// host, one comparison per entry, in index order) gives one menu item per
+// target page: the keyword, and after " - " the target's title when the index
+// gives one, else the page's name when the entry has several targets. The
+// chosen page is displayed as a title match's page is; a stored name that
+// differs from the link only in ASCII case is found too, and an anchor in
+// the link is left for the host beside the page file.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/frame.h"
+#include "lookup/lookup.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The text of target t's menu item, cut to the item's size.
+void ItemText(const KeywordIndex* index, uint32_t t, char* text)
+{
+    const KeywordTarget& target = index->targets[t];
+    char line[TitleBufferSize + NameBufferSize + 4];
+    lstrcpynA(line, KeywordText(index, target.keyword), TitleBufferSize);
+    int several = (t > 0 && index->targets[t - 1].keyword == target.keyword) ||
+        (t + 1 < index->count && index->targets[t + 1].keyword == target.keyword);
+    const char* detail = nullptr;
+    if (target.title != NoText)
+        detail = KeywordText(index, target.title);
+    else if (several)
+        detail = KeywordText(index, target.page) + 1;
+    if (detail != nullptr) {
+        lstrcatA(line, " - ");
+        size_t n = strlen(line);
+        lstrcpynA(line + n, detail, (int)(sizeof line - n));
+    }
+    lstrcpynA(text, line, MenuTextSize);
+}
+
+}  // namespace
+
+int ShowKeywordTopic(const char* helpPath, const TopicIndex* topics, const char* keyword)
+{
+    KeywordIndex index;
+    if (!ReadKeywordIndex(helpPath, topics, &index))
+        return 0;
+
+    int32_t keywordLength = lstrlenA(keyword);
+    MenuItem* items = nullptr;
+    int32_t count = 0;
+    uint32_t compared = NoText;
+    int matches = 0;
+    for (uint32_t t = 0; t < index.count; ++t) {
+        uint32_t entry = index.targets[t].keyword;
+        if (entry != compared) {
+            compared = entry;
+            matches =
+                hostUtilities.CompareTextN(KeywordText(&index, entry), keyword, keywordLength) == 0;
+        }
+        if (!matches)
+            continue;
+        if ((size_t)count + 1 > SIZE_MAX / sizeof(MenuItem) || count == INT32_MAX) {
+            count = -1;
+            break;
+        }
+        MenuItem* grown = (MenuItem*)realloc(items, ((size_t)count + 1) * sizeof(MenuItem));
+        if (grown == nullptr) {
+            count = -1;
+            break;
+        }
+        items = grown;
+        memset(&items[count], 0, sizeof items[count]);
+        ItemText(&index, t, items[count].text);
+        items[count].userValue = t;
+        count += 1;
+    }
+    if (count <= 0) {
+        free(items);
+        ReleaseKeywordIndex(&index);
+        return count == 0;
+    }
+
+    int32_t chosen = 0;
+    if (count >= 2) {
+        char menuTitle[MenuTitleBufferSize] = "";
+        LoadMessageText(0, menuTitle);
+        chosen = hostServices.ShowMenu(hostServices.moduleNumber, -1, -1, 0, MenuFlags, menuTitle,
+                                       nullptr, nullptr, nullptr, nullptr, items, count);
+        if (chosen < 0 || chosen >= count) {
+            free(items);
+            ReleaseKeywordIndex(&index);
+            return chosen < 0;
+        }
+    }
+
+    const KeywordTarget& target = index.targets[items[chosen].userValue];
+    free(items);
+    char pageName[NameBufferSize];
+    char anchor[NameBufferSize];
+    int found = ResolveStoredName(helpPath, KeywordText(&index, target.page), pageName);
+    if (!found)
+        lstrcpynA(pageName, KeywordText(&index, target.page), NameBufferSize);
+    lstrcpynA(anchor, KeywordText(&index, target.anchor), NameBufferSize);
+    ReleaseKeywordIndex(&index);
+    return DisplayTopic(helpPath, keyword, pageName, anchor[0] ? anchor : nullptr);
+}
+
+int WriteAnchorFile(const char* pagePath, const char* anchor)
+{
+    const char* slash = strrchr(pagePath, '/');
+    if (slash == nullptr)
+        return 0;
+    size_t directoryLength = (size_t)(slash - pagePath) + 1;
+    char path[TempPathBufferSize];
+    if (directoryLength + sizeof AnchorFileName > sizeof path)
+        return 0;
+    memcpy(path, pagePath, directoryLength);
+    memcpy(path + directoryLength, AnchorFileName, sizeof AnchorFileName);
+    FILE* out = fopen(path, "wb");
+    if (out == nullptr)
+        return 0;
+    size_t n = strlen(anchor);
+    int written = fwrite(anchor, 1, n, out) == n;
+    written = fclose(out) == 0 && written;
+    if (!written)
+        remove(path);
+    return written;
+}
