@@ -181,9 +181,10 @@ bool RenderPageFile(const std::string& path, std::string& text)
     if (renderer.empty() || renderer == "lynx") {
         if (ProgramOnPath("lynx")) {
             std::string out;
+            // lynx reads GBK pages (simplified Chinese) as GB2312 only.
             if (CaptureOutput({"lynx", "-dump", "-force_html", "-nolist", "-display_charset=UTF-8",
-                               "-assume_charset=" + name, "-width=" + std::to_string(width + 2),
-                               path},
+                               "-assume_charset=" + (name == "GBK" ? "GB2312" : name),
+                               "-width=" + std::to_string(width + 2), path},
                               out)) {
                 text = out;
                 return true;

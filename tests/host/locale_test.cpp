@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "lookup/index_builder.h"
+#include "lookup/system_builder.h"
 #include "support/chm_writer.h"
 #include "support/corpus.h"
 
@@ -85,6 +86,31 @@ TEST_F(HostTest, KeywordsMatchWithLetterCaseIgnoredInAnyScript)
         RunResult run = Run({"help", file, request.keyword}, Utf8Locale);
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(ReadText(run.out.substr(0, run.out.find('\n'))), request.page) << request.keyword;
+    }
+}
+
+TEST_F(HostTest, PagesThatDoNotSayTheirCharsetRenderInTheFilesLanguage)
+{
+    // A Chinese help file (GBK, language 0x0804) whose page names no charset.
+    TestIndex index = BuildIndex({{"\xD6\xD0\xCE\xC4", "zh.htm"}});
+    std::vector<StoredFile> files = IndexFiles(index);
+    files.push_back({"/#SYSTEM", SystemFileBytes(0x0804), 0});
+    files.push_back({"/zh.htm", Bytes("<p>\xD6\xD0\xCE\xC4 \xB0\xEF\xD6\xFA</p>"), 0});
+    std::string file = root_ + "/zh.chm";
+    ASSERT_TRUE(WriteBytes(file, MakeHelpFile(files)));
+    ASSERT_EQ(Run({"config", "--modality", "1", "--visuality", "1"}).status, 0);
+    for (const char* renderer : {"plain", "w3m", "lynx"}) {
+        if (std::string(renderer) != "plain" &&
+            system(("command -v " + std::string(renderer) + " >/dev/null").c_str()) != 0)
+            continue;
+        std::map<std::string, std::string> env = Utf8Locale;
+        env["VELKORY_RENDERER"] = renderer;
+        RunResult run = Run({"help", file, "\xE4\xB8\xAD"}, env);
+        EXPECT_EQ(run.status, 0) << renderer << ": " << run.err;
+        EXPECT_NE(run.out.find("\xE4\xB8\xAD\xE6\x96\x87"), std::string::npos)
+            << renderer << ": " << run.out;
+        EXPECT_NE(run.out.find("\xE5\xB8\xAE\xE5\x8A\xA9"), std::string::npos)
+            << renderer << ": " << run.out;
     }
 }
 
