@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Installs what building and testing Velkory needs on Debian 12, if missing:
 # the native toolchain and test libraries, the 32-bit Windows cross compiler,
-# wine with its 32-bit half, chmcmd for the sample help file, and the peers
-# and tools the benchmarks compare against.
+# wine with its 32-bit half, chmcmd for the sample help file, the peers and
+# tools the benchmarks compare against, cpp-httplib and the media types for
+# `velkory serve`, and what its tests drive: Chromium, zsh, man, dpkg-dev.
 set -euo pipefail
 
 # usage: install-deps.sh [demo]   (demo: only what building and the demo need)
 if [ "${1:-}" = demo ]; then
-  packages=(cmake g++ make fp-utils)
+  packages=(cmake g++ make fp-utils pkg-config libcpp-httplib-dev media-types)
 else
   packages=(cmake g++ make pkg-config python3 libgtest-dev googletest libbenchmark-dev
             g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fp-utils
-            libmspack-dev libchm-dev p7zip-full clang-format)
+            libmspack-dev libchm-dev p7zip-full clang-format
+            libcpp-httplib-dev media-types chromium zsh man-db dpkg-dev)
 fi
 
 missing=()

@@ -226,7 +226,8 @@ enum IntervalResult : int {
 };
 
 // Decodes interval k from its compressed bytes (input, as long as the
-// interval's starts say) into out (IntervalLength bytes) with decoder d. Uses
+// interval's starts say) into out (WindowSize bytes, of which IntervalLength
+// are the interval's; the decoder works in it as its window) with decoder d. Uses
 // nothing but its arguments, so workers may decode intervals of one section at
 // once, each with its own decoder.
 int DecodeInterval(const LzxSection* lzx, uint32_t k, LzxDecoder* d, const uint8_t* input,
@@ -261,10 +262,13 @@ typedef void (*IntervalJob)(void* jobContext, int job, int worker);
 struct StreamOptions {
     // Decoder records, one for each worker that may decode at the same time.
     int Workers;
-    // Runs job(jobContext, j, worker) for j = 0 .. count - 1 and returns when
-    // all have run; jobs that run at the same time have different worker
-    // numbers, each below Workers. Null: one after another, as worker 0.
-    void (*RunJobs)(void* runContext, int count, IntervalJob job, void* jobContext);
+    // Starts job(jobContext, j, worker) for j = 0 .. count - 1 and may return
+    // before they have run; jobs that run at the same time have different
+    // worker numbers, each below Workers. WaitJobs returns when every job
+    // started has run. Null StartJobs: one after another, as worker 0, on the
+    // calling thread.
+    void (*StartJobs)(void* runContext, int count, IntervalJob job, void* jobContext);
+    void (*WaitJobs)(void* runContext);
     void* RunContext;
     // Per directory index, 0 for an entry the caller does not want; null: all.
     const uint8_t* Wanted;

@@ -105,7 +105,8 @@ int DecodeInterval(const LzxSection* lzx, uint32_t k, LzxDecoder* d, const uint8
                    uint8_t* out)
 {
     uint32_t inputLength = lzx->IntervalStarts[k + 1] - lzx->IntervalStarts[k];
-    if (InitLzx(d, lzx->WindowBits) != LzxOk)
+    // The interval is one window from its start: it decodes in place in out.
+    if (InitLzxWithWindow(d, lzx->WindowBits, out) != LzxOk)
         return IntervalNoMemory;
     if (DecodeLzx(d, input, out, (int32_t)inputLength, (int32_t)IntervalLength(lzx, k)) != LzxOk)
         return IntervalDamaged;

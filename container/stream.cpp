@@ -45,6 +45,7 @@ struct Batch {
     uint8_t** Inputs;
     uint8_t** Outputs;
     int* Results;
+    int Jobs;  // intervals in the batch
 };
 
 void DecodeJob(void* context, int job, int worker)
@@ -121,38 +122,42 @@ uint8_t* NeededIntervals(const LzxSection* lzx, const Pending* files, uint32_t c
     return needed;
 }
 
-// Gives interval k (output from start, interval result) to the files it
-// holds: starts the files that begin in it, fills the open ones, and hands
-// out those it completes or fails.
+// Gives one interval's part to a file: its bytes, or the interval's failure.
+// Hands the file out when the interval completes or fails it.
+int FillFile(Pass* pass, Pending* p, uint64_t start, uint64_t end, int result, const uint8_t* data)
+{
+    uint64_t from = p->Entry->Offset, to = from + p->Entry->Length;
+    if (result != IntervalDecoded) {
+        int error = result == IntervalNoMemory ? ContainerNoMemory : ContainerDamagedData;
+        return HandOut(pass, p, error, nullptr);
+    }
+    if (from >= start && to <= end)  // within the interval: handed out of it directly
+        return HandOut(pass, p, ContainerOk, data + (from - start));
+    if (!p->Buffer) {
+        p->Buffer = (uint8_t*)malloc(p->Entry->Length);
+        if (!p->Buffer)
+            return HandOut(pass, p, ContainerNoMemory, nullptr);
+    }
+    uint64_t a = from > start ? from : start, b = to < end ? to : end;
+    memcpy(p->Buffer + (a - from), data + (a - start), (size_t)(b - a));
+    return to <= end ? HandOut(pass, p, ContainerOk, p->Buffer) : Go;
+}
+
+// Gives the interval of output [start, end) (or its failure, result) to the
+// files it holds: first to those begun in earlier intervals, then to those
+// that begin in it, in offset order, so that files that do not overlap are
+// handed out in offset order.
 int TakeInterval(Pass* pass, Pending* files, uint32_t count, uint32_t* first, uint32_t* next,
                  uint64_t start, uint64_t end, int result, const uint8_t* data)
 {
-    while (*next < count && files[*next].Entry->Offset < end) {
-        Pending* p = &files[*next];
-        (*next)++;
-        if (p->Entry->Length == 0) {
-            if (HandOut(pass, p, ContainerOk, p->Buffer) != Go)
-                return Stopped;
-            continue;
-        }
-        p->Buffer = (uint8_t*)malloc(p->Entry->Length);
-        if (!p->Buffer && HandOut(pass, p, ContainerNoMemory, nullptr) != Go)
+    for (uint32_t i = *first; i < *next; i++)
+        if (!files[i].Done && FillFile(pass, &files[i], start, end, result, data) != Go)
             return Stopped;
-    }
-    for (uint32_t i = *first; i < *next; i++) {
-        Pending* p = &files[i];
-        if (p->Done)
-            continue;
-        uint64_t from = p->Entry->Offset, to = from + p->Entry->Length;
-        if (result != IntervalDecoded) {
-            int error = result == IntervalNoMemory ? ContainerNoMemory : ContainerDamagedData;
-            if (HandOut(pass, p, error, nullptr) != Go)
-                return Stopped;
-            continue;
-        }
-        uint64_t a = from > start ? from : start, b = to < end ? to : end;
-        memcpy(p->Buffer + (a - from), data + (a - start), (size_t)(b - a));
-        if (to <= end && HandOut(pass, p, ContainerOk, p->Buffer) != Go)
+    while (*next < count && files[*next].Entry->Offset < end) {
+        Pending* p = &files[(*next)++];
+        int status = p->Entry->Length == 0 ? HandOut(pass, p, ContainerOk, nullptr)
+                                           : FillFile(pass, p, start, end, result, data);
+        if (status != Go)
             return Stopped;
     }
     while (*first < *next && files[*first].Done)
@@ -176,85 +181,144 @@ bool SetUpDecoders(Pass* pass)
     return true;
 }
 
-void RunSerially(void*, int count, IntervalJob job, void* jobContext)
+// Allocates a batch's arrays and output slots; false when memory runs out
+// (what was allocated is freed by FreeBatch).
+bool AllocateBatch(Batch* b, const LzxSection* lzx, LzxDecoder** decoders, int size)
 {
-    for (int j = 0; j < count; j++)
-        job(jobContext, j, 0);
+    *b = Batch {lzx, decoders, nullptr, nullptr, nullptr, nullptr, 0};
+    b->Intervals = (uint32_t*)calloc((size_t)size, sizeof(uint32_t));
+    b->Inputs = (uint8_t**)calloc((size_t)size, sizeof(uint8_t*));
+    b->Outputs = (uint8_t**)calloc((size_t)size, sizeof(uint8_t*));
+    b->Results = (int*)calloc((size_t)size, sizeof(int));
+    bool ready = b->Intervals && b->Inputs && b->Outputs && b->Results;
+    for (int j = 0; ready && j < size; j++) {
+        b->Outputs[j] = (uint8_t*)malloc(lzx->WindowSize);
+        ready = b->Outputs[j] != nullptr;
+    }
+    return ready;
 }
 
-// The files of one compressed section, through its intervals.
+void FreeBatch(Batch* b, int size)
+{
+    for (int j = 0; j < size; j++) {
+        if (b->Inputs)
+            free(b->Inputs[j]);
+        if (b->Outputs)
+            free(b->Outputs[j]);
+    }
+    free(b->Intervals);
+    free(b->Inputs);
+    free(b->Outputs);
+    free(b->Results);
+}
+
+// Reads the compressed bytes of the next needed intervals, from *k on, into
+// the batch: up to size of them.
+void FillBatch(HelpFile* file, Batch* b, const uint8_t* needed, uint32_t* k, int size)
+{
+    const LzxSection* lzx = b->Lzx;
+    b->Jobs = 0;
+    for (; *k < lzx->IntervalCount && b->Jobs < size; (*k)++) {
+        if (!needed[*k])
+            continue;
+        int j = b->Jobs++;
+        b->Intervals[j] = *k;
+        b->Results[j] = IntervalDamaged;
+        if (!lzx->IntervalFailed[*k]) {
+            b->Inputs[j] = ReadIntervalInput(file, lzx, *k);
+            if (!b->Inputs[j] && file->LastError == ContainerNoMemory)
+                b->Results[j] = IntervalNoMemory;
+        }
+    }
+}
+
+void StartBatch(Pass* pass, Batch* b)
+{
+    const StreamOptions* options = pass->Options;
+    if (options->StartJobs)
+        options->StartJobs(options->RunContext, b->Jobs, DecodeJob, b);
+    else
+        for (int j = 0; j < b->Jobs; j++)
+            DecodeJob(b, j, 0);
+}
+
+void WaitBatch(Pass* pass)
+{
+    if (pass->Options->StartJobs && pass->Options->WaitJobs)
+        pass->Options->WaitJobs(pass->Options->RunContext);
+}
+
+// Hands out what a decoded batch holds. Sets *whole when an interval turns the
+// section over to the whole-section decoding.
+int HandOutBatch(Pass* pass, Batch* b, Pending* files, uint32_t count, uint32_t* first,
+                 uint32_t* next, bool* whole)
+{
+    LzxSection* lzx = (LzxSection*)b->Lzx;
+    int status = Go;
+    for (int j = 0; j < b->Jobs; j++) {
+        free(b->Inputs[j]);
+        b->Inputs[j] = nullptr;
+        if (status != Go || *whole)
+            continue;
+        uint32_t interval = b->Intervals[j];
+        int result = b->Results[j];
+        if (result == IntervalUntrusted) {
+            *whole = true;
+            continue;
+        }
+        if (result == IntervalDamaged)
+            lzx->IntervalFailed[interval] = 1;
+        uint64_t start = (uint64_t)interval << lzx->WindowBits;
+        status = TakeInterval(pass, files, count, first, next, start,
+                              start + IntervalLength(lzx, interval), result, b->Outputs[j]);
+    }
+    b->Jobs = 0;
+    return status;
+}
+
+// The files of one compressed section, through its intervals. Two batches
+// take turns: the workers decode one while this thread reads the compressed
+// bytes of the next and hands out the files of the one before.
 int StreamByIntervals(Pass* pass, SectionRecord* section, Pending* files, uint32_t count)
 {
     LzxSection* lzx = section->Lzx;
     HelpFile* file = pass->File;
-    const int workers = pass->Options->Workers;
-    const int batchSize = 4 * workers;
+    const int batchSize = 4 * pass->Options->Workers;
     uint8_t* needed = NeededIntervals(lzx, files, count);
-    Batch batch = {lzx, nullptr, nullptr, nullptr, nullptr, nullptr};
-    batch.Intervals = (uint32_t*)calloc((size_t)batchSize, sizeof(uint32_t));
-    batch.Inputs = (uint8_t**)calloc((size_t)batchSize, sizeof(uint8_t*));
-    batch.Outputs = (uint8_t**)calloc((size_t)batchSize, sizeof(uint8_t*));
-    batch.Results = (int*)calloc((size_t)batchSize, sizeof(int));
-    bool ready = needed && batch.Intervals && batch.Inputs && batch.Outputs && batch.Results &&
-        SetUpDecoders(pass);
-    for (int j = 0; ready && j < batchSize; j++) {
-        batch.Outputs[j] = (uint8_t*)malloc(lzx->WindowSize);
-        ready = batch.Outputs[j] != nullptr;
-    }
-    int status = ready ? Go : Broken;
-    if (!ready)
+    Batch batches[2];
+    bool ready = SetUpDecoders(pass);
+    ready = AllocateBatch(&batches[0], lzx, pass->Decoders, batchSize) && ready;
+    ready = AllocateBatch(&batches[1], lzx, pass->Decoders, batchSize) && ready && needed;
+    int status = Go;
+    if (!ready) {
         file->LastError = ContainerNoMemory;
-    batch.Decoders = pass->Decoders;
+        status = Broken;
+    }
 
     uint32_t first = 0, next = 0, k = 0;
     bool whole = false;
-    while (status == Go && !whole && k < lzx->IntervalCount) {
-        int jobs = 0;
-        for (; k < lzx->IntervalCount && jobs < batchSize; k++) {
-            if (!needed[k])
-                continue;
-            batch.Intervals[jobs] = k;
-            batch.Inputs[jobs] = nullptr;
-            batch.Results[jobs] = IntervalDamaged;
-            if (!lzx->IntervalFailed[k]) {
-                batch.Inputs[jobs] = ReadIntervalInput(file, lzx, k);
-                if (!batch.Inputs[jobs] && file->LastError == ContainerNoMemory)
-                    batch.Results[jobs] = IntervalNoMemory;
-            }
-            jobs++;
-        }
-        if (pass->Options->RunJobs)
-            pass->Options->RunJobs(pass->Options->RunContext, jobs, DecodeJob, &batch);
-        else
-            RunSerially(nullptr, jobs, DecodeJob, &batch);
-        for (int j = 0; j < jobs; j++) {
-            free(batch.Inputs[j]);
-            batch.Inputs[j] = nullptr;
-            if (status != Go || whole)
-                continue;
-            uint32_t interval = batch.Intervals[j];
-            int result = batch.Results[j];
-            if (result == IntervalUntrusted) {
-                whole = true;
-                continue;
-            }
-            if (result == IntervalDamaged)
-                lzx->IntervalFailed[interval] = 1;
-            uint64_t start = (uint64_t)interval << lzx->WindowBits;
-            status = TakeInterval(pass, files, count, &first, &next, start,
-                                  start + IntervalLength(lzx, interval), result, batch.Outputs[j]);
-        }
+    Batch* running = &batches[0];
+    Batch* waiting = &batches[1];
+    if (status == Go) {
+        FillBatch(file, running, needed, &k, batchSize);
+        StartBatch(pass, running);
+    }
+    while (status == Go && !whole && running->Jobs) {
+        FillBatch(file, waiting, needed, &k, batchSize);
+        WaitBatch(pass);
+        status = HandOutBatch(pass, running, files, count, &first, &next, &whole);
+        if (status == Go && !whole && waiting->Jobs)
+            StartBatch(pass, waiting);
+        Batch* done = running;
+        running = waiting;
+        waiting = done;
     }
     // Files of length 0 at the section's end, after the last interval.
     if (status == Go && !whole)
         status = TakeInterval(pass, files, count, &first, &next, lzx->UncompressedLength,
                               (uint64_t)lzx->UncompressedLength + 1, IntervalDecoded, nullptr);
-    for (int j = 0; batch.Outputs && j < batchSize; j++)
-        free(batch.Outputs[j]);
-    free(batch.Intervals);
-    free(batch.Inputs);
-    free(batch.Outputs);
-    free(batch.Results);
+    FreeBatch(&batches[0], batchSize);
+    FreeBatch(&batches[1], batchSize);
     free(needed);
     if (status == Go && whole) {
         DropIntervals(lzx);

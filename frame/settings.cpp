@@ -3,9 +3,9 @@
 // Both live in HKEY_CURRENT_USER\<registryRoot>\Velkory as REG_SZ values
 // holding decimal text ("0" or "1" and the terminator). Loading reads both
 // values through one open key and a save writes both through one open key,
-// so that they are read and stored together. Reading never creates the key; any failure while reading
-// falls back to the text "0", and a failed write is silent: the new values
-// then hold in memory only.
+// so that they are read and stored together. Reading never creates the key;
+// any failure while reading falls back to the text "0", and a failed write is
+// silent: the new values then hold in memory only.
 #include "frame/frame.h"
 #include "platform/platform.h"
 

@@ -1,6 +1,7 @@
-// libFuzzer target: the input is a help file. It is opened, and every entry
-// of its directory and the files the help request reads are extracted twice
-// (the second time from the cache or through a repeated decompression).
+// libFuzzer target: the input is a help file. It is opened, every stored file
+// is handed out by one pass over its sections, and every entry of its
+// directory and the files the help request reads are extracted twice (the
+// second time from the cache or through a remembered failure).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,17 @@ static void ExtractAndCheck(HelpFile* file, const char* name)
     }
 }
 
+static int TouchStored(void*, int32_t, const DirectoryEntry*, int error, const uint8_t* data,
+                       uint32_t length)
+{
+    if ((error == ContainerOk) != (data != nullptr))
+        abort();
+    volatile uint8_t sum = 0;
+    for (uint32_t i = 0; i < length; i++)
+        sum = sum + data[i];
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
 {
     FILE* out = fopen(InputPath().c_str(), "wb");
@@ -49,6 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     HelpFile* file = OpenHelpFile(InputPath().c_str());
     if (!file)
         abort();  // the file exists: opening never fails
+    StreamOptions options = {2, nullptr, nullptr, nullptr, nullptr};
+    StreamStoredFiles(file, &options, TouchStored, nullptr);
     static const char* const wellKnown[] = {"::DataSpace/NameList", "/#TOPICS", "/#STRINGS",
                                             "/#URLTBL", "/#URLSTR"};
     for (int round = 0; round < 2; round++) {

@@ -45,15 +45,15 @@ struct FixedTopics {
             urls.insert(urls.end(), url.begin(), url.end());
             urls.push_back(0);
         }
-        index = {topics.data(),
-                 (uint32_t)topics.size(),
-                 strings.data(),
-                 (uint32_t)strings.size(),
-                 urlTable.data(),
-                 (uint32_t)urlTable.size(),
-                 urls.data(),
-                 (uint32_t)urls.size(),
-                 0};
+        memset(&index, 0, sizeof index);
+        index.topics = topics.data();
+        index.topicsLength = (uint32_t)topics.size();
+        index.strings = strings.data();
+        index.stringsLength = (uint32_t)strings.size();
+        index.urlTable = urlTable.data();
+        index.urlTableLength = (uint32_t)urlTable.size();
+        index.urls = urls.data();
+        index.urlsLength = (uint32_t)urls.size();
     }
 };
 

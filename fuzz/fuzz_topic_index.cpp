@@ -13,7 +13,8 @@
 //   length and that many bytes (cut at the input's end).
 //
 // The request answers 0 or 1; it opens at most one page, and only when it
-// answers 1, and that page holds exactly what was stored under its name.
+// answers 1, and that page holds exactly what was stored under its name. A
+// request that answers 0 leaves no page behind.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -138,7 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
             known = known || opened[0].fileContent == content;
         Check(known);
     }
-    for (const std::string& dir : host.tempNames)
+    for (const std::string& dir : host.tempNames) {
+        // A request that failed leaves no page behind.
+        Check(result == 1 || !std::filesystem::exists(dir + "/velkory.txt", ec));
         std::filesystem::remove_all(dir, ec);
+    }
     return 0;
 }

@@ -29,10 +29,10 @@ int main(int argc, char** argv)
             std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                        std::istreambuf_iterator<char>());
             if (!in.eof() && in.fail()) {
-                fprintf(stderr, "replay: cannot read %s\n", file.c_str());
+                fprintf(stderr, "replay: cannot read %s\n", file.string().c_str());
                 return 1;
             }
-            printf("%s\n", file.c_str());
+            printf("%s\n", file.string().c_str());
             fflush(stdout);
             LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
             ++replayed;

@@ -151,7 +151,8 @@ int CatCommand(const CommandLine& line)
     uint32_t length = 0;
     uint8_t* data = nullptr;
     if (ExtractFile(container.file, name.c_str(), &length, &data) != 0) {
-        Complain(path + ": '" + PrintableName(name.c_str()) + "' cannot be extracted");
+        Complain(path + ": '" + PrintableName(name.c_str()) +
+                 "' cannot be extracted: " + ContainerErrorText(container.file->LastError));
         return 1;
     }
     SetBinaryOutput();
@@ -164,6 +165,80 @@ int CatCommand(const CommandLine& line)
     return 0;
 }
 
+namespace {
+
+// Runs StreamStoredFiles with the workers that -j asks for: the handler gets
+// every wanted stored file, those of a compressed section in offset order.
+int StreamWanted(HelpFile* file, const std::vector<uint8_t>& wanted, StoredFileHandler handler,
+                 void* context)
+{
+    int jobs = hostOptions.jobs > 0 ? hostOptions.jobs : DefaultJobs();
+    StreamOptions options = {1, nullptr, nullptr, nullptr, wanted.data()};
+    if (jobs == 1)
+        return StreamStoredFiles(file, &options, handler, context);
+    WorkerPool pool(jobs);
+    options.Workers = jobs;
+    options.StartJobs = WorkerPool::StartJobs;
+    options.WaitJobs = WorkerPool::WaitJobs;
+    options.RunContext = &pool;
+    return StreamStoredFiles(file, &options, handler, context);
+}
+
+struct ExtractPass {
+    std::string root;
+    std::vector<std::vector<std::string>> components;  // per directory index
+    uint64_t files = 0, bytes = 0;
+    int skipped = 0, failed = 0;
+};
+
+int WriteExtracted(void* context, int32_t index, const DirectoryEntry* entry, int error,
+                   const uint8_t* data, uint32_t length)
+{
+    ExtractPass* pass = (ExtractPass*)context;
+    const std::string shown = PrintableName(entry->Name);
+    if (error != ContainerOk) {
+        Report("failed", shown, std::string("cannot be extracted: ") + ContainerErrorText(error));
+        ++pass->failed;
+        return 0;
+    }
+    std::string reason;
+    WriteResult wrote =
+        WriteBelow(pass->root, pass->components[(size_t)index], false, data, length, reason);
+    if (wrote != Written) {
+        Report(wrote == Refused ? "skipped" : "failed", shown, reason);
+        ++(wrote == Refused ? pass->skipped : pass->failed);
+        return 0;
+    }
+    ++pass->files;
+    pass->bytes += length;
+    return 0;
+}
+
+struct TestPass {
+    uint64_t files = 0, bytes = 0;
+    int failed = 0;
+};
+
+int CheckExtracted(void* context, int32_t, const DirectoryEntry* entry, int error, const uint8_t*,
+                   uint32_t length)
+{
+    TestPass* pass = (TestPass*)context;
+    if (error != ContainerOk) {
+        printf("FAILED %s: %s\n", PrintableName(entry->Name).c_str(), ContainerErrorText(error));
+        ++pass->failed;
+    } else if (length != entry->Length) {
+        printf("FAILED %s: %u bytes instead of %u\n", PrintableName(entry->Name).c_str(), length,
+               entry->Length);
+        ++pass->failed;
+    } else {
+        ++pass->files;
+        pass->bytes += length;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int ExtractCommand(const CommandLine& line)
 {
     const std::string& path = line.arguments[0];
@@ -171,40 +246,43 @@ int ExtractCommand(const CommandLine& line)
     ContainerScope container;
     if (!OpenContainer(path, container))
         return 1;
-    std::string root, error;
-    if (!MakeTargetDirectory(target, root, error)) {
+    ExtractPass pass;
+    std::string error;
+    if (!MakeTargetDirectory(target, pass.root, error)) {
         Complain("cannot create " + target + ": " + error);
         return 1;
     }
 
+    // Names are checked and directories made in directory order; the files
+    // are then written as the pass hands them out.
     std::unordered_set<std::string> names, outputs;
-    uint64_t files = 0, bytes = 0;
-    int skipped = 0, failed = 0;
     int32_t count = DirectoryCount(container.file);
+    std::vector<uint8_t> wanted((size_t)count, 0);
+    pass.components.resize((size_t)count);
     for (int32_t i = 0; i < count; ++i) {
         const DirectoryEntry* entry = DirectoryAt(container.file, i);
         if (!entry)
             continue;
         const std::string name = entry->Name;
         const std::string shown = PrintableName(entry->Name);
-        std::vector<std::string> components;
+        std::vector<std::string>& components = pass.components[(size_t)i];
         std::string reason;
         bool directory = IsDirectoryName(entry->Name);
 
         if (!names.insert(name).second) {
             Report("skipped", shown, "the name is stored twice; the first one was extracted");
-            ++skipped;
+            ++pass.skipped;
             continue;
         }
         if (!SplitStoredName(name, components, reason)) {
             Report("skipped", shown, reason);
-            ++skipped;
+            ++pass.skipped;
             continue;
         }
         if (components.empty()) {
             if (!directory) {
                 Report("skipped", shown, "the name has no file name in it");
-                ++skipped;
+                ++pass.skipped;
             }
             continue;  // the root itself
         }
@@ -219,50 +297,39 @@ int ExtractCommand(const CommandLine& line)
             Report("mapped", shown, PrintableName(relative.c_str()));
 
         if (directory) {
-            WriteResult made = WriteBelow(root, components, true, nullptr, 0, reason);
+            WriteResult made = WriteBelow(pass.root, components, true, nullptr, 0, reason);
             if (made != Written) {
                 Report(made == Refused ? "skipped" : "failed", shown, reason);
-                ++(made == Refused ? skipped : failed);
+                ++(made == Refused ? pass.skipped : pass.failed);
             }
             continue;
         }
         if (!outputs.insert(key).second) {
             Report("skipped", shown,
                    "another stored name was already written as " + PrintableName(relative.c_str()));
-            ++skipped;
+            ++pass.skipped;
             continue;
         }
-        uint32_t length = 0;
-        uint8_t* data = nullptr;
-        if (ExtractFile(container.file, entry->Name, &length, &data) != 0) {
-            Report("failed", shown, "cannot be extracted");
-            ++failed;
-            continue;
-        }
-        WriteResult wrote = WriteBelow(root, components, false, data, length, reason);
-        free(data);
-        if (wrote != Written) {
-            Report(wrote == Refused ? "skipped" : "failed", shown, reason);
-            ++(wrote == Refused ? skipped : failed);
-            continue;
-        }
-        ++files;
-        bytes += length;
+        wanted[(size_t)i] = 1;
+    }
+    if (StreamWanted(container.file, wanted, WriteExtracted, &pass) < 0) {
+        Complain(path + ": extraction stopped: " + ContainerErrorText(container.file->LastError));
+        return 1;
     }
     // The reader leaves out names it cannot hold; they are not written either.
     int32_t longNames = DirectoryLongNameCount(container.file);
     if (longNames > 0) {
         Report("skipped", "(" + std::to_string(longNames) + " names)", "longer than 255 bytes");
-        skipped += longNames;
+        pass.skipped += longNames;
     }
-    printf("%llu files, %llu bytes extracted to %s", (unsigned long long)files,
-           (unsigned long long)bytes, target.c_str());
-    if (skipped)
-        printf("; %d skipped", skipped);
-    if (failed)
-        printf("; %d failed", failed);
+    printf("%llu files, %llu bytes extracted to %s", (unsigned long long)pass.files,
+           (unsigned long long)pass.bytes, target.c_str());
+    if (pass.skipped)
+        printf("; %d skipped", pass.skipped);
+    if (pass.failed)
+        printf("; %d failed", pass.failed);
     printf("\n");
-    return failed ? 1 : 0;
+    return pass.failed ? 1 : 0;
 }
 
 int TestCommand(const CommandLine& line)
@@ -271,37 +338,26 @@ int TestCommand(const CommandLine& line)
     ContainerScope container;
     if (!OpenContainer(path, container))
         return 1;
+    // A directory, or a later entry of a name already tested, is not tested.
     std::unordered_set<std::string> names;
-    uint64_t files = 0, bytes = 0;
-    int failed = 0;
     int32_t count = DirectoryCount(container.file);
+    std::vector<uint8_t> wanted((size_t)count, 0);
     for (int32_t i = 0; i < count; ++i) {
         const DirectoryEntry* entry = DirectoryAt(container.file, i);
-        if (!entry || IsDirectoryName(entry->Name) || !names.insert(entry->Name).second)
-            continue;  // a directory, or a later entry of a name already tested
-        uint32_t length = 0;
-        uint8_t* data = nullptr;
-        if (ExtractFile(container.file, entry->Name, &length, &data) != 0) {
-            printf("FAILED %s: cannot be extracted\n", PrintableName(entry->Name).c_str());
-            ++failed;
-            continue;
-        }
-        free(data);
-        if (length != entry->Length) {
-            printf("FAILED %s: %u bytes instead of %u\n", PrintableName(entry->Name).c_str(),
-                   length, entry->Length);
-            ++failed;
-            continue;
-        }
-        ++files;
-        bytes += length;
+        wanted[(size_t)i] =
+            entry && !IsDirectoryName(entry->Name) && names.insert(entry->Name).second;
     }
-    if (failed) {
-        printf("%s: %d of %llu files failed\n", path.c_str(), failed,
-               (unsigned long long)(files + (uint64_t)failed));
+    TestPass pass;
+    if (StreamWanted(container.file, wanted, CheckExtracted, &pass) < 0) {
+        Complain(path + ": the test stopped: " + ContainerErrorText(container.file->LastError));
         return 1;
     }
-    printf("%s: OK, %llu files, %llu bytes\n", path.c_str(), (unsigned long long)files,
-           (unsigned long long)bytes);
+    if (pass.failed) {
+        printf("%s: %d of %llu files failed\n", path.c_str(), pass.failed,
+               (unsigned long long)(pass.files + (uint64_t)pass.failed));
+        return 1;
+    }
+    printf("%s: OK, %llu files, %llu bytes\n", path.c_str(), (unsigned long long)pass.files,
+           (unsigned long long)pass.bytes);
     return 0;
 }

@@ -2,6 +2,7 @@
 // the table of commands and dispatched. A new command is one entry in
 // Commands and one function in a file of its own.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,6 +11,9 @@
 #include "host/host.h"
 #include "host/system.h"
 #include "platform/terminal_text.h"
+#if defined(VELKORY_HAVE_SERVE)
+#include "host/serve.h"
+#endif
 
 #ifndef VELKORY_VERSION
 #define VELKORY_VERSION "0.0.0"
@@ -36,13 +40,24 @@ const char UsageHead[] =
     "Commands that read a help file directly:\n"
     "  list FILE                      every stored file: section, offset, length, name\n"
     "  cat FILE NAME                  one stored file to standard output\n"
-    "  extract FILE DIR               every stored file below DIR\n"
-    "  test FILE                      extract every stored file in memory and check it\n"
+    "  extract [-j N] FILE DIR        every stored file below DIR\n"
+    "  test [-j N] FILE               extract every stored file in memory and check it\n"
+    "                                 (-j N: decode on N threads; default: one per core)\n"
     "  topics FILE [PREFIX]           every topic title (beginning with PREFIX), a tab,\n"
     "                                 its page\n"
     "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
     "                                 a tab, its page\n"
     "\n"
+#if defined(VELKORY_HAVE_SERVE)
+    "Commands that show help files in the browser:\n"
+    "  serve [--port N] [--no-open] FILE...\n"
+    "                                 serve the help files on 127.0.0.1 with a viewer\n"
+    "                                 (contents, index, search) until interrupted; the\n"
+    "                                 first line of output is its URL\n"
+    "  browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]\n"
+    "                                 the topic as help finds it, in the browser\n"
+    "\n"
+#endif
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
     "                                 the temporary directory that are over a day old\n"
@@ -76,11 +91,25 @@ const Command Commands[] = {
      ConfigCommand},
     {"list", "list FILE", 1, {}, ListCommand},
     {"cat", "cat FILE NAME", 2, {}, CatCommand},
-    {"extract", "extract FILE DIR", 2, {}, ExtractCommand},
-    {"test", "test FILE", 1, {}, TestCommand},
+    {"extract", "extract [-j N] FILE DIR", 2, {"-j"}, ExtractCommand},
+    {"test", "test [-j N] FILE", 1, {"-j"}, TestCommand},
     {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
     {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"clean", "clean", 0, {}, CleanCommand},
+#if defined(VELKORY_HAVE_SERVE)
+    {"serve",
+     "serve [--port N] [--no-open] FILE...",
+     1,
+     {"--port", "--no-open"},
+     ServeCommand,
+     SIZE_MAX - 1},
+    {"browse",
+     "browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]",
+     1,
+     {"--pick", "--port", "--no-open"},
+     BrowseCommand,
+     1},
+#endif
 };
 
 int ParsePosition(const std::string& option, const std::string& value, int low, int high)
@@ -138,6 +167,10 @@ CommandLine ParseCommandLine(int argc, char** argv)
         } else if (name == "--pick") {
             hostOptions.pick = ParsePosition(name, takeValue(), 1, 1 << 30);
             line.optionsSeen.push_back(name);
+        } else if (name == "-j" || name == "--jobs" || name.compare(0, 2, "-j") == 0) {
+            std::string count = name.size() > 2 && name[1] == 'j' ? name.substr(2) : takeValue();
+            hostOptions.jobs = ParsePosition("-j", count, 1, 256);
+            line.optionsSeen.push_back("-j");
         } else if (name == "--modality") {
             hostOptions.modality = ParsePosition(name, takeValue(), 0, 1);
             line.optionsSeen.push_back(name);
@@ -150,12 +183,18 @@ CommandLine ParseCommandLine(int argc, char** argv)
         } else if (name == "--show") {
             line.show = true;
             line.optionsSeen.push_back(name);
+        } else if (name == "--port") {
+            line.port = ParsePosition(name, takeValue(), 0, 65535);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--no-open") {
+            line.open = false;
+            line.optionsSeen.push_back(name);
         } else {
             Usage("unknown option '" + arg + "'");
         }
         if (inlineValue &&
             (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
-             name == "--show"))
+             name == "--show" || name == "--no-open"))
             Usage(name + " takes no value");
     }
     return line;

@@ -14,6 +14,9 @@
 
 #include "container/container.h"
 #include "host/host.h"
+#if defined(VELKORY_HAVE_SERVE)
+#include "host/serve.h"
+#endif
 #include "host/system.h"
 #include "lookup/encoding.h"
 #include "lookup/lookup.h"
@@ -123,6 +126,11 @@ int HelpCommand(const CommandLine& line)
     }
     if (!IsHelpFile(file))
         return ExitFailed;
+#if defined(VELKORY_HAVE_SERVE)
+    int32_t modality = 0, visuality = 0;
+    if (BrowserViewerWanted() && (ReadSettings(modality, visuality), visuality == 1))
+        return BrowseTopic(file, keyword, ServeOptions());
+#endif
 
     ModuleSession session(line);
     if (!session.Begin())

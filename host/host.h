@@ -22,6 +22,7 @@ struct HostOptions {
     int modality = -1;    // --modality N; -1 when not given
     int visuality = -1;   // --visuality N; -1 when not given
     bool cancel = false;  // --cancel
+    int jobs = 0;         // -j N: decoding workers for test and extract; 0: one per core
 };
 
 // What the services saw during one request, for the host's own explanations.
@@ -51,6 +52,8 @@ struct CommandLine {
     std::string modulePath;
     bool haveModule = false;
     bool show = false;
+    int port = 0;      // --port N (serve, browse)
+    bool open = true;  // unless --no-open
     std::vector<std::string> optionsSeen;
 };
 struct UsageError {
@@ -101,6 +104,25 @@ const char* ModuleMessageText(int number);  // null for a number without text
 int ModuleMessageCapacity(int number);      // the size of the module's destination
 
 // module_commands.cpp, help.cpp, archive.cpp, clean.cpp: the commands.
+// Workers that run batches of decoding jobs for test and extract: threads
+// that live as long as the pool; StartJobs and WaitJobs are the container's
+// StreamOptions callbacks of those names.
+class WorkerPool {
+public:
+    explicit WorkerPool(int workers);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+    int Workers() const;
+    static void StartJobs(void* pool, int count, void (*job)(void*, int, int), void* jobContext);
+    static void WaitJobs(void* pool);
+
+private:
+    struct State;
+    State* state_;
+};
+int DefaultJobs();  // the number of cores
+
 int InfoCommand(const CommandLine& line);
 int ConfigCommand(const CommandLine& line);
 int HelpCommand(const CommandLine& line);

@@ -86,6 +86,32 @@ int RunProgram(const std::vector<std::string>& argv, std::string& error)
     return status;
 }
 
+bool StartProgram(const std::vector<std::string>& argv)
+{
+    if (argv.empty())
+        return false;
+    fflush(stdout);
+    fflush(stderr);
+    // A session of its own, the signals of a fresh program, and our standard
+    // error for its output: standard output belongs to the caller.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, 2, 1);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> args = ArgumentVector(argv);
+    pid_t pid = 0;
+    int spawned = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return spawned == 0;
+}
+
 bool CaptureOutput(const std::vector<std::string>& argv, std::string& out)
 {
     if (argv.empty())

@@ -74,3 +74,17 @@ bool ProgramOnPath(const std::string&)
 {
     return true;  // _spawnvp finds it, or says why not
 }
+
+bool StartProgram(const std::vector<std::string>& argv)
+{
+    if (argv.empty())
+        return false;
+    std::vector<std::string> quoted;
+    for (const std::string& arg : argv)
+        quoted.push_back(QuoteArgument(arg));
+    std::vector<const char*> args;
+    for (const std::string& arg : quoted)
+        args.push_back(arg.c_str());
+    args.push_back(nullptr);
+    return _spawnvp(_P_NOWAIT, argv[0].c_str(), args.data()) >= 0;
+}

@@ -5,7 +5,8 @@
 //
 //   console_*  the terminal under the menu and the dialog
 //   process_*  starting programs: the only place that does
-//   files_*    paths, the temporary directory, writing below a directory
+//   files_*    paths, the temporary directory, writing below a directory,
+//              and System, the facts shared code chooses by
 //   loader_*   loading a shared library and finding its exports
 //   settings_* why the host's own read of the settings failed
 #pragma once
@@ -77,6 +78,8 @@ size_t TerminalCharacter(const std::string& text, size_t i, int& columns);
 // signal when one ended it), or -1 when it could not be started, with the
 // reason in error.
 int RunProgram(const std::vector<std::string>& argv, std::string& error);
+// Starts argv without waiting for it (a browser); false when it cannot be.
+bool StartProgram(const std::vector<std::string>& argv);
 // Runs argv without a terminal and gathers its standard output; false when
 // it could not run or did not exit 0.
 bool CaptureOutput(const std::vector<std::string>& argv, std::string& out);

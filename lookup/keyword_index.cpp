@@ -110,19 +110,46 @@ int AddTarget(KeywordIndex* index, uint32_t keyword, uint32_t title, const char*
     return AppendTarget(index, target);
 }
 
+// The longest start of the n bytes of OEM text that fits limit bytes without
+// splitting a character of the OEM code page.
+uint32_t OemCut(const char* text, uint32_t n, uint32_t limit)
+{
+    if (n <= limit)
+        return n;
+    UINT codePage = GetOEMCP();
+    if (codePage == CP_UTF8) {
+        while (limit > 0 && ((uint8_t)text[limit] & 0xC0) == 0x80)
+            --limit;
+        return limit;
+    }
+    uint32_t k = 0;
+    while (k < limit) {
+        uint32_t step = IsDBCSLeadByteEx(codePage, (BYTE)text[k]) ? 2 : 1;
+        if (k + step > limit)
+            break;
+        k += step;
+    }
+    return k;
+}
+
 // A keyword of the compiled index, n UTF-16LE code units at units, in the OEM
 // code page, cut to fit TitleBufferSize.
 void UnitsToOem(const uint8_t* units, uint32_t n, char* out)
 {
-    uint32_t k = 0;
-    for (uint32_t i = 0; i < n && k < (uint32_t)TitleBufferSize - 1; ++i) {
-        uint32_t unit = ReadLE16(units + 2 * i);
-        if (unit >= 0xDC00 && unit < 0xE000)
-            continue;  // the second half of a pair already replaced
-        out[k++] = unit < 0x100 ? (char)unit : '?';
-    }
-    out[k] = '\0';
-    CharToOemA(out, out);
+    // A keyword lies within one block, so it is short; a longer one is cut.
+    constexpr uint32_t MaxUnits = 2048;
+    WCHAR wide[MaxUnits];
+    char oem[MaxUnits * 4];
+    if (n > MaxUnits)
+        n = MaxUnits;
+    for (uint32_t i = 0; i < n; ++i)
+        wide[i] = (WCHAR)ReadLE16(units + 2 * i);
+    int length = n == 0
+        ? 0
+        : WideCharToMultiByte(CP_OEMCP, 0, wide, (int)n, oem, (int)sizeof oem, nullptr, nullptr);
+    uint32_t kept = OemCut(oem, length > 0 ? (uint32_t)length : 0, TitleBufferSize - 1);
+    memcpy(out, oem, kept);
+    out[kept] = '\0';
 }
 
 // A text of a sitemap in the OEM code page, cut to fit TitleBufferSize.

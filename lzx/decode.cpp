@@ -514,8 +514,11 @@ int DecodeLzx(LzxDecoder* d, const uint8_t* input, uint8_t* output, int32_t inpu
                 return LzxIllegalData;
             }
             // A match that the bytes owed cut short may have run on in the
-            // window; only the owed bytes go out.
-            memcpy(out, d->Window + start, run);
+            // window; only the owed bytes go out (they are there already when
+            // the output is the window itself).
+            if (out != d->Window + start) {
+                memcpy(out, d->Window + start, run);
+            }
             out += run;
         }
     }

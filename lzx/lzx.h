@@ -46,6 +46,7 @@ struct LzxDecoder {
     uint8_t* Window;          // sliding dictionary; kept for the life of the module
     uint32_t WindowSize;      // 2^bits of the last successful set-up
     uint32_t WindowCapacity;  // size of the allocated Window
+    int WindowLent;           // Window is the caller's (InitLzxWithWindow), not freed here
     uint32_t WindowPosition;  // next write offset; WindowSize means exactly full
     uint32_t R0;              // repeated-offset queue, most recent first
     uint32_t R1;
@@ -218,6 +219,11 @@ int InitLzx(LzxDecoder* d, int bits);
 // word boundary (and past the pad byte of an uncompressed block of odd length).
 int DecodeLzx(LzxDecoder* d, const uint8_t* input, uint8_t* output, int32_t inputLength,
               int32_t outputLength);
+
+// Prepares d like InitLzx, with the caller's window (2^bits bytes) instead of
+// its own. A stream of at most one window then decodes in place: its output is
+// window itself, and DecodeLzx copies nothing when output is window.
+int InitLzxWithWindow(LzxDecoder* d, int bits, uint8_t* window);
 
 // Frees d's window; d can be set up again afterwards.
 void ReleaseLzx(LzxDecoder* d);

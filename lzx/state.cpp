@@ -13,31 +13,19 @@ int InitLzxDecoder(int bits)
 
 void ReleaseLzx(LzxDecoder* d)
 {
-    free(d->Window);
+    if (!d->WindowLent) {
+        free(d->Window);
+    }
+    d->WindowLent = 0;
     d->Window = nullptr;
     d->WindowCapacity = 0;
     d->WindowSize = 0;
 }
 
-int InitLzx(LzxDecoder* d, int bits)
+// Everything but the window: a new stream with a window of 2^bits bytes.
+static int StartStream(LzxDecoder* d, int bits)
 {
-    if (bits < 15 || bits > 21) {
-        return LzxBadFormat;
-    }
-    uint32_t size = 1u << bits;
-    if (size > d->WindowCapacity && d->Window != nullptr) {
-        free(d->Window);
-        d->Window = nullptr;
-    }
-    if (d->Window == nullptr) {
-        uint8_t* window = (uint8_t*)malloc(size);
-        if (window == nullptr) {
-            return LzxNoMemory;
-        }
-        d->Window = window;
-        d->WindowCapacity = size;
-    }
-    d->WindowSize = size;
+    d->WindowSize = 1u << bits;
 
     int slots = bits == 20 ? 42 : bits == 21 ? 50 : 2 * bits;
     d->MainElements = (uint16_t)(256 + 8 * slots);
@@ -59,4 +47,40 @@ int InitLzx(LzxDecoder* d, int bits)
     memset(d->MainTreeLengths, 0, LzxMainTreeSymbols);
     memset(d->LengthTreeLengths, 0, LzxLengthTreeSymbols);
     return LzxOk;
+}
+
+int InitLzxWithWindow(LzxDecoder* d, int bits, uint8_t* window)
+{
+    if (bits < 15 || bits > 21 || window == nullptr) {
+        return LzxBadFormat;
+    }
+    ReleaseLzx(d);
+    d->Window = window;
+    d->WindowCapacity = 1u << bits;
+    d->WindowLent = 1;
+    return StartStream(d, bits);
+}
+
+int InitLzx(LzxDecoder* d, int bits)
+{
+    if (bits < 15 || bits > 21) {
+        return LzxBadFormat;
+    }
+    if (d->WindowLent) {
+        ReleaseLzx(d);  // the caller's window was for one stream only
+    }
+    uint32_t size = 1u << bits;
+    if (size > d->WindowCapacity && d->Window != nullptr) {
+        free(d->Window);
+        d->Window = nullptr;
+    }
+    if (d->Window == nullptr) {
+        uint8_t* window = (uint8_t*)malloc(size);
+        if (window == nullptr) {
+            return LzxNoMemory;
+        }
+        d->Window = window;
+        d->WindowCapacity = size;
+    }
+    return StartStream(d, bits);
 }

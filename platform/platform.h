@@ -7,16 +7,18 @@
 //  - the registry of the current user (RegOpenKeyExA, RegQueryValueExA,
 //    RegCreateKeyExA, RegSetValueExA, RegFlushKey, RegCloseKey), kept in one
 //    text file in the .reg export format (linux/registry_text.cpp and
-//    linux/registry_file.cpp describe the file). Only
-//    HKEY_CURRENT_USER is kept; other roots answer ERROR_INVALID_HANDLE.
-//    RegOpenKeyExA never creates a key (ERROR_FILE_NOT_FOUND when it is
-//    missing); RegQueryValueExA gives a value's raw bytes and type, its size
-//    alone when data is null, and ERROR_MORE_DATA with nothing copied when
-//    the value does not fit; RegCreateKeyExA creates the missing keys along
-//    the path; RegSetValueExA stores raw bytes with their type: at once
-//    through HKEY_CURRENT_USER, and through an open key when the key is
-//    flushed or closed, all its values in one write (RegCloseKey then answers
-//    how the write went). Names ignore ASCII letter case. Reads find nothing in a file that does not parse
+//    linux/registry_file.cpp describe the file). Only HKEY_CURRENT_USER is
+//    kept; other roots answer ERROR_INVALID_HANDLE. RegOpenKeyExA never
+//    creates a key (ERROR_FILE_NOT_FOUND when it is missing);
+//    RegQueryValueExA gives a value's raw bytes and type, its size alone
+//    when data is null, and ERROR_MORE_DATA with nothing copied when the
+//    value does not fit; RegCreateKeyExA creates the missing keys along the
+//    path; RegSetValueExA stores raw bytes with their type: at once through
+//    HKEY_CURRENT_USER, and through an open key when the key is flushed or
+//    closed, all its values in one write (RegCloseKey then answers how the
+//    write went), and none of them once a set through it failed. A key reads
+//    the values the file held when it was opened. Names ignore ASCII letter
+//    case. Reads find nothing in a file that does not parse
 //    (ERROR_FILE_NOT_FOUND) and writes refuse to touch it (ERROR_BADDB); a
 //    key removed from the file while open gives ERROR_KEY_DELETED;
 //  - CreateDirectoryA (one new directory, mode 0700; FALSE when anything is

@@ -13,14 +13,16 @@ using namespace registry;
 // ("" for the root itself), the access it was opened with, its values as the
 // file held them when it was opened (with what was written through it since),
 // and the values set through it that wait for the key to be closed or
-// flushed. A reader that reads several values through one key so sees one
-// version of the file, never a mix. Open keys are chained so that a stale or
-// foreign handle is recognised instead of followed.
+// flushed, with the failure of a set since then. A reader that reads several
+// values through one key so sees one version of the file, never a mix. Open
+// keys are chained so that a stale or foreign handle is recognised instead of
+// followed.
 struct PlatformRegKey {
     char* path;
     REGSAM access;
     RegSection view;
     RegSection pending;
+    LONG failedSet;
     PlatformRegKey* next;
 };
 
@@ -124,7 +126,7 @@ HKEY NewHandle(char* path, REGSAM access, const RegSection* section)
         free(path);
         return nullptr;
     }
-    *handle = PlatformRegKey {path, access, RegSection {}, RegSection {}, nullptr};
+    *handle = PlatformRegKey {path, access, RegSection {}, RegSection {}, ERROR_SUCCESS, nullptr};
     if (!PutCopies(&handle->view, section)) {
         FreeSection(&handle->view);
         free(path);
@@ -181,13 +183,20 @@ LONG WriteValues(const char* path, const RegSection* values)
     return status;
 }
 
-// Writes what waits in an open key, in one update; the key holds nothing
-// afterwards, whatever the answer.
+// Writes what waits in an open key, in one update. After a set through the
+// key failed nothing is written, and the failure is answered again when
+// values that were set are so dropped. The key holds nothing afterwards,
+// whatever the answer.
 LONG FlushPending(PlatformRegKey* open)
 {
-    if (open->pending.count == 0)
+    if (open->pending.count == 0) {
+        open->failedSet = ERROR_SUCCESS;
         return ERROR_SUCCESS;
-    LONG status = WriteValues(open->path, &open->pending);
+    }
+    LONG status = open->failedSet;
+    open->failedSet = ERROR_SUCCESS;
+    if (status == ERROR_SUCCESS)
+        status = WriteValues(open->path, &open->pending);
     if (status == ERROR_SUCCESS && !PutCopies(&open->view, &open->pending))
         status = ERROR_NOT_ENOUGH_MEMORY;
     FreeSection(&open->pending);
@@ -307,8 +316,10 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
         if (canonical != nullptr)
             *result = NewHandle(canonical, access,
                                 FindSection(&session.doc, canonical, strlen(canonical)));
-        if (*result == nullptr)
+        if (*result == nullptr) {
+            NoteStoreFailure(nullptr, "out of memory");
             status = ERROR_NOT_ENOUGH_MEMORY;
+        }
     }
     EndWrite(&session);
     free(path);
@@ -344,6 +355,10 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, LPCB
         FreeSection(&values);
         return status;
     }
+    // After a set that failed, the others wait in vain: nothing of the key's
+    // changes is written, so that they land all together or not at all.
+    if (open->failedSet != ERROR_SUCCESS)
+        return open->failedSet;
     WriteSession session;
     status = BeginWrite(&session);
     if (status == ERROR_SUCCESS && !KeyExists(&session.doc, path)) {
@@ -351,8 +366,11 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, LPCB
         status = ERROR_KEY_DELETED;
     }
     EndWrite(&session);
-    if (status == ERROR_SUCCESS && !PutCopy(&open->pending, valueName, type, data, dataSize))
+    if (status == ERROR_SUCCESS && !PutCopy(&open->pending, valueName, type, data, dataSize)) {
+        NoteStoreFailure(nullptr, "out of memory");
         status = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    open->failedSet = status;
     return status;
 }
 

@@ -53,10 +53,11 @@ const bool failBeforeRename = false;
 char failures[2][640];
 int accessUnderWay = StoreReading;
 
-// "what: why", as the host shows it.
+// "what: why" (or why alone without what), as the host shows it.
 void NoteFailureText(const char* what, const char* why)
 {
-    snprintf(failures[accessUnderWay], sizeof failures[0], "%s: %s", what, why);
+    snprintf(failures[accessUnderWay], sizeof failures[0], "%s%s%s", what ? what : "",
+             what ? ": " : "", why);
 }
 
 // Reads a whole regular file of at most MaxFileSize bytes into *bytes.
@@ -163,8 +164,10 @@ bool MakeParentDirectories(const char* path)
 {
     size_t length = strlen(path);
     char* copy = CopyText(path, length);
-    if (copy == nullptr)
+    if (copy == nullptr) {
+        NoteFailureText(nullptr, "out of memory");
         return false;
+    }
     bool ok = true;
     for (size_t i = 1; i < length && ok; i++) {
         if (copy[i] != '/')
@@ -303,9 +306,15 @@ static char* PathForAccess(int access)
     accessUnderWay = access;
     failures[access][0] = '\0';
     char* path = RegistryFilePath();
-    if (path == nullptr)
+    const char* named = getenv("VELKORY_REGISTRY");
+    const char* base = getenv("XDG_CONFIG_HOME");
+    const char* home = getenv("HOME");
+    bool placed = (named && named[0]) || (base && base[0] == '/') || (home && home[0]);
+    if (path == nullptr && !placed)
         NoteFailureText("no settings file",
                         "neither VELKORY_REGISTRY, an absolute XDG_CONFIG_HOME nor HOME is set");
+    else if (path == nullptr)
+        NoteFailureText(nullptr, "out of memory");
     return path;
 }
 
@@ -344,8 +353,10 @@ LONG BeginWrite(WriteSession* session)
     if (!MakeParentDirectories(path))
         return ERROR_PATH_NOT_FOUND;
     char* lockPath = JoinText(path, ".lock");
-    if (lockPath == nullptr)
+    if (lockPath == nullptr) {
+        NoteFailureText(nullptr, "out of memory");
         return ERROR_NOT_ENOUGH_MEMORY;
+    }
     session->lockFd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (session->lockFd < 0) {
         const char* slash = strrchr(path, '/');

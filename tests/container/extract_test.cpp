@@ -463,8 +463,9 @@ TEST(ContainerExtract, ResetTablesThatCannotBeTrustedKeepTheWholeSectionDecoding
 {
     std::vector<uint8_t> text;
     while (text.size() < 300000) {
-        std::vector<uint8_t> line = Bytes("entry " + std::to_string(text.size() % 6007) + "\n");
-        text.insert(text.end(), line.begin(), line.end());
+        char line[32];
+        int n = snprintf(line, sizeof line, "entry %zu\n", text.size() % 6007);
+        text.insert(text.end(), line, line + n);
     }
     std::vector<StoredFile> files = {{"/f", text, 1}};
     auto patch = [](size_t at, uint64_t value, int width) {

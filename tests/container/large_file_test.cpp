@@ -62,3 +62,29 @@ TEST(ContainerLargeFile, DirectoryAndContentBeyondTwoGigabytesAndFilesBeyondFour
     EXPECT_EQ(Extract(help.file, "/packed"), files[1].data);
     EXPECT_EQ(Extract(help.file, "/far"), far);
 }
+
+TEST(ContainerLargeFile, ASectionOfGigabytesAnswersFromTheIntervalsThatHoldTheFile)
+{
+    // 2.5 GiB of filler, past the decoder's signed 32-bit lengths, then a page.
+    std::vector<uint8_t> window;
+    while (window.size() < 65536) {
+        char line[32];
+        int n = snprintf(line, sizeof line, "<p>filler %zu</p>\n", window.size() % 89);
+        window.insert(window.end(), line, line + n);
+    }
+    window.resize(65536);
+    const uint64_t windows = 40960;
+    std::vector<uint8_t> page = Pattern(70000, 21);  // across two intervals
+    ContainerLayout layout = RepeatedWindowLayout(window, windows, {{"/page.htm", page, 1}}, 16);
+    layout.entries.push_back({"/filler-start", 1, 65536 - 10, 20, {}});
+    TempHelpFile temp(BuildContainer(layout));
+    OpenedHelpFile help(temp.path());
+    EXPECT_EQ(Extract(help.file, "/page.htm"), page);
+    std::vector<uint8_t> start(window.end() - 10, window.end());
+    start.insert(start.end(), window.begin(), window.begin() + 10);
+    EXPECT_EQ(Extract(help.file, "/filler-start"), start);
+    const SectionRecord& section = help->Sections->Records[1];
+    ASSERT_NE(section.Lzx, nullptr);
+    EXPECT_EQ(section.Lzx->IntervalCount, windows + 2);
+    EXPECT_EQ(section.Data, nullptr);
+}

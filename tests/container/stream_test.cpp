@@ -35,7 +35,7 @@ int Collect(void* context, int32_t index, const DirectoryEntry* entry, int error
     return c->stopAfter >= 0 && (int)(c->files.size() + c->errors.size()) >= c->stopAfter;
 }
 
-// Runs the jobs on `workers` threads, as a host would.
+// Runs the jobs on `workers` threads, as a host would, before it returns.
 void RunOnThreads(void* context, int count, IntervalJob job, void* jobContext)
 {
     int workers = *(int*)context;
@@ -54,7 +54,8 @@ Collected Stream(HelpFile* file, int workers, int* status, int stopAfter = -1)
 {
     Collected c;
     c.stopAfter = stopAfter;
-    StreamOptions options = {workers, workers > 1 ? RunOnThreads : nullptr, &workers, nullptr};
+    StreamOptions options = {workers, workers > 1 ? RunOnThreads : nullptr, nullptr, &workers,
+                             nullptr};
     *status = StreamStoredFiles(file, &options, Collect, &c);
     return c;
 }
@@ -68,7 +69,8 @@ TEST(ContainerStream, EveryCorpusFileEqualsItsManifestOnOneWorkerOrThree)
         GTEST_SKIP() << "shared corpus not found beside the source tree";
     for (const std::string& path : paths)
         for (int workers : {1, 3}) {
-            SCOPED_TRACE(path + " workers " + std::to_string(workers));
+            SCOPED_TRACE(path);
+            SCOPED_TRACE(workers);
             std::vector<ManifestEntry> manifest =
                 ReadManifest(std::filesystem::path(path).replace_extension(".manifest").string());
             OpenedHelpFile help(path);

@@ -73,13 +73,16 @@ TEST_F(HostTest, CorpusListsTestsCatsAndExtractsAsTheManifestsSay)
             }
         }
 
-        // test: every file, every byte.
-        RunResult test = Run({"test", chm});
-        EXPECT_EQ(test.status, 0) << test.out << test.err;
-        EXPECT_NE(test.out.find("OK, " + std::to_string(files) + " files, " +
-                                std::to_string(bytes) + " bytes"),
-                  std::string::npos)
-            << test.out;
+        // test: every file, every byte, on the default workers, one, or three.
+        for (const char* jobs : {"", "-j1", "-j3"}) {
+            RunResult test = Run(*jobs ? std::vector<std::string> {"test", jobs, chm}
+                                       : std::vector<std::string> {"test", chm});
+            EXPECT_EQ(test.status, 0) << test.out << test.err;
+            EXPECT_NE(test.out.find("OK, " + std::to_string(files) + " files, " +
+                                    std::to_string(bytes) + " bytes"),
+                      std::string::npos)
+                << jobs << test.out;
+        }
 
         // extract: every manifest entry byte for byte.
         std::string dir = root_ + "/x";

@@ -108,6 +108,8 @@ TEST_F(HostTest, UsageErrors)
     EXPECT_USAGE_ERROR(Run({"list", "--pick", "1", "a.chm"}));
     EXPECT_USAGE_ERROR(Run({"cat", "a.chm"}));
     EXPECT_USAGE_ERROR(Run({"extract", "a.chm"}));
+    EXPECT_USAGE_ERROR(Run({"test", "-j", "0", "a.chm"}));
+    EXPECT_USAGE_ERROR(Run({"list", "-j2", "a.chm"}));
     EXPECT_USAGE_ERROR(Run({"clean", "now"}));
     EXPECT_FALSE(fs::exists(registry_));
 

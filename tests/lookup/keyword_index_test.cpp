@@ -11,6 +11,7 @@
 #include "container/container.h"
 #include "keyword_builder.h"
 #include "lookup_fixture.h"
+#include "platform/platform.h"
 #include "support/corpus.h"
 
 namespace fs = std::filesystem;
@@ -55,6 +56,22 @@ std::string AnchorBeside(const std::string& pagePath)
 {
     std::ifstream in(fs::path(pagePath).parent_path() / AnchorFileName, std::ios::binary);
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
+}
+
+// The module's view of a test-side topic index.
+TopicIndex View(TestIndex& index)
+{
+    TopicIndex view;
+    memset(&view, 0, sizeof view);
+    view.topics = index.topics.data();
+    view.topicsLength = (uint32_t)index.topics.size();
+    view.strings = index.strings.data();
+    view.stringsLength = (uint32_t)index.strings.size();
+    view.urlTable = index.urlTable.data();
+    view.urlTableLength = (uint32_t)index.urlTable.size();
+    view.urls = index.urls.data();
+    view.urlsLength = (uint32_t)index.urls.size();
+    return view;
 }
 
 class KeywordTest : public LookupTest {
@@ -128,15 +145,7 @@ TEST_F(KeywordTest, CompiledIndexThatLiesYieldsWhatItCanAndEnds)
         {"no signature", 0, {0, 0}, -1, 0},
     };
     TestIndex topics = Topics();
-    TopicIndex view = {topics.topics.data(),
-                       (uint32_t)topics.topics.size(),
-                       topics.strings.data(),
-                       (uint32_t)topics.strings.size(),
-                       topics.urlTable.data(),
-                       (uint32_t)topics.urlTable.size(),
-                       topics.urls.data(),
-                       (uint32_t)topics.urls.size(),
-                       0};
+    TopicIndex view = View(topics);
     for (const Lie& lie : lies) {
         SCOPED_TRACE(lie.what);
         std::vector<uint8_t> btree = BuildBTree(Keywords, 2);
@@ -156,6 +165,28 @@ TEST_F(KeywordTest, CompiledIndexThatLiesYieldsWhatItCanAndEnds)
             EXPECT_LE(cutIndex.count, lie.targets);
             ReleaseKeywordIndex(&cutIndex);
         }
+    }
+}
+
+TEST_F(KeywordTest, CompiledKeywordsComeOutInTheOemCodePageAsTitlesDo)
+{
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the comparison below is with Windows-1252 titles";
+    const std::pair<std::u16string, std::string> keywords[] = {
+        {u"\u00C9mile", "\xC9mile"}, {u"na\u00EFve \u20AC", "na\xEFve \x80"}};
+    for (const auto& [wide, ansi] : keywords) {
+        std::vector<uint8_t> btree = BuildBTree({{wide, {1}}});
+        TestIndex topics = Topics();
+        TopicIndex view = View(topics);
+        KeywordIndex index;
+        memset(&index, 0, sizeof index);
+        ASSERT_EQ(ReadCompiledKeywords(btree.data(), (uint32_t)btree.size(), &view, &index), 1);
+        std::vector<char> oem(ansi.begin(), ansi.end());
+        oem.push_back(0);
+        CharToOemA(oem.data(), oem.data());
+        ASSERT_EQ(index.count, 1u);
+        EXPECT_STREQ(KeywordText(&index, index.targets[0].keyword), oem.data());
+        ReleaseKeywordIndex(&index);
     }
 }
 

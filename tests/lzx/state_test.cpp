@@ -40,6 +40,29 @@ TEST(LzxSetUp, WindowOnlyGrows)
     EXPECT_EQ(lzxDecoder.WindowSize, 65536u);
 }
 
+TEST(LzxSetUp, ALentWindowHoldsTheOutputAndStaysTheCallers)
+{
+    // Two records at once; one decodes in place in the caller's window.
+    LzxDecoder own {}, lent {};
+    std::vector<uint8_t> window(32768, 0xAA), data = {1, 2, 3, 4, 5, 6, 7};
+    StreamWriter s;
+    s.Header().Uncompressed(data);
+    ASSERT_EQ(InitLzxWithWindow(&lent, 15, window.data()), LzxOk);
+    ASSERT_EQ(InitLzx(&own, 15), LzxOk);
+    std::vector<uint8_t> out(data.size());
+    ASSERT_EQ(DecodeLzx(&own, s.bytes.data(), out.data(), (int32_t)s.bytes.size(), 7), LzxOk);
+    ASSERT_EQ(DecodeLzx(&lent, s.bytes.data(), window.data(), (int32_t)s.bytes.size(), 7), LzxOk);
+    EXPECT_EQ(out, data);
+    EXPECT_EQ(std::vector<uint8_t>(window.begin(), window.begin() + 7), data);
+    EXPECT_EQ(lent.InputUsed, s.bytes.size());
+    // InitLzx gives the record a window of its own; the lent one is never freed.
+    ASSERT_EQ(InitLzx(&lent, 15), LzxOk);
+    EXPECT_NE(lent.Window, window.data());
+    ReleaseLzx(&lent);
+    ReleaseLzx(&own);
+    EXPECT_EQ(window[7], 0xAA);
+}
+
 TEST(LzxSetUp, MainElementsPerWindowSize)
 {
     const uint16_t expected[] = {496, 512, 528, 544, 560, 592, 656};

@@ -276,6 +276,43 @@ std::vector<uint8_t> LzxCompressedStream(const std::vector<uint8_t>& data, int w
     return out;
 }
 
+ContainerLayout RepeatedWindowLayout(const std::vector<uint8_t>& window, uint64_t windows,
+                                     const std::vector<StoredFile>& files, int windowBits)
+{
+    std::vector<uint64_t> windowFrames, tailFrames, frames;
+    LzxEncodeOptions encode;
+    encode.frameStarts = &windowFrames;
+    std::vector<uint8_t> windowStream = LzxCompress(window, windowBits, encode);
+    std::vector<uint8_t> tail;
+    for (const StoredFile& f : files)
+        tail.insert(tail.end(), f.data.begin(), f.data.end());
+    std::vector<uint8_t> tailStream = LzxCompressedStream(tail, windowBits, &tailFrames);
+
+    std::vector<uint8_t> stream;
+    stream.reserve(windowStream.size() * windows + tailStream.size());
+    for (uint64_t w = 0; w < windows; w++) {
+        for (uint64_t f : windowFrames)
+            frames.push_back(stream.size() + f);
+        stream.insert(stream.end(), windowStream.begin(), windowStream.end());
+    }
+    for (uint64_t f : tailFrames)
+        frames.push_back(stream.size() + f);
+    stream.insert(stream.end(), tailStream.begin(), tailStream.end());
+
+    const uint64_t filler = windows * window.size();
+    HelpFileOptions options;
+    options.windowBits = windowBits;
+    options.stream = LzxStreamKind::Uncompressed;  // its stream is replaced
+    options.contentBytes = std::move(stream);
+    options.resetTableBytes =
+        ResetTableBytes(filler + tail.size(), options.contentBytes->size(), frames);
+    ContainerLayout layout = HelpFileLayout(files, options);
+    for (RawEntry& entry : layout.entries)
+        if (entry.section == 1)
+            entry.offset += filler;
+    return layout;
+}
+
 std::vector<uint8_t> NameListBytes(const std::vector<std::string>& names)
 {
     std::vector<uint8_t> out;

@@ -107,6 +107,14 @@ std::vector<uint8_t> LzxUncompressedStream(const std::vector<uint8_t>& data, int
 std::vector<uint8_t> LzxCompressedStream(const std::vector<uint8_t>& data, int windowBits,
                                          std::vector<uint64_t>* resets = nullptr);
 
+// A help file whose compressed section is `windows` copies of one window of
+// filler (window: 2^windowBits bytes) followed by the given files, placed in
+// section 1 after the filler. Each window of the stream is a stream of its
+// own, so the filler window is compressed once and repeated: a section of
+// gigabytes fits in a file of a few MB.
+ContainerLayout RepeatedWindowLayout(const std::vector<uint8_t>& window, uint64_t windows,
+                                     const std::vector<StoredFile>& files, int windowBits);
+
 // The container's own stored files.
 std::vector<uint8_t> NameListBytes(const std::vector<std::string>& names);
 std::vector<uint8_t> ControlDataBytes(uint32_t windowCode);  // the same code in all three fields

@@ -87,6 +87,17 @@ for locale in zh_CN.UTF-8 ja_JP.UTF-8; do
 done
 wineserver -w
 
+# The saved fuzz inputs, replayed by the Windows build of each fuzz target.
+fuzz=$(cd "$(dirname "$0")/../../fuzz" && pwd)
+for replay in "$bin"/replay_*.exe; do
+  [ -e "$replay" ] || { fail "no fuzz replay was built for Windows"; break; }
+  target=${replay##*/replay_}; target=${target%.exe}
+  wine "$replay" "Z:$fuzz/corpus/$target" "Z:$fuzz/regressions/$target" \
+    </dev/null >"$work/replay.log" 2>&1
+  rc=$?
+  check "$target replays its saved inputs under wine (exit $rc, $(tr -d '\r' <"$work/replay.log" | tail -1))" test $rc -eq 0
+done
+
 # Request 1.
 out=$(vk info); rc=$?
 check "info answers (exit $rc)" test $rc -eq 0
@@ -169,7 +180,8 @@ if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
       grep -q "UNC path" "$work/copied.page" && ! grep -q "<" "$work/copied.page"
   }
   check "help --pick 5 shows the fifth topic in the viewer" viewed --pick 5 "Z:$chm" "[setup]: allow"
-  # One request on every corpus help file: keyword, --pick, the page expected.
+  # One request on every corpus help file: keyword, --pick, the page expected
+  # (no title of ISetup.chm begins with "/LOG": its keyword index answers).
   vk config --modality 1 --visuality 0 >/dev/null
   while IFS='|' read -r file keyword pick page; do
     chm_file=$shared/corpus/chm/$file.chm
@@ -180,6 +192,7 @@ if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
   done <<'REQUESTS'
 ISPP|i|2|/topic_docconv.htm
 ISetup|a|2|/topic_scriptinstall.htm
+ISetup|/LOG|3|/topic_setupcmdline.htm
 WinRing0|c|3|/_RESOURCE/CpuidPx.html
 pychm-example|p|2|/page 2.html
 MyProg|My|1|/topic_myprog.htm

@@ -1,0 +1,92 @@
+// velkory serve and velkory browse: help files served to a browser on the
+// loopback interface, with a viewer (contents, index, title and full-text
+// search) at the base URL.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// serve_search.cpp: the pages of one help file, their titles and an inverted
+// index of their words, built once and then only read.
+struct SearchPage {
+    std::string name;   // stored name, with its leading "/"
+    std::string title;  // the page's <title> as UTF-8, or its name
+};
+struct SearchHit {
+    uint32_t page;
+    double score;
+};
+struct SearchIndex {
+    std::vector<SearchPage> pages;
+    std::vector<std::string> words;  // sorted vocabulary
+    // For words[i]: postings[offsets[i] .. offsets[i+1]) as (page, weight).
+    std::vector<uint32_t> offsets;
+    std::vector<std::pair<uint32_t, uint32_t>> postings;
+    std::vector<uint32_t> pageLengths;  // words in each page
+    double averageLength = 1;
+};
+
+// Adds one page's HTML to the builder; Finish turns it into the index.
+struct SearchBuilder {
+    std::vector<SearchPage> pages;
+    std::unordered_map<std::string, uint32_t> ids;
+    std::vector<std::string> words;
+    std::vector<std::vector<std::pair<uint32_t, uint32_t>>> lists;
+    std::vector<uint32_t> pageLengths;
+};
+void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_view html);
+SearchIndex FinishSearchIndex(SearchBuilder& builder);
+
+// The best pages for a query (every word, the last one as a prefix), best
+// first, at most limit.
+std::vector<SearchHit> RunSearch(const SearchIndex& index, const std::string& query, size_t limit);
+
+// Text helpers shared with the server.
+std::string HtmlTitle(std::string_view html);   // "" without a <title>
+std::string ToUtf8(std::string_view bytes);     // Windows-1252 unless already UTF-8
+std::string JsonString(std::string_view utf8);  // quoted, escaped
+std::string LowerAscii(std::string text);       // A-Z only
+bool EndsWithNoCase(const std::string& text, const char* suffix);
+std::string EncodeUrlPath(const std::string& name);  // percent-encoded; '/' stays
+
+// serve_contents.cpp: the viewer's contents tree and keyword index as JSON,
+// {"items": [{"n": name, "u": url or [urls], "c": [children]}]}, their links
+// as URLs below the base, with prefix before those of this help file.
+struct HelpFile;
+std::string ContentsJson(HelpFile* file, const std::string& prefix);
+std::string KeywordsJson(const char* helpPath, const std::string& prefix);
+std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix);
+
+// serve.cpp: the server.
+struct ServeOptions {
+    int port = 0;
+    bool open = true;
+    std::string startPage;  // opened in the viewer first: a stored name with its anchor
+};
+// Serves the help files until SIGINT or SIGTERM. The exit status.
+int RunServer(const std::vector<std::string>& files, const ServeOptions& options);
+
+// serve_browse.cpp: the commands (their lines checked by commands.cpp).
+struct CommandLine;
+int ServeCommand(const CommandLine& line);
+int BrowseCommand(const CommandLine& line);
+// The page of the topic whose title begins with keyword (all of the help file
+// without one) in the browser, as help would show it.
+int BrowseTopic(const std::string& file, const std::string& keyword, const ServeOptions& options);
+// Whether VELKORY_VIEWER asks for the browser.
+bool BrowserViewerWanted();
+// Opens url in $BROWSER, else xdg-open, without waiting; says so when it cannot.
+void OpenInBrowser(const std::string& url);
+
+// serve_viewer.cpp (generated at build time): the viewer's files.
+struct ViewerAsset {
+    const char* name;
+    const char* type;
+    const char* data;
+    size_t size;
+};
+extern const ViewerAsset ViewerAssets[];
+extern const size_t ViewerAssetCount;

@@ -1,0 +1,242 @@
+// The viewer: contents, keyword index, title search and full-text search
+// beside the page. Everything comes from the server below this page's URL.
+"use strict";
+(function () {
+  const base = location.href.replace(/[#?].*$/, "");
+  const frame = document.getElementById("page");
+  const state = { file: 0, files: [], pages: null };
+  const $ = (id) => document.getElementById(id);
+
+  function api(name, params) {
+    const query = new URLSearchParams(Object.assign({ f: String(state.file) }, params || {}));
+    return fetch(base + "~velkory/api/" + name + "?" + query).then((r) => {
+      if (!r.ok) throw new Error(name + ": " + r.status);
+      return r.json();
+    });
+  }
+
+  function note(pane, text) {
+    $(pane).querySelector(".note").textContent = text || "";
+  }
+
+  function link(text, url) {
+    const a = document.createElement("a");
+    a.textContent = text;
+    a.href = base + url;
+    a.dataset.url = url;
+    a.target = "page";
+    return a;
+  }
+
+  function item(text, url, where) {
+    const li = document.createElement("li");
+    li.appendChild(link(text, url));
+    if (where) {
+      const span = document.createElement("span");
+      span.className = "where";
+      span.textContent = where;
+      li.appendChild(span);
+    }
+    return li;
+  }
+
+  // Opens a page (a URL below the base, with its anchor) beside the panes.
+  function open(url) {
+    frame.src = base + url;
+  }
+
+  // Links between help files: ms-its:NAME.chm::/page.htm and the like.
+  const other = /^(?:ms-its:|mk:@msitstore:|its:)(.*?)::\/?(.*)$/i;
+  function otherFileUrl(href) {
+    const m = other.exec(href);
+    if (!m) return null;
+    const name = m[1].split(/[\\/]/).pop();
+    return "~chm/" + encodeURIComponent(name) + "/" + m[2].split("/").map(encodeURIComponent).join("/").replace(/%23/, "#");
+  }
+
+  frame.addEventListener("load", () => {
+    let doc;
+    try { doc = frame.contentDocument; } catch (e) { return; }
+    if (!doc) return;
+    const here = frame.contentWindow.location.href;
+    if (here.startsWith(base)) history.replaceState(null, "", "#" + here.slice(base.length));
+    doc.addEventListener("click", (event) => {
+      const a = event.target.closest && event.target.closest("a[href]");
+      if (!a) return;
+      const url = otherFileUrl(a.getAttribute("href"));
+      if (url) {
+        event.preventDefault();
+        open(url);
+      }
+    });
+  });
+
+  function showPane(name) {
+    for (const button of document.querySelectorAll("#tabs button")) {
+      const on = button.dataset.pane === name;
+      button.setAttribute("aria-selected", on ? "true" : "false");
+      $(button.dataset.pane).hidden = !on;
+    }
+    const input = $(name).querySelector("input");
+    if (input) input.focus();
+  }
+
+  // A tree of {n: name, u: url, c: [children]}.
+  function buildTree(nodes, into) {
+    for (const node of nodes) {
+      const li = document.createElement("li");
+      const label = node.u ? link(node.n, node.u) : document.createTextNode(node.n);
+      if (node.c && node.c.length) {
+        const details = document.createElement("details");
+        const summary = document.createElement("summary");
+        summary.appendChild(label);
+        details.appendChild(summary);
+        const ul = document.createElement("ul");
+        buildTree(node.c, ul);
+        details.appendChild(ul);
+        li.appendChild(details);
+      } else {
+        li.appendChild(label);
+      }
+      into.appendChild(li);
+    }
+  }
+
+  function loadContents() {
+    $("toc").textContent = "";
+    note("contents", "Loading\u2026");
+    api("toc").then((toc) => {
+      if (toc.waiting || !toc.items) return note("contents", "This help file's table of contents cannot be shown yet.");
+      buildTree(toc.items, $("toc"));
+      note("contents", toc.items.length ? "" : "This help file has no table of contents.");
+    }).catch((e) => note("contents", String(e)));
+  }
+
+  let keywords = [];
+  function showKeywords() {
+    const query = $("index-query").value.trim().toLowerCase();
+    const list = $("keywords");
+    list.textContent = "";
+    let shown = 0;
+    for (const k of keywords) {
+      if (query && !k.n.toLowerCase().startsWith(query)) continue;
+      if (++shown > 300) break;
+      const urls = k.u || [];
+      const li = urls.length ? item(k.n, urls[0]) : document.createElement("li");
+      if (!urls.length) li.textContent = k.n;
+      for (const sub of k.c || []) {
+        const s = item(sub.n, (sub.u || [])[0] || urls[0] || "");
+        s.className = "sub";
+        li.appendChild(s);
+      }
+      list.appendChild(li);
+    }
+    if (keywords.length) note("index", shown ? "" : "No keyword begins with that.");
+  }
+  function loadIndex() {
+    keywords = [];
+    $("keywords").textContent = "";
+    api("index").then((index) => {
+      if (index.waiting || !index.items) return note("index", "This help file's keyword index cannot be shown yet.");
+      keywords = index.items;
+      note("index", keywords.length ? "" : "This help file has no keyword index.");
+      showKeywords();
+    }).catch((e) => note("index", String(e)));
+  }
+
+  function loadPages() {
+    state.pages = null;
+    api("pages").then((answer) => {
+      if (!answer.ready) {
+        note("titles", "Reading the pages\u2026");
+        setTimeout(loadPages, 300);
+        return;
+      }
+      state.pages = answer.pages;
+      showTitles();
+    }).catch((e) => note("titles", String(e)));
+  }
+  function showTitles() {
+    if (!state.pages) return;
+    const words = $("title-query").value.toLowerCase().split(/\s+/).filter(Boolean);
+    const list = $("title-list");
+    list.textContent = "";
+    let shown = 0;
+    for (const [title, url] of state.pages) {
+      const t = title.toLowerCase();
+      if (!words.every((w) => t.includes(w))) continue;
+      if (++shown > 300) break;
+      list.appendChild(item(title, url));
+    }
+    note("titles", shown ? "" : "No title holds those words.");
+  }
+
+  let searchTimer = 0, searchSeq = 0;
+  function search() {
+    clearTimeout(searchTimer);
+    searchTimer = setTimeout(() => {
+      const q = $("search-query").value.trim();
+      const seq = ++searchSeq;
+      if (!q) {
+        $("hits").textContent = "";
+        note("search", "");
+        return;
+      }
+      api("search", { q }).then((answer) => {
+        if (seq !== searchSeq) return;
+        if (!answer.ready) {
+          note("search", "Reading the pages\u2026");
+          setTimeout(search, 300);
+          return;
+        }
+        const list = $("hits");
+        list.textContent = "";
+        for (const [title, url] of answer.hits) list.appendChild(item(title, url, decodeURIComponent(url)));
+        note("search", answer.hits.length ? "" : "No page holds every word.");
+      }).catch((e) => note("search", String(e)));
+    }, 120);
+  }
+
+  function selectFile(number) {
+    state.file = number;
+    const file = state.files[number];
+    $("title").textContent = file.title;
+    document.title = file.title;
+    loadContents();
+    loadIndex();
+    loadPages();
+    $("hits").textContent = "";
+    $("search-query").value = "";
+  }
+
+  for (const button of document.querySelectorAll("#tabs button"))
+    button.addEventListener("click", () => showPane(button.dataset.pane));
+  $("index-query").addEventListener("input", showKeywords);
+  $("index-query").addEventListener("keydown", (event) => {
+    const first = $("keywords").querySelector("a");
+    if (event.key === "Enter" && first) open(first.dataset.url);
+  });
+  $("title-query").addEventListener("input", showTitles);
+  $("search-query").addEventListener("input", search);
+  $("file").addEventListener("change", () => {
+    selectFile(Number($("file").value));
+    const home = state.files[state.file].home;
+    if (home) open(home);
+  });
+
+  api("info").then((info) => {
+    state.files = info.files;
+    if (info.files.length > 1) {
+      info.files.forEach((file, i) => {
+        const option = document.createElement("option");
+        option.value = String(i);
+        option.textContent = file.label;
+        $("file").appendChild(option);
+      });
+      $("file").hidden = false;
+    }
+    selectFile(0);
+    const wanted = location.hash.slice(1) || info.start || info.files[0].home;
+    if (wanted) open(wanted);
+  });
+})();

@@ -1,0 +1,63 @@
+# bash completion for velkory: commands, options, help files, and the topic
+# titles and index keywords of the help file already given (from `velkory
+# topics` and `velkory index`).
+_velkory()
+{
+    local cur prev words cword
+    if declare -F _init_completion >/dev/null; then
+        _init_completion || return
+    else
+        cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+        words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
+    fi
+    local commands="help info config list cat extract test topics index serve browse clean"
+    local command="" i args=()
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            --module|--pick|--port|--modality|--visuality) ((i++)) ;;
+            -*) ;;
+            *) if [[ -z $command ]]; then command=${words[i]}; else args+=("${words[i]}"); fi ;;
+        esac
+    done
+    case $prev in
+        --module) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --pick|--port) return ;;
+        --modality|--visuality) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
+    esac
+    if [[ -z $command ]]; then
+        COMPREPLY=($(compgen -W "$commands --module --help --version" -- "$cur"))
+        return
+    fi
+    local options=""
+    case $command in
+        help) options="--pick" ;;
+        config) options="--modality --visuality --cancel --show" ;;
+        serve) options="--port --no-open" ;;
+        browse) options="--pick --port --no-open" ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+    local helpfiles=0
+    case $command in
+        help|browse)
+            if ((${#args[@]} == 1)); then
+                local IFS=$'\n'
+                COMPREPLY=($( { velkory topics "${args[0]}" "$cur"; velkory index "${args[0]}" "$cur"; } \
+                               2>/dev/null | cut -f1 | sort -u))
+                return
+            fi
+            ((${#args[@]} == 0)) && helpfiles=1 ;;
+        list|test|cat|extract|topics|index) ((${#args[@]} == 0)) && helpfiles=1 ;;
+        serve) helpfiles=1 ;;
+    esac
+    if ((helpfiles)); then
+        COMPREPLY=($(compgen -o plusdirs -f -X '!*.[cC][hH][mM]' -- "$cur"))
+        compopt -o filenames 2>/dev/null
+    elif [[ $command == extract ]]; then
+        COMPREPLY=($(compgen -d -- "$cur"))
+        compopt -o filenames 2>/dev/null
+    fi
+}
+complete -F _velkory velkory

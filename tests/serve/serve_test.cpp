@@ -1,0 +1,387 @@
+// velkory serve and browse as a user and an attacker see them: the running
+// program, spoken to over loopback sockets only.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/corpus.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Program()
+{
+    const char* bin = getenv("VELKORY_BIN");
+    return std::string(bin ? bin : VELKORY_BINARY_DIR "/bin") + "/velkory";
+}
+
+std::string CorpusFile(const char* name)
+{
+    std::string dir = SharedDir();
+    return dir.empty() ? "" : dir + "/corpus/chm/" + name;
+}
+
+// velkory serve (or browse) running as a child; the first lines of its output
+// read, the rest left to it.
+class Server {
+public:
+    explicit Server(std::vector<std::string> args, std::vector<std::string> env = {})
+    {
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        std::string program = Program();
+        pid_ = fork();
+        if (pid_ == 0) {
+            for (const std::string& pair : env)
+                putenv(const_cast<char*>(pair.c_str()));
+            dup2(out[1], 1);
+            close(out[0]);
+            int in = open("/dev/null", O_RDONLY);
+            dup2(in, 0);
+            std::vector<char*> argv {const_cast<char*>(program.c_str())};
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        out_ = out[0];
+        base = ReadLine();
+        size_t colon = base.find(':', 7), slash = base.find('/', 7);
+        if (base.compare(0, 17, "http://127.0.0.1:") == 0 && slash != std::string::npos) {
+            port = atoi(base.c_str() + colon + 1);
+            root = base.substr(slash);
+        }
+    }
+    ~Server()
+    {
+        if (pid_ > 0 && Stop() < 0)
+            kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+        if (out_ >= 0)
+            close(out_);
+    }
+    std::string ReadLine()
+    {
+        std::string line;
+        char c;
+        while (poll_(5000) && read(out_, &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+    // SIGTERM, then the exit status (-1 unless it exits by itself within 5 s).
+    int Stop()
+    {
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 500; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+
+    std::string base, root;  // root: "/<token>/"
+    int port = 0;
+
+private:
+    bool poll_(int ms)
+    {
+        pollfd p {out_, POLLIN, 0};
+        return poll(&p, 1, ms) == 1;
+    }
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+int Connect(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons((uint16_t)port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout {10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (connect(fd, (sockaddr*)&address, sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+struct Reply {
+    int status = 0;
+    std::string headers, body;
+};
+
+// Sends raw bytes as one request and reads the answer: its headers and as
+// many bytes as Content-Length says.
+Reply Exchange(int port, const std::string& raw)
+{
+    Reply reply;
+    int fd = Connect(port);
+    if (fd < 0)
+        return reply;
+    send(fd, raw.data(), raw.size(), MSG_NOSIGNAL);
+    std::string all;
+    char buffer[65536];
+    ssize_t got;
+    size_t end = std::string::npos, want = 0;
+    while ((end == std::string::npos || all.size() < want) &&
+           (got = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+        all.append(buffer, (size_t)got);
+        if (end == std::string::npos && (end = all.find("\r\n\r\n")) != std::string::npos) {
+            std::string head = all.substr(0, end);
+            size_t length = head.find("Content-Length: ");
+            want = end + 4 + (length == head.npos ? 0 : strtoul(head.c_str() + length + 16, 0, 10));
+        }
+    }
+    close(fd);
+    if (all.compare(0, 9, "HTTP/1.1 ") != 0 || end == std::string::npos)
+        return reply;
+    reply.status = atoi(all.c_str() + 9);
+    reply.headers = all.substr(0, end);
+    reply.body = all.substr(end + 4);
+    return reply;
+}
+
+Reply Get(const Server& server, const std::string& target, const std::string& host = "")
+{
+    std::string hostLine = host.empty() ? "127.0.0.1:" + std::to_string(server.port) : host;
+    return Exchange(server.port,
+                    "GET " + target + " HTTP/1.1\r\nHost: " + hostLine +
+                        "\r\nConnection: close\r\n\r\n");
+}
+
+std::string Encode(const std::string& name)
+{
+    std::string out;
+    for (unsigned char c : name) {
+        if (isalnum(c) || strchr("/-._~", c)) {
+            out += (char)c;
+        } else {
+            char escape[4];
+            snprintf(escape, sizeof escape, "%%%02X", c);
+            out += escape;
+        }
+    }
+    return out;
+}
+
+class ServeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (access(Program().c_str(), X_OK) != 0)
+            GTEST_SKIP() << "velkory is not built";
+        if (CorpusFile("WinRing0.chm").empty())
+            GTEST_SKIP() << "no shared corpus";
+    }
+};
+
+TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
+{
+    Server server({"serve", "--no-open", CorpusFile("WinRing0.chm")});
+    ASSERT_GT(server.port, 0) << server.base;
+    const std::string& t = server.root;
+    const std::string host = "127.0.0.1:" + std::to_string(server.port);
+    const std::string longName(20000, 'a');
+    struct Case {
+        std::string raw;
+        int status;
+    } cases[] = {
+        {"GET " + t + "_RESOURCE/../_RESOURCE/bg.png HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
+        {"GET " + t + "%2e%2e/%2E%2e/etc/passwd HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
+        {"GET " + t + "_RESOURCE%5cbg.png HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
+        {"GET " + t + "_RESOURCE\\bg.png HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
+        {"GET " + t + "_RESOURCE/bg.png%00.txt HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
+        {"GET " + t + "~chm/..%2fWinRing0.chm/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
+        {"GET " + t + "~chm/WinRing0.manifest/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
+        {"GET /etc/passwd HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
+        {"GET /0123456789abcdef0123456789abcdef/ HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
+        {"GET " + t + " HTTP/1.1\r\nHost: attacker.example:" + std::to_string(server.port) +
+             "\r\n\r\n",
+         403},
+        {"GET " + t + " HTTP/1.1\r\n\r\n", 403},
+        {"POST " + t + " HTTP/1.1\r\nHost: " + host + "\r\nContent-Length: 1\r\n\r\nx", 405},
+        {"GET " + t + longName + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 414},
+        {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\nX-Long: " + longName + "\r\n\r\n", 400},
+        {"NONSENSE\r\n\r\n", 400},
+    };
+    for (const Case& c : cases) {
+        Reply reply = Exchange(server.port, c.raw);
+        EXPECT_EQ(reply.status, c.status) << c.raw.substr(0, 120);
+        EXPECT_EQ(reply.body.find("ITSF"), std::string::npos);
+    }
+    // A request cut in the middle, and one left hanging, harm nobody else.
+    int cut = Connect(server.port);
+    std::string half = "GET " + t + " HTTP/1.1\r\nHo";
+    send(cut, half.data(), half.size(), MSG_NOSIGNAL);
+    close(cut);
+    int hanging = Connect(server.port);
+    send(hanging, half.data(), half.size(), MSG_NOSIGNAL);
+    EXPECT_EQ(Get(server, t + "_RESOURCE/bg.png").status, 200);
+    close(hanging);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST_F(ServeTest, ThousandRequestsFromTwentyClientsMatchTheManifest)
+{
+    std::vector<ManifestEntry> files;
+    for (const ManifestEntry& entry : ReadManifest(CorpusFile("ISetup.manifest")))
+        if (!entry.name.empty() && entry.name.back() != '/' &&
+            entry.name.find('\\') == entry.name.npos)
+            files.push_back(entry);
+    ASSERT_GT(files.size(), 100u);
+    Server server({"serve", "--no-open", CorpusFile("ISetup.chm")});
+    ASSERT_GT(server.port, 0);
+    std::atomic<int> answered {0}, equal {0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 20; ++c) {
+        clients.emplace_back([&, c]() {
+            for (int i = 0; i < 50; ++i) {
+                const ManifestEntry& entry = files[(size_t)(c * 50 + i) * 7919 % files.size()];
+                Reply reply =
+                    Get(server, server.root + Encode(entry.name.substr(entry.name[0] == '/')));
+                answered += reply.status != 0;
+                equal += reply.status == 200 &&
+                    Sha256Hex(reply.body.data(), reply.body.size()) == entry.sha256;
+            }
+        });
+    }
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_EQ(answered, 1000);
+    EXPECT_EQ(equal, 1000);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
+{
+    Server server({"serve", "--no-open", "--port", "0", CorpusFile("WinRing0.chm")});
+    ASSERT_GT(server.port, 0);
+    Reply viewer = Get(server, server.root);
+    EXPECT_EQ(viewer.status, 200);
+    EXPECT_NE(viewer.body.find("~velkory/viewer.js"), std::string::npos);
+    EXPECT_NE(Get(server, server.root, "localhost:" + std::to_string(server.port)).status, 403);
+    struct {
+        const char* path;
+        const char* type;
+    } types[] = {{"_RESOURCE/bg.png", "image/png"},
+                 {"_RESOURCE/Cpuid.html", "text/html"},
+                 {"~velkory/viewer.css", "text/css"}};
+    for (const auto& t : types) {
+        Reply reply = Get(server, server.root + t.path);
+        EXPECT_EQ(reply.status, 200) << t.path;
+        EXPECT_NE(reply.headers.find(std::string("Content-Type: ") + t.type), std::string::npos)
+            << t.path;
+    }
+    // The index is built in the background; the search answers once it is.
+    Reply search;
+    for (int i = 0; i < 100; ++i) {
+        search = Get(server, server.root + "~velkory/api/search?q=driver%20vers");
+        if (search.body.find("\"ready\":true") != std::string::npos)
+            break;
+        usleep(50000);
+    }
+    EXPECT_NE(search.body.find("_RESOURCE/GetDriverVersion.html"), std::string::npos)
+        << search.body;
+    // The contents tree and the keyword index, their links below the base.
+    EXPECT_NE(Get(server, server.root + "~velkory/api/toc")
+                  .body.find("{\"n\":\"DLL\",\"c\":[{\"n\":\"InitializeOls\",\"u\":\"_RESOURCE/"
+                             "InitializeOls.html\"}"),
+              std::string::npos);
+    EXPECT_NE(Get(server, server.root + "~velkory/api/index")
+                  .body.find("{\"n\":\"CpuidPx\",\"u\":[\"_RESOURCE/CpuidPx.html\"]}"),
+              std::string::npos);
+    // Another help file of the same folder, as ms-its: links name it.
+    EXPECT_EQ(Get(server, server.root + "~chm/MyProg.chm/%23SYSTEM").status, 200);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST_F(ServeTest, BrowseAndHelpOpenTheChosenTopicInTheBrowser)
+{
+    std::string dir = fs::temp_directory_path() / ("velkory-browse-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::string opened = dir + "/opened";
+    std::string script = dir + "/browser";
+    FILE* out = fopen(script.c_str(), "w");
+    fprintf(out, "#!/bin/sh\necho \"$1\" > '%s'\n", opened.c_str());
+    fclose(out);
+    chmod(script.c_str(), 0755);
+    std::vector<std::string> env = {"BROWSER=" + script, "VELKORY_VIEWER=browser",
+                                    "VELKORY_REGISTRY=" + dir + "/registry.reg"};
+    {
+        Server browse({"browse", "--pick", "3", CorpusFile("WinRing0.chm"), "Get"}, env);
+        std::string page = browse.ReadLine();
+        EXPECT_EQ(page, browse.base + "#_RESOURCE/GetDriverVersion.html") << page;
+        for (int i = 0; i < 200 && !fs::exists(opened); ++i)
+            usleep(20000);
+        std::ifstream in(opened);
+        std::string line;
+        std::getline(in, line);
+        EXPECT_EQ(line, page);
+        EXPECT_EQ(browse.Stop(), 0);
+    }
+    // Without a title that begins with it, the keyword index's entry, at its anchor.
+    Server entry({"browse", "--no-open", CorpusFile("ISetup.chm"), "/ALLUSERS"});
+    EXPECT_EQ(entry.ReadLine(), entry.base + "#topic_setupcmdline.htm#ALLUSERS");
+    EXPECT_EQ(entry.Stop(), 0);
+    // help gives the page to the browser when the viewer setting asks for it.
+    std::string config = "VELKORY_REGISTRY='" + dir + "/registry.reg' '" + Program() +
+        "' config --modality 0 --visuality 1 >/dev/null";
+    ASSERT_EQ(system(config.c_str()), 0);
+    Server help({"help", CorpusFile("WinRing0.chm"), "CpuidT"}, env);
+    EXPECT_EQ(help.ReadLine(), help.base + "#_RESOURCE/CpuidTx.html");
+    EXPECT_EQ(help.Stop(), 0);
+    fs::remove_all(dir);
+}
+
+TEST_F(ServeTest, FailuresAndUsageErrorsEndAtOnceWithTheirStatus)
+{
+    std::string manifest = CorpusFile("WinRing0.manifest"), chm = CorpusFile("WinRing0.chm");
+    struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"serve"}, 2},
+        {{"serve", "--port", "70000", chm}, 2},
+        {{"serve", "--bogus", chm}, 2},
+        {{"browse", "--no-open", chm, "kw", "extra"}, 2},
+        {{"serve", "--no-open", manifest}, 1},
+        {{"serve", "--no-open", "/nonexistent/file.chm"}, 1},
+        {{"browse", "--no-open", chm, "NoSuchTopicAnywhere"}, 1},
+        {{"browse", "--no-open", chm, "Get"}, 0},  // four topics listed: choose with --pick
+        {{"browse", "--pick", "9", chm, "Get"}, 2},
+    };
+    for (auto& c : cases) {
+        Server run(c.args);
+        EXPECT_EQ(run.base, "") << c.args[1];
+        EXPECT_EQ(run.Stop(), c.status) << c.args.back();
+    }
+}
+
+}  // namespace
