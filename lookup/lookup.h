@@ -162,8 +162,10 @@ const char* KeywordText(const KeywordIndex* index, uint32_t offset);
 // relative to its folder.
 int ReadCompiledKeywords(const uint8_t* data, uint32_t length, const TopicIndex* topics,
                          KeywordIndex* index);
+// The sitemap's texts are each in their own encoding (lookup/encoding.h), with
+// codePage that of the help file's language (0 when unknown).
 int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitemapName,
-                        KeywordIndex* index);
+                        KeywordIndex* index, uint32_t codePage = 0);
 
 // When no title begins with keyword: offers the keyword index entries that
 // do, and displays the chosen page as a title match's. Returns 1 or 0.
