@@ -10,6 +10,7 @@
 
 #include "host/host.h"
 #include "host/system.h"
+#include "platform/terminal_text.h"
 #if defined(VELKORY_HAVE_SERVE)
 #include "host/serve.h"
 #endif
@@ -238,6 +239,7 @@ void Usage(const std::string& message)
 
 int RunVelkory(int argc, char** argv)
 {
+    AdoptUserLocale();
     try {
         CommandLine line = ParseCommandLine(argc, argv);
         for (const std::string& seen : line.optionsSeen) {
@@ -254,6 +256,12 @@ int RunVelkory(int argc, char** argv)
         }
         if (line.command.empty())
             Usage("no command given");
+        if (const char* why = CodePageSettingError()) {
+            const char* setting = getenv("VELKORY_CODEPAGES");
+            fprintf(stderr, "velkory: VELKORY_CODEPAGES=%s cannot be used: %s\n",
+                    setting ? setting : "", why);
+            return ExitUsage;
+        }
         int status = Dispatch(line);
         fflush(stdout);
         if (ferror(stdout)) {

@@ -3,6 +3,7 @@
 // return, an interrupt, a termination or hang-up signal, a suspension) giving
 // the user the terminal back as it was.
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +86,11 @@ void OnSignal(int sig)
 }
 
 }  // namespace
+
+void AdoptUserLocale()
+{
+    setlocale(LC_CTYPE, "");
+}
 
 bool StdoutIsTerminal()
 {

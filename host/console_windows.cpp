@@ -102,6 +102,9 @@ void ApplySequence(HANDLE handle, const std::string& parameters, char final)
 
 }  // namespace
 
+// The console's code pages are the system's; nothing to take.
+void AdoptUserLocale() { }
+
 bool StdoutIsTerminal()
 {
     return _isatty(1) != 0;

@@ -34,6 +34,7 @@ const SystemTraits System = {
     "\u2518",
     "\u2500",
     "\u2502",
+    true,
 };
 
 std::string ExecutableDirectory()

@@ -34,6 +34,7 @@ const SystemTraits System = {
     "\xd9",
     "\xc4",
     "\xb3",
+    false,
 };
 
 std::string ExecutableDirectory()

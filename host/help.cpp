@@ -12,11 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "container/container.h"
 #include "host/host.h"
 #if defined(VELKORY_HAVE_SERVE)
 #include "host/serve.h"
 #endif
 #include "host/system.h"
+#include "lookup/encoding.h"
+#include "lookup/lookup.h"
 #include "platform/terminal_text.h"
 
 namespace {
@@ -113,6 +116,19 @@ void ExplainHelpFailure(const std::string& file)
     Complain(file + ": the topic index cannot be read");
 }
 
+// The ANSI code page of the help file's language, for pages that do not say
+// their charset; 0 when the file does not tell.
+unsigned LanguageCodePage(const std::string& file)
+{
+    HelpFile* help = OpenHelpFile(file.c_str());
+    if (help == nullptr)
+        return 0;
+    SystemInfo info;
+    ReadSystemInfo(help, &info);
+    CloseHelpFile(help);
+    return LocaleAnsiCodePage(info.lcid);
+}
+
 std::string Topics(int count)
 {
     return std::to_string(count) + (count == 1 ? " topic matches" : " topics match");
@@ -147,6 +163,7 @@ int HelpCommand(const CommandLine& line)
     memset(&request, 0, sizeof request);
     request.helpFile = file.c_str();
     request.keyword = oem.data();
+    hostRecord.languageCodePage = LanguageCodePage(file);
     int32_t result = session.Send(RequestHelp, &request, nullptr);
 
     if (hostRecord.pickOutOfRange) {

@@ -27,13 +27,14 @@ struct HostOptions {
 
 // What the services saw during one request, for the host's own explanations.
 struct HostRecord {
-    bool menuShown = false;       // ShowMenu was called
-    int menuItems = 0;            // with this many items
-    bool menuCancelled = false;   // and nothing was chosen
-    bool pickOutOfRange = false;  // --pick named an item that does not exist
-    bool pageOpened = false;      // OpenViewer or OpenEditor was called
-    bool openFailed = false;      // and the viewer or editor failed (said on stderr)
-    std::string tempName;         // the last name MakeTempName gave
+    bool menuShown = false;         // ShowMenu was called
+    int menuItems = 0;              // with this many items
+    bool menuCancelled = false;     // and nothing was chosen
+    bool pickOutOfRange = false;    // --pick named an item that does not exist
+    bool pageOpened = false;        // OpenViewer or OpenEditor was called
+    bool openFailed = false;        // and the viewer or editor failed (said on stderr)
+    std::string tempName;           // the last name MakeTempName gave
+    unsigned languageCodePage = 0;  // the ANSI code page of the help file's language, or 0
 };
 
 extern HostOptions hostOptions;
@@ -146,9 +147,26 @@ int OpenPageInEditor(const char* path, const char* title, uint32_t flags);
 // Splits a command held in a variable like a shell word list, without a shell.
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
-// render.cpp: HTML (in the module's ANSI code page, or UTF-8 when the page
-// says so) to plain text in the terminal's encoding, wrapped to width.
-std::string RenderHtmlToText(const std::string& html, int width);
+// render.cpp: HTML to plain text in the terminal's encoding, wrapped to width.
+// The page is in the charset it declares (<meta charset>, or the charset of a
+// Content-Type <meta>), else in UTF-8 when its bytes are UTF-8 beyond ASCII,
+// else in fallbackCodePage (the help file's language), else in the module's
+// ANSI code page.
+std::string RenderHtmlToText(const std::string& html, int width, unsigned fallbackCodePage = 0);
+// The code page a page is in by that rule; 0 for the module's ANSI code page.
+unsigned PageCodePage(const std::string& html, unsigned fallbackCodePage);
+
+// charset.cpp: character sets as pages name them.
+// The code page of a charset name, letter case ignored ("utf-8" 65001,
+// "gb2312" 936, "shift_jis" 932, "iso-8859-1" 1252 as browsers read it); 0
+// for a name it does not know.
+unsigned CharsetCodePage(const char* name, size_t length);
+// The charset name w3m and lynx know a code page by; null for none.
+const char* CodePageCharset(unsigned codePage);
+// The code page a page declares in its first 4096 bytes, by <meta
+// charset="..."> or the charset parameter of a <meta ... content="...">; 0
+// when it declares none it knows.
+unsigned DeclaredCodePage(const char* page, size_t size);
 // references.cpp: the character reference at text[i] == '&': the position
 // after it, with its character in cp; i when it is not a reference.
 size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp);

@@ -21,6 +21,7 @@
 #include "host/host.h"
 #include "host/landing.h"
 #include "host/system.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -159,11 +160,18 @@ bool RenderPageFile(const std::string& path, std::string& text)
     const char* choice = getenv("VELKORY_RENDERER");
     std::string renderer = choice ? choice : "";
     int width = RenderWidth();
+    std::string html;
+    if (!ReadWholeFile(path, html))
+        return false;
+    // The renderers are told the page's charset, which the page may not say.
+    unsigned codePage = PageCodePage(html, hostRecord.languageCodePage);
+    const char* charset = CodePageCharset(codePage != 0 ? codePage : GetACP());
+    std::string name = charset ? charset : "windows-1252";
     if (renderer.empty() || renderer == "w3m") {
         if (ProgramOnPath("w3m")) {
             std::string out;
-            if (CaptureOutput({"w3m", "-dump", "-T", "text/html", "-O", "UTF-8", "-cols",
-                               std::to_string(width + 2), path},
+            if (CaptureOutput({"w3m", "-dump", "-T", "text/html", "-I", name, "-O", "UTF-8",
+                               "-cols", std::to_string(width + 2), path},
                               out)) {
                 text = out;
                 return true;
@@ -173,7 +181,9 @@ bool RenderPageFile(const std::string& path, std::string& text)
     if (renderer.empty() || renderer == "lynx") {
         if (ProgramOnPath("lynx")) {
             std::string out;
+            // lynx reads GBK pages (simplified Chinese) as GB2312 only.
             if (CaptureOutput({"lynx", "-dump", "-force_html", "-nolist", "-display_charset=UTF-8",
+                               "-assume_charset=" + (name == "GBK" ? "GB2312" : name),
                                "-width=" + std::to_string(width + 2), path},
                               out)) {
                 text = out;
@@ -181,10 +191,7 @@ bool RenderPageFile(const std::string& path, std::string& text)
             }
         }
     }
-    std::string html;
-    if (!ReadWholeFile(path, html))
-        return false;
-    text = RenderHtmlToText(html, width);
+    text = RenderHtmlToText(html, width, hostRecord.languageCodePage);
     return true;
 }
 

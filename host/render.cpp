@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "lookup/encoding.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
 
@@ -325,32 +326,23 @@ private:
     std::vector<ListLevel> lists_;
 };
 
-bool DeclaresUtf8(const std::string& html)
-{
-    std::string head = FoldedText(html.substr(0, 4096));
-    size_t at = head.find("charset");
-    while (at != std::string::npos) {
-        size_t i = at + 7;
-        while (i < head.size() &&
-               (head[i] == ' ' || head[i] == '=' || head[i] == '"' || head[i] == '\''))
-            ++i;
-        if (head.compare(i, 5, "utf-8") == 0 || head.compare(i, 4, "utf8") == 0)
-            return true;
-        at = head.find("charset", at + 7);
-    }
-    return false;
-}
-
 // The page's bytes in the terminal's encoding.
-std::string ToTerminal(const std::string& html)
+std::string ToTerminal(const std::string& html, unsigned fallbackCodePage)
 {
-    if (DeclaresUtf8(html)) {
-        std::string out(html.size(), '\0');
+    unsigned codePage = PageCodePage(html, fallbackCodePage);
+    if (codePage != 0) {
+        std::string out(html.size() * 3 + 8, '\0');
         size_t length = 0;
-        if (!Utf8ToTerminal(html.data(), html.size(), out.data(), out.size(), &length))
-            return html;
-        out.resize(length);
-        return out;
+        bool converted = codePage == CP_UTF8
+            ? Utf8ToTerminal(html.data(), html.size(), out.data(), out.size(), &length)
+            : CodePageToTerminal(codePage, html.data(), html.size(), out.data(), out.size(),
+                                 &length);
+        if (converted) {
+            out.resize(length);
+            // NUL bytes would end the text early; they are dropped.
+            out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
+            return out;
+        }
     }
     // The page is the module's ANSI code page; NUL bytes would end the
     // conversion early, so each run between them is converted on its own.
@@ -379,9 +371,19 @@ bool TagIs(const std::string& name, std::initializer_list<const char*> names)
 
 }  // namespace
 
-std::string RenderHtmlToText(const std::string& page, int width)
+unsigned PageCodePage(const std::string& html, unsigned fallbackCodePage)
 {
-    const std::string html = ToTerminal(page);
+    unsigned declared = DeclaredCodePage(html.data(), html.size());
+    if (declared != 0)
+        return declared;
+    if (IsUtf8Text(html.data(), html.size()))
+        return CP_UTF8;
+    return fallbackCodePage;
+}
+
+std::string RenderHtmlToText(const std::string& page, int width, unsigned fallbackCodePage)
+{
+    const std::string html = ToTerminal(page, fallbackCodePage);
     TextBuilder text(width);
     std::string pendingText;
     size_t i = 0;

@@ -16,6 +16,7 @@
 
 #include "host/host.h"
 #include "host/system.h"
+#include "platform/platform.h"
 #include "platform/text.h"
 
 HostOptions hostOptions;
@@ -223,14 +224,18 @@ int VK_CDECL ScanText(const char* text, const char* format, ...)
     return result;
 }
 
-// The first count characters: ASCII letters without regard to case, every
-// other byte exactly; a text that ends early ends the comparison.
+// The first count bytes of the keyword: letters without regard to case (ASCII
+// letters in a single- or double-byte OEM code page, every letter in UTF-8),
+// every other byte exactly; a text that ends early ends the comparison.
 int VK_STDCALL CompareTextN(const char* text, const char* keyword, int32_t count)
 {
     if (count <= 0)
         return 0;
     if (!text || !keyword)
         return text == keyword ? 0 : (text ? 1 : -1);
+    // In a UTF-8 OEM code page, letters beyond ASCII fold too.
+    if (GetOEMCP() == CP_UTF8)
+        return CompareFoldedUtf8(text, keyword, (size_t)count);
     return CompareFolded(text, keyword, (size_t)count);
 }
 

@@ -35,10 +35,14 @@ struct SystemTraits {
     const char* boxBottomRight;
     const char* boxHorizontal;
     const char* boxVertical;
+    bool terminalUtf8;  // the terminal's text is UTF-8 (else the console's OEM code page)
 };
 extern const SystemTraits System;
 
 // console_*: the terminal.
+// Takes the character type of the user's locale (LANG, LC_ALL, LC_CTYPE), which
+// the module's code pages follow.
+void AdoptUserLocale();
 bool IsInteractive();  // stdin and stdout or stderr are terminals
 bool StdoutIsTerminal();
 enum Key {

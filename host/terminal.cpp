@@ -59,6 +59,8 @@ std::string DrawBox(int left, int top, int right, int bottom, const std::string&
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix)
 {
+    if (System.terminalUtf8)
+        return StartsWithFoldedUtf8(text.data(), text.size(), prefix.data(), prefix.size());
     return StartsWithFolded(text.data(), text.size(), prefix.data(), prefix.size());
 }
 
@@ -118,6 +120,7 @@ int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& 
     const int count = (int)items.size();
     int selected = 0, top = 0;
     std::string typed;
+    std::string partial;  // the bytes of a character still being typed
     while (true) {
         int columns, rows;
         ConsoleSize(columns, rows);
@@ -180,8 +183,13 @@ int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& 
         case KeyInterrupt:
             return -1;
         case KeyBackspace:
+            // One character, all its bytes in UTF-8.
+            while (System.terminalUtf8 && !typed.empty() &&
+                   ((unsigned char)typed.back() & 0xC0) == 0x80)
+                typed.pop_back();
             if (!typed.empty())
                 typed.pop_back();
+            partial.clear();
             typing = true;
             break;
         case KeyResize:
@@ -195,7 +203,22 @@ int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& 
         default:
             if (key >= 0x20 && key < 0x100) {
                 typing = true;
-                std::string candidate = typed + (char)key;
+                // A character of UTF-8 arrives a byte at a time: it is looked
+                // for once it is whole.
+                std::string letter(1, (char)key);
+                if (System.terminalUtf8 && key >= 0x80) {
+                    if (key >= 0xC0 || partial.empty())
+                        partial = letter;
+                    else
+                        partial += letter;
+                    unsigned char lead = (unsigned char)partial[0];
+                    size_t whole = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+                    if (partial.size() < whole)
+                        break;
+                    letter = partial;
+                    partial.clear();
+                }
+                std::string candidate = typed + letter;
                 // The first item from here on whose text starts with what was
                 // typed; a letter that matches nothing starts a new search.
                 int found = -1;
@@ -205,7 +228,7 @@ int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& 
                         found = index;
                 }
                 if (found < 0 && !typed.empty()) {
-                    candidate = std::string(1, (char)key);
+                    candidate = letter;
                     for (int step = 1; step <= count && found < 0; ++step) {
                         int index = (selected + step) % count;
                         if (StartsWithIgnoringCase(items[(size_t)index], candidate))
@@ -218,8 +241,10 @@ int RunMenuOnTerminal(const std::string& title, const std::vector<std::string>& 
             }
             break;
         }
-        if (!typing)
+        if (!typing) {
             typed.clear();
+            partial.clear();
+        }
     }
 }
 

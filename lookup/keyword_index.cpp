@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "container/container.h"
+#include "lookup/encoding.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
 
@@ -152,11 +153,12 @@ void UnitsToOem(const uint8_t* units, uint32_t n, char* out)
     out[kept] = '\0';
 }
 
-// A text of a sitemap in the OEM code page, cut to fit TitleBufferSize.
-void SitemapTextToOem(const char* text, char* out)
+// A text of a sitemap in the OEM code page from its own encoding (UTF-8, else
+// codePage, the help file's language), cut to fit TitleBufferSize between
+// characters.
+void SitemapTextToOem(const char* text, uint32_t codePage, char* out)
 {
-    lstrcpynA(out, text, TitleBufferSize);
-    CharToOemA(out, out);
+    TextToOem(text, strlen(text), codePage, out, TitleBufferSize);
 }
 
 // Adds the targets of topic numbers count DWORDs at numbers.
@@ -375,7 +377,7 @@ uint32_t ResolveLink(const char* folder, const char* local, char* link)
 
 // The composed keyword of entry: its ancestors' names and its own, joined by
 // ", ", in the OEM code page.
-void ComposeKeyword(const Sitemap* map, uint32_t entry, char* keyword)
+void ComposeKeyword(const Sitemap* map, uint32_t entry, uint32_t codePage, char* keyword)
 {
     uint32_t chain[SitemapMaxLevel + 1];
     uint32_t depth = 0;
@@ -394,7 +396,7 @@ void ComposeKeyword(const Sitemap* map, uint32_t entry, char* keyword)
             raw[k++] = *name++;
         raw[k] = '\0';
     }
-    SitemapTextToOem(raw, keyword);
+    SitemapTextToOem(raw, codePage, keyword);
 }
 
 }  // namespace
@@ -439,7 +441,7 @@ int ReadCompiledKeywords(const uint8_t* data, uint32_t length, const TopicIndex*
 }
 
 int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitemapName,
-                        KeywordIndex* index)
+                        KeywordIndex* index, uint32_t codePage)
 {
     Sitemap map;
     if (!ParseSitemap(data, length, &map))
@@ -457,7 +459,7 @@ int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitema
         const SitemapEntry& entry = map.entries[e];
         if (entry.name == NoText || entry.targetCount == 0)
             continue;
-        ComposeKeyword(&map, e, keyword);
+        ComposeKeyword(&map, e, codePage, keyword);
         uint32_t offset;
         ok = AppendText(index, keyword, (uint32_t)strlen(keyword), &offset);
         for (uint32_t t = 0; ok && t < entry.targetCount; ++t) {
@@ -467,7 +469,7 @@ int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitema
                 continue;
             uint32_t titleOffset = NoText;
             if (target.title != NoText) {
-                SitemapTextToOem(SitemapText(&map, target.title), title);
+                SitemapTextToOem(SitemapText(&map, target.title), codePage, title);
                 if (title[0] != '\0')
                     ok = AppendText(index, title, (uint32_t)strlen(title), &titleOffset);
             }
@@ -519,7 +521,8 @@ int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordInde
         CloseHelpFile(file);
         read = listed == 0;
         if (listed > 0) {
-            read = ReadSitemapKeywords(data, length, name, index);
+            read = ReadSitemapKeywords(data, length, name, index,
+                                       topics != nullptr ? topics->codePage : 0);
             free(data);
         }
     }

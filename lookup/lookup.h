@@ -37,16 +37,18 @@ struct TopicIndex {
     uint32_t urlTableLength;
     uint8_t* urls;  // "/#URLSTR": NUL-terminated URLs
     uint32_t urlsLength;
+    uint32_t codePage;  // the ANSI code page of the help file's language, 0 when unknown
 };
 
 // Reads the four index files of the companion index file of helpPath, or of
-// helpPath itself when there is no companion. Returns 1 with the index filled,
-// or 0 with nothing held.
+// helpPath itself when there is no companion, and the language from the
+// #SYSTEM of the same file (else of the help file). Returns 1 with the index
+// filled, or 0 with nothing held.
 int ReadTopicIndex(const char* helpPath, TopicIndex* index);
 void ReleaseTopicIndex(TopicIndex* index);
 
-// The title of topic record k, copied into title (TitleBufferSize bytes) and
-// converted to the OEM code page. Returns 0 when the record or its title lies
+// The title of topic record k, converted to the OEM code page from its own
+// encoding (lookup/encoding.h) into title (TitleBufferSize bytes). Returns 0 when the record or its title lies
 // outside the index; such a topic is skipped.
 int ReadTopicTitle(const TopicIndex* index, uint32_t record, char* title);
 
@@ -59,6 +61,23 @@ int FindTopicUrl(const TopicIndex* index, uint32_t record, uint32_t* position);
 // name (NameBufferSize bytes). A URL that ends with the data ends there.
 // Returns 0 when the name does not fit.
 int BuildPageName(const TopicIndex* index, uint32_t position, char* name);
+
+struct HelpFile;
+
+// What a help file's #SYSTEM tells: its language and the stored names of its
+// contents (.hhc) and index (.hhk) sitemaps, as written there (usually
+// without the leading "/"). Missing items are 0 or empty.
+struct SystemInfo {
+    uint32_t lcid;
+    char contentsFile[NameBufferSize];
+    char indexFile[NameBufferSize];
+};
+
+// Reads the #SYSTEM of an open help file. Returns 0, with info cleared, when
+// the file has none.
+int ReadSystemInfo(HelpFile* file, SystemInfo* info);
+// The records of a #SYSTEM's length bytes; whatever cannot be read is left out.
+void ParseSystemInfo(const uint8_t* data, uint32_t length, SystemInfo* info);
 
 // ---------------------------------------------------------------------------
 // Sitemaps: the HTML lists of <OBJECT type="text/sitemap"> entries that hold a
@@ -143,8 +162,10 @@ const char* KeywordText(const KeywordIndex* index, uint32_t offset);
 // relative to its folder.
 int ReadCompiledKeywords(const uint8_t* data, uint32_t length, const TopicIndex* topics,
                          KeywordIndex* index);
+// The sitemap's texts are each in their own encoding (lookup/encoding.h), with
+// codePage that of the help file's language (0 when unknown).
 int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitemapName,
-                        KeywordIndex* index);
+                        KeywordIndex* index, uint32_t codePage = 0);
 
 // When no title begins with keyword: offers the keyword index entries that
 // do, and displays the chosen page as a title match's. Returns 1 or 0.

@@ -19,6 +19,7 @@
 
 #include "container/container.h"
 #include "frame/frame.h"
+#include "lookup/encoding.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
 
@@ -50,11 +51,13 @@ int ReadTopicIndex(const char* helpPath, TopicIndex* index)
     // The companion index file: the same path with its last three characters
     // replaced, whatever they are. A path shorter than that has no companion.
     HelpFile* file = nullptr;
+    int companion = 0;
     if (pathLength >= 3) {
         char name[NameBufferSize];
         lstrcpyA(name, helpPath);
         lstrcpyA(name + pathLength - 3, "chi");
         file = OpenHelpFile(name);
+        companion = file != nullptr;
     }
     if (file == nullptr)
         file = OpenHelpFile(helpPath);
@@ -72,11 +75,18 @@ int ReadTopicIndex(const char* helpPath, TopicIndex* index)
             failed = 1;
         }
     }
+    SystemInfo system;
+    ReadSystemInfo(file, &system);
     CloseHelpFile(file);
     if (failed) {
         ReleaseTopicIndex(index);
         return 0;
     }
+    if (system.lcid == 0 && companion && (file = OpenHelpFile(helpPath)) != nullptr) {
+        ReadSystemInfo(file, &system);
+        CloseHelpFile(file);
+    }
+    index->codePage = LocaleAnsiCodePage(system.lcid);
     return 1;
 }
 
@@ -107,12 +117,10 @@ int ReadTopicTitle(const TopicIndex* index, uint32_t record, char* title)
     uint32_t offset;
     if (!ReadTopicField(index, record, TopicTitleField, &offset) || offset >= index->stringsLength)
         return 0;
-    // At most 511 characters, and never beyond the end of #STRINGS: a title
-    // without a terminator ends with the data.
-    uint32_t available = index->stringsLength - offset;
-    int limit = available < (uint32_t)TitleBufferSize - 1 ? (int)available + 1 : TitleBufferSize;
-    lstrcpynA(title, (const char*)index->strings + offset, limit);
-    CharToOemA(title, title);
+    // Never beyond the end of #STRINGS: a title without a terminator ends
+    // with the data. The converted title is cut to 511 bytes.
+    TextToOem((const char*)index->strings + offset, index->stringsLength - offset, index->codePage,
+              title, TitleBufferSize);
     return 1;
 }
 
@@ -153,7 +161,7 @@ int BuildPageName(const TopicIndex* index, uint32_t position, char* name)
 }
 
 // Adds one zeroed item to the match list and fills in its text (cut to 127
-// characters) and user value. Returns 0 when the list cannot grow; the list
+// bytes, never inside a character) and user value. Returns 0 when the list cannot grow; the list
 // is then left as it was.
 static int AppendMatch(MenuItem** items, int32_t* count, const char* title, uint32_t position)
 {
@@ -164,7 +172,7 @@ static int AppendMatch(MenuItem** items, int32_t* count, const char* title, uint
         return 0;
     MenuItem* item = &grown[*count];
     memset(item, 0, sizeof *item);
-    lstrcpynA(item->text, title, MenuTextSize);
+    CopyOemText(item->text, title, MenuTextSize);
     item->userValue = position;
     *items = grown;
     *count += 1;

@@ -14,6 +14,8 @@
 struct CodePagePair {
     bool resolved;
     char setting[32];  // the variable's text the pair was made from
+    bool utf8Locale;   // and whether the locale was UTF-8
+    char error[96];    // why the variable's pair is not in force, "" when it is
     unsigned ansi;
     unsigned oem;
     iconv_t ansiDecoder;
@@ -27,7 +29,7 @@ enum CodePageEncoding {
     EncodingOem
 };
 
-// The pair in force, brought in line with VELKORY_CODEPAGES.
+// The pair in force, brought in line with VELKORY_CODEPAGES and the locale.
 const CodePagePair* CurrentCodePages(void);
 // Decodes size bytes of src into code points; out has room for size entries.
 // Bytes that are no character become '?' (or U+FFFD in UTF-8).

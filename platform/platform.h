@@ -25,8 +25,8 @@
 //    at the path or the parent is missing);
 //  - lstrcpyA, lstrcpynA, lstrcatA, lstrlenA, which answer null pointers with
 //    null (or 0) as Windows does; lstrcpynA writes nothing for a limit <= 0;
-//  - CharToOemA, from the ANSI to the OEM code page (1252 to 437 by default,
-//    other pairs through VELKORY_CODEPAGES=ANSI:OEM and iconv); src and dest
+//  - CharToOemA, from the ANSI to the OEM code page (1252 to 437, or to UTF-8
+//    in a UTF-8 locale; other pairs through VELKORY_CODEPAGES=ANSI:OEM and iconv); src and dest
 //    may be the same buffer, and dest never receives more bytes than src;
 //  - GetACP and GetOEMCP, the pair of code pages CharToOemA converts between;
 //  - MultiByteToWideChar and WideCharToMultiByte between any code page and

@@ -3,9 +3,10 @@
 // part of it).
 //
 // On Linux the terminal speaks UTF-8, and the module's pair of code pages is
-// ANSI 1252 and OEM 437 unless VELKORY_CODEPAGES=ANSI:OEM names another (for
-// example 936:936); 1252 and 437 are converted from built-in tables, any other
-// pair through iconv. On Windows the command line arrives in the ANSI code
+// ANSI 1252 and OEM UTF-8 in a UTF-8 locale, 1252 and 437 in any other,
+// unless VELKORY_CODEPAGES=ANSI:OEM names another (for example 936:936); 1252
+// and 437 are converted from built-in tables, any other code page through
+// iconv. On Windows the command line arrives in the ANSI code
 // page and the console shows the OEM code page.
 #pragma once
 
@@ -43,3 +44,14 @@ size_t CodePointToTerminal(uint32_t cp, char* out);
 // never needs more bytes than UTF-8 does. False when the text cannot be
 // converted; dest then holds nothing useful.
 bool Utf8ToTerminal(const char* src, size_t size, char* dest, size_t capacity, size_t* length);
+// The same for text in codePage (a number, CP_UTF8 included): the terminal
+// needs at most three bytes for each byte of it. Bytes that are no character
+// of the code page, and characters the terminal lacks, become the
+// replacement or '?'. False when the code page cannot be converted.
+bool CodePageToTerminal(unsigned codePage, const char* src, size_t size, char* dest,
+                        size_t capacity, size_t* length);
+
+// Why VELKORY_CODEPAGES names no pair that can be used (the locale's pair is
+// then in force), or null when it is unset or in force. Always null on
+// Windows, where the system's code pages are used.
+const char* CodePageSettingError(void);

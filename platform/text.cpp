@@ -2,7 +2,41 @@
 // width (text.h says what each does).
 #include "platform/text.h"
 
+#include <cstring>
+
 namespace {
+
+// Unicode simple case folding: each run folds first, first + stride, ...
+// (count characters) to themselves plus delta.
+struct FoldRun {
+    uint32_t first;
+    uint16_t count;
+    uint8_t stride;
+    int32_t delta;
+};
+
+const FoldRun FoldRuns[] = {
+#include "platform/casefold_table.inc"
+};
+
+// The character at text[0] of a NUL-terminated text, with its length; bytes
+// that are no character come back as themselves (one byte) so that they
+// compare exactly.
+uint32_t NextFoldedCharacter(const char* text, size_t limit, size_t* length)
+{
+    unsigned char lead = (unsigned char)text[0];
+    if (lead < 0x80) {
+        *length = 1;
+        return FoldCase(lead);
+    }
+    size_t available = 1;
+    while (available < 4 && available < limit && text[available] != '\0')
+        ++available;
+    uint32_t cp = DecodeUtf8(text, available, length);
+    if (cp == ReplacementCharacter && *length == 1)
+        return 0x110000u + lead;  // beyond every character: only the same byte equals it
+    return FoldCase(cp);
+}
 
 // Code page 1252, bytes 0x80-0x9F (the rest are Latin-1). The five bytes
 // that 1252 leaves undefined stand for the C1 control of the same number, as
@@ -155,7 +189,24 @@ uint32_t Oem437Glyph(unsigned char byte)
 
 uint32_t FoldCase(uint32_t cp)
 {
-    return (cp >= 'A' && cp <= 'Z') ? cp - 'A' + 'a' : cp;
+    if (cp < 0x80)
+        return (cp >= 'A' && cp <= 'Z') ? cp - 'A' + 'a' : cp;
+    // The last run that begins at or before cp.
+    size_t low = 0, high = sizeof FoldRuns / sizeof FoldRuns[0];
+    while (high - low > 1) {
+        size_t middle = (low + high) / 2;
+        if (FoldRuns[middle].first <= cp)
+            low = middle;
+        else
+            high = middle;
+    }
+    const FoldRun& run = FoldRuns[low];
+    if (cp < run.first)
+        return cp;
+    uint32_t offset = cp - run.first;
+    if (offset % run.stride != 0 || offset / run.stride >= run.count)
+        return cp;
+    return (uint32_t)((int64_t)cp + run.delta);
 }
 
 char FoldAscii(char c)
@@ -216,4 +267,38 @@ size_t Utf8Width(const char* text, size_t size)
         i += length;
     }
     return width;
+}
+
+int CompareFoldedUtf8(const char* a, const char* b, size_t count)
+{
+    size_t i = 0, j = 0;
+    while (j < count) {
+        if (a[i] == '\0' || b[j] == '\0')
+            return a[i] == b[j] ? 0 : (a[i] == '\0' ? -1 : 1);
+        size_t la, lb;
+        uint32_t x = NextFoldedCharacter(a + i, SIZE_MAX, &la);
+        uint32_t y = NextFoldedCharacter(b + j, count - j, &lb);
+        if (x != y)
+            return x < y ? -1 : 1;
+        i += la;
+        j += lb;
+    }
+    return 0;
+}
+
+bool StartsWithFoldedUtf8(const char* text, size_t textSize, const char* prefix, size_t prefixSize)
+{
+    size_t i = 0, j = 0;
+    while (j < prefixSize) {
+        if (i >= textSize)
+            return false;
+        size_t la, lb;
+        uint32_t x = NextFoldedCharacter(text + i, textSize - i, &la);
+        uint32_t y = NextFoldedCharacter(prefix + j, prefixSize - j, &lb);
+        if (x != y)
+            return false;
+        i += la;
+        j += lb;
+    }
+    return true;
 }

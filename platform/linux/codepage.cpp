@@ -1,18 +1,22 @@
 // Code pages: the pair behind CharToOemA, and CharToOemA itself.
 //
-// The pair of code pages is ANSI 1252 and OEM 437 unless VELKORY_CODEPAGES
-// names another as ANSI:OEM in decimal (936:936 for Chinese help files). The
-// default pair converts through built-in tables: CharToOemA through the
-// 256-entry table that Windows itself applies from 1252 to 437, best-fit
-// replacements included (A with grave becomes a plain A, the bullet becomes
-// byte 07, which code page 437 shows as a bullet). Any other code page is
-// converted with iconv, through UTF-32; characters the target cannot
-// represent, and bytes that are not text in the source, become '?'. A
-// variable that cannot be read, or names a code page iconv does not know,
-// leaves the default pair in force.
+// The ANSI code page is 1252. The OEM code page follows the process's locale
+// (its LC_CTYPE, as the host sets it from the environment): UTF-8 (65001) in
+// a UTF-8 locale, so that titles in any script reach a UTF-8 terminal as
+// written, and 437 in any other (the C locale included). VELKORY_CODEPAGES
+// overrides both as ANSI:OEM in decimal (1252:437, 936:936). The pair 1252
+// and 437 converts through built-in tables: CharToOemA through the 256-entry
+// table that Windows itself applies from 1252 to 437, best-fit replacements
+// included (A with grave becomes a plain A, the bullet becomes byte 07, which
+// code page 437 shows as a bullet). Any other code page is converted with
+// iconv, through UTF-32; characters the target cannot represent, and bytes
+// that are not text in the source, become '?'. A variable that cannot be
+// read, or names a code page iconv does not know, leaves the locale's pair in
+// force, and CodePageSettingError says why.
 //
-// The variable is looked at on every call, so a change takes effect at once;
-// the iconv descriptors of the current pair are kept until it changes.
+// The variable and the locale are looked at on every call, so a change takes
+// effect at once; the iconv descriptors of the current pair are kept until it
+// changes.
 #include "platform/codepage.h"
 #include "platform/linux/codepages.h"
 #include "platform/platform.h"
@@ -20,6 +24,7 @@
 
 #include <errno.h>
 #include <iconv.h>
+#include <langinfo.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -49,10 +54,12 @@ namespace {
 
 const unsigned DefaultAnsi = 1252;
 const unsigned DefaultOem = 437;
+const unsigned Utf8CodePage = 65001;
 
 const iconv_t NoConverter = (iconv_t)-1;
 
-CodePagePair pair = {false, "", DefaultAnsi, DefaultOem, NoConverter, NoConverter, NoConverter};
+CodePagePair pair = {false,      "",          false,       "",         DefaultAnsi,
+                     DefaultOem, NoConverter, NoConverter, NoConverter};
 
 void CloseConverter(iconv_t* converter)
 {
@@ -152,32 +159,17 @@ unsigned char Encode437(const CodePagePair* cp, uint32_t value)
     return 0;
 }
 
-}  // namespace
-
-// Brings the pair in line with VELKORY_CODEPAGES.
-const CodePagePair* CurrentCodePages(void)
+// Whether the process's locale speaks UTF-8.
+bool LocaleIsUtf8(void)
 {
-    const char* setting = getenv("VELKORY_CODEPAGES");
-    if (setting == nullptr)
-        setting = "";
-    if (pair.resolved && strcmp(setting, pair.setting) == 0)
-        return &pair;
-    CloseConverter(&pair.ansiDecoder);
-    CloseConverter(&pair.oemDecoder);
-    CloseConverter(&pair.oemEncoder);
-    pair.ansi = DefaultAnsi;
-    pair.oem = DefaultOem;
-    // A text too long to remember names no pair: it is simply looked at again.
-    size_t length = strlen(setting);
-    pair.resolved = length < sizeof pair.setting;
-    if (pair.resolved)
-        memcpy(pair.setting, setting, length + 1);
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset != nullptr && strcmp(codeset, "UTF-8") == 0;
+}
 
-    const char* colon = strchr(setting, ':');
-    unsigned ansi, oem;
-    if (colon == nullptr || !ParseCodePage(setting, (size_t)(colon - setting), &ansi) ||
-        !ParseCodePage(colon + 1, strlen(colon + 1), &oem))
-        return &pair;
+// Opens the descriptors the pair ansi:oem needs; false, with none open, when
+// iconv does not know one of them.
+bool OpenPair(unsigned ansi, unsigned oem)
+{
     bool ok = true;
     if (ansi != DefaultAnsi)
         ok = (pair.ansiDecoder = OpenConverter(ansi, false)) != NoConverter;
@@ -189,11 +181,60 @@ const CodePagePair* CurrentCodePages(void)
         CloseConverter(&pair.ansiDecoder);
         CloseConverter(&pair.oemDecoder);
         CloseConverter(&pair.oemEncoder);
-        return &pair;
+        return false;
     }
     pair.ansi = ansi;
     pair.oem = oem;
+    return true;
+}
+
+}  // namespace
+
+// Brings the pair in line with VELKORY_CODEPAGES and the locale.
+const CodePagePair* CurrentCodePages(void)
+{
+    const char* setting = getenv("VELKORY_CODEPAGES");
+    if (setting == nullptr)
+        setting = "";
+    bool utf8Locale = LocaleIsUtf8();
+    if (pair.resolved && strcmp(setting, pair.setting) == 0 && pair.utf8Locale == utf8Locale)
+        return &pair;
+    CloseConverter(&pair.ansiDecoder);
+    CloseConverter(&pair.oemDecoder);
+    CloseConverter(&pair.oemEncoder);
+    // A text too long to remember names no pair: it is simply looked at again.
+    size_t length = strlen(setting);
+    pair.resolved = length < sizeof pair.setting;
+    if (pair.resolved)
+        memcpy(pair.setting, setting, length + 1);
+    pair.utf8Locale = utf8Locale;
+    pair.error[0] = '\0';
+
+    if (setting[0] != '\0') {
+        const char* colon = strchr(setting, ':');
+        unsigned ansi, oem;
+        if (colon == nullptr || !ParseCodePage(setting, (size_t)(colon - setting), &ansi) ||
+            !ParseCodePage(colon + 1, strlen(colon + 1), &oem))
+            snprintf(pair.error, sizeof pair.error,
+                     "expected ANSI:OEM, two code page numbers from 1 to 65535 (as 1252:437)");
+        else if (OpenPair(ansi, oem))
+            return &pair;
+        else
+            snprintf(pair.error, sizeof pair.error, "iconv cannot convert code page %u or %u", ansi,
+                     oem);
+    }
+    // The locale's pair; iconv always has UTF-8.
+    if (!OpenPair(DefaultAnsi, utf8Locale ? Utf8CodePage : DefaultOem)) {
+        pair.ansi = DefaultAnsi;
+        pair.oem = DefaultOem;
+    }
     return &pair;
+}
+
+const char* CodePageSettingError(void)
+{
+    const CodePagePair* cp = CurrentCodePages();
+    return cp->error[0] != '\0' ? cp->error : nullptr;
 }
 
 // Decodes the text of src into code points; out has room for size entries.

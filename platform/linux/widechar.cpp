@@ -3,7 +3,7 @@
 // thread's last error that tells why a conversion answered 0.
 //
 // CP_ACP and CP_THREAD_ACP name the ANSI code page in force, CP_OEMCP the OEM
-// one (codepage.cpp: 1252 and 437 unless VELKORY_CODEPAGES names another
+// one (codepage.cpp: 1252, and 437 or UTF-8 by the locale, unless VELKORY_CODEPAGES names another
 // pair). UTF-8 is our own; 1252 and 437 use the built-in tables that
 // CharToOemA uses; every other code page goes through iconv (CP932, CP936 and
 // the rest by their number, a few others by name), one character at a time.

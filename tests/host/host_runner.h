@@ -86,6 +86,10 @@ protected:
                 unsetenv(name);
             setenv("VELKORY_REGISTRY", registry_.c_str(), 1);
             setenv("TMPDIR", tmp_.c_str(), 1);
+            // The C locale unless a test asks for another: code pages 1252 and 437.
+            unsetenv("LANG");
+            unsetenv("LC_CTYPE");
+            setenv("LC_ALL", "C", 1);
             for (const auto& [name, value] : env) {
                 if (value.empty())
                     unsetenv(name.c_str());

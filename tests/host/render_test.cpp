@@ -111,4 +111,26 @@ TEST(RendererTest, WideCharactersTakeTwoColumns)
               chinese + "\n====\n");
 }
 
+TEST(RendererTest, PagesRenderInTheirOwnCharset)
+{
+    const struct {
+        std::string page;
+        unsigned fallback;  // the help file's language
+        const char* text;
+    } cases[] = {
+        {"<meta charset=gb2312><p>\xD6\xD0\xCE\xC4</p>", 0, "\u4E2D\u6587"},
+        {"<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=Shift_JIS\">"
+         "<p>\x93\xFA\x96\x7B</p>",
+         1252, "\u65E5\u672C"},
+        {"<meta charset='big5'><p>\xA4\xA4</p>", 0, "\u4E2D"},
+        {"<p>\xE4\xB8\xAD\xE6\x96\x87</p>", 932, "\u4E2D\u6587"},  // UTF-8 by its bytes
+        {"<p>\xCF\xF0\xE8</p>", 1251, "\u041F\u0440\u0438"},       // the language's
+        {"<p>\xC7\xD1</p>", 949, "\uD55C"},
+        {"<p>Caf\xE9</p>", 0, "Caf\u00E9"},  // the module's ANSI code page
+        {"<meta charset=x-unknown><p>Caf\xE9</p>", 0, "Caf\u00E9"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RenderHtmlToText(c.page, 78, c.fallback), std::string(c.text) + "\n") << c.page;
+}
+
 }  // namespace

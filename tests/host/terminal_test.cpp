@@ -171,6 +171,27 @@ TEST_F(TerminalTest, EscapeLeavesTheMenuWithoutOpeningAnything)
     EXPECT_FALSE(directories);
 }
 
+TEST_F(TerminalTest, TypeAheadFoldsLettersBeyondAsciiInAUtf8Locale)
+{
+    TestIndex index = BuildIndex({{"Help: Zeta", "zeta.htm"},
+                                  {"Help: \xC3\x89mile", "emile.htm"},
+                                  {"Help: \xC3\xA9t\xC3\xA9", "ete.htm"}});
+    std::string file = root_ + "/accents.chm";
+    ASSERT_TRUE(WriteBytes(file,
+                           HelpFileWith(index,
+                                        {{"/zeta.htm", Bytes("zeta"), 0},
+                                         {"/emile.htm", Bytes("emile"), 0},
+                                         {"/ete.htm", Bytes("ete"), 0}})));
+    std::map<std::string, std::string> env = Environment();
+    env["LC_ALL"] = "C.UTF-8";
+    TerminalSession session(program_, {"help", file, "help"}, env);
+    ASSERT_TRUE(session.WaitFor("Zeta")) << session.screen();
+    // "e with acute", typed a byte at a time, finds the E with acute.
+    session.Send(std::string("help: \xC3\xA9") + Enter);
+    EXPECT_EQ(session.Finish(), 0);
+    EXPECT_EQ(ReadText(copy_), "emile");
+}
+
 TEST_F(TerminalTest, TheMenuRedrawsWhenTheTerminalIsResized)
 {
     TerminalSession session(program_, {"help", file_, "print"}, Environment());

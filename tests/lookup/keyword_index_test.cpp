@@ -218,6 +218,21 @@ TEST_F(KeywordTest, SitemapEntriesTargetsAndSubKeywords)
     };
     EXPECT_EQ(Lines(index), expected);
     ReleaseKeywordIndex(&index);
+    // Each text in its own encoding: UTF-8, else the file's language.
+#if !defined(_WIN32)
+    setenv("VELKORY_CODEPAGES", "1252:65001", 1);
+    std::string mixed = SitemapObject("\xE4\xB8\xAD\xE6\x96\x87", {{"", "zh.htm"}}) +
+        SitemapObject("\xCF\xF0\xE8", {{"Caf\xE9", "ru.htm"}});
+    memset(&index, 0, sizeof index);
+    ASSERT_EQ(ReadSitemapKeywords((const uint8_t*)mixed.data(), (uint32_t)mixed.size(),
+                                  "/index.hhk", &index, 1251),
+              1);
+    unsetenv("VELKORY_CODEPAGES");
+    EXPECT_EQ(Lines(index),
+              (std::vector<std::string> {"\xE4\xB8\xAD\xE6\x96\x87||/zh.htm|",
+                                         "\xD0\x9F\xD1\x80\xD0\xB8|Caf\xD0\xB9|/ru.htm|"}));
+    ReleaseKeywordIndex(&index);
+#endif
     // References beyond ASCII become UTF-8; unknown ones stay as written.
     std::string odd = SitemapObject("&#233;&bogus;&#xZZ;&#0;&amp", {});
     Sitemap map;

@@ -8,6 +8,7 @@
 
 #include "container/container.h"
 #include "lookup_fixture.h"
+#include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -352,6 +353,8 @@ TEST_F(LookupTest, MenuAnswerBeyondTheListFails)
 
 TEST_F(LookupTest, TitlesAreComparedAndShownInTheOemCodePage)
 {
+    if (GetACP() != 1252 || GetOEMCP() != 437)
+        GTEST_SKIP() << "written for the Western pair of code pages 1252 and 437";
     // 0xE9 (e acute in 1252) is 0x82 in 437.
     TestIndex index =
         BuildIndex({{"Caf\xE9 menu", "c1.htm"}, {"caf\xE9 bar", "c2.htm"}, {"Cafe", "c3.htm"}});

@@ -2,6 +2,7 @@
 // iconv, and the terminal conversions of the host.
 #include "platform_test_support.h"
 
+#include <clocale>
 #include <cstring>
 
 #include "platform/terminal_text.h"
@@ -165,6 +166,33 @@ TEST_F(CodePageTest, TerminalConversionsCutAtCharacterBoundaries)
     unsetenv("VELKORY_CODEPAGES");
     ASSERT_TRUE(TerminalToOem("a\xC3(\xE2\x82", dest, sizeof dest));
     EXPECT_STREQ(dest, "a?(??");
+}
+
+TEST_F(CodePageTest, OemFollowsAUtf8LocaleUnlessTheSettingNamesAPair)
+{
+    ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    char oem[32];
+    EXPECT_EQ(GetOEMCP(), 65001u);
+    ASSERT_TRUE(TerminalToOem("\u4E2D\u00E9", oem, sizeof oem));
+    EXPECT_STREQ(oem, "\u4E2D\u00E9");
+    EXPECT_EQ(CodePageSettingError(), nullptr);
+
+    const struct {
+        const char* setting;
+        unsigned oem;
+        bool error;
+    } cases[] = {
+        {"936:936", 936, false},    {"1252:437", 437, false}, {"936", 65001, true},
+        {"1252:9999", 65001, true}, {"x:437", 65001, true},
+    };
+    for (const auto& c : cases) {
+        setenv("VELKORY_CODEPAGES", c.setting, 1);
+        EXPECT_EQ(GetOEMCP(), c.oem) << c.setting;
+        EXPECT_EQ(CodePageSettingError() != nullptr, c.error) << c.setting;
+    }
+    unsetenv("VELKORY_CODEPAGES");
+    setlocale(LC_CTYPE, "C");
+    EXPECT_EQ(GetOEMCP(), 437u);
 }
 
 }  // namespace

@@ -75,6 +75,33 @@ TEST(TextTest, FoldingIgnoresAsciiCaseOnly)
     EXPECT_FALSE(StartsWithFolded("Se", 2, "SET", 3));
 }
 
+TEST(TextTest, Utf8FoldingIgnoresCaseBeyondAscii)
+{
+    const struct {
+        const char* text;
+        const char* keyword;
+        bool same;
+    } cases[] = {
+        {"RdpmcＴx", "rdpmcｔ", true},  // full-width letters
+        {"Émile", "émile", true},
+        {"ΣΊΣΥΦΟΣ", "σίσυφος", true},
+        {"Straße", "STRASSE", false},  // simple folding only: one character each
+        {"中文帮助", "中文", true},
+        {"Caf\xC3", "caf\xC3", true},  // a cut character equals the same bytes
+        {"Caf\xC3", "caf\xC3\xA9", false},
+        {"é", "e", false},
+    };
+    for (const auto& c : cases) {
+        size_t n = strlen(c.keyword);
+        EXPECT_EQ(CompareFoldedUtf8(c.text, c.keyword, n) == 0, c.same) << c.keyword;
+        EXPECT_EQ(StartsWithFoldedUtf8(c.text, strlen(c.text), c.keyword, n), c.same) << c.keyword;
+    }
+    EXPECT_LT(CompareFoldedUtf8("a", "B", 1), 0);
+    EXPECT_GT(CompareFoldedUtf8("ab", "a", 2), 0) << "a keyword that ends first";
+    EXPECT_EQ(FoldCase(0x212A), (uint32_t)'k') << "the Kelvin sign";
+    EXPECT_EQ(FoldCase(0x4E2D), 0x4E2Du);
+}
+
 TEST(TextTest, WidthCountsColumnsNotBytes)
 {
     struct Case {

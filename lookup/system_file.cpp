@@ -1,0 +1,70 @@
+// The help file's #SYSTEM: its language and the names of its contents and
+// index sitemaps.
+//
+// #SYSTEM is a 4-byte version followed by records of a 2-byte code, a 2-byte
+// length and that many bytes of data. Code 0 names the contents file (.hhc),
+// code 1 the index file (.hhk), both as NUL-terminated text; the data of code
+// 4 begins with the LCID of the help file's language. A record whose length
+// runs past the end of the file ends the walk; a name without a terminator
+// ends with its record; the last record of a code counts.
+#include <cstdlib>
+#include <cstring>
+
+#include "container/container.h"
+#include "lookup/lookup.h"
+
+constexpr uint16_t SystemContentsFile = 0;
+constexpr uint16_t SystemIndexFile = 1;
+constexpr uint16_t SystemLanguage = 4;
+
+static uint16_t ReadLE16(const uint8_t* p)
+{
+    return (uint16_t)(p[0] | p[1] << 8);
+}
+
+// A name record's text into name; a name that does not fit is no name.
+static void CopySystemName(const uint8_t* data, uint16_t length, char* name)
+{
+    size_t n = 0;
+    while (n < length && data[n] != 0)
+        ++n;
+    if (n >= (size_t)NameBufferSize) {
+        name[0] = '\0';
+        return;
+    }
+    memcpy(name, data, n);
+    name[n] = '\0';
+}
+
+void ParseSystemInfo(const uint8_t* data, uint32_t length, SystemInfo* info)
+{
+    memset(info, 0, sizeof *info);
+    uint32_t at = 4;
+    while (length >= 4 && at <= length - 4) {
+        uint16_t code = ReadLE16(data + at);
+        uint16_t size = ReadLE16(data + at + 2);
+        at += 4;
+        if (size > length - at)
+            break;
+        const uint8_t* record = data + at;
+        if (code == SystemContentsFile)
+            CopySystemName(record, size, info->contentsFile);
+        else if (code == SystemIndexFile)
+            CopySystemName(record, size, info->indexFile);
+        else if (code == SystemLanguage && size >= 4)
+            info->lcid = ReadLE32(record);
+        at += size;
+    }
+}
+
+int ReadSystemInfo(HelpFile* file, SystemInfo* info)
+{
+    memset(info, 0, sizeof *info);
+    uint32_t length = 0;
+    uint8_t* data = nullptr;
+    if (file == nullptr || ExtractFile(file, "/#SYSTEM", &length, &data) != 0)
+        return 0;
+    ParseSystemInfo(data, length, info);
+    free(data);
+    return 1;
+}
