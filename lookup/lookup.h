@@ -64,13 +64,15 @@ int BuildPageName(const TopicIndex* index, uint32_t position, char* name);
 
 struct HelpFile;
 
-// What a help file's #SYSTEM tells: its language and the stored names of its
-// contents (.hhc) and index (.hhk) sitemaps, as written there (usually
-// without the leading "/"). Missing items are 0 or empty.
+// What a help file's #SYSTEM tells: its language, its title (in the help
+// file's encoding, as written) and the stored names of its contents (.hhc)
+// and index (.hhk) sitemaps, as written there (usually without the leading
+// "/"). Missing items are 0 or empty.
 struct SystemInfo {
     uint32_t lcid;
     char contentsFile[NameBufferSize];
     char indexFile[NameBufferSize];
+    char title[TitleBufferSize];
 };
 
 // Reads the #SYSTEM of an open help file. Returns 0, with info cleared, when

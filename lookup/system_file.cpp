@@ -1,10 +1,10 @@
-// The help file's #SYSTEM: its language and the names of its contents and
-// index sitemaps.
+// The help file's #SYSTEM: its language, its title and the names of its
+// contents and index sitemaps.
 //
 // #SYSTEM is a 4-byte version followed by records of a 2-byte code, a 2-byte
 // length and that many bytes of data. Code 0 names the contents file (.hhc),
-// code 1 the index file (.hhk), both as NUL-terminated text; the data of code
-// 4 begins with the LCID of the help file's language. A record whose length
+// code 1 the index file (.hhk), code 3 the title, all as NUL-terminated text;
+// the data of code 4 begins with the LCID of the help file's language. A record whose length
 // runs past the end of the file ends the walk; a name without a terminator
 // ends with its record; the last record of a code counts.
 #include <cstdlib>
@@ -15,6 +15,7 @@
 
 constexpr uint16_t SystemContentsFile = 0;
 constexpr uint16_t SystemIndexFile = 1;
+constexpr uint16_t SystemTitle = 3;
 constexpr uint16_t SystemLanguage = 4;
 
 static uint16_t ReadLE16(const uint8_t* p)
@@ -22,13 +23,13 @@ static uint16_t ReadLE16(const uint8_t* p)
     return (uint16_t)(p[0] | p[1] << 8);
 }
 
-// A name record's text into name; a name that does not fit is no name.
-static void CopySystemName(const uint8_t* data, uint16_t length, char* name)
+// A text record into name of capacity bytes; a text that does not fit is none.
+static void CopySystemName(const uint8_t* data, uint16_t length, char* name, size_t capacity)
 {
     size_t n = 0;
     while (n < length && data[n] != 0)
         ++n;
-    if (n >= (size_t)NameBufferSize) {
+    if (n >= capacity) {
         name[0] = '\0';
         return;
     }
@@ -48,9 +49,11 @@ void ParseSystemInfo(const uint8_t* data, uint32_t length, SystemInfo* info)
             break;
         const uint8_t* record = data + at;
         if (code == SystemContentsFile)
-            CopySystemName(record, size, info->contentsFile);
+            CopySystemName(record, size, info->contentsFile, sizeof info->contentsFile);
         else if (code == SystemIndexFile)
-            CopySystemName(record, size, info->indexFile);
+            CopySystemName(record, size, info->indexFile, sizeof info->indexFile);
+        else if (code == SystemTitle)
+            CopySystemName(record, size, info->title, sizeof info->title);
         else if (code == SystemLanguage && size >= 4)
             info->lcid = ReadLE32(record);
         at += size;

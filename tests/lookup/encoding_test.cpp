@@ -167,11 +167,13 @@ TEST(SystemFile, RecordsAreReadWithinTheirBounds)
     AppendSystemRecord(odd, 0, {'a', '.', 'h', 'h', 'c'});
     AppendSystemRecord(odd, 4, {0x11, 0x04});
     AppendSystemRecord(odd, 1, {'b', 0, 'c'});
+    AppendSystemRecord(odd, 3, {'H', 'e', 'l', 'p', 0});
     std::vector<uint8_t> pastTheEnd = odd;
     pastTheEnd.insert(pastTheEnd.end(), {4, 0, 40, 0, 0x11, 0x04, 0, 0});
     ParseSystemInfo(pastTheEnd.data(), (uint32_t)pastTheEnd.size(), &info);
     EXPECT_STREQ(info.contentsFile, "a.hhc");
     EXPECT_STREQ(info.indexFile, "b");
+    EXPECT_STREQ(info.title, "Help");
     EXPECT_EQ(info.lcid, 0u);
     for (uint32_t length : {0u, 2u, 4u, 7u})
         ParseSystemInfo(odd.data(), length, &info);
