@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -109,7 +110,11 @@ bool StartProgram(const std::vector<std::string>& argv)
     int spawned = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    return spawned == 0;
+    if (spawned != 0)
+        return false;
+    // Nobody waits for it, so a thread of its own reaps it when it ends.
+    std::thread([pid] { WaitFor(pid); }).detach();
+    return true;
 }
 
 bool CaptureOutput(const std::vector<std::string>& argv, std::string& out)

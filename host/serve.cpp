@@ -36,6 +36,8 @@
 #include "container/container.h"
 #include "host/host.h"
 #include "host/serve.h"
+#include "lookup/encoding.h"
+#include "lookup/lookup.h"
 
 namespace {
 
@@ -44,6 +46,10 @@ constexpr const char* FilePrefix = "~chm/";
 constexpr size_t MaxHelpFiles = 64;
 constexpr size_t MaxSearchResults = 50;
 constexpr size_t MaxPayload = 64 * 1024;
+// Requests with more header fields, or more bytes of them, are refused (the
+// HTTP library bounds each line only).
+constexpr size_t MaxHeaderFields = 100;
+constexpr size_t MaxHeaderBytes = 32 * 1024;
 
 struct ServedFile {
     std::string path;   // as given, or found beside a given one
@@ -53,10 +59,12 @@ struct ServedFile {
     std::unordered_map<std::string, int32_t> lowerNames;  // for names in another case
     std::atomic<bool> indexed {false};
     SearchIndex index;
-    std::string home;                // a stored name
-    std::string contents, keywords;  // their JSON, once made (under lock)
-    bool background = false;         // indexed by the background thread
-    std::mutex indexLock;            // one index made on demand at a time
+    std::string home;                 // a stored name
+    std::string title;                // from #SYSTEM, as UTF-8; "" without one
+    uint32_t codePage = Windows1252;  // of its texts that are not UTF-8
+    std::string contents, keywords;   // their JSON, once made (under lock)
+    bool background = false;          // indexed by the background thread
+    std::mutex indexLock;             // one index made on demand at a time
     ~ServedFile()
     {
         if (file)
@@ -242,6 +250,12 @@ std::unique_ptr<ServedFile> OpenServedFile(const std::string& path, std::string&
     }
     IndexDirectory(*served);
     served->home = HomePage(*served);
+    SystemInfo info;
+    if (ReadSystemInfo(served->file, &info)) {
+        uint32_t codePage = LocaleAnsiCodePage(info.lcid);
+        served->codePage = codePage != 0 ? codePage : Windows1252;
+        served->title = ToUtf8(info.title, served->codePage);
+    }
     return served;
 }
 
@@ -289,6 +303,7 @@ bool IndexFile(ServedFile& served, const std::atomic<bool>& stopping)
         }
     }
     SearchBuilder builder;
+    builder.codePage = served.codePage;
     std::string html;
     for (const std::string& name : names) {
         if (stopping)
@@ -374,9 +389,8 @@ std::string InfoJson(ServerState& state)
         const ServedFile& served = *state.files[f];
         if (f)
             json += ',';
-        std::string title = served.label;
         json += "{\"label\":" + JsonString(ToUtf8(served.label)) +
-            ",\"title\":" + JsonString(ToUtf8(title)) +
+            ",\"title\":" + JsonString(served.title.empty() ? ToUtf8(served.label) : served.title) +
             ",\"prefix\":" + JsonString(FilePrefix + EncodeUrlPath(served.label) + "/") +
             ",\"home\":" + JsonString(served.home.empty() ? "" : PageUrl(f, served, served.home)) +
             "}";
@@ -438,6 +452,11 @@ void Answer(ServerState& state, const httplib::Request& request, httplib::Respon
     response.set_header("Referrer-Policy", "no-referrer");
     response.set_header("X-Content-Type-Options", "nosniff");
     response.set_header("Cache-Control", "no-store");
+    size_t headerBytes = 0;
+    for (const auto& [name, value] : request.headers)
+        headerBytes += name.size() + value.size() + 4;
+    if (request.headers.size() > MaxHeaderFields || headerBytes > MaxHeaderBytes)
+        return SetError(response, 431, "Request Header Fields Too Large");
     std::string host = LowerAscii(request.get_header_value("Host"));
     if (request.get_header_value_count("Host") != 1 ||
         std::find(state.hosts.begin(), state.hosts.end(), host) == state.hosts.end())
@@ -475,7 +494,7 @@ void Answer(ServerState& state, const httplib::Request& request, httplib::Respon
                 std::lock_guard<std::mutex> guard(served->lock);
                 std::string& json = api == "toc" ? served->contents : served->keywords;
                 if (json.empty())
-                    json = api == "toc" ? ContentsJson(served->file, prefix)
+                    json = api == "toc" ? ContentsJson(served->file, prefix, served->codePage)
                                         : KeywordsJson(served->path.c_str(), prefix);
                 return response.set_content(json, "application/json");
             }

@@ -9,6 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
+// The code page assumed for texts of a help file whose language is unknown.
+constexpr uint32_t Windows1252 = 1252;
+
 // serve_search.cpp: the pages of one help file, their titles and an inverted
 // index of their words, built once and then only read.
 struct SearchPage {
@@ -36,6 +39,7 @@ struct SearchBuilder {
     std::vector<std::string> words;
     std::vector<std::vector<std::pair<uint32_t, uint32_t>>> lists;
     std::vector<uint32_t> pageLengths;
+    uint32_t codePage = Windows1252;  // of the titles that are not UTF-8
 };
 void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_view html);
 SearchIndex FinishSearchIndex(SearchBuilder& builder);
@@ -45,8 +49,10 @@ SearchIndex FinishSearchIndex(SearchBuilder& builder);
 std::vector<SearchHit> RunSearch(const SearchIndex& index, const std::string& query, size_t limit);
 
 // Text helpers shared with the server.
-std::string HtmlTitle(std::string_view html);   // "" without a <title>
-std::string ToUtf8(std::string_view bytes);     // Windows-1252 unless already UTF-8
+// Text in codePage (0 or 1252: Windows-1252) as UTF-8; valid UTF-8 stays.
+std::string ToUtf8(std::string_view bytes, uint32_t codePage = Windows1252);
+// The <title> as UTF-8, "" without one.
+std::string HtmlTitle(std::string_view html, uint32_t codePage = Windows1252);
 std::string JsonString(std::string_view utf8);  // quoted, escaped
 std::string LowerAscii(std::string text);       // A-Z only
 bool EndsWithNoCase(const std::string& text, const char* suffix);
@@ -55,8 +61,10 @@ std::string EncodeUrlPath(const std::string& name);  // percent-encoded; '/' sta
 // serve_contents.cpp: the viewer's contents tree and keyword index as JSON,
 // {"items": [{"n": name, "u": url or [urls], "c": [children]}]}, their links
 // as URLs below the base, with prefix before those of this help file.
+// The contents are the .hhc that #SYSTEM names, else the first one stored;
+// their texts are in the help file's code page (codePage) unless UTF-8.
 struct HelpFile;
-std::string ContentsJson(HelpFile* file, const std::string& prefix);
+std::string ContentsJson(HelpFile* file, const std::string& prefix, uint32_t codePage);
 std::string KeywordsJson(const char* helpPath, const std::string& prefix);
 std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix);
 

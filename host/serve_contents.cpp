@@ -16,25 +16,34 @@
 
 namespace {
 
-// Text in a code page (CP_OEMCP, or a number) as UTF-8; UTF-8 stays.
-std::string CodePageToUtf8(const char* text, UINT codePage)
+// Text in the OEM code page as UTF-8; UTF-8 stays.
+std::string OemToUtf8(const char* text)
 {
-    int length = (int)strlen(text);
-    if (length == 0)
-        return "";
-    std::string asIs = ToUtf8(text);
-    if (asIs == text)
-        return asIs;
-    std::vector<WCHAR> wide((size_t)length + 1);
-    int units = MultiByteToWideChar(codePage, 0, text, length, wide.data(), length + 1);
-    if (units <= 0)
-        return asIs;
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return asIs;
-    std::string out((size_t)bytes, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, out.data(), bytes, nullptr, nullptr);
-    return out;
+    return ToUtf8(text, GetOEMCP());
+}
+
+// The stored name of the contents sitemap: the one #SYSTEM names when it is
+// stored, else the first *.hhc.
+std::string ContentsName(HelpFile* file)
+{
+    SystemInfo info;
+    if (ReadSystemInfo(file, &info) && info.contentsFile[0] != '\0') {
+        std::string named = info.contentsFile;
+        for (char& c : named)
+            if (c == '\\')
+                c = '/';
+        if (named[0] != '/')
+            named = "/" + named;
+        if (FindDirectoryEntry(named.c_str(), file->Entries))
+            return named;
+    }
+    int32_t count = DirectoryCount(file);
+    for (int32_t i = 0; i < count; ++i) {
+        const DirectoryEntry* entry = DirectoryAt(file, i);
+        if (entry && EndsWithNoCase(entry->Name, ".hhc"))
+            return entry->Name;
+    }
+    return "";
 }
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
@@ -108,16 +117,9 @@ std::string LinkUrl(const std::string& link, const std::string& folder, const st
     return url;
 }
 
-std::string ContentsJson(HelpFile* file, const std::string& prefix)
+std::string ContentsJson(HelpFile* file, const std::string& prefix, uint32_t codePage)
 {
-    // The contents sitemap: the first stored *.hhc (a help file has one).
-    std::string name;
-    int32_t count = DirectoryCount(file);
-    for (int32_t i = 0; i < count && name.empty(); ++i) {
-        const DirectoryEntry* entry = DirectoryAt(file, i);
-        if (entry && EndsWithNoCase(entry->Name, ".hhc"))
-            name = entry->Name;
-    }
+    std::string name = ContentsName(file);
     if (name.empty())
         return "{\"items\":[]}";
     if (name[0] != '/')
@@ -132,7 +134,6 @@ std::string ContentsJson(HelpFile* file, const std::string& prefix)
     if (!parsed)
         return "{\"items\":[]}";
     std::string folder = name.substr(0, name.rfind('/') + 1);
-    const UINT codePage = CP_ACP;  // sitemap texts: the module's ANSI code page
     std::vector<std::vector<uint32_t>> children(map.entryCount + 1);
     for (uint32_t e = 0; e < map.entryCount; ++e) {
         uint32_t parent = map.entries[e].parent;
@@ -146,7 +147,7 @@ std::string ContentsJson(HelpFile* file, const std::string& prefix)
             const SitemapEntry& entry = map.entries[children[node][k]];
             if (k)
                 json += ',';
-            json += "{\"n\":" + JsonString(CodePageToUtf8(SitemapText(&map, entry.name), codePage));
+            json += "{\"n\":" + JsonString(ToUtf8(SitemapText(&map, entry.name), codePage));
             if (entry.targetCount > 0) {
                 std::string url = LinkUrl(SitemapText(&map, map.targets[entry.firstTarget].local),
                                           folder.substr(1), prefix);
@@ -186,8 +187,7 @@ std::string KeywordsJson(const char* helpPath, const std::string& prefix)
             ++end;
         if (i)
             json += ',';
-        json += "{\"n\":" + JsonString(CodePageToUtf8(KeywordText(&index, keyword), CP_OEMCP)) +
-            ",\"u\":[";
+        json += "{\"n\":" + JsonString(OemToUtf8(KeywordText(&index, keyword))) + ",\"u\":[";
         std::string subs;
         for (uint32_t t = i; t < end; ++t) {
             const KeywordTarget& target = index.targets[t];
@@ -204,7 +204,7 @@ std::string KeywordsJson(const char* helpPath, const std::string& prefix)
                 std::string title = target.title != NoText ? KeywordText(&index, target.title)
                                                            : KeywordText(&index, target.page);
                 subs += std::string(subs.empty() ? "" : ",") +
-                    "{\"n\":" + JsonString(CodePageToUtf8(title.c_str(), CP_OEMCP)) + ",\"u\":[" +
+                    "{\"n\":" + JsonString(OemToUtf8(title.c_str())) + ",\"u\":[" +
                     JsonString(url) + "]}";
             }
         }

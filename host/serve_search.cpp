@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/serve.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -148,10 +149,23 @@ bool EndsWithNoCase(const std::string& text, const char* suffix)
     return text.size() >= n && LowerAscii(text.substr(text.size() - n)) == suffix;
 }
 
-std::string ToUtf8(std::string_view bytes)
+std::string ToUtf8(std::string_view bytes, uint32_t codePage)
 {
     if (IsValidUtf8(bytes))
         return std::string(bytes);
+    if (codePage != 0 && codePage != Windows1252 && bytes.size() < (size_t)INT32_MAX / 2) {
+        int length = (int)bytes.size();
+        std::vector<WCHAR> wide((size_t)length + 1);
+        int units = MultiByteToWideChar(codePage, 0, bytes.data(), length, wide.data(), length + 1);
+        int size = units > 0
+            ? WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr)
+            : 0;
+        if (size > 0) {
+            std::string out((size_t)size, '\0');
+            WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, out.data(), size, nullptr, nullptr);
+            return out;
+        }
+    }
     std::string out;
     for (char c : bytes) {
         unsigned char u = (unsigned char)c;
@@ -179,7 +193,7 @@ std::string JsonString(std::string_view utf8)
     return out + "\"";
 }
 
-std::string HtmlTitle(std::string_view html)
+std::string HtmlTitle(std::string_view html, uint32_t codePage)
 {
     size_t at = 0;
     while (at < html.size() && !StartsWithNoCase(html, at, "<title"))
@@ -211,13 +225,13 @@ std::string HtmlTitle(std::string_view html)
         while ((found = title.find(entity[0])) != std::string::npos)
             title.replace(found, strlen(entity[0]), entity[1]);
     }
-    return ToUtf8(title);
+    return ToUtf8(title, codePage);
 }
 
 void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_view html)
 {
     uint32_t page = (uint32_t)builder.pages.size();
-    std::string title = HtmlTitle(html);
+    std::string title = HtmlTitle(html, builder.codePage);
     builder.pages.push_back({name, title.empty() ? name : title});
     std::unordered_map<uint32_t, uint32_t> counts;
     uint32_t length = 0;

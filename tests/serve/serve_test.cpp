@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/chm_writer.h"
 #include "support/corpus.h"
 
 namespace {
@@ -209,6 +210,9 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
     const std::string& t = server.root;
     const std::string host = "127.0.0.1:" + std::to_string(server.port);
     const std::string longName(20000, 'a');
+    std::string manyFields;
+    for (int i = 0; i < 200; ++i)
+        manyFields += "X-" + std::to_string(i) + ": 1\r\n";
     struct Case {
         std::string raw;
         int status;
@@ -229,6 +233,7 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
         {"POST " + t + " HTTP/1.1\r\nHost: " + host + "\r\nContent-Length: 1\r\n\r\nx", 405},
         {"GET " + t + longName + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 414},
         {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\nX-Long: " + longName + "\r\n\r\n", 400},
+        {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\n" + manyFields + "\r\n", 431},
         {"NONSENSE\r\n\r\n", 400},
     };
     for (const Case& c : cases) {
@@ -286,6 +291,9 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     Reply viewer = Get(server, server.root);
     EXPECT_EQ(viewer.status, 200);
     EXPECT_NE(viewer.body.find("~velkory/viewer.js"), std::string::npos);
+    EXPECT_NE(
+        Get(server, server.root + "~velkory/api/info").body.find("\"title\":\"WinRing0 Manual\""),
+        std::string::npos);
     EXPECT_NE(Get(server, server.root, "localhost:" + std::to_string(server.port)).status, 403);
     struct {
         const char* path;
@@ -388,3 +396,48 @@ TEST_F(ServeTest, FailuresAndUsageErrorsEndAtOnceWithTheirStatus)
 }
 
 }  // namespace
+
+// A Russian help file: its title, contents names and page titles in code page
+// 1251, its contents the .hhc that #SYSTEM names rather than the first stored.
+TEST_F(ServeTest, TextsAreReadInTheHelpFilesLanguage)
+{
+    auto bytes = [](const std::string& text) {
+        return std::vector<uint8_t>(text.begin(), text.end());
+    };
+    auto contents = [&](const char* name) {
+        return bytes(
+            std::string("<ul><li><object type=\"text/sitemap\"><param name=\"Name\" value=\"") +
+            name + "\"><param name=\"Local\" value=\"a.htm\"></object></ul>");
+    };
+    std::vector<uint8_t> system = {3, 0, 0, 0};
+    auto record = [&](uint16_t code, const std::string& data) {
+        system.insert(system.end(), {(uint8_t)code, 0, (uint8_t)data.size(), 0});
+        system.insert(system.end(), data.begin(), data.end());
+    };
+    record(0, std::string("toc.hhc", 8));
+    record(3, std::string("\xD1\xEF\xF0\xE0\xE2\xEA\xE0", 8));  // "Справка"
+    record(4, std::string("\x19\x04\0\0", 4));                  // Russian
+    std::string dir = fs::temp_directory_path() / ("velkory-lcid-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::string help = dir + "/ru.chm";
+    ASSERT_TRUE(
+        WriteBytes(help,
+                   MakeHelpFile({{"/#SYSTEM", system, 0},
+                                 {"/a.hhc", contents("Wrong"), 1},
+                                 {"/a.htm", bytes("<title>\xC3\xEB\xE0\xE2\xE0</title>"), 1},
+                                 {"/toc.hhc", contents("\xC3\xEB\xE0\xE2\xE0"), 1}})));
+    Server server({"serve", "--no-open", help});
+    EXPECT_NE(Get(server, server.root + "~velkory/api/info").body.find("\"title\":\"Справка\""),
+              std::string::npos);
+    EXPECT_NE(Get(server, server.root + "~velkory/api/toc")
+                  .body.find("{\"n\":\"Глава\",\"u\":\"a.htm\"}"),
+              std::string::npos);
+    Reply pages;
+    for (int i = 0; i < 100 && pages.body.find("\"ready\":true") == std::string::npos; ++i) {
+        pages = Get(server, server.root + "~velkory/api/pages");
+        usleep(20000);
+    }
+    EXPECT_NE(pages.body.find("[\"Глава\",\"a.htm\"]"), std::string::npos) << pages.body;
+    EXPECT_EQ(server.Stop(), 0);
+    fs::remove_all(dir);
+}
