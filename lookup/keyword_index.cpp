@@ -32,7 +32,6 @@ constexpr uint32_t BlockHeaderSize = 12;
 constexpr uint32_t EntryFieldsSize = 16;  // see-also, level, two DWORDs, topic count
 constexpr uint32_t EntryTrailerSize = 8;
 constexpr uint32_t EndOfChain = 0xFFFFFFFFu;
-constexpr uint16_t SystemIndexFileCode = 1;
 
 uint32_t ReadLE16(const uint8_t* p)
 {
@@ -111,46 +110,19 @@ int AddTarget(KeywordIndex* index, uint32_t keyword, uint32_t title, const char*
     return AppendTarget(index, target);
 }
 
-// The longest start of the n bytes of OEM text that fits limit bytes without
-// splitting a character of the OEM code page.
-uint32_t OemCut(const char* text, uint32_t n, uint32_t limit)
-{
-    if (n <= limit)
-        return n;
-    UINT codePage = GetOEMCP();
-    if (codePage == CP_UTF8) {
-        while (limit > 0 && ((uint8_t)text[limit] & 0xC0) == 0x80)
-            --limit;
-        return limit;
-    }
-    uint32_t k = 0;
-    while (k < limit) {
-        uint32_t step = IsDBCSLeadByteEx(codePage, (BYTE)text[k]) ? 2 : 1;
-        if (k + step > limit)
-            break;
-        k += step;
-    }
-    return k;
-}
-
 // A keyword of the compiled index, n UTF-16LE code units at units, in the OEM
-// code page, cut to fit TitleBufferSize.
+// code page, cut to fit TitleBufferSize between characters.
 void UnitsToOem(const uint8_t* units, uint32_t n, char* out)
 {
     // A keyword lies within one block, so it is short; a longer one is cut.
     constexpr uint32_t MaxUnits = 2048;
     WCHAR wide[MaxUnits];
-    char oem[MaxUnits * 4];
     if (n > MaxUnits)
         n = MaxUnits;
     for (uint32_t i = 0; i < n; ++i)
         wide[i] = (WCHAR)ReadLE16(units + 2 * i);
-    int length = n == 0
-        ? 0
-        : WideCharToMultiByte(CP_OEMCP, 0, wide, (int)n, oem, (int)sizeof oem, nullptr, nullptr);
-    uint32_t kept = OemCut(oem, length > 0 ? (uint32_t)length : 0, TitleBufferSize - 1);
-    memcpy(out, oem, kept);
-    out[kept] = '\0';
+    if (n == 0 || !WideToOem(wide, n, out, TitleBufferSize))
+        out[0] = '\0';
 }
 
 // A text of a sitemap in the OEM code page from its own encoding (UTF-8, else
@@ -241,29 +213,15 @@ int ReadBlockEntries(const uint8_t* block, uint32_t blockSize, const TopicIndex*
 // (NameBufferSize bytes, with a leading "/"). Returns 0 when it names none.
 int SystemIndexName(const uint8_t* system, uint32_t length, char* name)
 {
-    uint32_t p = 4;
-    while (length >= 4 && p <= length - 4) {
-        uint32_t code = ReadLE16(system + p);
-        uint32_t size = ReadLE16(system + p + 2);
-        p += 4;
-        if (size > length - p)
-            return 0;
-        if (code == SystemIndexFileCode) {
-            const char* text = (const char*)system + p;
-            const char* end = (const char*)memchr(text, '\0', size);
-            uint32_t n = end ? (uint32_t)(end - text) : size;
-            if (n == 0 || n > (uint32_t)NameBufferSize - 2)
-                return 0;
-            uint32_t k = 0;
-            if (text[0] != '/')
-                name[k++] = '/';
-            memcpy(name + k, text, n);
-            name[k + n] = '\0';
-            return 1;
-        }
-        p += size;
-    }
-    return 0;
+    SystemInfo info;
+    ParseSystemInfo(system, length, &info);
+    size_t n = strlen(info.indexFile);
+    if (n == 0 || n > (size_t)NameBufferSize - 2)
+        return 0;
+    size_t k = info.indexFile[0] != '/';
+    name[0] = '/';
+    memcpy(name + k, info.indexFile, n + 1);
+    return 1;
 }
 
 int EndsWithIgnoringCase(const char* text, const char* suffix)

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "frame/frame.h"
+#include "lookup/encoding.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
 
@@ -37,7 +38,7 @@ void ItemText(const KeywordIndex* index, uint32_t t, char* text)
         size_t n = strlen(line);
         lstrcpynA(line + n, detail, (int)(sizeof line - n));
     }
-    lstrcpynA(text, line, MenuTextSize);
+    CopyOemText(text, line, MenuTextSize);
 }
 
 }  // namespace

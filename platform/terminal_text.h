@@ -50,6 +50,9 @@ bool Utf8ToTerminal(const char* src, size_t size, char* dest, size_t capacity, s
 // replacement or '?'. False when the code page cannot be converted.
 bool CodePageToTerminal(unsigned codePage, const char* src, size_t size, char* dest,
                         size_t capacity, size_t* length);
+// The code page of the terminal's text: CP_UTF8 on Linux, the console's
+// CP_OEMCP on Windows.
+unsigned TerminalCodePage(void);
 
 // Why VELKORY_CODEPAGES names no pair that can be used (the locale's pair is
 // then in force), or null when it is unset or in force. Always null on
