@@ -46,6 +46,32 @@ std::string ContentsName(HelpFile* file)
     return "";
 }
 
+int HexValue(char c)
+{
+    return c >= '0' && c <= '9' ? c - '0'
+        : c >= 'a' && c <= 'f'  ? c - 'a' + 10
+        : c >= 'A' && c <= 'F'  ? c - 'A' + 10
+                                : -1;
+}
+
+// A link as written is a URL: "%20" stands for a space. A '%' without two
+// hex digits stays.
+std::string PercentDecode(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        int high = i + 2 < text.size() && text[i] == '%' ? HexValue(text[i + 1]) : -1;
+        int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+        if (low >= 0) {
+            out += (char)(high * 16 + low);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 bool StartsWithNoCase(const std::string& text, const char* prefix)
 {
     return LowerAscii(text.substr(0, strlen(prefix))) == prefix;
@@ -86,9 +112,10 @@ std::string LinkUrl(const std::string& link, const std::string& folder, const st
     std::string target = link, anchor;
     size_t mark = target.find('#');
     if (mark != std::string::npos) {
-        anchor = target.substr(mark + 1);
+        anchor = PercentDecode(target.substr(mark + 1));
         target.erase(mark);
     }
+    target = PercentDecode(target);
     for (char& c : target)
         if (c == '\\')
             c = '/';

@@ -398,7 +398,8 @@ TEST_F(ServeTest, FailuresAndUsageErrorsEndAtOnceWithTheirStatus)
 }  // namespace
 
 // A Russian help file: its title, contents names and page titles in code page
-// 1251, its contents the .hhc that #SYSTEM names rather than the first stored.
+// 1251, its contents the .hhc that #SYSTEM names rather than the first stored,
+// their links written as URLs ("%20").
 TEST_F(ServeTest, TextsAreReadInTheHelpFilesLanguage)
 {
     auto bytes = [](const std::string& text) {
@@ -407,7 +408,7 @@ TEST_F(ServeTest, TextsAreReadInTheHelpFilesLanguage)
     auto contents = [&](const char* name) {
         return bytes(
             std::string("<ul><li><object type=\"text/sitemap\"><param name=\"Name\" value=\"") +
-            name + "\"><param name=\"Local\" value=\"a.htm\"></object></ul>");
+            name + "\"><param name=\"Local\" value=\"a%20b.htm\"></object></ul>");
     };
     std::vector<uint8_t> system = {3, 0, 0, 0};
     auto record = [&](uint16_t code, const std::string& data) {
@@ -424,20 +425,20 @@ TEST_F(ServeTest, TextsAreReadInTheHelpFilesLanguage)
         WriteBytes(help,
                    MakeHelpFile({{"/#SYSTEM", system, 0},
                                  {"/a.hhc", contents("Wrong"), 1},
-                                 {"/a.htm", bytes("<title>\xC3\xEB\xE0\xE2\xE0</title>"), 1},
+                                 {"/a b.htm", bytes("<title>\xC3\xEB\xE0\xE2\xE0</title>"), 1},
                                  {"/toc.hhc", contents("\xC3\xEB\xE0\xE2\xE0"), 1}})));
     Server server({"serve", "--no-open", help});
     EXPECT_NE(Get(server, server.root + "~velkory/api/info").body.find("\"title\":\"Справка\""),
               std::string::npos);
     EXPECT_NE(Get(server, server.root + "~velkory/api/toc")
-                  .body.find("{\"n\":\"Глава\",\"u\":\"a.htm\"}"),
+                  .body.find("{\"n\":\"Глава\",\"u\":\"a%20b.htm\"}"),
               std::string::npos);
     Reply pages;
     for (int i = 0; i < 100 && pages.body.find("\"ready\":true") == std::string::npos; ++i) {
         pages = Get(server, server.root + "~velkory/api/pages");
         usleep(20000);
     }
-    EXPECT_NE(pages.body.find("[\"Глава\",\"a.htm\"]"), std::string::npos) << pages.body;
+    EXPECT_NE(pages.body.find("[\"Глава\",\"a%20b.htm\"]"), std::string::npos) << pages.body;
     EXPECT_EQ(server.Stop(), 0);
     fs::remove_all(dir);
 }
