@@ -147,9 +147,10 @@ static int DescribeLzxSection(HelpFile* file, SectionRecord* section)
     uint8_t* table = nullptr;
     if (ReadStoredBytes(file, position, length, &table) != 0)
         return -1;
+    const uint32_t tableLength = length;
     uint64_t uncompressedLength = ReadLE64(table + ResetTableUncompressedLength);
     uint64_t compressedLength = ReadLE32(table + ResetTableCompressedLength);
-    if (length >= ResetTableCompressedLength + 8)
+    if (tableLength >= ResetTableCompressedLength + 8)
         compressedLength = ReadLE64(table + ResetTableCompressedLength);
     if (uncompressedLength > UINT32_MAX || compressedLength > UINT32_MAX) {
         free(table);
@@ -176,7 +177,7 @@ static int DescribeLzxSection(HelpFile* file, SectionRecord* section)
     lzx->UncompressedLength = (uint32_t)uncompressedLength;
     lzx->CompressedLength = (uint32_t)compressedLength;
     lzx->ContentPosition = contentPosition;
-    PlanIntervals(file, lzx, table, length);
+    PlanIntervals(file, lzx, table, tableLength);
     free(table);
     section->Lzx = lzx;
     return 0;
