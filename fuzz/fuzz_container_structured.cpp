@@ -12,27 +12,12 @@
 #include <unistd.h>
 
 #include "container/container.h"
+#include "fuzz/fuzz_input.h"
 #include "support/chm_writer.h"
 
 namespace {
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint32_t Byte()
-    {
-        return at < size ? data[at++] : 0;
-    }
-    uint32_t Word()
-    {
-        return Byte() | (Byte() << 8) | (Byte() << 16) | (Byte() << 24);
-    }
-    bool Empty() const
-    {
-        return at >= size;
-    }
-};
+using Input = FuzzInput;
 
 const std::string& InputPath()
 {

@@ -24,27 +24,13 @@
 #include <vector>
 
 #include "frame/frame.h"
+#include "fuzz/fuzz_input.h"
 #include "support/chm_writer.h"
 #include "support/recording_host.h"
 
 namespace {
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    uint32_t Byte()
-    {
-        return at < size ? data[at++] : 0;
-    }
-    std::vector<uint8_t> Bytes(size_t n)
-    {
-        n = n < size - at ? n : size - at;
-        std::vector<uint8_t> out(data + at, data + at + n);
-        at += n;
-        return out;
-    }
-};
+using Input = FuzzInput;
 
 RecordingHost& StartedHost()
 {
