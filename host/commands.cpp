@@ -240,6 +240,7 @@ void Usage(const std::string& message)
 int RunVelkory(int argc, char** argv)
 {
     AdoptUserLocale();
+    hostOptions.words.assign(argc > 1 ? argv + 1 : argv + argc, argv + argc);
     try {
         CommandLine line = ParseCommandLine(argc, argv);
         for (const std::string& seen : line.optionsSeen) {

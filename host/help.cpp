@@ -8,6 +8,7 @@
 // error, --pick beyond the matching topics included.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -128,6 +129,15 @@ unsigned LanguageCodePage(const std::string& file)
     CloseHelpFile(help);
     return LocaleAnsiCodePage(info.lcid);
 }
+
+#if defined(VELKORY_HAVE_SERVE)
+// Whether VELKORY_VIEWER asks for the browser.
+bool BrowserViewerWanted()
+{
+    const char* viewer = getenv("VELKORY_VIEWER");
+    return viewer && strcmp(viewer, "browser") == 0;
+}
+#endif
 
 std::string Topics(int count)
 {

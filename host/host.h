@@ -23,6 +23,8 @@ struct HostOptions {
     int visuality = -1;   // --visuality N; -1 when not given
     bool cancel = false;  // --cancel
     int jobs = 0;         // -j N: decoding workers for test and extract; 0: one per core
+    // The command line as given (argv[1..]), for a program run in this one's place.
+    std::vector<std::string> words;
 };
 
 // What the services saw during one request, for the host's own explanations.

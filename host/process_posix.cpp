@@ -152,6 +152,16 @@ bool CaptureOutput(const std::vector<std::string>& argv, std::string& out)
     return WaitFor(pid) == 0;
 }
 
+void ReplaceProgram(const std::string& path, const std::vector<std::string>& argv,
+                    std::string& error)
+{
+    fflush(stdout);
+    fflush(stderr);
+    std::vector<char*> args = ArgumentVector(argv);
+    execv(path.c_str(), args.data());
+    error = strerror(errno);
+}
+
 std::vector<std::string> EnvironmentList()
 {
     std::vector<std::string> list;

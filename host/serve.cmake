@@ -1,6 +1,8 @@
 # velkory serve and browse: an HTTP server (cpp-httplib, from Debian's
-# libcpp-httplib-dev) and the viewer's files, embedded at build time. Not in
-# the Windows build: Debian ships cpp-httplib for the native system only.
+# libcpp-httplib-dev) and the viewer's files, embedded at build time, in a
+# program of their own, velkory-serve, so that loading cpp-httplib (and with
+# it OpenSSL) does not slow down every other command. Not in the Windows
+# build: Debian ships cpp-httplib for the native system only.
 set(VELKORY_SERVE OFF)
 if(NOT WIN32)
   find_package(PkgConfig QUIET)
@@ -24,8 +26,12 @@ if(VELKORY_SERVE)
     DEPENDS ${VELKORY_VIEWER_FILES} ${PROJECT_SOURCE_DIR}/cmake/embed-files.cmake
     COMMENT "Embedding the viewer"
     VERBATIM)
+  # The server's objects, for velkory-serve and the host tests; the parts
+  # list the commands (VELKORY_HAVE_SERVE) and the program that links them
+  # chooses who runs them: these objects, or velkory's relay.
   file(GLOB VELKORY_SERVE_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/serve*.cpp)
-  target_sources(velkory_host_parts PRIVATE ${VELKORY_SERVE_SOURCES} ${VELKORY_VIEWER_SOURCE})
-  target_link_libraries(velkory_host_parts PUBLIC PkgConfig::VELKORY_HTTPLIB pthread)
+  add_library(velkory_serve_objects OBJECT ${VELKORY_SERVE_SOURCES} ${VELKORY_VIEWER_SOURCE})
+  target_compile_options(velkory_serve_objects PRIVATE ${VELKORY_WARNINGS})
+  target_link_libraries(velkory_serve_objects PUBLIC velkory_host_parts PkgConfig::VELKORY_HTTPLIB pthread)
   target_compile_definitions(velkory_host_parts PUBLIC VELKORY_HAVE_SERVE=1)
 endif()

@@ -84,8 +84,6 @@ int BrowseCommand(const CommandLine& line);
 // The page of the topic whose title begins with keyword (all of the help file
 // without one) in the browser, as help would show it.
 int BrowseTopic(const std::string& file, const std::string& keyword, const ServeOptions& options);
-// Whether VELKORY_VIEWER asks for the browser.
-bool BrowserViewerWanted();
 // Opens url in $BROWSER, else xdg-open, without waiting; says so when it cannot.
 void OpenInBrowser(const std::string& url);
 

@@ -130,12 +130,6 @@ std::string ChooseTopic(const std::string& file, const std::string& keyword, int
 
 }  // namespace
 
-bool BrowserViewerWanted()
-{
-    const char* viewer = getenv("VELKORY_VIEWER");
-    return viewer && strcmp(viewer, "browser") == 0;
-}
-
 void OpenInBrowser(const std::string& url)
 {
     // $BROWSER: commands separated by ':', "%s" standing for the URL.

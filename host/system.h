@@ -83,6 +83,12 @@ bool StartProgram(const std::vector<std::string>& argv);
 // Runs argv without a terminal and gathers its standard output; false when
 // it could not run or did not exit 0.
 bool CaptureOutput(const std::vector<std::string>& argv, std::string& out);
+// Replaces this process with the program at path, given argv (argv[0]
+// included) and this environment; returns only when it cannot, with the
+// reason in error. Where a process cannot be replaced, the program runs in
+// its place and this one ends with its exit status.
+void ReplaceProgram(const std::string& path, const std::vector<std::string>& argv,
+                    std::string& error);
 // Whether a program of that name would be found (always true on Windows,
 // where the start itself says why not).
 bool ProgramOnPath(const std::string& name);

@@ -1,8 +1,8 @@
 # Installing Velkory, and the packages CPack makes of it.
 #
-# Linux: velkory in bin/, the module in <libdir>/velkory/ (where the installed
-# program looks for it), the manual page velkory(1), bash and zsh completion,
-# the README. `cpack -G DEB` makes a Debian package of that.
+# Linux: velkory in bin/, the module and velkory-serve in <libdir>/velkory/
+# (where the installed program looks for them), the manual page velkory(1),
+# bash and zsh completion, the README. `cpack -G DEB` makes a Debian package of that.
 # Windows: velkory.exe, velkory.dll and README.md side by side; `cpack -G ZIP`.
 include(GNUInstallDirs)
 
@@ -20,6 +20,14 @@ else()
   target_compile_definitions(velkory_host_parts PRIVATE VELKORY_INSTALLED_MODULE="${VELKORY_MODULE_FROM_BIN}")
   install(TARGETS velkory_host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(TARGETS velkory_module LIBRARY DESTINATION ${VELKORY_MODULE_DIR})
+  if(TARGET velkory_serve)
+    # velkory-serve beside the module, which it then finds beside itself.
+    file(RELATIVE_PATH VELKORY_SERVER_FROM_BIN
+      ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
+      ${CMAKE_INSTALL_PREFIX}/${VELKORY_MODULE_DIR}/velkory-serve)
+    target_compile_definitions(velkory_host PRIVATE VELKORY_INSTALLED_SERVER="${VELKORY_SERVER_FROM_BIN}")
+    install(TARGETS velkory_serve RUNTIME DESTINATION ${VELKORY_MODULE_DIR})
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/velkory.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/velkory.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME velkory)
