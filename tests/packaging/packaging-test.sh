@@ -83,6 +83,19 @@ deb)
     [[ $version == "velkory "* ]] || fail "velkory --version said '$version'"
     # The installed program finds the installed module.
     "$root/usr/bin/velkory" info | grep -q '^Names:' || fail "the installed velkory cannot load its module"
+    # It starts without the server's libraries, and serve runs the installed
+    # velkory-serve (which finds the module beside itself).
+    needed=$(readelf -d "$root/usr/bin/velkory" | grep NEEDED)
+    [[ $needed != *httplib* && $needed != *ssl* && $needed != *stdc++* ]] || fail "velkory needs $needed"
+    serve=$(find "$root/usr/lib" -path '*/velkory/velkory-serve')
+    [ -x "$serve" ] || fail "the package does not install velkory-serve beside the module"
+    "$serve" info | grep -q '^Names:' || fail "velkory-serve cannot load its module"
+    help=$build/bin/velkory-guide.chm
+    [ -e "$help" ] || help=$src/../shared/corpus/chm/WinRing0.chm
+    "$root/usr/bin/velkory" serve --no-open "$help" >"$work/url" 2>&1 &
+    for _ in $(seq 100); do [ -s "$work/url" ] && break; sleep 0.1; done
+    kill $! && wait $! || fail "the installed velkory serve did not end cleanly"
+    [[ $(head -1 "$work/url") == http://127.0.0.1:* ]] || fail "the installed velkory serve said: $(cat "$work/url")"
     echo "$version from $(basename "$deb")"
     ;;
 *)

@@ -395,6 +395,49 @@ TEST_F(ServeTest, FailuresAndUsageErrorsEndAtOnceWithTheirStatus)
     }
 }
 
+// velkory hands serve and browse (and help that opens the browser) to
+// velkory-serve beside it, whose messages are its own; without that program,
+// one line says so.
+TEST_F(ServeTest, TheServerProgramRunsInPlaceOrOneLineSaysWhyNot)
+{
+    std::string dir = fs::temp_directory_path() / ("velkory-relay-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    for (const char* sub : {"/missing", "/unrunnable"}) {
+        fs::create_directories(dir + sub);
+        for (const char* name : {"/velkory", "/libvelkory.so"})
+            fs::copy_file(fs::path(Program()).parent_path().string() + name, dir + sub + name);
+    }
+    ASSERT_TRUE(WriteBytes(dir + "/unrunnable/velkory-serve", {'#', '!', '\n'}));
+    chmod((dir + "/unrunnable/velkory-serve").c_str(), 0644);
+    std::string registry = "VELKORY_REGISTRY=" + dir + "/registry.reg ";
+    ASSERT_EQ(
+        system((registry + Program() + " config --visuality 1 --modality 0 >/dev/null").c_str()),
+        0);
+    std::string manifest = CorpusFile("WinRing0.manifest"), chm = CorpusFile("WinRing0.chm");
+    std::string missing = "velkory: serve: cannot start " + dir +
+        "/missing/velkory-serve: No such file or directory\n";
+    struct {
+        std::string command, error;
+    } cases[] = {
+        {Program() + " serve --no-open " + manifest,
+         "velkory: " + manifest + ": not a help file (no ITSF signature)\n"},
+        {dir + "/missing/velkory serve --no-open " + chm, missing},
+        {dir + "/missing/velkory browse --no-open " + chm + " Get", missing},
+        {registry + "VELKORY_VIEWER=browser " + dir + "/missing/velkory help " + chm + " CpuidT",
+         missing},
+        {dir + "/unrunnable/velkory serve " + chm,
+         "velkory: serve: cannot start " + dir + "/unrunnable/velkory-serve: Permission denied\n"},
+    };
+    for (auto& c : cases) {
+        int status = system((c.command + " </dev/null >/dev/null 2>" + dir + "/error").c_str());
+        std::ifstream in(dir + "/error");
+        std::string error((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(error, c.error) << c.command;
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << c.command;
+    }
+    fs::remove_all(dir);
+}
+
 }  // namespace
 
 // A Russian help file: its title, contents names and page titles in code page
