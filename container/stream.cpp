@@ -68,7 +68,9 @@ int HandOut(Pass* pass, Pending* p, int error, const uint8_t* data)
 {
     static const uint8_t none[1] = {0};
     p->Done = true;
-    if (error == ContainerOk && !data)
+    if (pass->Options->Discard)
+        data = nullptr;
+    else if (error == ContainerOk && !data)
         data = none;  // a file of length 0
     int stop = pass->Handler(pass->Context, p->Index, p->Entry, error,
                              error == ContainerOk ? data : nullptr,
@@ -133,6 +135,8 @@ int FillFile(Pass* pass, Pending* p, uint64_t start, uint64_t end, int result, c
     }
     if (from >= start && to <= end)  // within the interval: handed out of it directly
         return HandOut(pass, p, ContainerOk, data + (from - start));
+    if (pass->Options->Discard)
+        return to <= end ? HandOut(pass, p, ContainerOk, nullptr) : Go;
     if (!p->Buffer) {
         p->Buffer = (uint8_t*)malloc(p->Entry->Length);
         if (!p->Buffer)
@@ -277,8 +281,8 @@ int HandOutBatch(Pass* pass, Batch* b, Pending* files, uint32_t count, uint32_t*
 }
 
 // The files of one compressed section, through its intervals. Two batches
-// take turns: the workers decode one while this thread reads the compressed
-// bytes of the next and hands out the files of the one before.
+// take turns: while this thread hands out the files of one and reads the
+// compressed bytes it decodes next, the workers go on with the other.
 int StreamByIntervals(Pass* pass, SectionRecord* section, Pending* files, uint32_t count)
 {
     LzxSection* lzx = section->Lzx;
@@ -302,13 +306,23 @@ int StreamByIntervals(Pass* pass, SectionRecord* section, Pending* files, uint32
     if (status == Go) {
         FillBatch(file, running, needed, &k, batchSize);
         StartBatch(pass, running);
+        FillBatch(file, waiting, needed, &k, batchSize);
+        if (waiting->Jobs)
+            StartBatch(pass, waiting);
     }
     while (status == Go && !whole && running->Jobs) {
-        FillBatch(file, waiting, needed, &k, batchSize);
         WaitBatch(pass);
         status = HandOutBatch(pass, running, files, count, &first, &next, &whole);
-        if (status == Go && !whole && waiting->Jobs)
-            StartBatch(pass, waiting);
+        if (status != Go || whole) {
+            // The batch started after it is not wanted any more.
+            if (waiting->Jobs)
+                WaitBatch(pass);
+            waiting->Jobs = 0;
+            break;
+        }
+        FillBatch(file, running, needed, &k, batchSize);
+        if (running->Jobs)
+            StartBatch(pass, running);
         Batch* done = running;
         running = waiting;
         waiting = done;
@@ -393,7 +407,9 @@ int StreamStoredFiles(HelpFile* file, const StreamOptions* options, StoredFileHa
             continue;
         uint32_t length = 0;
         uint8_t* data = nullptr;
-        int error = ExtractEntry(file, entry, &length, &data) == 0 ? ContainerOk : file->LastError;
+        int read = options->Discard ? ReadStoredEntry(file, entry)
+                                    : ExtractEntry(file, entry, &length, &data);
+        int error = read == 0 ? ContainerOk : file->LastError;
         Pending p = {entry, i, data, false};
         status = HandOut(&pass, &p, error, data);
     }

@@ -105,8 +105,9 @@ int ModuleMessageCapacity(int number);      // the size of the module's destinat
 
 // module_commands.cpp, help.cpp, archive.cpp, clean.cpp: the commands.
 // Workers that run batches of decoding jobs for test and extract: threads
-// that live as long as the pool; StartJobs and WaitJobs are the container's
-// StreamOptions callbacks of those names.
+// that live as long as the pool, taking the batches in the order they were
+// started; StartJobs and WaitJobs are the container's StreamOptions callbacks
+// of those names.
 class WorkerPool {
 public:
     explicit WorkerPool(int workers);
