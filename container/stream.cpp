@@ -62,7 +62,12 @@ struct Pass {
     StoredFileHandler Handler;
     void* Context;
     LzxDecoder** Decoders;  // Options->Workers records, set up on first use
+    bool Inline;            // this section's few intervals are decoded on this thread
 };
+
+// A section that needs no more output decoded than this is decoded on the
+// calling thread: starting workers would cost more than they save.
+constexpr uint64_t InlineOutput = 512 * 1024;
 
 int HandOut(Pass* pass, Pending* p, int error, const uint8_t* data)
 {
@@ -98,8 +103,11 @@ int HandOutWhole(Pass* pass, SectionRecord* section, Pending* files, uint32_t co
 }
 
 // Which intervals hold part of a file: a count of files over each interval.
-uint8_t* NeededIntervals(const LzxSection* lzx, const Pending* files, uint32_t count)
+// *total is set to the number of intervals needed.
+uint8_t* NeededIntervals(const LzxSection* lzx, const Pending* files, uint32_t count,
+                         uint32_t* total)
 {
+    *total = 0;
     uint32_t n = lzx->IntervalCount;
     int64_t* depth = (int64_t*)calloc((size_t)n + 1, sizeof(int64_t));
     uint8_t* needed = (uint8_t*)malloc(n);
@@ -119,6 +127,7 @@ uint8_t* NeededIntervals(const LzxSection* lzx, const Pending* files, uint32_t c
     for (uint32_t k = 0; k < n; k++) {
         open += depth[k];
         needed[k] = open > 0;
+        *total += needed[k];
     }
     free(depth);
     return needed;
@@ -239,7 +248,7 @@ void FillBatch(HelpFile* file, Batch* b, const uint8_t* needed, uint32_t* k, int
 void StartBatch(Pass* pass, Batch* b)
 {
     const StreamOptions* options = pass->Options;
-    if (options->StartJobs)
+    if (options->StartJobs && !pass->Inline)
         options->StartJobs(options->RunContext, b->Jobs, DecodeJob, b);
     else
         for (int j = 0; j < b->Jobs; j++)
@@ -248,7 +257,7 @@ void StartBatch(Pass* pass, Batch* b)
 
 void WaitBatch(Pass* pass)
 {
-    if (pass->Options->StartJobs && pass->Options->WaitJobs)
+    if (pass->Options->StartJobs && pass->Options->WaitJobs && !pass->Inline)
         pass->Options->WaitJobs(pass->Options->RunContext);
 }
 
@@ -288,7 +297,9 @@ int StreamByIntervals(Pass* pass, SectionRecord* section, Pending* files, uint32
     LzxSection* lzx = section->Lzx;
     HelpFile* file = pass->File;
     const int batchSize = 4 * pass->Options->Workers;
-    uint8_t* needed = NeededIntervals(lzx, files, count);
+    uint32_t total = 0;
+    uint8_t* needed = NeededIntervals(lzx, files, count, &total);
+    pass->Inline = (uint64_t)total * lzx->WindowSize <= InlineOutput;
     Batch batches[2];
     bool ready = SetUpDecoders(pass);
     ready = AllocateBatch(&batches[0], lzx, pass->Decoders, batchSize) && ready;
@@ -398,7 +409,7 @@ int StreamStoredFiles(HelpFile* file, const StreamOptions* options, StoredFileHa
 {
     if (!file || !options || options->Workers < 1 || !handler)
         return Broken;
-    Pass pass = {file, options, handler, context, nullptr};
+    Pass pass = {file, options, handler, context, nullptr, false};
     int status = Go;
     int32_t total = DirectoryCount(file);
     for (int32_t i = 0; i < total && status == Go; i++) {

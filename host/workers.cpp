@@ -3,6 +3,8 @@
 // thread with its own worker number (and so its own decoder record). A batch
 // may be started while the one before still runs, so the threads go straight
 // on to it while the container's thread hands out the files of the first.
+// The threads start with the first batch: a help file small enough to be
+// decoded on the container's own thread never starts them.
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -25,6 +27,7 @@ struct WorkerPool::State {
     std::mutex mutex;
     std::condition_variable wake, finished;
     std::vector<std::thread> threads;
+    int workers = 0;
     std::deque<JobBatch> batches;  // started and not yet waited for, oldest first
     bool stopping = false;
 
@@ -59,8 +62,7 @@ struct WorkerPool::State {
 WorkerPool::WorkerPool(int workers)
     : state_(new State)
 {
-    for (int w = 0; w < workers; ++w)
-        state_->threads.emplace_back([this, w] { state_->Work(w); });
+    state_->workers = workers;
 }
 
 WorkerPool::~WorkerPool()
@@ -77,12 +79,15 @@ WorkerPool::~WorkerPool()
 
 int WorkerPool::Workers() const
 {
-    return (int)state_->threads.size();
+    return state_->workers;
 }
 
 void WorkerPool::StartJobs(void* pool, int count, void (*job)(void*, int, int), void* jobContext)
 {
     State* state = ((WorkerPool*)pool)->state_;
+    if (state->threads.empty())
+        for (int w = 0; w < state->workers; ++w)
+            state->threads.emplace_back([state, w] { state->Work(w); });
     std::lock_guard<std::mutex> lock(state->mutex);
     state->batches.push_back(JobBatch {job, jobContext, count > 0 ? count : 0, 0, 0});
     state->wake.notify_all();
