@@ -138,6 +138,10 @@ int ExtractFile(HelpFile* file, const char* name, uint32_t* outLength, uint8_t**
 int ExtractEntry(HelpFile* file, const DirectoryEntry* entry, uint32_t* outLength,
                  uint8_t** outData);
 
+// Reads a file of an uncompressed section as ExtractEntry does, with the same
+// checks and results, but through a small buffer, keeping none of its bytes.
+int ReadStoredEntry(HelpFile* file, const DirectoryEntry* entry);
+
 // The most output any LZX stream of compressedLength bytes decodes to with a
 // window of 2^windowBits bytes: every window needs a block of its own, and the
 // cheapest block (a verbatim block whose trees are empty, so that each of its
@@ -264,14 +268,19 @@ struct StreamOptions {
     int Workers;
     // Starts job(jobContext, j, worker) for j = 0 .. count - 1 and may return
     // before they have run; jobs that run at the same time have different
-    // worker numbers, each below Workers. WaitJobs returns when every job
-    // started has run. Null StartJobs: one after another, as worker 0, on the
-    // calling thread.
+    // worker numbers, each below Workers. A batch may be started while the
+    // one before still runs; WaitJobs returns when every job of the oldest
+    // batch not yet waited for has run. Null StartJobs: one after another, as
+    // worker 0, on the calling thread.
     void (*StartJobs)(void* runContext, int count, IntervalJob job, void* jobContext);
     void (*WaitJobs)(void* runContext);
     void* RunContext;
     // Per directory index, 0 for an entry the caller does not want; null: all.
     const uint8_t* Wanted;
+    // Nonzero when the caller wants every file's result but not its bytes:
+    // data is then null for every file, and files are neither copied nor
+    // gathered (a file stored as is is read through a small buffer).
+    int Discard;
 };
 
 // Hands every wanted stored file to handler: first the files stored as they

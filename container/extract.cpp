@@ -293,6 +293,31 @@ int ExtractEntry(HelpFile* file, const DirectoryEntry* entry, uint32_t* outLengt
     return 0;
 }
 
+int ReadStoredEntry(HelpFile* file, const DirectoryEntry* entry)
+{
+    file->LastError = ContainerOk;
+    if (entry->Wide)
+        return Fail(file, ContainerPastLimits);
+    uint64_t position = 0;
+    if (StoredPosition(file, entry, &position) != 0)
+        return -1;
+    if (position > file->FileSize || entry->Length > file->FileSize - position)
+        return Fail(file, ContainerOutsideSection);
+    const uint32_t size = entry->Length < 65536 ? entry->Length : 65536;
+    uint8_t* buffer = (uint8_t*)malloc(size ? size : 1);
+    if (!buffer)
+        return Fail(file, ContainerNoMemory);
+    int result = 0;
+    for (uint32_t done = 0; done < entry->Length && result == 0;) {
+        uint32_t piece = entry->Length - done < size ? entry->Length - done : size;
+        if (ReadHelpFileAt(file, position + done, buffer, piece) != piece)
+            result = Fail(file, ContainerOutsideSection);
+        done += piece;
+    }
+    free(buffer);
+    return result;
+}
+
 int ExtractFile(HelpFile* file, const char* name, uint32_t* outLength, uint8_t** outData)
 {
     if (outLength)

@@ -62,13 +62,20 @@ struct Pass {
     StoredFileHandler Handler;
     void* Context;
     LzxDecoder** Decoders;  // Options->Workers records, set up on first use
+    bool Inline;            // this section's few intervals are decoded on this thread
 };
+
+// A section that needs no more output decoded than this is decoded on the
+// calling thread: starting workers would cost more than they save.
+constexpr uint64_t InlineOutput = 512 * 1024;
 
 int HandOut(Pass* pass, Pending* p, int error, const uint8_t* data)
 {
     static const uint8_t none[1] = {0};
     p->Done = true;
-    if (error == ContainerOk && !data)
+    if (pass->Options->Discard)
+        data = nullptr;
+    else if (error == ContainerOk && !data)
         data = none;  // a file of length 0
     int stop = pass->Handler(pass->Context, p->Index, p->Entry, error,
                              error == ContainerOk ? data : nullptr,
@@ -96,8 +103,11 @@ int HandOutWhole(Pass* pass, SectionRecord* section, Pending* files, uint32_t co
 }
 
 // Which intervals hold part of a file: a count of files over each interval.
-uint8_t* NeededIntervals(const LzxSection* lzx, const Pending* files, uint32_t count)
+// *total is set to the number of intervals needed.
+uint8_t* NeededIntervals(const LzxSection* lzx, const Pending* files, uint32_t count,
+                         uint32_t* total)
 {
+    *total = 0;
     uint32_t n = lzx->IntervalCount;
     int64_t* depth = (int64_t*)calloc((size_t)n + 1, sizeof(int64_t));
     uint8_t* needed = (uint8_t*)malloc(n);
@@ -117,6 +127,7 @@ uint8_t* NeededIntervals(const LzxSection* lzx, const Pending* files, uint32_t c
     for (uint32_t k = 0; k < n; k++) {
         open += depth[k];
         needed[k] = open > 0;
+        *total += needed[k];
     }
     free(depth);
     return needed;
@@ -133,6 +144,8 @@ int FillFile(Pass* pass, Pending* p, uint64_t start, uint64_t end, int result, c
     }
     if (from >= start && to <= end)  // within the interval: handed out of it directly
         return HandOut(pass, p, ContainerOk, data + (from - start));
+    if (pass->Options->Discard)
+        return to <= end ? HandOut(pass, p, ContainerOk, nullptr) : Go;
     if (!p->Buffer) {
         p->Buffer = (uint8_t*)malloc(p->Entry->Length);
         if (!p->Buffer)
@@ -235,7 +248,7 @@ void FillBatch(HelpFile* file, Batch* b, const uint8_t* needed, uint32_t* k, int
 void StartBatch(Pass* pass, Batch* b)
 {
     const StreamOptions* options = pass->Options;
-    if (options->StartJobs)
+    if (options->StartJobs && !pass->Inline)
         options->StartJobs(options->RunContext, b->Jobs, DecodeJob, b);
     else
         for (int j = 0; j < b->Jobs; j++)
@@ -244,7 +257,7 @@ void StartBatch(Pass* pass, Batch* b)
 
 void WaitBatch(Pass* pass)
 {
-    if (pass->Options->StartJobs && pass->Options->WaitJobs)
+    if (pass->Options->StartJobs && pass->Options->WaitJobs && !pass->Inline)
         pass->Options->WaitJobs(pass->Options->RunContext);
 }
 
@@ -277,14 +290,16 @@ int HandOutBatch(Pass* pass, Batch* b, Pending* files, uint32_t count, uint32_t*
 }
 
 // The files of one compressed section, through its intervals. Two batches
-// take turns: the workers decode one while this thread reads the compressed
-// bytes of the next and hands out the files of the one before.
+// take turns: while this thread hands out the files of one and reads the
+// compressed bytes it decodes next, the workers go on with the other.
 int StreamByIntervals(Pass* pass, SectionRecord* section, Pending* files, uint32_t count)
 {
     LzxSection* lzx = section->Lzx;
     HelpFile* file = pass->File;
     const int batchSize = 4 * pass->Options->Workers;
-    uint8_t* needed = NeededIntervals(lzx, files, count);
+    uint32_t total = 0;
+    uint8_t* needed = NeededIntervals(lzx, files, count, &total);
+    pass->Inline = (uint64_t)total * lzx->WindowSize <= InlineOutput;
     Batch batches[2];
     bool ready = SetUpDecoders(pass);
     ready = AllocateBatch(&batches[0], lzx, pass->Decoders, batchSize) && ready;
@@ -302,13 +317,23 @@ int StreamByIntervals(Pass* pass, SectionRecord* section, Pending* files, uint32
     if (status == Go) {
         FillBatch(file, running, needed, &k, batchSize);
         StartBatch(pass, running);
+        FillBatch(file, waiting, needed, &k, batchSize);
+        if (waiting->Jobs)
+            StartBatch(pass, waiting);
     }
     while (status == Go && !whole && running->Jobs) {
-        FillBatch(file, waiting, needed, &k, batchSize);
         WaitBatch(pass);
         status = HandOutBatch(pass, running, files, count, &first, &next, &whole);
-        if (status == Go && !whole && waiting->Jobs)
-            StartBatch(pass, waiting);
+        if (status != Go || whole) {
+            // The batch started after it is not wanted any more.
+            if (waiting->Jobs)
+                WaitBatch(pass);
+            waiting->Jobs = 0;
+            break;
+        }
+        FillBatch(file, running, needed, &k, batchSize);
+        if (running->Jobs)
+            StartBatch(pass, running);
         Batch* done = running;
         running = waiting;
         waiting = done;
@@ -384,7 +409,7 @@ int StreamStoredFiles(HelpFile* file, const StreamOptions* options, StoredFileHa
 {
     if (!file || !options || options->Workers < 1 || !handler)
         return Broken;
-    Pass pass = {file, options, handler, context, nullptr};
+    Pass pass = {file, options, handler, context, nullptr, false};
     int status = Go;
     int32_t total = DirectoryCount(file);
     for (int32_t i = 0; i < total && status == Go; i++) {
@@ -393,7 +418,9 @@ int StreamStoredFiles(HelpFile* file, const StreamOptions* options, StoredFileHa
             continue;
         uint32_t length = 0;
         uint8_t* data = nullptr;
-        int error = ExtractEntry(file, entry, &length, &data) == 0 ? ContainerOk : file->LastError;
+        int read = options->Discard ? ReadStoredEntry(file, entry)
+                                    : ExtractEntry(file, entry, &length, &data);
+        int error = read == 0 ? ContainerOk : file->LastError;
         Pending p = {entry, i, data, false};
         status = HandOut(&pass, &p, error, data);
     }

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     HelpFile* file = OpenHelpFile(InputPath().c_str());
     if (!file)
         abort();  // the file exists: opening never fails
-    StreamOptions options = {2, nullptr, nullptr, nullptr, nullptr};
+    StreamOptions options = {2, nullptr, nullptr, nullptr, nullptr, 0};
     StreamStoredFiles(file, &options, TouchStored, nullptr);
     static const char* const wellKnown[] = {"::DataSpace/NameList", "/#TOPICS", "/#STRINGS",
                                             "/#URLTBL", "/#URLSTR"};

@@ -168,12 +168,13 @@ int CatCommand(const CommandLine& line)
 namespace {
 
 // Runs StreamStoredFiles with the workers that -j asks for: the handler gets
-// every wanted stored file, those of a compressed section in offset order.
+// every wanted stored file, those of a compressed section in offset order
+// (without their bytes when discard is set).
 int StreamWanted(HelpFile* file, const std::vector<uint8_t>& wanted, StoredFileHandler handler,
-                 void* context)
+                 void* context, bool discard)
 {
     int jobs = hostOptions.jobs > 0 ? hostOptions.jobs : DefaultJobs();
-    StreamOptions options = {1, nullptr, nullptr, nullptr, wanted.data()};
+    StreamOptions options = {1, nullptr, nullptr, nullptr, wanted.data(), discard};
     if (jobs == 1)
         return StreamStoredFiles(file, &options, handler, context);
     WorkerPool pool(jobs);
@@ -312,7 +313,7 @@ int ExtractCommand(const CommandLine& line)
         }
         wanted[(size_t)i] = 1;
     }
-    if (StreamWanted(container.file, wanted, WriteExtracted, &pass) < 0) {
+    if (StreamWanted(container.file, wanted, WriteExtracted, &pass, false) < 0) {
         Complain(path + ": extraction stopped: " + ContainerErrorText(container.file->LastError));
         return 1;
     }
@@ -348,7 +349,7 @@ int TestCommand(const CommandLine& line)
             entry && !IsDirectoryName(entry->Name) && names.insert(entry->Name).second;
     }
     TestPass pass;
-    if (StreamWanted(container.file, wanted, CheckExtracted, &pass) < 0) {
+    if (StreamWanted(container.file, wanted, CheckExtracted, &pass, true) < 0) {
         Complain(path + ": the test stopped: " + ContainerErrorText(container.file->LastError));
         return 1;
     }

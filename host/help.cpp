@@ -117,19 +117,6 @@ void ExplainHelpFailure(const std::string& file)
     Complain(file + ": the topic index cannot be read");
 }
 
-// The ANSI code page of the help file's language, for pages that do not say
-// their charset; 0 when the file does not tell.
-unsigned LanguageCodePage(const std::string& file)
-{
-    HelpFile* help = OpenHelpFile(file.c_str());
-    if (help == nullptr)
-        return 0;
-    SystemInfo info;
-    ReadSystemInfo(help, &info);
-    CloseHelpFile(help);
-    return LocaleAnsiCodePage(info.lcid);
-}
-
 #if defined(VELKORY_HAVE_SERVE)
 // Whether VELKORY_VIEWER asks for the browser.
 bool BrowserViewerWanted()
@@ -145,6 +132,23 @@ std::string Topics(int count)
 }
 
 }  // namespace
+
+unsigned RequestCodePage()
+{
+    static std::string readFor;
+    static unsigned codePage = 0;
+    if (hostRecord.helpFile.empty() || hostRecord.helpFile == readFor)
+        return hostRecord.helpFile.empty() ? 0 : codePage;
+    readFor = hostRecord.helpFile;
+    codePage = 0;
+    if (HelpFile* help = OpenHelpFile(readFor.c_str())) {
+        SystemInfo info;
+        ReadSystemInfo(help, &info);
+        CloseHelpFile(help);
+        codePage = LocaleAnsiCodePage(info.lcid);
+    }
+    return codePage;
+}
 
 int HelpCommand(const CommandLine& line)
 {
@@ -173,7 +177,7 @@ int HelpCommand(const CommandLine& line)
     memset(&request, 0, sizeof request);
     request.helpFile = file.c_str();
     request.keyword = oem.data();
-    hostRecord.languageCodePage = LanguageCodePage(file);
+    hostRecord.helpFile = file;
     int32_t result = session.Send(RequestHelp, &request, nullptr);
 
     if (hostRecord.pickOutOfRange) {

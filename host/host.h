@@ -29,15 +29,20 @@ struct HostOptions {
 
 // What the services saw during one request, for the host's own explanations.
 struct HostRecord {
-    bool menuShown = false;         // ShowMenu was called
-    int menuItems = 0;              // with this many items
-    bool menuCancelled = false;     // and nothing was chosen
-    bool pickOutOfRange = false;    // --pick named an item that does not exist
-    bool pageOpened = false;        // OpenViewer or OpenEditor was called
-    bool openFailed = false;        // and the viewer or editor failed (said on stderr)
-    std::string tempName;           // the last name MakeTempName gave
-    unsigned languageCodePage = 0;  // the ANSI code page of the help file's language, or 0
+    bool menuShown = false;       // ShowMenu was called
+    int menuItems = 0;            // with this many items
+    bool menuCancelled = false;   // and nothing was chosen
+    bool pickOutOfRange = false;  // --pick named an item that does not exist
+    bool pageOpened = false;      // OpenViewer or OpenEditor was called
+    bool openFailed = false;      // and the viewer or editor failed (said on stderr)
+    std::string tempName;         // the last name MakeTempName gave
+    std::string helpFile;         // the help file of the request
 };
+
+// help.cpp: the ANSI code page of the request's help file's language, for
+// pages that do not say their charset; 0 when the file does not tell. Read
+// from the file when a page is first rendered.
+unsigned RequestCodePage();
 
 extern HostOptions hostOptions;
 extern HostRecord hostRecord;
@@ -107,8 +112,9 @@ int ModuleMessageCapacity(int number);      // the size of the module's destinat
 
 // module_commands.cpp, help.cpp, archive.cpp, clean.cpp: the commands.
 // Workers that run batches of decoding jobs for test and extract: threads
-// that live as long as the pool; StartJobs and WaitJobs are the container's
-// StreamOptions callbacks of those names.
+// that live as long as the pool, taking the batches in the order they were
+// started; StartJobs and WaitJobs are the container's StreamOptions callbacks
+// of those names.
 class WorkerPool {
 public:
     explicit WorkerPool(int workers);

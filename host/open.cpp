@@ -164,7 +164,7 @@ bool RenderPageFile(const std::string& path, std::string& text)
     if (!ReadWholeFile(path, html))
         return false;
     // The renderers are told the page's charset, which the page may not say.
-    unsigned codePage = PageCodePage(html, hostRecord.languageCodePage);
+    unsigned codePage = PageCodePage(html, RequestCodePage());
     const char* charset = CodePageCharset(codePage != 0 ? codePage : GetACP());
     std::string name = charset ? charset : "windows-1252";
     if (renderer.empty() || renderer == "w3m") {
@@ -191,7 +191,7 @@ bool RenderPageFile(const std::string& path, std::string& text)
             }
         }
     }
-    text = RenderHtmlToText(html, width, hostRecord.languageCodePage);
+    text = RenderHtmlToText(html, width, RequestCodePage());
     return true;
 }
 

@@ -156,6 +156,42 @@ int WideToOem(const WCHAR* text, size_t units, char* out, size_t capacity)
     return 1;
 }
 
+// Whether the n bytes of text are all ASCII.
+static int IsAsciiText(const char* text, size_t n)
+{
+    unsigned char any = 0;
+    for (size_t i = 0; i < n; ++i)
+        any |= (unsigned char)text[i];
+    return any < 0x80;
+}
+
+// Whether ASCII text reaches the OEM code page unchanged along both ways a
+// text may take: CharToOemA from the ANSI code page, and UTF-16 to OEM. It
+// does in every code page Windows gives a system; a pair chosen by hand may
+// hold one it does not (EBCDIC, UTF-7), so the pair in force is tried once.
+static int AsciiPassesUnchanged(void)
+{
+    static UINT triedAnsi, triedOem;
+    static int passes;
+    UINT ansi = GetACP(), oem = GetOEMCP();
+    if (ansi == triedAnsi && oem == triedOem)
+        return passes;
+    char ascii[128], converted[128];
+    WCHAR wide[127];
+    for (int c = 1; c < 128; ++c) {
+        ascii[c - 1] = (char)c;
+        wide[c - 1] = (WCHAR)c;
+    }
+    ascii[127] = '\0';
+    CharToOemA(ascii, converted);
+    passes = memcmp(ascii, converted, sizeof ascii) == 0 &&
+        WideCharToMultiByte(CP_OEMCP, 0, wide, 127, converted, 127, nullptr, nullptr) == 127 &&
+        memcmp(ascii, converted, 127) == 0;
+    triedAnsi = ansi;
+    triedOem = oem;
+    return passes;
+}
+
 // Converts size bytes of text from codePage to the OEM code page through
 // UTF-16. Returns 0 when the system cannot convert.
 static int ConvertThroughUnicode(UINT codePage, const char* text, size_t size, char* out,
@@ -186,6 +222,20 @@ void TextToOem(const char* text, size_t size, uint32_t languageCodePage, char* o
                                              : GetACP();
     if (n == 0) {
         out[0] = '\0';
+        return;
+    }
+    // Most titles are ASCII, and need no conversion at all.
+    if (IsAsciiText(text, n) && AsciiPassesUnchanged()) {
+        size_t keep = n < capacity - 1 ? n : capacity - 1;
+        memcpy(out, text, keep);
+        out[keep] = '\0';
+        return;
+    }
+    // UTF-8 that IsUtf8Text passed comes back from UTF-16 as it was.
+    if (encoding == CP_UTF8 && GetOEMCP() == CP_UTF8) {
+        size_t keep = CharacterBoundary(text, judged, capacity - 1, CP_UTF8);
+        memcpy(out, text, keep);
+        out[keep] = '\0';
         return;
     }
     if (encoding != GetACP() || GetOEMCP() == CP_UTF8) {

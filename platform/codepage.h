@@ -11,6 +11,7 @@
 
 // The pair in force and the iconv descriptors it needs: ANSI to UTF-32 (when
 // ANSI is not 1252), OEM to UTF-32 and UTF-32 to OEM (when OEM is not 437).
+// The locale's own pair opens them when they are first used.
 struct CodePagePair {
     bool resolved;
     char setting[32];  // the variable's text the pair was made from
@@ -18,9 +19,9 @@ struct CodePagePair {
     char error[96];    // why the variable's pair is not in force, "" when it is
     unsigned ansi;
     unsigned oem;
-    iconv_t ansiDecoder;
-    iconv_t oemDecoder;
-    iconv_t oemEncoder;
+    mutable iconv_t ansiDecoder;
+    mutable iconv_t oemDecoder;
+    mutable iconv_t oemEncoder;
 };
 
 enum CodePageEncoding {

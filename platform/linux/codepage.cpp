@@ -171,6 +171,8 @@ bool LocaleIsUtf8(void)
 bool OpenPair(unsigned ansi, unsigned oem)
 {
     bool ok = true;
+    pair.ansi = ansi;
+    pair.oem = oem;
     if (ansi != DefaultAnsi)
         ok = (pair.ansiDecoder = OpenConverter(ansi, false)) != NoConverter;
     if (ok && oem != DefaultOem) {
@@ -183,9 +185,15 @@ bool OpenPair(unsigned ansi, unsigned oem)
         CloseConverter(&pair.oemEncoder);
         return false;
     }
-    pair.ansi = ansi;
-    pair.oem = oem;
     return true;
+}
+
+// The descriptor in *slot, opened now when it is not yet.
+iconv_t Converter(iconv_t* slot, unsigned codePage, bool toCodePage)
+{
+    if (*slot == NoConverter)
+        *slot = OpenConverter(codePage, toCodePage);
+    return *slot;
 }
 
 }  // namespace
@@ -223,11 +231,10 @@ const CodePagePair* CurrentCodePages(void)
             snprintf(pair.error, sizeof pair.error, "iconv cannot convert code page %u or %u", ansi,
                      oem);
     }
-    // The locale's pair; iconv always has UTF-8.
-    if (!OpenPair(DefaultAnsi, utf8Locale ? Utf8CodePage : DefaultOem)) {
-        pair.ansi = DefaultAnsi;
-        pair.oem = DefaultOem;
-    }
+    // The locale's pair, which iconv always has (1252 and 437 need it not,
+    // UTF-8 it always knows): its descriptors are opened when needed.
+    pair.ansi = DefaultAnsi;
+    pair.oem = utf8Locale ? Utf8CodePage : DefaultOem;
     return &pair;
 }
 
@@ -258,8 +265,9 @@ size_t DecodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, const c
             DecodeSingleByte(codePage, (unsigned char)src[i], &out[i]);
         return size;
     }
-    return DecodeWithIconv(encoding == EncodingAnsi ? cp->ansiDecoder : cp->oemDecoder, src, size,
-                           out, size);
+    iconv_t converter = encoding == EncodingAnsi ? Converter(&cp->ansiDecoder, codePage, false)
+                                                 : Converter(&cp->oemDecoder, codePage, false);
+    return DecodeWithIconv(converter, src, size, out, size);
 }
 
 // Writes the encoding of one code point into out (room for 8 bytes) and
@@ -274,15 +282,18 @@ size_t EncodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, uint32_
         out[0] = Encode437(cp, value);
         return out[0] != 0 ? 1 : 0;
     }
-    iconv(cp->oemEncoder, nullptr, nullptr, nullptr, nullptr);
+    iconv_t converter = Converter(&cp->oemEncoder, cp->oem, true);
+    if (converter == NoConverter)
+        return 0;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
     unsigned char in[4] = {(unsigned char)value, (unsigned char)(value >> 8),
                            (unsigned char)(value >> 16), (unsigned char)(value >> 24)};
     char* inPointer = (char*)in;
     size_t inLeft = 4;
     char* outPointer = (char*)out;
     size_t outLeft = 8;
-    if (iconv(cp->oemEncoder, &inPointer, &inLeft, &outPointer, &outLeft) == (size_t)-1 ||
-        iconv(cp->oemEncoder, nullptr, nullptr, &outPointer, &outLeft) == (size_t)-1)
+    if (iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft) == (size_t)-1 ||
+        iconv(converter, nullptr, nullptr, &outPointer, &outLeft) == (size_t)-1)
         return 0;
     return 8 - outLeft;
 }

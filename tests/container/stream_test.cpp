@@ -16,6 +16,7 @@ struct Collected {
     std::map<int32_t, int> errors;
     std::vector<uint32_t> order;  // offsets of the compressed section's files, as handed out
     int stopAfter = -1;
+    bool discard = false;  // no bytes wanted: each file is recorded empty
 };
 
 int Collect(void* context, int32_t index, const DirectoryEntry* entry, int error,
@@ -24,8 +25,10 @@ int Collect(void* context, int32_t index, const DirectoryEntry* entry, int error
     Collected* c = (Collected*)context;
     EXPECT_EQ(c->files.count(index) + c->errors.count(index), 0u) << "handed out twice";
     if (error == ContainerOk) {
-        EXPECT_NE(data, nullptr);
-        c->files[index] = std::vector<uint8_t>(data, data + length);
+        EXPECT_EQ(data == nullptr, c->discard);
+        EXPECT_EQ(length, entry->Length);
+        c->files[index] =
+            c->discard ? std::vector<uint8_t>() : std::vector<uint8_t>(data, data + length);
     } else {
         EXPECT_EQ(data, nullptr);
         c->errors[index] = error;
@@ -50,12 +53,13 @@ void RunOnThreads(void* context, int count, IntervalJob job, void* jobContext)
         t.join();
 }
 
-Collected Stream(HelpFile* file, int workers, int* status, int stopAfter = -1)
+Collected Stream(HelpFile* file, int workers, int* status, int stopAfter = -1, bool discard = false)
 {
     Collected c;
     c.stopAfter = stopAfter;
-    StreamOptions options = {workers, workers > 1 ? RunOnThreads : nullptr, nullptr, &workers,
-                             nullptr};
+    c.discard = discard;
+    StreamOptions options = {
+        workers, workers > 1 ? RunOnThreads : nullptr, nullptr, &workers, nullptr, discard};
     *status = StreamStoredFiles(file, &options, Collect, &c);
     return c;
 }
@@ -130,5 +134,40 @@ TEST(ContainerStream, DamagedIntervalsFailTheirFilesAndTheHandlerCanStop)
         Collected stopped = Stream(help.file, workers, &status, 2);
         EXPECT_EQ(status, 1);
         EXPECT_EQ(stopped.files.size() + stopped.errors.size(), 2u);
+    }
+}
+
+TEST(ContainerStream, WithoutTheBytesEveryFileHasTheResultItHasWithThem)
+{
+    std::vector<StoredFile> files = {
+        // More than the calling thread decodes alone: the workers run.
+        {"/a", Pattern(70000, 1), 1},     {"/c", Pattern(700000, 3), 1},
+        {"/plain", Pattern(90000, 4), 0}, {"/d", {}, 1},
+        {"/small", Pattern(10, 5), 0},
+    };
+    std::vector<uint8_t> whole = MakeHelpFile(files);
+    std::vector<uint8_t> damaged = whole, cut = whole;
+    {
+        TempHelpFile probe(whole);
+        OpenedHelpFile help(probe.path());
+        const DirectoryEntry* content = FindDirectoryEntry(ContentName().c_str(), help->Entries);
+        const DirectoryEntry* plain = FindDirectoryEntry("/plain", help->Entries);
+        std::optional<std::vector<uint8_t>> table = Extract(help.file, ResetTableName());
+        ASSERT_TRUE(table && content && plain);
+        damaged[help->ContentOffset + content->Offset + ReadLE32(table->data() + 40 + 8 * 2) + 1] |=
+            0x70;
+        cut.resize(help->ContentOffset + plain->Offset + 100);
+    }
+    for (const std::vector<uint8_t>* bytes : {&whole, &damaged, &cut}) {
+        TempHelpFile temp(*bytes);
+        OpenedHelpFile kept(temp.path()), dropped(temp.path());
+        int keptStatus = 0, droppedStatus = 0;
+        Collected withBytes = Stream(kept.file, 2, &keptStatus);
+        Collected without = Stream(dropped.file, 2, &droppedStatus, -1, true);
+        EXPECT_EQ(droppedStatus, keptStatus);
+        EXPECT_EQ(withBytes.errors.empty(), bytes == &whole);
+        EXPECT_EQ(without.errors, withBytes.errors);
+        EXPECT_EQ(without.files.size(), withBytes.files.size());
+        EXPECT_EQ(without.order, withBytes.order);
     }
 }

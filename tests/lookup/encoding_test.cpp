@@ -26,13 +26,14 @@ std::string Oem(const std::u16string& text)
 }
 
 // The pairs of code pages each case runs under: the default, a UTF-8
-// terminal, and a Chinese system.
+// terminal, a Chinese system, and an OEM code page in which not even ASCII
+// keeps its bytes (EBCDIC).
 std::vector<const char*> CodePagePairs()
 {
 #if defined(_WIN32)
     return {nullptr};
 #else
-    return {"", "1252:65001", "936:936"};
+    return {"", "1252:65001", "936:936", "1252:500"};
 #endif
 }
 
