@@ -282,6 +282,11 @@ size_t EncodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, uint32_
         out[0] = Encode437(cp, value);
         return out[0] != 0 ? 1 : 0;
     }
+    // UTF-8 as iconv writes it: no surrogates, nothing past U+10FFFF.
+    if (cp->oem == Utf8CodePage)
+        return (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF
+            ? 0
+            : EncodeUtf8(value, (char*)out);
     iconv_t converter = Converter(&cp->oemEncoder, cp->oem, true);
     if (converter == NoConverter)
         return 0;
