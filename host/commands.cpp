@@ -239,6 +239,7 @@ void Usage(const std::string& message)
 
 int RunVelkory(int argc, char** argv)
 {
+    KeepFreedMemory();
     AdoptUserLocale();
     hostOptions.words.assign(argc > 1 ? argv + 1 : argv + argc, argv + argc);
     try {

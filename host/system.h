@@ -39,6 +39,12 @@ struct SystemTraits {
 };
 extern const SystemTraits System;
 
+// memory_*: keeps the memory a request frees for the next allocations of the
+// same process, instead of handing it back to the system at once (a help
+// request opens the help file more than once, and each opening allocates and
+// frees the same sizes).
+void KeepFreedMemory();
+
 // console_*: the terminal.
 // Takes the character type of the user's locale (LANG, LC_ALL, LC_CTYPE), which
 // the module's code pages follow.
