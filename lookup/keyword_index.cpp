@@ -491,17 +491,15 @@ int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordInde
     return 1;
 }
 
-int ResolveStoredName(const char* helpPath, const char* name, char* found)
+// The stored name that is name exactly, else that differs from it only in
+// ASCII case, into found.
+static int FindStoredName(HelpFile* file, const char* name, char* found)
 {
-    HelpFile* file = OpenHelpFile(helpPath);
-    if (file == nullptr)
-        return 0;
-    int resolved = 0;
     if (FindDirectoryEntry(name, file->Entries) != nullptr) {
         lstrcpynA(found, name, NameBufferSize);
-        resolved = 1;
+        return 1;
     }
-    for (int32_t i = 0; !resolved && i < DirectoryCount(file); ++i) {
+    for (int32_t i = 0; i < DirectoryCount(file); ++i) {
         const DirectoryEntry* entry = DirectoryAt(file, i);
         if (entry == nullptr)
             continue;
@@ -518,9 +516,54 @@ int ResolveStoredName(const char* helpPath, const char* name, char* found)
         }
         if (stored[k] == '\0' && name[k] == '\0') {
             lstrcpynA(found, stored, NameBufferSize);
-            resolved = 1;
+            return 1;
         }
     }
+    return 0;
+}
+
+static int HexDigit(char c)
+{
+    return c >= '0' && c <= '9' ? c - '0'
+        : c >= 'a' && c <= 'f'  ? c - 'a' + 10
+        : c >= 'A' && c <= 'F'  ? c - 'A' + 10
+                                : -1;
+}
+
+// name with every %XX replaced by its byte, into decoded (as long as name at
+// most). Returns 0 when name holds no escape, or one that makes a NUL.
+static int DecodePercentEscapes(const char* name, char* decoded)
+{
+    int escaped = 0;
+    size_t k = 0;
+    for (size_t i = 0; name[i] != '\0'; ++i) {
+        int high = name[i] == '%' ? HexDigit(name[i + 1]) : -1;
+        int low = high >= 0 ? HexDigit(name[i + 2]) : -1;
+        if (low < 0) {
+            decoded[k++] = name[i];
+            continue;
+        }
+        if (high == 0 && low == 0)
+            return 0;
+        decoded[k++] = (char)(high * 16 + low);
+        escaped = 1;
+        i += 2;
+    }
+    decoded[k] = '\0';
+    return escaped;
+}
+
+int ResolveStoredName(const char* helpPath, const char* name, char* found)
+{
+    HelpFile* file = OpenHelpFile(helpPath);
+    if (file == nullptr)
+        return 0;
+    // A link may escape bytes of the name as %XX ("a%20b.htm" for "a b.htm"):
+    // it is read so only when the name as it is finds nothing.
+    char decoded[NameBufferSize];
+    int resolved = FindStoredName(file, name, found) ||
+        (strlen(name) < sizeof decoded && DecodePercentEscapes(name, decoded) &&
+         FindStoredName(file, decoded, found));
     CloseHelpFile(file);
     return resolved;
 }

@@ -174,8 +174,10 @@ int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitema
 int ShowKeywordTopic(const char* helpPath, const TopicIndex* topics, const char* keyword);
 
 // The stored name of helpPath's file that equals name, else the first that
-// equals it ignoring ASCII case, copied into found (NameBufferSize bytes).
-// Returns 0 when neither exists.
+// equals it ignoring ASCII case, copied into found (NameBufferSize bytes);
+// when neither exists, the same for name with its %XX escapes decoded (a
+// keyword index may write "a%20b.htm" for "a b.htm"). Returns 0 when none
+// exists.
 int ResolveStoredName(const char* helpPath, const char* name, char* found);
 
 // Beside the page file at pagePath (".../velkory.txt"), the file that names

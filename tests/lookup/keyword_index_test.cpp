@@ -262,20 +262,38 @@ TEST_F(KeywordTest, SitemapEntriesTargetsAndSubKeywords)
     }
 }
 
-TEST_F(KeywordTest, StoredNamesIgnoreAsciiCaseOnlyWhenNoneMatchesExactly)
+TEST_F(KeywordTest, StoredNamesIgnoreAsciiCaseAndEscapesOnlyWhenNoneMatchesExactly)
 {
-    TestIndex topics = BuildIndex({{"Menu", "fm/Menu.htm"}, {"Both", "Both.htm"}});
+    TestIndex topics = BuildIndex({{"Menu", "fm/Menu.htm"},
+                                   {"Both", "Both.htm"},
+                                   {"Escaped page", "My%20Page.htm"},
+                                   {"Sign", "100%25.htm"}});
     std::vector<StoredFile> files = IndexFiles(topics);
-    files.push_back(
-        {"/$WWKeywordLinks/BTree", BuildBTree({{u"file menu", {0}}, {u"both ways", {1}}}), 1});
-    for (const char* page : {"/fm/menu.htm", "/both.htm", "/Both.htm"})
+    files.push_back({"/$WWKeywordLinks/BTree",
+                     BuildBTree({{u"file menu", {0}},
+                                 {u"both ways", {1}},
+                                 {u"spaced page", {2}},
+                                 {u"percent sign", {3}}}),
+                     1});
+    for (const char* page :
+         {"/fm/menu.htm", "/both.htm", "/Both.htm", "/My Page.htm", "/100%25.htm", "/100%.htm"})
         files.push_back(PageAt(page));
     std::string help = Write("case.chm", MakeHelpFile(files));
-    EXPECT_EQ(ShowHelpTopic(help.c_str(), "file"), 1);
-    EXPECT_EQ(Opened().fileContent, "<html>/fm/menu.htm</html>");
-    host.ClearLog();
-    EXPECT_EQ(ShowHelpTopic(help.c_str(), "both w"), 1);
-    EXPECT_EQ(Opened().fileContent, "<html>/Both.htm</html>");
+    const struct {
+        const char* keyword;
+        const char* page;
+    } requests[] = {
+        {"file", "/fm/menu.htm"},      // keyword index, case
+        {"both w", "/Both.htm"},       // keyword index, exact before case
+        {"spaced", "/My Page.htm"},    // keyword index, escapes
+        {"percent s", "/100%25.htm"},  // keyword index, exact before escapes
+    };
+    for (const auto& request : requests) {
+        host.ClearLog();
+        EXPECT_EQ(ShowHelpTopic(help.c_str(), request.keyword), 1) << request.keyword;
+        EXPECT_EQ(Opened().fileContent, std::string("<html>") + request.page + "</html>")
+            << request.keyword;
+    }
 }
 
 TEST_F(KeywordTest, FileWithoutAnIndexFindsNothing)
