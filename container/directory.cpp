@@ -45,10 +45,10 @@ void ReadDirectoryHeader(HelpFile* file)
 }
 
 // Steps over one entry at *cursor. Returns 1 for an entry that belongs in the
-// table (copied into entry when it is not null), 0 for an entry that is
-// skipped because its name is longer than 255 bytes, and -1 when the entry
-// does not end before end. The name length is an encoded integer: names of
-// 128 bytes and more store it in two bytes.
+// table (copied into entry, a zeroed record, when it is not null), 0 for an
+// entry that is skipped because its name is longer than 255 bytes, and -1
+// when the entry does not end before end. The name length is an encoded
+// integer: names of 128 bytes and more store it in two bytes.
 static int ParseEntry(const uint8_t** cursor, const uint8_t* end, DirectoryEntry* entry)
 {
     const uint8_t* p = *cursor;
@@ -71,7 +71,6 @@ static int ParseEntry(const uint8_t** cursor, const uint8_t* end, DirectoryEntry
     if (nameLength > 255)
         return 0;
     if (entry) {
-        memset(entry, 0, sizeof *entry);
         memcpy(entry->Name, name, nameLength);
         entry->Section = section;
         entry->Offset = offset;
@@ -86,7 +85,7 @@ static DirectoryTable* AllocateDirectoryTable(uint64_t count)
     if (count > (uint64_t)(SIZE_MAX - sizeof(DirectoryTable)) / sizeof(DirectoryEntry))
         return nullptr;
     DirectoryTable* table =
-        (DirectoryTable*)malloc(sizeof(DirectoryTable) + (size_t)count * sizeof(DirectoryEntry));
+        (DirectoryTable*)calloc(1, sizeof(DirectoryTable) + (size_t)count * sizeof(DirectoryEntry));
     if (!table)
         return nullptr;
     table->Count = 0;
@@ -114,9 +113,11 @@ static uint8_t* ReadEntryAreas(HelpFile* file, size_t* usedLength)
     if (areaLimit > remaining)
         areaLimit = remaining;
     uint64_t capacity = walkLimit * areaLimit;
-    if (capacity == 0 || capacity > (uint64_t)SIZE_MAX)
+    if (capacity == 0 || capacity > (uint64_t)SIZE_MAX - ChunkHeaderLength)
         return nullptr;
-    uint8_t* buffer = (uint8_t*)malloc((size_t)capacity);
+    // Room for one chunk header more than the areas: each chunk is read whole
+    // at the end of the areas so far, and its area then moved over its header.
+    uint8_t* buffer = (uint8_t*)malloc((size_t)capacity + ChunkHeaderLength);
     if (!buffer)
         return nullptr;
 
@@ -124,19 +125,22 @@ static uint8_t* ReadEntryAreas(HelpFile* file, size_t* usedLength)
     uint64_t chunksRead = 0;
     uint32_t chunk = 0;
     for (;;) {
-        uint8_t header[ChunkHeaderLength];
         uint64_t chunkStart = chunk0 + (uint64_t)chunk * chunkSize;
-        if (ReadHelpFileAt(file, chunkStart, header, sizeof header) != sizeof header)
+        uint8_t* header = buffer + used;
+        size_t room = (size_t)(capacity - used) + ChunkHeaderLength;
+        size_t got = ReadHelpFileAt(file, chunkStart, header, chunkSize < room ? chunkSize : room);
+        if (got < ChunkHeaderLength)
             break;
         uint32_t freeLength = ReadLE32(header + ChunkFreeLength);
+        uint32_t next = ReadLE32(header + ChunkNext);
         if (freeLength <= chunkSize - ChunkHeaderLength) {
             size_t area = chunkSize - ChunkHeaderLength - freeLength;
-            if (area > capacity - used)
-                area = (size_t)(capacity - used);
-            used += ReadHelpFileAt(file, chunkStart + ChunkHeaderLength, buffer + used, area);
+            if (area > got - ChunkHeaderLength)
+                area = got - ChunkHeaderLength;
+            memmove(header, header + ChunkHeaderLength, area);
+            used += area;
         }
         chunksRead++;
-        uint32_t next = ReadLE32(header + ChunkNext);
         if (next == 0xFFFFFFFFu || chunksRead >= walkLimit)
             break;
         chunk = next;
