@@ -8,8 +8,20 @@
 #include <sys/stat.h>
 
 #include "host/host.h"
+#include "host/system.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
+
+std::string CompanionPath(const std::string& name, const char* installed)
+{
+    std::string beside = ExecutableDirectory() + System.pathSeparator + name;
+    if (installed != nullptr && !PathExists(beside)) {
+        std::string there = ExecutableDirectory() + "/" + installed;
+        if (PathExists(there))
+            return there;
+    }
+    return beside;
+}
 
 void Complain(const std::string& message)
 {

@@ -189,3 +189,7 @@ void Complain(const std::string& message);  // "velkory: message" on stderr
 bool IsHelpFile(const std::string& path);
 // The whole file; false (errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& contents);
+// A file that comes with the program (the module, velkory-serve): beside the
+// program in a build tree; once installed, at installed (relative to the
+// program's directory, null when the build installs nowhere) if it is there.
+std::string CompanionPath(const std::string& name, const char* installed);

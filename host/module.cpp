@@ -9,23 +9,17 @@
 
 namespace {
 
-// Beside the program in a build tree; once installed, in the library
-// directory that the install puts it in, relative to the program's.
-std::string DefaultModulePath()
-{
-    std::string beside = ExecutableDirectory() + System.pathSeparator + System.moduleFileName;
 #if defined(VELKORY_INSTALLED_MODULE)
-    std::string installed = ExecutableDirectory() + "/" VELKORY_INSTALLED_MODULE;
-    if (!PathExists(beside) && PathExists(installed))
-        return installed;
+const char* const InstalledModule = VELKORY_INSTALLED_MODULE;
+#else
+const char* const InstalledModule = nullptr;
 #endif
-    return beside;
-}
 
 }  // namespace
 
 ModuleSession::ModuleSession(const CommandLine& line)
-    : path_(line.haveModule ? line.modulePath : DefaultModulePath())
+    : path_(line.haveModule ? line.modulePath
+                            : CompanionPath(System.moduleFileName, InstalledModule))
 {
 }
 

@@ -12,22 +12,15 @@
 
 namespace {
 
-// Beside the program in a build tree; once installed, in the library
-// directory that the install puts it in, relative to the program's.
-std::string ServerPath()
-{
-    std::string beside = ExecutableDirectory() + "/velkory-serve";
 #if defined(VELKORY_INSTALLED_SERVER)
-    std::string installed = ExecutableDirectory() + "/" VELKORY_INSTALLED_SERVER;
-    if (!PathExists(beside) && PathExists(installed))
-        return installed;
+const char* const InstalledServer = VELKORY_INSTALLED_SERVER;
+#else
+const char* const InstalledServer = nullptr;
 #endif
-    return beside;
-}
 
 int Relay()
 {
-    std::string path = ServerPath();
+    std::string path = CompanionPath("velkory-serve", InstalledServer);
     std::vector<std::string> argv {path};
     argv.insert(argv.end(), hostOptions.words.begin(), hostOptions.words.end());
     std::string error;
