@@ -13,6 +13,7 @@
 #include "host/serve.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -46,29 +47,12 @@ std::string ContentsName(HelpFile* file)
     return "";
 }
 
-int HexValue(char c)
-{
-    return c >= '0' && c <= '9' ? c - '0'
-        : c >= 'a' && c <= 'f'  ? c - 'a' + 10
-        : c >= 'A' && c <= 'F'  ? c - 'A' + 10
-                                : -1;
-}
-
 // A link as written is a URL: "%20" stands for a space. A '%' without two
 // hex digits stays.
 std::string PercentDecode(const std::string& text)
 {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        int high = i + 2 < text.size() && text[i] == '%' ? HexValue(text[i + 1]) : -1;
-        int low = high >= 0 ? HexValue(text[i + 2]) : -1;
-        if (low >= 0) {
-            out += (char)(high * 16 + low);
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
+    std::string out(text.size(), '\0');
+    out.resize(DecodePercentEscapes(text.data(), text.size(), out.data()));
     return out;
 }
 

@@ -23,6 +23,7 @@
 #include "lookup/encoding.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -522,37 +523,6 @@ static int FindStoredName(HelpFile* file, const char* name, char* found)
     return 0;
 }
 
-static int HexDigit(char c)
-{
-    return c >= '0' && c <= '9' ? c - '0'
-        : c >= 'a' && c <= 'f'  ? c - 'a' + 10
-        : c >= 'A' && c <= 'F'  ? c - 'A' + 10
-                                : -1;
-}
-
-// name with every %XX replaced by its byte, into decoded (as long as name at
-// most). Returns 0 when name holds no escape, or one that makes a NUL.
-static int DecodePercentEscapes(const char* name, char* decoded)
-{
-    int escaped = 0;
-    size_t k = 0;
-    for (size_t i = 0; name[i] != '\0'; ++i) {
-        int high = name[i] == '%' ? HexDigit(name[i + 1]) : -1;
-        int low = high >= 0 ? HexDigit(name[i + 2]) : -1;
-        if (low < 0) {
-            decoded[k++] = name[i];
-            continue;
-        }
-        if (high == 0 && low == 0)
-            return 0;
-        decoded[k++] = (char)(high * 16 + low);
-        escaped = 1;
-        i += 2;
-    }
-    decoded[k] = '\0';
-    return escaped;
-}
-
 int ResolveStoredName(const char* helpPath, const char* name, char* found)
 {
     HelpFile* file = OpenHelpFile(helpPath);
@@ -560,10 +530,16 @@ int ResolveStoredName(const char* helpPath, const char* name, char* found)
         return 0;
     // A link may escape bytes of the name as %XX ("a%20b.htm" for "a b.htm"):
     // it is read so only when the name as it is finds nothing.
+    int resolved = FindStoredName(file, name, found);
+    size_t length = strlen(name);
     char decoded[NameBufferSize];
-    int resolved = FindStoredName(file, name, found) ||
-        (strlen(name) < sizeof decoded && DecodePercentEscapes(name, decoded) &&
-         FindStoredName(file, decoded, found));
+    if (!resolved && length < sizeof decoded) {
+        size_t n = DecodePercentEscapes(name, length, decoded);
+        decoded[n] = '\0';
+        // No escape, or one that stands for NUL: nothing more to look for.
+        resolved = n != length && memchr(decoded, '\0', n) == nullptr &&
+            FindStoredName(file, decoded, found);
+    }
     CloseHelpFile(file);
     return resolved;
 }

@@ -302,3 +302,27 @@ bool StartsWithFoldedUtf8(const char* text, size_t textSize, const char* prefix,
     }
     return true;
 }
+
+int HexDigitValue(char c)
+{
+    return c >= '0' && c <= '9' ? c - '0'
+        : c >= 'a' && c <= 'f'  ? c - 'a' + 10
+        : c >= 'A' && c <= 'F'  ? c - 'A' + 10
+                                : -1;
+}
+
+size_t DecodePercentEscapes(const char* text, size_t size, char* out)
+{
+    size_t k = 0;
+    for (size_t i = 0; i < size; ++i) {
+        int high = i + 2 < size && text[i] == '%' ? HexDigitValue(text[i + 1]) : -1;
+        int low = high >= 0 ? HexDigitValue(text[i + 2]) : -1;
+        if (low >= 0) {
+            out[k++] = (char)(high * 16 + low);
+            i += 2;
+        } else {
+            out[k++] = text[i];
+        }
+    }
+    return k;
+}

@@ -71,6 +71,15 @@ bool StartsWithFolded(const char* text, size_t textSize, const char* prefix, siz
 int CompareFoldedUtf8(const char* a, const char* b, size_t count);
 bool StartsWithFoldedUtf8(const char* text, size_t textSize, const char* prefix, size_t prefixSize);
 
+// Escapes.
+
+// The value of the hex digit c, or -1 when c is none.
+int HexDigitValue(char c);
+// Decodes the %XX escapes of size bytes of text into out, which has room for
+// size bytes (the result is never longer); a '%' not followed by two hex
+// digits stays as it is. Returns the bytes written.
+size_t DecodePercentEscapes(const char* text, size_t size, char* out);
+
 // Display width.
 
 // Terminal columns that cp takes: 0 for combining marks and other

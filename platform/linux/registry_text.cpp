@@ -394,17 +394,6 @@ bool StartsWithNoCase(const Cursor* c, const char* word)
     return (size_t)(c->end - c->p) >= length && EqualNoCase(c->p, length, word, length);
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A quoted text with \\ and \" escapes, starting at the opening quote. The
 // bytes go to out without a terminator.
 bool ParseQuoted(Cursor* c, ByteBuffer* out)
@@ -430,10 +419,10 @@ bool ParseHexNumber(Cursor* c, DWORD* number)
 {
     DWORD result = 0;
     int digits = 0;
-    while (c->p < c->end && HexDigit(*c->p) >= 0) {
+    while (c->p < c->end && HexDigitValue(*c->p) >= 0) {
         if (++digits > 8)
             return false;
-        result = (result << 4) | (DWORD)HexDigit(*c->p++);
+        result = (result << 4) | (DWORD)HexDigitValue(*c->p++);
     }
     *number = result;
     return digits > 0;
@@ -455,11 +444,11 @@ bool ParseHexList(Cursor* c, ByteBuffer* out)
             NextLine(c);
             continue;
         }
-        int high = HexDigit(*c->p);
+        int high = HexDigitValue(*c->p);
         if (high < 0)
             return false;
         c->p++;
-        int low = (c->p < c->end) ? HexDigit(*c->p) : -1;
+        int low = (c->p < c->end) ? HexDigitValue(*c->p) : -1;
         int byte = high;
         if (low >= 0) {
             byte = high * 16 + low;
