@@ -215,11 +215,6 @@ void TextToOem(const char* text, size_t size, uint32_t languageCodePage, char* o
     size_t bound = size < SourceLimit ? size : SourceLimit;
     while (n < bound && text[n] != '\0')
         ++n;
-    // A text cut by the bound is judged without its last, cut character.
-    size_t judged = n < size && text[n] != '\0' ? CharacterBoundary(text, n + 1, n, CP_UTF8) : n;
-    UINT encoding = IsUtf8Text(text, judged) ? CP_UTF8
-        : languageCodePage != 0              ? (UINT)languageCodePage
-                                             : GetACP();
     if (n == 0) {
         out[0] = '\0';
         return;
@@ -231,6 +226,11 @@ void TextToOem(const char* text, size_t size, uint32_t languageCodePage, char* o
         out[keep] = '\0';
         return;
     }
+    // A text cut by the bound is judged without its last, cut character.
+    size_t judged = n < size && text[n] != '\0' ? CharacterBoundary(text, n + 1, n, CP_UTF8) : n;
+    UINT encoding = IsUtf8Text(text, judged) ? CP_UTF8
+        : languageCodePage != 0              ? (UINT)languageCodePage
+                                             : GetACP();
     // UTF-8 that IsUtf8Text passed comes back from UTF-16 as it was.
     if (encoding == CP_UTF8 && GetOEMCP() == CP_UTF8) {
         size_t keep = CharacterBoundary(text, judged, capacity - 1, CP_UTF8);
