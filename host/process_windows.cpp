@@ -2,7 +2,6 @@
 // the started program's C runtime splits its command line again.
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -68,21 +67,6 @@ int RunProgram(const std::vector<std::string>& argv, std::string& error)
         return -1;
     }
     return (int)status;
-}
-
-void ReplaceProgram(const std::string& path, const std::vector<std::string>& argv,
-                    std::string& error)
-{
-    std::vector<std::string> quoted;
-    std::vector<const char*> args = SpawnArguments(argv, quoted);
-    fflush(stdout);
-    fflush(stderr);
-    intptr_t status = _spawnv(_P_WAIT, path.c_str(), args.data());
-    if (status < 0) {
-        error = strerror(errno);
-        return;
-    }
-    exit((int)status);
 }
 
 bool CaptureOutput(const std::vector<std::string>&, std::string&)

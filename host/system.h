@@ -91,8 +91,8 @@ bool StartProgram(const std::vector<std::string>& argv);
 bool CaptureOutput(const std::vector<std::string>& argv, std::string& out);
 // Replaces this process with the program at path, given argv (argv[0]
 // included) and this environment; returns only when it cannot, with the
-// reason in error. Where a process cannot be replaced, the program runs in
-// its place and this one ends with its exit status.
+// reason in error. POSIX only: it hands serve over to velkory-serve, which
+// the Windows build does not have.
 void ReplaceProgram(const std::string& path, const std::vector<std::string>& argv,
                     std::string& error);
 // Whether a program of that name would be found (always true on Windows,
