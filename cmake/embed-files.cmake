@@ -1,8 +1,8 @@
-# Writes OUTPUT, a C++ source defining ViewerAssets[] (see host/serve.h) with
+# Writes OUTPUT, a C++ source defining ViewerAssets[] (see host/serve/serve.h) with
 # the bytes of every file of DIR: cmake -DDIR=... -DOUTPUT=... -P embed-files.cmake
 file(GLOB names RELATIVE ${DIR} ${DIR}/*)
 list(SORT names)
-set(body "// Generated from ${DIR}; do not edit.\n#include \"host/serve.h\"\n\n")
+set(body "// Generated from ${DIR}; do not edit.\n#include \"host/serve/serve.h\"\n\n")
 set(table "")
 set(n 0)
 foreach(name ${names})

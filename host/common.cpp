@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "host/host.h"
-#include "host/system.h"
+#include "host/os/os.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
 
@@ -28,6 +28,14 @@ void Complain(const std::string& message)
     fflush(stdout);
     fprintf(stderr, "velkory: %s\n", message.c_str());
     fflush(stderr);
+}
+
+int UsageFailure(const std::string& message)
+{
+    fflush(stdout);
+    fprintf(stderr, "velkory: %s (try 'velkory --help')\n", message.c_str());
+    fflush(stderr);
+    return ExitUsage;
 }
 
 std::string PrintableName(const char* name)

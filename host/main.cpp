@@ -1,6 +1,6 @@
 // velkory, the terminal host of the Velkory help module (host.h draws its
 // parts).
-#include "host/host.h"
+#include "host/cli/cli.h"
 
 int main(int argc, char** argv)
 {

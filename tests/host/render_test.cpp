@@ -2,7 +2,8 @@
 // kept, markup that never ends survived, and text measured in columns.
 #include "host_runner.h"
 
-#include "host/host.h"
+#include "host/page/page.h"
+#include "host/terminal/terminal.h"
 
 namespace {
 

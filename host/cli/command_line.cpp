@@ -1,0 +1,301 @@
+// The command line: options, the command and its arguments, checked against
+// the table of commands and dispatched. A new command is one entry in
+// Commands and one function in a file of its own.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host/cli/cli.h"
+#include "host/commands/commands.h"
+#include "host/host.h"
+#include "host/os/os.h"
+#include "platform/terminal_text.h"
+
+#ifndef VELKORY_VERSION
+#define VELKORY_VERSION "0.0.0"
+#endif
+
+namespace {
+
+const char UsageHead[] =
+    "Usage: velkory [--module PATH] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Context help from Compiled HTML Help files (.chm), through the Velkory module.\n"
+    "\n"
+    "Commands that drive the module:\n"
+    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title (else whose\n"
+    "                                 keyword index entry) begins with KEYWORD; with\n"
+    "                                 several, choose in a menu (or the\n"
+    "                                 Nth with --pick; without a terminal and without\n"
+    "                                 --pick the topics are listed on stderr)\n"
+    "  info                           the module's names, title and capabilities\n"
+    "  config                         change the settings in a dialog; without a\n"
+    "                                 terminal: --modality N --visuality N saves those\n"
+    "                                 positions, --cancel leaves, --show prints them\n"
+    "\n"
+    "Commands that read a help file directly:\n"
+    "  list FILE                      every stored file: section, offset, length, name\n"
+    "  cat FILE NAME                  one stored file to standard output\n"
+    "  extract [-j N] FILE DIR        every stored file below DIR\n"
+    "  test [-j N] FILE               extract every stored file in memory and check it\n"
+    "                                 (-j N: decode on N threads; default: one per core)\n"
+    "  topics FILE [PREFIX]           every topic title (beginning with PREFIX), a tab,\n"
+    "                                 its page\n"
+    "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
+    "                                 a tab, its page\n"
+    "\n"
+#if defined(VELKORY_HAVE_SERVE)
+    "Commands that show help files in the browser:\n"
+    "  serve [--port N] [--no-open] FILE...\n"
+    "                                 serve the help files on 127.0.0.1 with a viewer\n"
+    "                                 (contents, index, search) until interrupted; the\n"
+    "                                 first line of output is its URL\n"
+    "  browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]\n"
+    "                                 the topic as help finds it, in the browser\n"
+    "\n"
+#endif
+    "Other commands:\n"
+    "  clean                          remove this host's page directories (VLKT-*) from\n"
+    "                                 the temporary directory that are over a day old\n"
+    "  --help, --version\n"
+    "\n"
+    "Options:\n"
+    "  --module PATH                  load the module from PATH instead of beside the\n"
+    "                                 program\n"
+    "\n";
+
+const char UsageTail[] =
+    "Exit status: 0 done (help: a page opened or the menu left), 1 failed (help:\n"
+    "also when no topic matched or the viewer failed), 2 usage error.\n";
+
+struct Command {
+    const char* name;
+    const char* synopsis;              // for a wrong number of arguments
+    size_t arguments;                  // exactly this many
+    std::vector<const char*> options;  // the options that apply
+    int (*run)(const CommandLine& line);
+    size_t optionalArguments = 0;  // and up to this many more
+};
+
+const Command Commands[] = {
+    {"help", "help [--pick N] FILE KEYWORD", 2, {"--pick"}, HelpCommand},
+    {"info", "info", 0, {}, InfoCommand},
+    {"config",
+     "config [--show | --cancel | --modality N --visuality N]",
+     0,
+     {"--modality", "--visuality", "--cancel", "--show"},
+     ConfigCommand},
+    {"list", "list FILE", 1, {}, ListCommand},
+    {"cat", "cat FILE NAME", 2, {}, CatCommand},
+    {"extract", "extract [-j N] FILE DIR", 2, {"-j"}, ExtractCommand},
+    {"test", "test [-j N] FILE", 1, {"-j"}, TestCommand},
+    {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
+    {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
+    {"clean", "clean", 0, {}, CleanCommand},
+#if defined(VELKORY_HAVE_SERVE)
+    {"serve",
+     "serve [--port N] [--no-open] FILE...",
+     1,
+     {"--port", "--no-open"},
+     ServeCommand,
+     SIZE_MAX - 1},
+    {"browse",
+     "browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]",
+     1,
+     {"--pick", "--port", "--no-open"},
+     BrowseCommand,
+     1},
+#endif
+};
+
+// The number value of option, from low to high; false, with the reason in
+// error, when value is none.
+bool ParsePosition(const std::string& option, const std::string& value, int low, int high,
+                   int& number, std::string& error)
+{
+    char* end = nullptr;
+    errno = 0;
+    long parsed = strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || parsed < low || parsed > high) {
+        error = option + " expects a number from " + std::to_string(low) +
+            (high < 1000000 ? " to " + std::to_string(high) : " up") + ", not '" + value + "'";
+        return false;
+    }
+    number = (int)parsed;
+    return true;
+}
+
+// Reads the options and the command with its arguments into line; false,
+// with the usage error in error, when they cannot be.
+bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& error)
+{
+    line.words.assign(argc > 1 ? argv + 1 : argv + argc, argv + argc);
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        // Options come before the command's arguments: after its first one
+        // (a help file, say) a word that begins with '-' is an argument too.
+        if (optionsEnded || !line.arguments.empty() || arg.size() < 2 || arg[0] != '-') {
+            if (line.command.empty())
+                line.command = arg;
+            else
+                line.arguments.push_back(arg);
+            continue;
+        }
+        std::string name = arg, value;
+        bool inlineValue = false;
+        size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            inlineValue = true;
+        }
+        // The option's value: after '=' or the next word.
+        auto takeValue = [&](std::string& out) {
+            if (inlineValue) {
+                out = value;
+                return true;
+            }
+            if (i + 1 >= argc) {
+                error = name + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        // The option's number value, from low to high, into target.
+        auto takeNumber = [&](const std::string& option, int low, int high, int& target) {
+            std::string text;
+            return takeValue(text) && ParsePosition(option, text, low, high, target, error);
+        };
+        bool ok = true;
+        if (name == "--help" || name == "-h") {
+            line.optionsSeen.push_back("--help");
+        } else if (name == "--version") {
+            line.optionsSeen.push_back("--version");
+        } else if (name == "--module") {
+            ok = takeValue(line.modulePath);
+            if (ok && line.modulePath.empty()) {
+                error = "--module needs a path";
+                ok = false;
+            }
+        } else if (name == "--pick") {
+            ok = takeNumber(name, 1, 1 << 30, line.pick);
+            line.optionsSeen.push_back(name);
+        } else if (name == "-j" || name == "--jobs" || name.compare(0, 2, "-j") == 0) {
+            std::string count;
+            if (name.size() > 2 && name[1] == 'j')
+                count = name.substr(2);
+            else
+                ok = takeValue(count);
+            ok = ok && ParsePosition("-j", count, 1, 256, line.jobs, error);
+            line.optionsSeen.push_back("-j");
+        } else if (name == "--modality") {
+            ok = takeNumber(name, 0, 1, line.modality);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--visuality") {
+            ok = takeNumber(name, 0, 1, line.visuality);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--cancel") {
+            line.cancel = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--show") {
+            line.show = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--port") {
+            ok = takeNumber(name, 0, 65535, line.port);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--no-open") {
+            line.open = false;
+            line.optionsSeen.push_back(name);
+        } else {
+            error = "unknown option '" + arg + "'";
+            return false;
+        }
+        if (!ok)
+            return false;
+        if (inlineValue &&
+            (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
+             name == "--show" || name == "--no-open")) {
+            error = name + " takes no value";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The option seen that does not apply to the command; "" when all do.
+std::string OptionNotApplying(const CommandLine& line, const std::vector<const char*>& allowed)
+{
+    for (const std::string& seen : line.optionsSeen) {
+        bool ok = false;
+        for (const char* name : allowed)
+            ok = ok || seen == name;
+        if (!ok)
+            return seen;
+    }
+    return "";
+}
+
+int Dispatch(const CommandLine& line)
+{
+    for (const Command& command : Commands) {
+        if (line.command != command.name)
+            continue;
+        std::string option = OptionNotApplying(line, command.options);
+        if (!option.empty())
+            return UsageFailure(option + " does not apply to " + line.command);
+        size_t count = line.arguments.size();
+        if (count < command.arguments || count > command.arguments + command.optionalArguments)
+            return UsageFailure(std::string(count < command.arguments ? "missing" : "too many") +
+                                " arguments: velkory " + command.synopsis);
+        return command.run(line);
+    }
+    return UsageFailure("unknown command '" + line.command + "'");
+}
+
+}  // namespace
+
+int RunVelkory(int argc, char** argv)
+{
+    KeepFreedMemory();
+    AdoptUserLocale();
+    CommandLine line;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, line, error))
+        return UsageFailure(error);
+    for (const std::string& seen : line.optionsSeen) {
+        if (seen == "--help") {
+            fputs(UsageHead, stdout);
+            fputs(System.pageOpeningHelp, stdout);
+            fputs(UsageTail, stdout);
+            return ExitOk;
+        }
+        if (seen == "--version") {
+            printf("velkory %s\n", VELKORY_VERSION);
+            return ExitOk;
+        }
+    }
+    if (line.command.empty())
+        return UsageFailure("no command given");
+    if (const char* why = CodePageSettingError()) {
+        const char* setting = getenv("VELKORY_CODEPAGES");
+        fprintf(stderr, "velkory: VELKORY_CODEPAGES=%s cannot be used: %s\n",
+                setting ? setting : "", why);
+        return ExitUsage;
+    }
+    int status = Dispatch(line);
+    fflush(stdout);
+    if (ferror(stdout)) {
+        fprintf(stderr, "velkory: cannot write to standard output\n");
+        return ExitFailed;
+    }
+    return status;
+}

@@ -1,0 +1,78 @@
+// The names that MakeTempName makes in the temporary directory, and the
+// clean command that removes the old ones.
+//
+// Every help request leaves a directory "VLKT-<16 hex digits>" holding the
+// page it showed (the module never deletes it: the viewer may still have the
+// page open). `velkory clean` removes those that are more than a day old.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "host/commands/commands.h"
+#include "host/host.h"
+#include "host/os/os.h"
+
+namespace {
+
+constexpr const char* HostTempPrefix = "VLKT";
+constexpr long OneDay = 24L * 60 * 60;
+
+bool IsHostTempName(const std::string& name)
+{
+    const size_t prefix = strlen(HostTempPrefix);
+    if (name.size() != prefix + 17 || name.compare(0, prefix, HostTempPrefix) != 0 ||
+        name[prefix] != '-')
+        return false;
+    for (size_t i = prefix + 1; i < name.size(); ++i) {
+        char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int CleanCommand(const CommandLine&)
+{
+    const std::string dir = TempDirectory();
+    const time_t now = time(nullptr);
+    int removed = 0, failed = 0;
+
+    std::error_code ec;
+    std::filesystem::directory_iterator it(std::filesystem::path(dir), ec);
+    if (ec) {
+        Complain("cannot read the temporary directory " + dir + ": " + ec.message());
+        return 1;
+    }
+    for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        if (ec)
+            break;
+        const std::string name = it->path().filename().string();
+        if (!IsHostTempName(name))
+            continue;
+        const std::string path = it->path().string();
+        time_t modified = 0;
+        if (!IsOwnDirectory(path, modified))
+            continue;
+        if (now - modified < OneDay)
+            continue;
+        // remove_all removes symbolic links inside without following them.
+        std::error_code removeError;
+        std::filesystem::remove_all(it->path(), removeError);
+        if (removeError) {
+            Complain("cannot remove " + path + ": " + removeError.message());
+            ++failed;
+        } else {
+            ++removed;
+            printf("removed %s\n", path.c_str());
+        }
+    }
+    printf("%d director%s removed from %s\n", removed, removed == 1 ? "y" : "ies", dir.c_str());
+    return failed ? 1 : 0;
+}

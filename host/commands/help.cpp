@@ -1,0 +1,188 @@
+// The help command: a keyword looked up in a help file by the module, which
+// shows the matching topics in the host's menu and opens the chosen page in
+// the host's viewer or editor; and the host's explanation when it could not.
+//
+// Exit status: 0 when a page was opened (or the user left the menu, or the
+// topics were listed for a script to choose with --pick); 1 when no topic
+// matched, the request failed or the viewer or editor failed; 2 for a usage
+// error, --pick beyond the matching topics included.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/commands/commands.h"
+#include "host/host.h"
+#include "host/module/module.h"
+#if defined(VELKORY_HAVE_SERVE)
+#include "host/serve/serve.h"
+#endif
+#include "host/os/os.h"
+#include "platform/terminal_text.h"
+
+namespace {
+
+const char* KindName(PathKind kind)
+{
+    switch (kind) {
+    case PathDirectory:
+        return "a directory";
+    case PathRegular:
+        return "a file";
+    case PathLink:
+        return "a symbolic link";
+    default:
+        return "a device, a pipe or a socket";
+    }
+}
+
+// Whether a page's worth of bytes (64 KB) can be written in dir now, as the
+// module tried to; reason says why not (a full disk, a size limit).
+bool CanWriteIn(const std::string& dir, std::string& reason)
+{
+    std::string probe = dir + System.pathSeparator + "velkory.probe";
+    FILE* stream = fopen(probe.c_str(), "wb");
+    if (!stream) {
+        reason = strerror(errno);
+        return false;
+    }
+    std::vector<char> block(64 * 1024, ' ');
+    bool ok = fwrite(block.data(), 1, block.size(), stream) == block.size();
+    int error = errno;
+    if (fclose(stream) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    remove(probe.c_str());
+    if (!ok)
+        reason = strerror(error);
+    return ok;
+}
+
+// What the host can see of a page directory it named that holds no page:
+// what is at the name instead, or why the module could not write there.
+void ExplainPageDirectory(const std::string& file, const std::string& name)
+{
+    const std::string cannot = "cannot create the page directory " + name + ": ";
+    PathKind kind = PathKindAt(name, false);
+    if (kind == PathMissing) {
+        int error = errno;
+        std::string dir = TempDirectory();
+        PathKind dirKind = PathKindAt(dir, true);
+        if (dirKind == PathMissing)
+            Complain(cannot + "the temporary directory " + dir + " does not exist");
+        else if (dirKind != PathDirectory)
+            Complain(cannot + "the temporary directory " + dir + " is " + KindName(dirKind) +
+                     ", not a directory");
+        else
+            Complain(cannot + strerror(error));
+        return;
+    }
+    time_t modified = 0;
+    if (kind != PathDirectory || !IsOwnDirectory(name, modified)) {
+        Complain(cannot + KindName(kind) + (kind == PathDirectory ? " of another user" : "") +
+                 " is already there");
+        return;
+    }
+    std::string reason;
+    if (!CanWriteIn(name, reason)) {
+        Complain("cannot write the page into " + name + ": " + reason);
+        return;
+    }
+    Complain(file + ": the chosen topic's page cannot be extracted");
+}
+
+// Removes the page directory the host named when nothing will show its page:
+// the page the module wrote there too with withPage, else only when empty.
+void RemovePageDirectory(const std::string& name, bool withPage)
+{
+    if (name.empty() || PathKindAt(name, false) != PathDirectory)
+        return;
+    if (withPage)
+        remove((name + System.pathSeparator + "velkory.txt").c_str());
+    RemoveEmptyDirectory(name);
+}
+
+// What the host can see of a help file that the module could not use.
+void ExplainHelpFailure(const std::string& file, const RequestRecord& record)
+{
+    // A topic was chosen when the module asked for a page directory.
+    if (!record.tempName.empty()) {
+        ExplainPageDirectory(file, record.tempName);
+        return;
+    }
+    Complain(file + ": the topic index cannot be read");
+}
+
+#if defined(VELKORY_HAVE_SERVE)
+// Whether VELKORY_VIEWER asks for the browser.
+bool BrowserViewerWanted()
+{
+    const char* viewer = getenv("VELKORY_VIEWER");
+    return viewer && strcmp(viewer, "browser") == 0;
+}
+#endif
+
+std::string Topics(int count)
+{
+    return std::to_string(count) + (count == 1 ? " topic matches" : " topics match");
+}
+
+}  // namespace
+
+int HelpCommand(const CommandLine& line)
+{
+    const std::string& file = line.arguments[0];
+    const std::string& keyword = line.arguments[1];
+    if (keyword.empty())
+        return UsageFailure("the keyword is empty");
+
+    std::vector<char> oem(keyword.size() * 2 + 16);
+    if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
+        Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
+        return ExitUsage;
+    }
+    if (!IsHelpFile(file))
+        return ExitFailed;
+#if defined(VELKORY_HAVE_SERVE)
+    int32_t modality = 0, visuality = 0;
+    if (BrowserViewerWanted() && (ReadSettings(modality, visuality), visuality == 1)) {
+        ServeOptions browse;
+        browse.words = line.words;
+        return BrowseTopic(file, keyword, line.pick, browse);
+    }
+#endif
+
+    RequestOptions options;
+    options.pick = line.pick;
+    ModuleSession session(line.modulePath, options);
+    if (!session.Begin())
+        return ExitFailed;
+    int32_t result = session.Help(file, oem.data());
+    const RequestRecord& record = session.Record();
+
+    if (record.pickOutOfRange) {
+        RemovePageDirectory(record.tempName, true);
+        return UsageFailure("--pick " + std::to_string(line.pick) + ": only " +
+                            Topics(record.menuItems) + " '" + keyword + "'");
+    }
+    if (result == 0) {
+        ExplainHelpFailure(file, record);
+        RemovePageDirectory(record.tempName, false);
+        return ExitFailed;
+    }
+    if (record.openFailed)
+        return ExitFailed;
+    if (record.menuShown && record.menuCancelled) {
+        if (!IsInteractive())
+            Complain(Topics(record.menuItems) + " '" + keyword + "': choose one with --pick N");
+        return ExitOk;
+    }
+    if (!record.pageOpened) {
+        Complain("no topic title or index entry of " + file + " begins with '" + keyword + "'");
+        return ExitFailed;
+    }
+    return ExitOk;
+}

@@ -1,0 +1,105 @@
+// The module, loaded by path and started for one request, and the services
+// the host hands it: the menu and the dialog (terminal/), the viewer and the
+// editor (page/), the message texts and the text utilities.
+//
+// The module calls the services through plain function pointers that carry
+// no context of the host's, so the request a session runs lives in this room
+// while the session is begun (services.cpp) and nowhere else: the command
+// gives its options to the session and reads what happened from its record.
+//
+// Room module/: may call page/, terminal/, os/ and the module's frame/ and
+// platform/ (the loaded module itself only through its exports).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "frame/host_api.h"
+#include "platform/store_failure.h"
+
+// What the command line asked of the services.
+struct RequestOptions {
+    int pick = 0;       // choose the Nth menu item (from 1); 0: ask the user
+    int modality = -1;  // the dialog's answers; -1 when not given
+    int visuality = -1;
+    bool cancel = false;  // leave the dialog
+};
+
+// What the services saw during one request, for the host's explanations.
+struct RequestRecord {
+    bool menuShown = false;       // ShowMenu was called
+    int menuItems = 0;            // with this many items
+    bool menuCancelled = false;   // and nothing was chosen
+    bool pickOutOfRange = false;  // --pick named an item that does not exist
+    bool pageOpened = false;      // OpenViewer or OpenEditor was called
+    bool openFailed = false;      // and the viewer or editor failed (said on stderr)
+    std::string tempName;         // the last name MakeTempName gave
+    std::string helpFile;         // the help file of the request
+};
+
+constexpr const char* HostRegistryRoot = "Software\\VelkoryHost";
+
+class ModuleSession {
+public:
+    // modulePath "" loads the module beside the program (or where the install
+    // puts it).
+    ModuleSession(const std::string& modulePath, const RequestOptions& options);
+    ~ModuleSession();
+    ModuleSession(const ModuleSession&) = delete;
+    ModuleSession& operator=(const ModuleSession&) = delete;
+    bool Begin();  // false, with the reason on stderr, when it cannot be loaded
+    // A help request for keyword (in the OEM code page) in helpFile.
+    int32_t Help(const std::string& helpFile, const char* keyword);
+    int32_t Send(int32_t request, const HelpRequest* help, ModuleInfo* info);
+    const RequestRecord& Record() const
+    {
+        return record_;
+    }
+    // Why the module's last read or write of the settings file failed ("" when
+    // it did not); null when the module cannot tell (platform/store_failure.h).
+    const char* StoreFailure(int access) const;
+
+private:
+    std::string path_;
+    RequestOptions options_;
+    RequestRecord record_;
+    void* library_ = nullptr;
+    StartFn Start_ = nullptr;
+    ExitFn Exit_ = nullptr;
+    MessageFn Message_ = nullptr;
+    StoreFailureFn StoreFailure_ = nullptr;
+    bool started_ = false;
+    HostServices services_;
+    HostUtilities utilities_;
+    ModuleContext context_;
+};
+
+// The two settings, read by the module's own code linked into the host.
+void ReadSettings(int32_t& modality, int32_t& visuality);
+
+// settings_check.cpp: after the module saved the settings, or after the host
+// read them: true, with the file and the reason on stderr, when the settings
+// file failed.
+bool SettingsSaveFailed(const ModuleSession& session);
+bool SettingsReadFailed();
+
+// messages.cpp: the module's message texts, owned by the host.
+const char* ModuleMessageText(int number);  // null for a number without text
+int ModuleMessageCapacity(int number);      // the size of the module's destination
+
+// services.cpp: a menu of items as the module's menu is shown: the chosen
+// item (from 0), or -1 when none was (left, listed on stderr for want of a
+// terminal, or --pick beyond the items, which record notes).
+int ChooseFromMenu(const std::string& title, const std::vector<std::string>& items,
+                   const RequestOptions& options, RequestRecord& record);
+// Compares the first count bytes of text with keyword as the module does
+// (letters without regard to case): <0, 0 or >0.
+int CompareAsModule(const char* text, const char* keyword, int32_t count);
+
+// Within this room: the three blocks filled with the services, answering for
+// the request of options and record (both null: no request, defaults).
+void FillHostBlocks(HostServices& services, HostUtilities& utilities, ModuleContext& context,
+                    const RequestOptions* options, RequestRecord* record);
+// The services stop answering for the request of record (its session ends).
+void EndRequest(const RequestRecord* record);

@@ -1,0 +1,39 @@
+# velkory serve and browse (included by host/CMakeLists.txt, so paths are
+# relative to host/): an HTTP server (cpp-httplib, from Debian's
+# libcpp-httplib-dev) and the viewer's files, embedded at build time, in a
+# program of their own, velkory-serve, so that loading cpp-httplib (and with
+# it OpenSSL) does not slow down every other command. Not in the Windows
+# build: Debian ships cpp-httplib for the native system only.
+set(VELKORY_SERVE OFF)
+if(NOT WIN32)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(VELKORY_HTTPLIB IMPORTED_TARGET cpp-httplib)
+  endif()
+  if(VELKORY_HTTPLIB_FOUND)
+    set(VELKORY_SERVE ON)
+  else()
+    message(WARNING "cpp-httplib not found (package libcpp-httplib-dev): velkory is built without serve and browse")
+  endif()
+endif()
+set(VELKORY_SERVE ${VELKORY_SERVE} PARENT_SCOPE)
+
+if(VELKORY_SERVE)
+  file(GLOB VELKORY_VIEWER_FILES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/serve/viewer/*)
+  set(VELKORY_VIEWER_SOURCE ${CMAKE_CURRENT_BINARY_DIR}/viewer.cpp)
+  add_custom_command(OUTPUT ${VELKORY_VIEWER_SOURCE}
+    COMMAND ${CMAKE_COMMAND} -DDIR=${CMAKE_CURRENT_SOURCE_DIR}/serve/viewer
+            -DOUTPUT=${VELKORY_VIEWER_SOURCE} -P ${PROJECT_SOURCE_DIR}/cmake/embed-files.cmake
+    DEPENDS ${VELKORY_VIEWER_FILES} ${PROJECT_SOURCE_DIR}/cmake/embed-files.cmake
+    COMMENT "Embedding the viewer"
+    VERBATIM)
+  # The server's objects, for velkory-serve and the host tests; the parts
+  # list the commands (VELKORY_HAVE_SERVE) and the program that links them
+  # chooses who runs them: these objects, or velkory's relay.
+  file(GLOB VELKORY_SERVE_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/serve/*.cpp)
+  list(REMOVE_ITEM VELKORY_SERVE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/serve/relay.cpp)
+  add_library(velkory_serve_objects OBJECT ${VELKORY_SERVE_SOURCES} ${VELKORY_VIEWER_SOURCE})
+  target_compile_options(velkory_serve_objects PRIVATE ${VELKORY_WARNINGS})
+  target_link_libraries(velkory_serve_objects PUBLIC velkory_host_parts PkgConfig::VELKORY_HTTPLIB pthread)
+  target_compile_definitions(velkory_host_parts PUBLIC VELKORY_HAVE_SERVE=1)
+endif()

@@ -1,8 +1,0 @@
-// The host reads the real registry on Windows: a value it cannot read is one
-// that is not there.
-#include "host/system.h"
-
-const char* OwnSettingsReadFailure()
-{
-    return "";
-}
