@@ -90,40 +90,47 @@ bool Normalize(const std::string& path, std::string& out)
 
 }  // namespace
 
-// The URL below the base of a sitemap's link.
-std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix)
+bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLink& out)
 {
-    std::string target = link, anchor;
+    out = ResolvedLink();
+    std::string target = link;
     size_t mark = target.find('#');
     if (mark != std::string::npos) {
-        anchor = PercentDecode(target.substr(mark + 1));
+        out.anchor = PercentDecode(target.substr(mark + 1));
         target.erase(mark);
     }
     target = PercentDecode(target);
     for (char& c : target)
         if (c == '\\')
             c = '/';
-    std::string base = prefix, path;
+    std::string path;
     size_t separator = target.find("::");
     if (separator != std::string::npos &&
         (StartsWithNoCase(target, "ms-its:") || StartsWithNoCase(target, "mk:@msitstore:") ||
          StartsWithNoCase(target, "its:"))) {
         std::string file = target.substr(0, separator);
-        file = file.substr(file.find_last_of(":/") + 1);
-        base = "~chm/" + EncodeUrlPath(file) + "/";
+        out.file = file.substr(file.find_last_of(":/") + 1);
         path = target.substr(separator + 2);
     } else if (target.find(':') != std::string::npos) {
-        return "";  // out of the help file
+        return false;  // out of the help file
     } else {
         path = (!target.empty() && target[0] == '/') ? target : folder + target;
     }
-    std::string clean;
-    if (!Normalize(path, clean) || clean.empty())
+    return Normalize(path, out.path) && !out.path.empty();
+}
+
+// The URL below the base of a sitemap's link.
+std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix)
+{
+    ResolvedLink resolved;
+    if (!ResolveLink(link, folder, resolved))
         return "";
-    std::string url = base + EncodeUrlPath(clean);
-    if (!anchor.empty()) {
+    std::string base =
+        resolved.file.empty() ? prefix : "~chm/" + EncodeUrlPath(resolved.file) + "/";
+    std::string url = base + EncodeUrlPath(resolved.path);
+    if (!resolved.anchor.empty()) {
         url += '#';
-        url += EncodeUrlPath(anchor);
+        url += EncodeUrlPath(resolved.anchor);
     }
     return url;
 }

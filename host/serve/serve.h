@@ -70,6 +70,14 @@ struct HelpFile;
 std::string ContentsJson(HelpFile* file, const std::string& prefix, uint32_t codePage);
 std::string KeywordsJson(const char* helpPath, const std::string& prefix);
 std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix);
+// A link as a sitemap or #SYSTEM writes it ("a%20b.htm#x", "..\\c.htm",
+// "ms-its:other.chm::/d.htm"), relative to folder: the help file it names
+// ("" for this one), the stored name without its leading "/" and the anchor.
+// False for links out of the help files and paths above the root.
+struct ResolvedLink {
+    std::string file, path, anchor;
+};
+bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLink& out);
 
 // server.cpp: the server.
 struct ServeOptions {

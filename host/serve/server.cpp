@@ -59,7 +59,8 @@ struct ServedFile {
     std::unordered_map<std::string, int32_t> lowerNames;  // for names in another case
     std::atomic<bool> indexed {false};
     SearchIndex index;
-    std::string home;                 // a stored name
+    std::string home;                 // the page it opens on: a stored name
+    std::string homeAnchor;           // and the anchor there
     std::string title;                // from #SYSTEM, as UTF-8; "" without one
     uint32_t codePage = Windows1252;  // of its texts that are not UTF-8
     std::string contents, keywords;   // their JSON, once made (under lock)
@@ -209,9 +210,32 @@ void IndexDirectory(ServedFile& served)
     }
 }
 
-// The page the viewer shows first: a usual start page, else the first page.
-std::string HomePage(ServedFile& served)
+// Whether a link names a page stored in this help file: its stored name and
+// anchor in served.home and served.homeAnchor.
+bool StoredPage(ServedFile& served, const std::string& link)
 {
+    ResolvedLink resolved;
+    if (link.empty() || !ResolveLink(link, "", resolved) || !resolved.file.empty())
+        return false;
+    auto it = served.lowerNames.find(LowerAscii("/" + resolved.path));
+    if (it == served.lowerNames.end())
+        return false;
+    served.home = DirectoryAt(served.file, it->second)->Name;
+    served.homeAnchor = resolved.anchor;
+    return true;
+}
+
+// The page the viewer shows first: the default topic #SYSTEM names, else the
+// page of its window type in #WINDOWS, else a usual start page, else the
+// first page stored.
+std::string HomePage(ServedFile& served, const SystemInfo& info)
+{
+    if (StoredPage(served, info.defaultTopic))
+        return served.home;
+    char window[NameBufferSize];
+    ReadWindowHome(served.file, info.defaultWindow, window);
+    if (StoredPage(served, window))
+        return served.home;
     static const char* const Usual[] = {"/index.htm",    "/index.html", "/default.htm",
                                         "/default.html", "/main.htm",   "/main.html"};
     for (const char* name : Usual)
@@ -249,13 +273,14 @@ std::unique_ptr<ServedFile> OpenServedFile(const std::string& path, std::string&
         return nullptr;
     }
     IndexDirectory(*served);
-    served->home = HomePage(*served);
-    SystemInfo info;
-    if (ReadSystemInfo(served->file, &info)) {
-        uint32_t codePage = LocaleAnsiCodePage(info.lcid);
+    // SystemInfo is large for a thread's stack.
+    auto info = std::make_unique<SystemInfo>();
+    if (ReadSystemInfo(served->file, info.get())) {
+        uint32_t codePage = LocaleAnsiCodePage(info->lcid);
         served->codePage = codePage != 0 ? codePage : Windows1252;
-        served->title = ToUtf8(info.title, served->codePage);
+        served->title = ToUtf8(info->title, served->codePage);
     }
+    served->home = HomePage(*served, *info);
     return served;
 }
 
@@ -389,10 +414,15 @@ std::string InfoJson(ServerState& state)
         const ServedFile& served = *state.files[f];
         if (f)
             json += ',';
-        json += "{\"label\":" + JsonString(ToUtf8(served.label)) +
+        json +=
+            "{\"label\":" + JsonString(ToUtf8(served.label)) +
             ",\"title\":" + JsonString(served.title.empty() ? ToUtf8(served.label) : served.title) +
             ",\"prefix\":" + JsonString(FilePrefix + EncodeUrlPath(served.label) + "/") +
-            ",\"home\":" + JsonString(served.home.empty() ? "" : PageUrl(f, served, served.home)) +
+            ",\"home\":" +
+            JsonString(
+                served.home.empty() ? ""
+                                    : PageUrl(f, served, served.home) +
+                        (served.homeAnchor.empty() ? "" : "#" + EncodeUrlPath(served.homeAnchor))) +
             "}";
     }
     json += "],\"start\":" + JsonString(ToUtf8(state.startPage)) + "}";

@@ -485,3 +485,58 @@ TEST_F(ServeTest, TextsAreReadInTheHelpFilesLanguage)
     EXPECT_EQ(server.Stop(), 0);
     fs::remove_all(dir);
 }
+
+namespace {
+
+std::string InfoOf(const std::string& help)
+{
+    Server server({"serve", "--no-open", help});
+    std::string info = Get(server, server.root + "~velkory/api/info").body;
+    server.Stop();
+    return info;
+}
+
+}  // namespace
+
+// The viewer opens a help file on the default topic #SYSTEM names, else on
+// the page of its window type in #WINDOWS, and guesses only without either.
+TEST_F(ServeTest, EachHelpFileOpensOnItsOwnStartPage)
+{
+    struct {
+        const char* file;
+        const char* home;
+    } corpus[] = {
+        {"ISetup.chm", "topic_whatisinnosetup.htm"},
+        {"ISPP.chm", "topic_isppoverview.htm"},
+        {"MyProg.chm", "topic_myprog.htm"},
+        {"WinRing0.chm", "_RESOURCE/WhatIsWinRing0.html"},
+        {"pychm-example.chm", "page%201.html"},   // written "page%201.html"
+        {"pychm-combined.chm", "Untitled1.htm"},  // none named: the first page
+    };
+    for (const auto& c : corpus)
+        EXPECT_NE(InfoOf(CorpusFile(c.file)).find(std::string("\"home\":\"") + c.home + "\""),
+                  std::string::npos)
+            << c.file;
+
+    // A default topic that is not stored gives way to the window type's page.
+    auto bytes = [](const std::string& text) {
+        return std::vector<uint8_t>(text.begin(), text.end());
+    };
+    std::vector<uint8_t> system = {3, 0, 0, 0}, windows(8 + 196, 0);
+    for (auto [code, text] : {std::pair<uint8_t, std::string> {2, "gone.htm"}, {5, "main"}}) {
+        system.insert(system.end(), {code, 0, (uint8_t)(text.size() + 1), 0});
+        system.insert(system.end(), text.begin(), text.end() + 1);
+    }
+    windows[0] = 1, windows[4] = 196, windows[8 + 0x08] = 1, windows[8 + 0x68] = 6;
+    std::string dir = fs::temp_directory_path() / ("velkory-home-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    ASSERT_TRUE(
+        WriteBytes(dir + "/w.chm",
+                   MakeHelpFile({{"/#SYSTEM", system, 0},
+                                 {"/#WINDOWS", windows, 0},
+                                 {"/#STRINGS", bytes(std::string("\0main\0sub\\b.htm", 16)), 0},
+                                 {"/index.htm", bytes("<title>I</title>"), 1},
+                                 {"/sub/b.htm", bytes("<title>B</title>"), 1}})));
+    EXPECT_NE(InfoOf(dir + "/w.chm").find("\"home\":\"sub/b.htm\""), std::string::npos);
+    fs::remove_all(dir);
+}

@@ -223,9 +223,10 @@
   });
   $("title-query").addEventListener("input", showTitles);
   $("search-query").addEventListener("input", search);
-  // A help file opens at its contents' first page, else at its home page.
+  // A help file opens at its home page (the one it names), else at its
+  // contents' first page.
   function openHome(first) {
-    const page = first || state.files[state.file].home;
+    const page = state.files[state.file].home || first;
     if (page) open(page);
   }
   $("file").addEventListener("change", () => selectFile(Number($("file").value)).then(openHome));
