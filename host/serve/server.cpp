@@ -35,9 +35,11 @@
 
 #include "container/container.h"
 #include "host/host.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
 #include "lookup/encoding.h"
 #include "lookup/lookup.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -429,6 +431,25 @@ std::string InfoJson(ServerState& state)
     return json;
 }
 
+// A page's title as the lists show it: its character references ("&#8212;",
+// "&eacute;") decoded.
+std::string TitleText(const std::string& title)
+{
+    std::string out;
+    for (size_t i = 0; i < title.size();) {
+        uint32_t cp = 0;
+        size_t next = title[i] == '&' ? DecodeReference(title, i, cp) : i;
+        if (next == i) {
+            out += title[i++];
+            continue;
+        }
+        char bytes[4];
+        out.append(bytes, EncodeUtf8(cp, bytes));
+        i = next;
+    }
+    return out;
+}
+
 std::string PagesJson(ServedFile& served, size_t fileNumber)
 {
     if (!served.indexed)
@@ -438,7 +459,7 @@ std::string PagesJson(ServedFile& served, size_t fileNumber)
         const SearchPage& page = served.index.pages[i];
         if (i)
             json += ',';
-        json += "[" + JsonString(page.title) + "," +
+        json += "[" + JsonString(TitleText(page.title)) + "," +
             JsonString(PageUrl(fileNumber, served, page.name)) + "]";
     }
     return json + "]}";
@@ -454,7 +475,7 @@ std::string SearchJson(ServedFile& served, size_t fileNumber, const std::string&
         const SearchPage& page = served.index.pages[hits[i].page];
         if (i)
             json += ',';
-        json += "[" + JsonString(page.title) + "," +
+        json += "[" + JsonString(TitleText(page.title)) + "," +
             JsonString(PageUrl(fileNumber, served, page.name)) + "]";
     }
     return json + "]}";

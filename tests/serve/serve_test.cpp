@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "support/chm_writer.h"
 #include "support/corpus.h"
 
@@ -539,4 +541,56 @@ TEST_F(ServeTest, EachHelpFileOpensOnItsOwnStartPage)
                                  {"/sub/b.htm", bytes("<title>B</title>"), 1}})));
     EXPECT_NE(InfoOf(dir + "/w.chm").find("\"home\":\"sub/b.htm\""), std::string::npos);
     fs::remove_all(dir);
+}
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text)
+{
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// A help file made for a test, in a folder of its own removed afterwards.
+struct MadeHelpFile {
+    explicit MadeHelpFile(const std::vector<StoredFile>& files,
+                          const std::string& name = "made.chm")
+    {
+        static int count = 0;
+        dir = fs::temp_directory_path() /
+            ("velkory-made-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+        fs::create_directories(dir);
+        path = dir + "/" + name;
+        WriteBytes(path, MakeHelpFile(files));
+    }
+    ~MadeHelpFile()
+    {
+        fs::remove_all(dir);
+    }
+    std::string dir, path;
+};
+
+// An answer of the index's API once the index is built.
+std::string WhenReady(const Server& server, const std::string& target)
+{
+    std::string body;
+    for (int i = 0; i < 200 && body.find("\"ready\":true") == std::string::npos; ++i) {
+        if (i)
+            usleep(20000);
+        body = Get(server, server.root + target).body;
+    }
+    return body;
+}
+
+}  // namespace
+
+TEST_F(ServeTest, TitlesShowTheirCharacterReferencesDecoded)
+{
+    MadeHelpFile help(
+        {{"/a.htm", Bytes("<title>Dash &#8212; &eacute;t&eacute; &amp; co</title>x"), 1}});
+    Server server({"serve", "--no-open", help.path});
+    const char* title = "Dash \xE2\x80\x94 \xC3\xA9t\xC3\xA9 & co";
+    auto pages = nlohmann::json::parse(WhenReady(server, "~velkory/api/pages"));
+    EXPECT_EQ(pages["pages"][0][0], title);
+    auto search = nlohmann::json::parse(WhenReady(server, "~velkory/api/search?q=dash"));
+    EXPECT_EQ(search["hits"][0][0], title);
 }
