@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,7 @@
 #include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "container/container.h"
 #include "host/host.h"
@@ -361,27 +363,49 @@ void IndexOnDemand(ServerState& state, ServedFile& served)
     }
 }
 
+// The file of folder called name, its letters' case aside, as Windows finds
+// it ("isetup.chm" is "ISetup.chm"): the one of that very name first; "" when
+// there is none.
+bool SameNameIgnoringCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && CompareFoldedUtf8(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+std::string FileIgnoringCase(const std::string& folder, const std::string& name)
+{
+    std::string exact = folder + "/" + name;
+    if (access(exact.c_str(), F_OK) == 0)
+        return exact;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::string found = entry.path().filename().string();
+        if (SameNameIgnoringCase(found, name))
+            return folder + "/" + found;
+    }
+    return "";
+}
+
 // The help file a "~chm/<label>/" URL names: a served one, or a help file in
 // the folder of a given one, opened now.
 ServedFile* FindByLabel(ServerState& state, const std::string& label)
 {
     std::lock_guard<std::mutex> guard(state.filesLock);
     for (auto& served : state.files)
-        if (LowerAscii(served->label) == LowerAscii(label))
+        if (SameNameIgnoringCase(served->label, label))
             return served.get();
     if (!EndsWithNoCase(label, ".chm") || label.find('/') != std::string::npos || label[0] == '.' ||
         state.files.size() >= MaxHelpFiles)
         return nullptr;
     for (const std::string& folder : state.folders) {
-        std::string path = folder + "/" + label;
+        std::string path = FileIgnoringCase(folder, label);
         struct stat st;
-        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         std::string error;
         auto served = OpenServedFile(path, error);
         if (!served)
             continue;
-        served->label = label;
+        served->label = BaseName(path);
         state.files.push_back(std::move(served));
         return state.files.back().get();
     }

@@ -327,8 +327,16 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     EXPECT_NE(Get(server, server.root + "~velkory/api/index")
                   .body.find("{\"n\":\"CpuidPx\",\"u\":[\"_RESOURCE/CpuidPx.html\"]}"),
               std::string::npos);
-    // Another help file of the same folder, as ms-its: links name it.
-    EXPECT_EQ(Get(server, server.root + "~chm/MyProg.chm/%23SYSTEM").status, 200);
+    // Another help file of the same folder, as ms-its: links name it, in any
+    // case as Windows finds it (ISPP.chm's pages name "isetup.chm").
+    struct {
+        const char* path;
+        int status;
+    } others[] = {{"~chm/MyProg.chm/%23SYSTEM", 200},
+                  {"~chm/isetup.chm/topic_whatisinnosetup.htm", 200},
+                  {"~chm/nosuch.chm/topic_whatisinnosetup.htm", 404}};
+    for (const auto& other : others)
+        EXPECT_EQ(Get(server, server.root + other.path).status, other.status) << other.path;
     EXPECT_NE(Get(server, server.root + "~velkory/api/search?f=1&q=program")
                   .body.find("\"ready\":true,\"hits\":[[\""),
               std::string::npos);
