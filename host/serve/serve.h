@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 // The code page assumed for texts of a help file whose language is unknown.
 constexpr uint32_t Windows1252 = 1252;
 
@@ -61,14 +63,20 @@ std::string LowerAscii(std::string text);       // A-Z only
 bool EndsWithNoCase(const std::string& text, const char* suffix);
 std::string EncodeUrlPath(const std::string& name);  // percent-encoded; '/' stays
 
-// contents.cpp: the viewer's contents tree and keyword index as JSON,
-// {"items": [{"n": name, "u": url or [urls], "c": [children]}]}, their links
-// as URLs below the base, with prefix before those of this help file.
+// contents.cpp: the viewer's contents tree and keyword index, as lists of
+// {"n": name, "u": url or [urls], "c": [children]}, their links as URLs
+// below the base, with prefix before those of this help file.
 // The contents are the .hhc that #SYSTEM names, else the first one stored;
 // their texts are in the help file's code page (codePage) unless UTF-8.
 struct HelpFile;
-std::string ContentsJson(HelpFile* file, const std::string& prefix, uint32_t codePage);
-std::string KeywordsJson(const char* helpPath, const std::string& prefix);
+nlohmann::json ContentsTree(HelpFile* file, const std::string& prefix, uint32_t codePage);
+nlohmann::json KeywordsTree(const char* helpPath, const std::string& prefix);
+// The same as plain HTML lists of links, for browsers without scripts.
+std::string PlainTreeHtml(const nlohmann::json& items, const std::string& base);
+// Text for HTML: &, <, > and quotes escaped.
+std::string HtmlText(const std::string& utf8);
+// JSON as text; bytes that are not UTF-8 come out as U+FFFD.
+std::string JsonText(const nlohmann::json& value);
 std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix);
 // A link as a sitemap or #SYSTEM writes it ("a%20b.htm#x", "..\\c.htm",
 // "ms-its:other.chm::/d.htm"), relative to folder: the help file it names

@@ -63,13 +63,13 @@ struct ServedFile {
     std::unordered_map<std::string, int32_t> lowerNames;  // for names in another case
     std::atomic<bool> indexed {false};
     SearchIndex index;
-    std::string home;                 // the page it opens on: a stored name
-    std::string homeAnchor;           // and the anchor there
-    std::string title;                // from #SYSTEM, as UTF-8; "" without one
-    uint32_t codePage = Windows1252;  // of its texts that are not UTF-8
-    std::string contents, keywords;   // their JSON, once made (under lock)
-    bool background = false;          // indexed by the background thread
-    std::mutex indexLock;             // one index made on demand at a time
+    std::string home;                   // the page it opens on: a stored name
+    std::string homeAnchor;             // and the anchor there
+    std::string title;                  // from #SYSTEM, as UTF-8; "" without one
+    uint32_t codePage = Windows1252;    // of its texts that are not UTF-8
+    nlohmann::json contents, keywords;  // once made (under lock)
+    bool background = false;            // indexed by the background thread
+    std::mutex indexLock;               // one index made on demand at a time
     ~ServedFile()
     {
         if (file)
@@ -505,6 +505,42 @@ std::string SearchJson(ServedFile& served, size_t fileNumber, const std::string&
     return json + "]}";
 }
 
+// The contents tree or the keyword index of a help file, made when first asked for.
+const nlohmann::json& Tree(ServedFile& served, size_t fileNumber, bool contents)
+{
+    std::string prefix = fileNumber == 0 ? "" : FilePrefix + EncodeUrlPath(served.label) + "/";
+    std::lock_guard<std::mutex> guard(served.lock);
+    nlohmann::json& tree = contents ? served.contents : served.keywords;
+    if (tree.is_null())
+        tree = contents ? ContentsTree(served.file, prefix, served.codePage)
+                        : KeywordsTree(served.path.c_str(), prefix);
+    return tree;
+}
+
+// The contents or the index as a page of plain links, for browsers without
+// scripts (the viewer's <noscript> links to them).
+std::string PlainPage(ServerState& state, ServedFile& served, size_t fileNumber, bool contents)
+{
+    std::string base = "/" + state.token + "/";
+    std::string title = HtmlText(served.title.empty() ? ToUtf8(served.label) : served.title);
+    std::string other = "plain/" + std::string(contents ? "index" : "contents") +
+        "?f=" + std::to_string(fileNumber);
+    std::string html =
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head><meta charset=\"utf-8\"><title>" +
+        std::string(contents ? "Contents" : "Index") + " \u2014 " + title +
+        "</title></head>\n<body>\n<h1>" + title + "</h1>\n<p>";
+    if (!served.home.empty())
+        html += "<a href=\"" + HtmlText(base + PageUrl(fileNumber, served, served.home)) +
+            "\">Start page</a> | ";
+    html += "<a href=\"" + HtmlText(base + ViewerPrefix + other) + "\">" +
+        (contents ? "Index" : "Contents") + "</a></p>\n<h2>" + (contents ? "Contents" : "Index") +
+        "</h2>\n";
+    const nlohmann::json& tree = Tree(served, fileNumber, contents);
+    html +=
+        tree.empty() ? std::string("<p>None in this help file.</p>\n") : PlainTreeHtml(tree, base);
+    return html + "</body>\n</html>\n";
+}
+
 void SetError(httplib::Response& response, int status, const char* text)
 {
     response.status = status;
@@ -564,16 +600,18 @@ void Answer(ServerState& state, const httplib::Request& request, httplib::Respon
             if (api == "search")
                 return response.set_content(SearchJson(*served, f, request.get_param_value("q")),
                                             "application/json");
-            if (api == "toc" || api == "index") {
-                std::string prefix = f == 0 ? "" : FilePrefix + EncodeUrlPath(served->label) + "/";
-                std::lock_guard<std::mutex> guard(served->lock);
-                std::string& json = api == "toc" ? served->contents : served->keywords;
-                if (json.empty())
-                    json = api == "toc" ? ContentsJson(served->file, prefix, served->codePage)
-                                        : KeywordsJson(served->path.c_str(), prefix);
-                return response.set_content(json, "application/json");
-            }
+            if (api == "toc" || api == "index")
+                return response.set_content(JsonText({{"items", Tree(*served, f, api == "toc")}}),
+                                            "application/json");
             return SetError(response, 404, "Not Found");
+        }
+        if (asset == "plain/contents" || asset == "plain/index") {
+            ServedFile* served = FileAt(state, request);
+            if (!served)
+                return SetError(response, 404, "Not Found");
+            return response.set_content(
+                PlainPage(state, *served, FileNumber(state, served), asset == "plain/contents"),
+                "text/html; charset=utf-8");
         }
         for (size_t i = 0; i < ViewerAssetCount; ++i)
             if (asset == ViewerAssets[i].name)
@@ -599,6 +637,8 @@ void Answer(ServerState& state, const httplib::Request& request, httplib::Respon
     std::string body;
     if (!served || !ReadStored(*served, name, body))
         return SetError(response, 404, "Not Found");
+    // Stored files never change while served: they may be kept a while.
+    response.headers.erase("Cache-Control");
     response.set_header("Cache-Control", "private, max-age=600");
     response.set_content(std::move(body), MediaType(state, name).c_str());
 }

@@ -303,12 +303,31 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     } types[] = {{"_RESOURCE/bg.png", "image/png"},
                  {"_RESOURCE/Cpuid.html", "text/html"},
                  {"~velkory/viewer.css", "text/css"}};
+    auto count = [](const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
     for (const auto& t : types) {
         Reply reply = Get(server, server.root + t.path);
         EXPECT_EQ(reply.status, 200) << t.path;
         EXPECT_NE(reply.headers.find(std::string("Content-Type: ") + t.type), std::string::npos)
             << t.path;
+        EXPECT_EQ(count(reply.headers, "Cache-Control:"), 1u) << t.path;
     }
+    // Without scripts, the viewer links to its contents and index as plain
+    // pages of links, which link to each other and to the start page.
+    EXPECT_NE(viewer.body.find("<noscript>"), std::string::npos);
+    EXPECT_EQ(viewer.body.find("<button"), std::string::npos);
+    Reply contents = Get(server, server.root + "~velkory/plain/contents");
+    for (const char* link :
+         {"_RESOURCE/WhatIsWinRing0.html\">Start page</a>", "~velkory/plain/index?f=0\">Index</a>",
+          "_RESOURCE/InitializeOls.html\">InitializeOls</a>"})
+        EXPECT_NE(contents.body.find(server.root + link), std::string::npos) << link;
+    EXPECT_NE(Get(server, server.root + "~velkory/plain/index")
+                  .body.find(server.root + "_RESOURCE/CpuidPx.html\">CpuidPx</a>"),
+              std::string::npos);
     // The index is built in the background; the search answers once it is.
     Reply search;
     for (int i = 0; i < 100; ++i) {
@@ -320,13 +339,17 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     EXPECT_NE(search.body.find("_RESOURCE/GetDriverVersion.html"), std::string::npos)
         << search.body;
     // The contents tree and the keyword index, their links below the base.
-    EXPECT_NE(Get(server, server.root + "~velkory/api/toc")
-                  .body.find("{\"n\":\"DLL\",\"c\":[{\"n\":\"InitializeOls\",\"u\":\"_RESOURCE/"
-                             "InitializeOls.html\"}"),
-              std::string::npos);
-    EXPECT_NE(Get(server, server.root + "~velkory/api/index")
-                  .body.find("{\"n\":\"CpuidPx\",\"u\":[\"_RESOURCE/CpuidPx.html\"]}"),
-              std::string::npos);
+    auto toc = nlohmann::json::parse(Get(server, server.root + "~velkory/api/toc").body);
+    const nlohmann::json* dll = nullptr;
+    for (const auto& chapter : toc["items"][5]["c"])
+        if (chapter["n"] == "DLL")
+            dll = &chapter;
+    ASSERT_NE(dll, nullptr) << toc.dump();
+    EXPECT_EQ((*dll)["c"][0],
+              nlohmann::json({{"n", "InitializeOls"}, {"u", "_RESOURCE/InitializeOls.html"}}));
+    auto index = nlohmann::json::parse(Get(server, server.root + "~velkory/api/index").body);
+    EXPECT_EQ(index["items"][1],
+              nlohmann::json({{"n", "CpuidPx"}, {"u", {"_RESOURCE/CpuidPx.html"}}}));
     // Another help file of the same folder, as ms-its: links name it, in any
     // case as Windows finds it (ISPP.chm's pages name "isetup.chm").
     struct {

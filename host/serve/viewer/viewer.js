@@ -7,6 +7,29 @@
   const state = { file: 0, files: [], pages: null };
   const $ = (id) => document.getElementById(id);
 
+  // The panes are made here, so that a browser without scripts shows only
+  // the page's <noscript> links, not empty controls.
+  $("side").innerHTML = `
+  <div id="tabs" role="tablist">
+    <button role="tab" data-pane="contents" aria-selected="true">Contents</button>
+    <button role="tab" data-pane="index">Index</button>
+    <button role="tab" data-pane="titles">Titles</button>
+    <button role="tab" data-pane="search">Search</button>
+  </div>
+  <section id="contents" class="pane"><ul id="toc" class="tree"></ul><p class="note"></p></section>
+  <section id="index" class="pane" hidden>
+    <input id="index-query" type="search" placeholder="Type a keyword" autocomplete="off">
+    <ul id="keywords" class="list"></ul><p class="note"></p>
+  </section>
+  <section id="titles" class="pane" hidden>
+    <input id="title-query" type="search" placeholder="Words of a title" autocomplete="off">
+    <ul id="title-list" class="list"></ul><p class="note"></p>
+  </section>
+  <section id="search" class="pane" hidden>
+    <input id="search-query" type="search" placeholder="Search every page" autocomplete="off">
+    <ol id="hits" class="list"></ol><p class="note"></p>
+  </section>`;
+
   function api(name, params) {
     const query = new URLSearchParams(Object.assign({ f: String(state.file) }, params || {}));
     return fetch(base + "~velkory/api/" + name + "?" + query).then((r) => {
