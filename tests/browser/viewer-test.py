@@ -87,7 +87,7 @@ try:
 
     check(wait_for(session, doc + ".readyState === 'complete' && " + here +
                    ".endsWith('_RESOURCE/WhatIsWinRing0.html')"),
-          "the viewer opens the first page of the contents beside the panes")
+          "the viewer opens the help file's start page beside the panes")
     check(run(session, "document.getElementById('title').textContent") not in (None, "", "Velkory"),
           "the viewer shows the help file's title")
 
@@ -126,6 +126,12 @@ try:
                       "!location.href) return null; const i = [...d.images];"
                       "return i.length && i.every(x => x.complete) ? i.map(x => x.naturalWidth) : null })()" % doc)
     check(images and all(w > 0 for w in images), "the page's images are loaded: widths %s" % images)
+
+    # The contents mark the page being read, its chapters opened.
+    run(session, "document.getElementById('page').src = '%s_RESOURCE/Rdmsr.html'" % base)
+    current = wait_for(session, "(() => { const a = document.querySelector('#toc a.current');"
+                       "return a && a.closest('details').open && a.dataset.url })()")
+    check(current == "_RESOURCE/Rdmsr.html", "the contents mark the page being read: %s" % current)
 
     # A relative link navigates inside the viewer.
     run(session, "document.getElementById('page').src = '%s_RESOURCE/Cpuid.html'" % base)

@@ -82,7 +82,10 @@
     try { doc = frame.contentDocument; } catch (e) { return; }
     if (!doc) return;
     const here = frame.contentWindow.location.href;
-    if (here.startsWith(base)) history.replaceState(null, "", "#" + here.slice(base.length));
+    if (here.startsWith(base)) {
+      history.replaceState(null, "", "#" + here.slice(base.length));
+      markCurrent(here.slice(base.length));
+    }
     doc.addEventListener("click", (event) => {
       const a = event.target.closest && event.target.closest("a[href]");
       if (!a) return;
@@ -93,6 +96,24 @@
       }
     });
   });
+
+  // Marks the page being read in the contents (its entry, else the entry of
+  // the same page with another anchor) and opens the chapters around it.
+  function markCurrent(url) {
+    const page = url.replace(/#.*$/, "");
+    for (const a of document.querySelectorAll("#toc a.current")) {
+      a.classList.remove("current");
+      a.removeAttribute("aria-current");
+    }
+    const links = [...document.querySelectorAll("#toc a")];
+    const entry = links.find((a) => a.dataset.url === url) ||
+      links.find((a) => a.dataset.url.replace(/#.*$/, "") === page);
+    if (!entry) return;
+    entry.classList.add("current");
+    entry.setAttribute("aria-current", "page");
+    for (let d = entry.closest("details"); d; d = d.parentElement.closest("details")) d.open = true;
+    if (!$("contents").hidden) entry.scrollIntoView({ block: "nearest" });
+  }
 
   function showPane(name) {
     for (const button of document.querySelectorAll("#tabs button")) {
@@ -131,6 +152,10 @@
     note("contents", "Loading\u2026");
     return api("toc").then((toc) => {
       buildTree(toc.items, $("toc"));
+      try {
+        const here = frame.contentWindow.location.href;
+        if (here.startsWith(base)) markCurrent(here.slice(base.length));
+      } catch (e) { /* a page of another origin */ }
       note("contents", toc.items.length ? "" : "This help file has no table of contents.");
       const first = $("toc").querySelector("a");
       return first ? first.dataset.url : "";
