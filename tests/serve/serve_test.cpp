@@ -210,6 +210,8 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
     Server server({"serve", "--no-open", CorpusFile("WinRing0.chm")});
     ASSERT_GT(server.port, 0) << server.base;
     const std::string& t = server.root;
+    EXPECT_EQ(t.size(), 34u) << t;
+    EXPECT_EQ(t.find_first_not_of("0123456789abcdef", 1), 33u) << t;
     const std::string host = "127.0.0.1:" + std::to_string(server.port);
     const std::string longName(20000, 'a');
     std::string manyFields;
@@ -237,6 +239,10 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
         {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\nX-Long: " + longName + "\r\n\r\n", 400},
         {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\n" + manyFields + "\r\n", 431},
         {"NONSENSE\r\n\r\n", 400},
+        {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\nHost: attacker.example\r\n\r\n", 403},
+        {"GET " + t + " HTTP/1.1\r\nHost: LocalHost:" + std::to_string(server.port) + "\r\n\r\n",
+         200},
+        {"GET " + t + "~velkory/api/toc?f=1 HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
     };
     for (const Case& c : cases) {
         Reply reply = Exchange(server.port, c.raw);
@@ -624,4 +630,39 @@ TEST_F(ServeTest, TitlesShowTheirCharacterReferencesDecoded)
     EXPECT_EQ(pages["pages"][0][0], title);
     auto search = nlohmann::json::parse(WhenReady(server, "~velkory/api/search?q=dash"));
     EXPECT_EQ(search["hits"][0][0], title);
+}
+
+// What the search ranks first, and where the contents' links lead.
+TEST_F(ServeTest, SearchRanksAndContentsLinks)
+{
+    std::string contents = "<ul>";
+    for (const char* link : {"../up.htm", "mk:@MSITStore:C:\\help\\other.chm::/p.htm",
+                             "ms-its:other.chm::/p.htm", "sub/../b.htm#x"})
+        contents += std::string("<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"") +
+            link + "\"><param name=\"Local\" value=\"" + link + "\"></object>";
+    MadeHelpFile help({{"/toc.hhc", Bytes(contents + "</ul>"), 1},
+                       {"/a.htm", Bytes("<title>A</title>opener"), 1},
+                       {"/b.htm", Bytes("<title>B</title>open"), 1},
+                       {"/c.htm", Bytes("<title>C</title>gadget gadget gadget gadget"), 1},
+                       {"/d.htm", Bytes("<title>Gadget</title>x"), 1}});
+    Server server({"serve", "--no-open", help.path});
+    struct {
+        const char* query;
+        const char* first;
+    } ranks[] = {
+        {"open", "b.htm"},    // the word itself above a longer word it begins
+        {"gadget", "d.htm"},  // a title above pages that only hold the word
+    };
+    for (const auto& r : ranks) {
+        auto search = nlohmann::json::parse(
+            WhenReady(server, std::string("~velkory/api/search?q=") + r.query));
+        EXPECT_EQ(search["hits"][0][1], r.first) << search.dump();
+    }
+    auto toc = nlohmann::json::parse(Get(server, server.root + "~velkory/api/toc").body)["items"];
+    ASSERT_EQ(toc.size(), 4u);
+    const char* urls[] = {nullptr, "~chm/other.chm/p.htm", "~chm/other.chm/p.htm", "b.htm#x"};
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(toc[i].contains("u") ? toc[i]["u"] : nullptr,
+                  urls[i] ? nlohmann::json(urls[i]) : nlohmann::json(nullptr))
+            << toc[i].dump();
 }
