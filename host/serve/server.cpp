@@ -65,6 +65,7 @@ struct ServedFile {
     SearchIndex index;
     std::string home;                   // the page it opens on: a stored name
     std::string homeAnchor;             // and the anchor there
+    std::string damage;                 // why some of its pages cannot be read, "" when none
     std::string title;                  // from #SYSTEM, as UTF-8; "" without one
     uint32_t codePage = Windows1252;    // of its texts that are not UTF-8
     nlohmann::json contents, keywords;  // once made (under lock)
@@ -254,6 +255,24 @@ std::string HomePage(ServedFile& served, const SystemInfo& info)
     return "";
 }
 
+// Whether the help file ends before the data its directory lists in the
+// section stored as is (where a compressed section's stream is too): "" when
+// it does not, else why every file stored past the end cannot be read.
+std::string CutShort(HelpFile* file)
+{
+    uint64_t end = 0;
+    int32_t count = DirectoryCount(file);
+    for (int32_t i = 0; i < count; ++i) {
+        const DirectoryEntry* entry = DirectoryAt(file, i);
+        if (entry->Section == 0 && !entry->Wide)
+            end = std::max(end, (uint64_t)file->ContentOffset + entry->Offset + entry->Length);
+    }
+    if (end <= file->FileSize)
+        return "";
+    return "the help file is cut short: it ends at " + std::to_string(file->FileSize) +
+        " bytes, and the data it lists runs to " + std::to_string(end);
+}
+
 // Opens a help file; null, with the reason, when it is not one.
 std::unique_ptr<ServedFile> OpenServedFile(const std::string& path, std::string& error)
 {
@@ -285,11 +304,14 @@ std::unique_ptr<ServedFile> OpenServedFile(const std::string& path, std::string&
         served->title = ToUtf8(info->title, served->codePage);
     }
     served->home = HomePage(*served, *info);
+    served->damage = CutShort(served->file);
     return served;
 }
 
-// A stored file's bytes; false when the name is not stored or cannot be read.
-bool ReadStored(ServedFile& served, const std::string& name, std::string& body)
+// A stored file's bytes; false when the name is not stored (reason "") or
+// cannot be read (the reason).
+bool ReadStored(ServedFile& served, const std::string& name, std::string& body,
+                std::string* reason = nullptr)
 {
     std::lock_guard<std::mutex> guard(served.lock);
     // The name as given, else in another case; the container's own files
@@ -310,8 +332,12 @@ bool ReadStored(ServedFile& served, const std::string& name, std::string& body)
         return false;
     uint32_t length = 0;
     uint8_t* data = nullptr;
-    if (ExtractFile(served.file, stored.c_str(), &length, &data) != 0)
+    if (ExtractFile(served.file, stored.c_str(), &length, &data) != 0) {
+        if (reason)
+            *reason =
+                !served.damage.empty() ? served.damage : ContainerErrorText(served.file->LastError);
         return false;
+    }
     body.assign((const char*)data, length);
     free(data);
     return true;
@@ -444,7 +470,7 @@ std::string InfoJson(ServerState& state)
             "{\"label\":" + JsonString(ToUtf8(served.label)) +
             ",\"title\":" + JsonString(served.title.empty() ? ToUtf8(served.label) : served.title) +
             ",\"prefix\":" + JsonString(FilePrefix + EncodeUrlPath(served.label) + "/") +
-            ",\"home\":" +
+            ",\"damage\":" + JsonString(served.damage) + ",\"home\":" +
             JsonString(
                 served.home.empty() ? ""
                                     : PageUrl(f, served, served.home) +
@@ -634,9 +660,18 @@ void Answer(ServerState& state, const httplib::Request& request, httplib::Respon
         served = state.files[0].get();
         name = "/" + rest;
     }
-    std::string body;
-    if (!served || !ReadStored(*served, name, body))
-        return SetError(response, 404, "Not Found");
+    std::string body, reason;
+    if (!served || !ReadStored(*served, name, body, &reason)) {
+        if (reason.empty())
+            return SetError(response, 404, "Not Found");
+        // A page in the viewer's frame says itself why it is not there.
+        SetError(response, 500, "");
+        return response.set_content(
+            "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+            "<title>Cannot be read</title></head>\n<body><h1>This page cannot be read</h1>\n<p>" +
+                HtmlText(name.substr(1) + ": " + reason) + ".</p></body></html>\n",
+            "text/html; charset=utf-8");
+    }
     // Stored files never change while served: they may be kept a while.
     response.headers.erase("Cache-Control");
     response.set_header("Cache-Control", "private, max-age=600");

@@ -666,3 +666,21 @@ TEST_F(ServeTest, SearchRanksAndContentsLinks)
                   urls[i] ? nlohmann::json(urls[i]) : nlohmann::json(nullptr))
             << toc[i].dump();
 }
+
+// A help file cut short: the viewer says so, and so does each page it cannot
+// read, rather than "Not Found".
+TEST_F(ServeTest, ACutHelpFileSaysWhyItsPagesCannotBeRead)
+{
+    std::vector<uint8_t> whole = ReadBytes(CorpusFile("ISetup.chm"));
+    MadeHelpFile help({});
+    ASSERT_TRUE(WriteBytes(help.path, std::vector<uint8_t>(whole.begin(), whole.begin() + 200000)));
+    Server server({"serve", "--no-open", help.path});
+    const std::string cut = "the help file is cut short: it ends at 200000 bytes, and the data it "
+                            "lists runs to 374858";
+    auto info = nlohmann::json::parse(Get(server, server.root + "~velkory/api/info").body);
+    EXPECT_EQ(info["files"][0]["damage"], cut);
+    Reply page = Get(server, server.root + "topic_whatisinnosetup.htm");
+    EXPECT_EQ(page.status, 500);
+    EXPECT_NE(page.body.find("topic_whatisinnosetup.htm: " + cut + "."), std::string::npos);
+    EXPECT_EQ(Get(server, server.root + "no_such_page.htm").status, 404);
+}

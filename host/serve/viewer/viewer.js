@@ -156,7 +156,8 @@
         const here = frame.contentWindow.location.href;
         if (here.startsWith(base)) markCurrent(here.slice(base.length));
       } catch (e) { /* a page of another origin */ }
-      note("contents", toc.items.length ? "" : "This help file has no table of contents.");
+      note("contents", toc.items.length ? "" : state.files[state.file].damage
+        ? "The table of contents cannot be read." : "This help file has no table of contents.");
       const first = $("toc").querySelector("a");
       return first ? first.dataset.url : "";
     }).catch((e) => {
@@ -191,7 +192,8 @@
     $("keywords").textContent = "";
     api("index").then((index) => {
       keywords = index.items;
-      note("index", keywords.length ? "" : "This help file has no keyword index.");
+      note("index", keywords.length ? "" : state.files[state.file].damage
+        ? "The keyword index cannot be read." : "This help file has no keyword index.");
       showKeywords();
     }).catch((e) => note("index", String(e)));
   }
@@ -253,6 +255,8 @@
     state.file = number;
     const file = state.files[number];
     $("title").textContent = file.title;
+    $("damage").textContent = file.damage ? "Some pages cannot be shown: " + file.damage + "." : "";
+    $("damage").hidden = !file.damage;
     document.title = file.title;
     const contents = loadContents();
     loadIndex();
