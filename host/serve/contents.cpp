@@ -121,6 +121,23 @@ bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLin
     return Normalize(path, out.path) && !out.path.empty();
 }
 
+std::string EncodeUrlPath(const std::string& name)
+{
+    std::string out;
+    for (char c : name) {
+        unsigned char u = (unsigned char)c;
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+            strchr("/-._~!$&'()*+,;=:@", c) != nullptr) {
+            out += c;
+        } else {
+            char escape[4];
+            snprintf(escape, sizeof escape, "%%%02X", u);
+            out += escape;
+        }
+    }
+    return out;
+}
+
 // The URL below the base of a sitemap's link.
 std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix)
 {
@@ -129,11 +146,13 @@ std::string LinkUrl(const std::string& link, const std::string& folder, const st
         return "";
     std::string base =
         resolved.file.empty() ? prefix : "~chm/" + EncodeUrlPath(resolved.file) + "/";
-    std::string url = base + EncodeUrlPath(resolved.path);
-    if (!resolved.anchor.empty()) {
-        url += '#';
-        url += EncodeUrlPath(resolved.anchor);
-    }
+    return WithAnchor(base + EncodeUrlPath(resolved.path), resolved.anchor);
+}
+
+std::string WithAnchor(std::string url, const std::string& anchor)
+{
+    if (!anchor.empty())
+        url.append("#").append(EncodeUrlPath(anchor));
     return url;
 }
 

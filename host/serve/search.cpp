@@ -174,25 +174,6 @@ std::string ToUtf8(std::string_view bytes, uint32_t codePage)
     return out;
 }
 
-std::string JsonString(std::string_view utf8)
-{
-    std::string out = "\"";
-    for (char c : utf8) {
-        unsigned char u = (unsigned char)c;
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", u);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string HtmlTitle(std::string_view html, uint32_t codePage)
 {
     size_t at = 0;

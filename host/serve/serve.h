@@ -2,17 +2,30 @@
 // loopback interface, with a viewer (contents, index, title and full-text
 // search) at the base URL.
 //
+//   server.cpp    the run: the listening sockets, the signals, the threads
+//   routes.cpp    every URL, one route each, and the checks before them
+//   library.cpp   the help files served, their pages and their start pages
+//   contents.cpp  the contents and the keyword index, links as URLs
+//   page_search.cpp  the full-text search, behind one interface
+//   search.cpp    its engine, and text helpers
+//   browse.cpp    browse: a topic chosen as help chooses it, the browser
+//   relay.cpp     in velkory itself: serve handed over to velkory-serve
+//
 // Room serve/ (Linux only): may call module/, page/, terminal/, os/ and the
 // module's container/, lookup/ and platform/.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 // The code page assumed for texts of a help file whose language is unknown.
 constexpr uint32_t Windows1252 = 1252;
@@ -58,10 +71,30 @@ std::vector<SearchHit> RunSearch(const SearchIndex& index, const std::string& qu
 std::string ToUtf8(std::string_view bytes, uint32_t codePage = Windows1252);
 // The <title> as UTF-8, "" without one.
 std::string HtmlTitle(std::string_view html, uint32_t codePage = Windows1252);
-std::string JsonString(std::string_view utf8);  // quoted, escaped
-std::string LowerAscii(std::string text);       // A-Z only
+std::string LowerAscii(std::string text);  // A-Z only
 bool EndsWithNoCase(const std::string& text, const char* suffix);
-std::string EncodeUrlPath(const std::string& name);  // percent-encoded; '/' stays
+
+// page_search.cpp: the full-text search of one help file's pages, the only
+// calls the server makes to it, whatever engine answers them.
+struct PageSearch;
+struct FoundPage {
+    std::string name;   // stored name, with its leading "/"
+    std::string title;  // as UTF-8, its character references decoded
+    double score = 0;   // higher is better; comparable between help files
+};
+// Reads the page called name into html; false when it cannot be read.
+using PageReader = std::function<bool(const std::string& name, std::string& html)>;
+// Indexes the pages (stored names of HTML pages); null when stopping became
+// true first. Texts that are not UTF-8 are in codePage.
+std::shared_ptr<const PageSearch> IndexPages(const std::vector<std::string>& names,
+                                             const PageReader& read, uint32_t codePage,
+                                             const std::atomic<bool>& stopping);
+// Every page with its title, in the order given.
+std::vector<FoundPage> IndexedPages(const PageSearch& search);
+// The pages that hold every word of query (the last one as a prefix, for
+// search as you type), best first, at most limit.
+std::vector<FoundPage> SearchPages(const PageSearch& search, const std::string& query,
+                                   size_t limit);
 
 // contents.cpp: the viewer's contents tree and keyword index, as lists of
 // {"n": name, "u": url or [urls], "c": [children]}, their links as URLs
@@ -77,6 +110,8 @@ std::string PlainTreeHtml(const nlohmann::json& items, const std::string& base);
 std::string HtmlText(const std::string& utf8);
 // JSON as text; bytes that are not UTF-8 come out as U+FFFD.
 std::string JsonText(const nlohmann::json& value);
+std::string EncodeUrlPath(const std::string& name);                  // percent-encoded; '/' stays
+std::string WithAnchor(std::string url, const std::string& anchor);  // url#anchor, encoded
 std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix);
 // A link as a sitemap or #SYSTEM writes it ("a%20b.htm#x", "..\\c.htm",
 // "ms-its:other.chm::/d.htm"), relative to folder: the help file it names
@@ -86,6 +121,58 @@ struct ResolvedLink {
     std::string file, path, anchor;
 };
 bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLink& out);
+
+// library.cpp: the help files served, those given and those of their
+// folders that links name, opened when first named.
+struct ServedFile {
+    std::string path;   // as given, or found beside a given one
+    std::string label;  // its file name, unique among the served files
+    HelpFile* file = nullptr;
+    std::mutex lock;                                      // the reader is not shared
+    std::unordered_map<std::string, int32_t> lowerNames;  // for names in another case
+    std::string title;                                    // from #SYSTEM, as UTF-8; "" without one
+    uint32_t codePage = Windows1252;                      // of its texts that are not UTF-8
+    std::string home;                                     // the page it opens on: a stored name
+    std::string homeAnchor;                               // and the anchor there
+    std::string damage;  // why some of its pages cannot be read, "" when none
+    // Made when first asked for, under lock.
+    std::shared_ptr<const nlohmann::json> contents, keywords;
+    // The full-text index, once made: by the background thread for the files
+    // given, on demand (under indexLock) for the others.
+    std::shared_ptr<const PageSearch> search;
+    std::atomic<bool> indexed {false};
+    bool background = false;
+    std::mutex indexLock;
+    ServedFile() = default;
+    ServedFile(const ServedFile&) = delete;
+    ~ServedFile();
+};
+struct Library {
+    std::vector<std::string> folders;  // of the files given
+    std::mutex filesLock;              // guards the list's growth
+    std::vector<std::unique_ptr<ServedFile>> files;
+    std::atomic<bool> stopping {false};
+};
+// Adds the help files given; false, having said why, when one cannot be served.
+bool OpenLibrary(Library& library, const std::vector<std::string>& paths);
+// The help file at number in the list, or null.
+ServedFile* ServedFileAt(Library& library, size_t number);
+size_t ServedFileNumber(Library& library, const ServedFile* served);
+// The help file a label names: a served one, or one in the folder of a given
+// one (its name's case aside, as Windows finds it), opened now; null if none.
+ServedFile* FindServedFile(Library& library, const std::string& label);
+// A stored file's bytes (name with its leading "/"; in another case too);
+// false when it is not stored (reason "") or cannot be read (the reason).
+bool ReadStored(ServedFile& served, const std::string& name, std::string& body,
+                std::string& reason);
+// The contents tree or the keyword index, with prefix before the URLs.
+std::shared_ptr<const nlohmann::json> TreeOf(ServedFile& served, const std::string& prefix,
+                                             bool contents);
+// The full-text index; null while it is being made in the background. One
+// made on demand is made now.
+std::shared_ptr<const PageSearch> SearchOf(Library& library, ServedFile& served);
+// Indexes the files given, one after the other, until stopping.
+void IndexLibrary(Library& library);
 
 // server.cpp: the server.
 struct ServeOptions {
@@ -98,6 +185,22 @@ struct ServeOptions {
 };
 // Serves the help files until SIGINT or SIGTERM. The exit status.
 int RunServer(const std::vector<std::string>& files, const ServeOptions& options);
+
+// routes.cpp: what the server answers. Every URL lies below "/<token>/", and
+// only requests that name the server in their Host header are answered.
+struct ServerState {
+    std::string token;
+    std::vector<std::string> hosts;  // accepted Host header values
+    Library library;
+    std::unordered_map<std::string, std::string> mimeTypes;
+    std::string startPage;
+};
+namespace httplib {
+class Server;
+}
+void AddRoutes(httplib::Server& server, ServerState& state);
+// Extension (lower case) to media type, from the system's list.
+std::unordered_map<std::string, std::string> ReadMimeTypes();
 
 // browse.cpp: the page of the topic whose title begins with keyword (all of
 // the help file without one) in the browser, as help would show it; pick
