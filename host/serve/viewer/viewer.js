@@ -115,6 +115,24 @@
     if (!$("contents").hidden) entry.scrollIntoView({ block: "nearest" });
   }
 
+  // A URL as people read it: its escapes decoded where they are UTF-8, the
+  // others left as written (a page named in another encoding).
+  function readableUrl(url) {
+    return url.replace(/(?:%[0-9A-Fa-f]{2})+/g, (run) => {
+      try {
+        return decodeURIComponent(run);
+      } catch (e) {
+        return run;
+      }
+    });
+  }
+
+  // A problem of the whole viewer or help file, above the panes.
+  function problem(text) {
+    $("problem").textContent = text;
+    $("problem").hidden = !text;
+  }
+
   function showPane(name) {
     for (const button of document.querySelectorAll("#tabs button")) {
       const on = button.dataset.pane === name;
@@ -245,7 +263,7 @@
         }
         const list = $("hits");
         list.textContent = "";
-        for (const [title, url] of answer.hits) list.appendChild(item(title, url, decodeURIComponent(url)));
+        for (const [title, url] of answer.hits) list.appendChild(item(title, url, readableUrl(url)));
         note("search", answer.hits.length ? "" : "No page holds every word.");
       }).catch((e) => note("search", String(e)));
     }, 120);
@@ -255,8 +273,7 @@
     state.file = number;
     const file = state.files[number];
     $("title").textContent = file.title;
-    $("damage").textContent = file.damage ? "Some pages cannot be shown: " + file.damage + "." : "";
-    $("damage").hidden = !file.damage;
+    problem(file.damage ? "Some pages cannot be shown: " + file.damage + "." : "");
     document.title = file.title;
     const contents = loadContents();
     loadIndex();
@@ -298,5 +315,5 @@
     const wanted = location.hash.slice(1) || info.start;
     if (wanted) open(wanted);
     else contents.then(openHome);
-  });
+  }).catch((e) => problem("The viewer cannot start (" + e.message + ")."));
 })();
