@@ -1,9 +1,10 @@
 // The table of contents and the keyword index as the viewer shows them: JSON
 // made from the help file's sitemaps by the lookup's readers.
 //
-// Links are made URLs below the base: a sitemap's links are relative to its
-// folder, "ms-its:NAME.chm::/page" ones name another help file, and links out
-// of the help file (http:, mailto:) are left out.
+// Links are made URLs relative to the help file's own (its viewer's) URL: a
+// sitemap's links are relative to its folder, "ms-its:NAME.chm::/page" ones
+// name another help file ("../NAME.chm/page"), and links out of the help
+// file (http:, mailto:) are left out.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -139,13 +140,12 @@ std::string EncodeUrlPath(const std::string& name)
 }
 
 // The URL below the base of a sitemap's link.
-std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix)
+std::string LinkUrl(const std::string& link, const std::string& folder)
 {
     ResolvedLink resolved;
     if (!ResolveLink(link, folder, resolved))
         return "";
-    std::string base =
-        resolved.file.empty() ? prefix : "~chm/" + EncodeUrlPath(resolved.file) + "/";
+    std::string base = resolved.file.empty() ? "" : "../" + EncodeUrlPath(resolved.file) + "/";
     return WithAnchor(base + EncodeUrlPath(resolved.path), resolved.anchor);
 }
 
@@ -156,7 +156,7 @@ std::string WithAnchor(std::string url, const std::string& anchor)
     return url;
 }
 
-nlohmann::json ContentsTree(HelpFile* file, const std::string& prefix, uint32_t codePage)
+nlohmann::json ContentsTree(HelpFile* file, uint32_t codePage)
 {
     nlohmann::json items = nlohmann::json::array();
     std::string name = ContentsName(file);
@@ -185,8 +185,8 @@ nlohmann::json ContentsTree(HelpFile* file, const std::string& prefix, uint32_t 
             const SitemapEntry& entry = map.entries[child];
             nlohmann::json item = {{"n", ToUtf8(SitemapText(&map, entry.name), codePage)}};
             if (entry.targetCount > 0) {
-                std::string url = LinkUrl(SitemapText(&map, map.targets[entry.firstTarget].local),
-                                          folder, prefix);
+                std::string url =
+                    LinkUrl(SitemapText(&map, map.targets[entry.firstTarget].local), folder);
                 if (!url.empty())
                     item["u"] = url;
             }
@@ -202,7 +202,7 @@ nlohmann::json ContentsTree(HelpFile* file, const std::string& prefix, uint32_t 
     return items;
 }
 
-nlohmann::json KeywordsTree(const char* helpPath, const std::string& prefix)
+nlohmann::json KeywordsTree(const char* helpPath)
 {
     nlohmann::json items = nlohmann::json::array();
     TopicIndex topics;
@@ -230,7 +230,7 @@ nlohmann::json KeywordsTree(const char* helpPath, const std::string& prefix)
                 link += '#';
                 link += KeywordText(&index, target.anchor);
             }
-            std::string url = LinkUrl(link, "", prefix);
+            std::string url = LinkUrl(link, "");
             item["u"].push_back(url);
             if (end - i > 1) {
                 const char* title = target.title != NoText ? KeywordText(&index, target.title)

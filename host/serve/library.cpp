@@ -127,6 +127,8 @@ std::unique_ptr<ServedFile> OpenServedFile(const std::string& path, std::string&
     }
     auto served = std::make_unique<ServedFile>();
     served->path = path;
+    struct stat st;
+    served->size = stat(path.c_str(), &st) == 0 ? (uint64_t)st.st_size : 0;
     served->file = OpenHelpFile(path.c_str());
     if (!served->file) {
         error = path + ": " + strerror(errno);
@@ -139,6 +141,7 @@ std::unique_ptr<ServedFile> OpenServedFile(const std::string& path, std::string&
         uint32_t codePage = LocaleAnsiCodePage(info->lcid);
         served->codePage = codePage != 0 ? codePage : Windows1252;
         served->title = ToUtf8(info->title, served->codePage);
+        served->lcid = info->lcid;
     }
     FindHomePage(*served, *info);
     served->damage = CutShort(served->file);
@@ -193,6 +196,24 @@ bool IndexFile(ServedFile& served, const std::atomic<bool>& stopping)
     return true;
 }
 
+// The help files of a folder given: its *.chm, by name; those that cannot be
+// opened are left out, each with a line that says why.
+std::vector<std::string> HelpFilesIn(const std::string& folder)
+{
+    std::vector<std::string> paths;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::string name = entry.path().filename().string();
+        std::error_code kind;
+        if (EndsWithNoCase(name, ".chm") && entry.is_regular_file(kind))
+            paths.push_back(folder + (folder.back() == '/' ? "" : "/") + name);
+    }
+    if (error)
+        Complain(folder + ": " + error.message());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
 }  // namespace
 
 ServedFile::~ServedFile()
@@ -201,17 +222,36 @@ ServedFile::~ServedFile()
         CloseHelpFile(file);
 }
 
-bool OpenLibrary(Library& library, const std::vector<std::string>& paths)
+bool OpenLibrary(Library& library, const std::vector<std::string>& given)
 {
-    for (const std::string& path : paths) {
+    std::vector<std::pair<std::string, bool>> paths;  // and whether a folder held it
+    for (const std::string& path : given) {
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            library.several = true;
+            for (const std::string& found : HelpFilesIn(path))
+                paths.emplace_back(found, true);
+        } else {
+            paths.emplace_back(path, false);
+        }
+    }
+    library.several = library.several || paths.size() > 1;
+    for (const auto& [path, inFolder] : paths) {
         std::string error;
         auto served = OpenServedFile(path, error);
+        if (!served && inFolder) {
+            Complain(error + "; left out");
+            continue;
+        }
         if (!served) {
             Complain(error);
             return false;
         }
+        // Its name, made unique; "~velkory" names the viewer's own files.
         std::string label = BaseName(path);
         auto taken = [&](const std::string& candidate) {
+            if (candidate == "~velkory")
+                return true;
             for (auto& other : library.files)
                 if (SameNameIgnoringCase(other->label, candidate))
                     return true;
@@ -222,7 +262,14 @@ bool OpenLibrary(Library& library, const std::vector<std::string>& paths)
         served->label = label;
         served->background = true;
         library.files.push_back(std::move(served));
-        library.folders.push_back(FolderOf(path));
+        std::string folder = FolderOf(path);
+        if (std::find(library.folders.begin(), library.folders.end(), folder) ==
+            library.folders.end())
+            library.folders.push_back(folder);
+    }
+    if (library.files.empty()) {
+        Complain("no help file to serve in " + given[0]);
+        return false;
     }
     return true;
 }
@@ -299,15 +346,14 @@ bool ReadStored(ServedFile& served, const std::string& name, std::string& body, 
     return true;
 }
 
-std::shared_ptr<const nlohmann::json> TreeOf(ServedFile& served, const std::string& prefix,
-                                             bool contents)
+std::shared_ptr<const nlohmann::json> TreeOf(ServedFile& served, bool contents)
 {
     std::lock_guard<std::mutex> guard(served.lock);
     std::shared_ptr<const nlohmann::json>& tree = contents ? served.contents : served.keywords;
     if (!tree)
         tree = std::make_shared<const nlohmann::json>(
-            contents ? ContentsTree(served.file, prefix, served.codePage)
-                     : KeywordsTree(served.path.c_str(), prefix));
+            contents ? ContentsTree(served.file, served.codePage)
+                     : KeywordsTree(served.path.c_str()));
     return tree;
 }
 
@@ -331,4 +377,34 @@ void IndexLibrary(Library& library)
     for (size_t f = 0; f < count; ++f)
         if (!IndexFile(*ServedFileAt(library, f), library.stopping))
             return;
+}
+
+std::vector<LibraryHit> SearchLibrary(Library& library, const std::string& query, size_t limit,
+                                      size_t& waiting)
+{
+    waiting = 0;
+    std::vector<LibraryHit> hits;
+    size_t count;
+    {
+        std::lock_guard<std::mutex> guard(library.filesLock);
+        count = library.files.size();
+    }
+    for (size_t f = 0; f < count; ++f) {
+        ServedFile* served = ServedFileAt(library, f);
+        if (!served->background)
+            continue;  // not given: opened for a link
+        std::shared_ptr<const PageSearch> search = SearchOf(library, *served);
+        if (!search) {
+            ++waiting;
+            continue;
+        }
+        for (FoundPage& page : SearchPages(*search, query, limit))
+            hits.push_back({served, std::move(page)});
+    }
+    std::stable_sort(hits.begin(), hits.end(), [](const LibraryHit& a, const LibraryHit& b) {
+        return a.page.score > b.page.score;
+    });
+    if (hits.size() > limit)
+        hits.resize(limit);
+    return hits;
 }

@@ -1,19 +1,24 @@
 // What the server answers: one route per kind of URL, registered with
 // cpp-httplib's router, and the checks every request passes first.
 //
-// Every URL lies under a random token ("/<token>/"), and every request must
-// name this machine's loopback address and the port in its Host header, so
-// that neither another user of the machine nor a web page in the browser
-// (through DNS rebinding) can read the files. Only stored files of the help
-// files are ever served: a URL names a stored file, never a path of the file
-// system, and a name with "..", ".", a backslash or a control byte in it is
-// refused before it is looked up. Nothing is ever written.
+// Every URL lies under a token ("/<token>/"), and every request must name
+// this machine's loopback address and the port in its Host header, so that
+// neither another user of the machine nor a web page in the browser (through
+// DNS rebinding) can read the files. Only stored files of the help files are
+// ever served: a URL names a stored file, never a path of the file system,
+// and a name with "..", ".", a backslash or a control byte in it is refused
+// before it is looked up. Nothing is ever written.
 //
-// Below the token: the viewer at "", its files at "~velkory/<name>", its
-// JSON at "~velkory/api/<name>", pages of plain links for browsers without
-// scripts at "~velkory/plain/<name>", the first help file's stored files at
-// their names, and every help file's (the first's too, and those of help
-// files in the same folder that links name) at "~chm/<file name>/<name>".
+// Below the token:
+//   ""                       the library (several help files), else the viewer of the one
+//   "~velkory/<name>"        the viewer's files
+//   "~velkory/api/search"    a search of every help file given
+//   "<file>/"                the viewer of the help file named <file> (its name, made unique)
+//   "<file>/~velkory/api/<name>", "<file>/~velkory/plain/<name>"
+//                            its JSON, and its contents and index as plain links
+//   "<file>/<name>"          its stored files
+// A <file> that no help file given has is a help file of their folders that
+// links name ("ms-its:other.chm::/page.htm"), opened then.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -27,8 +32,6 @@
 
 namespace {
 
-constexpr const char* ViewerPrefix = "~velkory/";
-constexpr const char* FilePrefix = "~chm/";
 constexpr size_t MaxSearchResults = 50;
 // Requests with more header fields, or more bytes of them, are refused (the
 // HTTP library bounds each line only).
@@ -62,13 +65,6 @@ bool SafeRelativePath(const std::string& path)
     return true;
 }
 
-void Refuse(Response& response, int status, const char* text)
-{
-    response.status = status;
-    response.set_header("Connection", "close");
-    response.set_content(std::string(text) + "\n", "text/plain; charset=utf-8");
-}
-
 const char* StatusText(int status)
 {
     switch (status) {
@@ -91,6 +87,13 @@ const char* StatusText(int status)
     default:
         return "Error";
     }
+}
+
+void Refuse(Response& response, int status, const char* text)
+{
+    response.status = status;
+    response.set_header("Connection", "close");
+    response.set_content(std::string(text) + "\n", "text/plain; charset=utf-8");
 }
 
 // An answer that is made anew for each request, never kept.
@@ -120,46 +123,14 @@ std::string MediaType(const ServerState& state, const std::string& name)
     return "application/octet-stream";
 }
 
-// The URLs of a help file's pages begin with its prefix: none for the first.
-std::string PrefixOf(Library& library, ServedFile& served)
+nlohmann::json Info(ServerState& state, ServedFile& served)
 {
-    return ServedFileNumber(library, &served) == 0 ? ""
-                                                   : FilePrefix + EncodeUrlPath(served.label) + "/";
-}
-
-std::string PageUrl(Library& library, ServedFile& served, const std::string& name)
-{
-    return PrefixOf(library, served) + EncodeUrlPath(name.substr(name.compare(0, 1, "/") == 0));
-}
-
-// The help file that "?f=N" names (the first without it); null for none.
-ServedFile* FileAsked(ServerState& state, const Request& request)
-{
-    size_t f = 0;
-    if (request.has_param("f")) {
-        std::string text = request.get_param_value("f");
-        if (text.empty() || text.size() > 3 ||
-            text.find_first_not_of("0123456789") != std::string::npos)
-            return nullptr;
-        f = (size_t)atoi(text.c_str());
-    }
-    return ServedFileAt(state.library, f);
-}
-
-nlohmann::json Info(ServerState& state)
-{
-    nlohmann::json files = nlohmann::json::array();
-    for (size_t f = 0; ServedFile* served = ServedFileAt(state.library, f); ++f) {
-        std::string home;
-        if (!served->home.empty())
-            home = WithAnchor(PageUrl(state.library, *served, served->home), served->homeAnchor);
-        files.push_back({{"label", ToUtf8(served->label)},
-                         {"title", served->title.empty() ? ToUtf8(served->label) : served->title},
-                         {"prefix", FilePrefix + EncodeUrlPath(served->label) + "/"},
-                         {"home", home},
-                         {"damage", served->damage}});
-    }
-    return {{"files", files}, {"start", ToUtf8(state.startPage)}};
+    return {
+        {"label", ToUtf8(served.label)},
+        {"title", served.title.empty() ? ToUtf8(served.label) : served.title},
+        {"home", served.home.empty() ? "" : WithAnchor(PageUrl(served.home), served.homeAnchor)},
+        {"damage", served.damage},
+        {"library", state.library.several}};
 }
 
 // The pages of a help file, or a search of them: [[title, url]...], with
@@ -171,46 +142,30 @@ nlohmann::json PageList(ServerState& state, ServedFile& served, const std::strin
     if (search) {
         for (const FoundPage& page :
              query ? SearchPages(*search, *query, MaxSearchResults) : IndexedPages(*search))
-            list.push_back({page.title, PageUrl(state.library, served, page.name)});
+            list.push_back({page.title, PageUrl(page.name)});
     }
     return {{"ready", search != nullptr}, {query ? "hits" : "pages", list}};
 }
 
-// The contents or the index as a page of plain links, for browsers without
-// scripts (the viewer's <noscript> links to them).
-std::string PlainPage(ServerState& state, ServedFile& served, bool contents)
+// A search of every help file given: [[title, url, file's title]...], the
+// URLs relative to the token's; "waiting" counts the files not indexed yet.
+nlohmann::json LibrarySearch(ServerState& state, const std::string& query)
 {
-    std::string base = "/" + state.token + "/";
-    std::string title = HtmlText(served.title.empty() ? ToUtf8(served.label) : served.title);
-    const char* name = contents ? "Contents" : "Index";
-    const char* other = contents ? "Index" : "Contents";
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head><meta charset=\"utf-8\"><title>";
-    html.append(name).append(" \u2014 ").append(title).append("</title></head>\n<body>\n<h1>");
-    html.append(title).append("</h1>\n<p>");
-    if (!served.home.empty())
-        html.append("<a href=\"")
-            .append(HtmlText(base + PageUrl(state.library, served, served.home)))
-            .append("\">Start page</a> | ");
-    html.append("<a href=\"")
-        .append(HtmlText(base + ViewerPrefix + "plain/" + LowerAscii(other) +
-                         "?f=" + std::to_string(ServedFileNumber(state.library, &served))))
-        .append("\">")
-        .append(other)
-        .append("</a></p>\n<h2>")
-        .append(name)
-        .append("</h2>\n");
-    auto tree = TreeOf(served, PrefixOf(state.library, served), contents);
-    html += tree->empty() ? std::string("<p>None in this help file.</p>\n")
-                          : PlainTreeHtml(*tree, base);
-    return html + "</body>\n</html>\n";
+    size_t waiting = 0;
+    nlohmann::json list = nlohmann::json::array();
+    for (const LibraryHit& hit : SearchLibrary(state.library, query, MaxSearchResults, waiting))
+        list.push_back({hit.page.title,
+                        EncodeUrlPath(hit.file->label) + "/#" + PageUrl(hit.page.name),
+                        hit.file->title.empty() ? ToUtf8(hit.file->label) : hit.file->title});
+    return {{"hits", list}, {"waiting", waiting}};
 }
 
 // A stored file of a help file, or why it cannot be read.
-void AnswerStored(ServerState& state, ServedFile* served, const std::string& name,
+void AnswerStored(ServerState& state, ServedFile& served, const std::string& name,
                   Response& response)
 {
     std::string body, reason;
-    if (served && ReadStored(*served, name, body, reason)) {
+    if (ReadStored(served, name, body, reason)) {
         // Stored files never change while served: they may be kept a while.
         response.set_header("Cache-Control", "private, max-age=600");
         response.set_content(std::move(body), MediaType(state, name).c_str());
@@ -220,11 +175,7 @@ void AnswerStored(ServerState& state, ServedFile* served, const std::string& nam
         return Refuse(response, 404, "Not Found");
     // A page in the viewer's frame says itself why it is not there.
     Refuse(response, 500, "");
-    Answer(response,
-           "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-           "<title>Cannot be read</title></head>\n<body><h1>This page cannot be read</h1>\n<p>" +
-               HtmlText(name.substr(1) + ": " + reason) + ".</p></body></html>\n",
-           "text/html; charset=utf-8");
+    Answer(response, UnreadablePage(name.substr(1), reason), "text/html; charset=utf-8");
 }
 
 // The checks before any route: sizes, the Host header, the method, the token
@@ -262,7 +213,24 @@ httplib::Server::HandlerResponse Check(ServerState& state, const Request& reques
     return Handled::Unhandled;
 }
 
+void AnswerAsset(const std::string& name, Response& response)
+{
+    for (size_t i = 0; i < ViewerAssetCount; ++i)
+        if (name == ViewerAssets[i].name) {
+            response.set_header("Content-Security-Policy", ViewerPolicy);
+            response.set_header("Cache-Control", "no-cache");
+            response.set_content(ViewerAssets[i].data, ViewerAssets[i].size, ViewerAssets[i].type);
+            return;
+        }
+    Refuse(response, 404, "Not Found");
+}
+
 }  // namespace
+
+std::string PageUrl(const std::string& name)
+{
+    return EncodeUrlPath(name.substr(name.compare(0, 1, "/") == 0));
+}
 
 std::unordered_map<std::string, std::string> ReadMimeTypes()
 {
@@ -307,60 +275,60 @@ void AddRoutes(httplib::Server& server, ServerState& state)
         }));
 
     const std::string root = "/" + state.token + "/";
-    auto asset = [](const std::string& name, Response& response) {
-        for (size_t i = 0; i < ViewerAssetCount; ++i)
-            if (name == ViewerAssets[i].name) {
-                response.set_header("Content-Security-Policy", ViewerPolicy);
-                response.set_header("Cache-Control", "no-cache");
-                response.set_content(ViewerAssets[i].data, ViewerAssets[i].size,
-                                     ViewerAssets[i].type);
-                return;
-            }
-        Refuse(response, 404, "Not Found");
-    };
-    server.Get(root,
-               [asset](const Request&, Response& response) { asset("index.html", response); });
-    server.Get(root + "~velkory/api/info",
-               [&state](const Request&, Response& response) { AnswerJson(response, Info(state)); });
-    // The APIs of one help file ("?f=N").
-    auto perFile = [&](const char* api, auto answer) {
-        server.Get(root + "~velkory/" + api,
+    server.Get(root, [&state, root](const Request& request, Response& response) {
+        if (!state.library.several) {
+            response.set_redirect(root + EncodeUrlPath(ServedFileAt(state.library, 0)->label) +
+                                  "/");
+            return;
+        }
+        response.set_header("Content-Security-Policy", ViewerPolicy);
+        Answer(response, LibraryPage(state.library, root, request.get_param_value("q")),
+               "text/html; charset=utf-8");
+    });
+    server.Get(root + "~velkory/api/search", [&state](const Request& request, Response& response) {
+        AnswerJson(response, LibrarySearch(state, request.get_param_value("q")));
+    });
+    server.Get(root + "~velkory/([^/]+)", [](const Request& request, Response& response) {
+        AnswerAsset(request.matches[1], response);
+    });
+
+    // What belongs to one help file: its routes get the file the URL names.
+    auto file = [&](const std::string& pattern, auto answer) {
+        server.Get(root + "([^/]+)/" + pattern,
                    [&state, answer](const Request& request, Response& response) {
-                       ServedFile* served = FileAsked(state, request);
+                       ServedFile* served = FindServedFile(state.library, request.matches[1]);
                        if (!served)
                            return Refuse(response, 404, "Not Found");
                        answer(request, *served, response);
                    });
     };
-    perFile("api/pages", [&state](const Request&, ServedFile& served, Response& response) {
+    file("", [](const Request&, ServedFile&, Response& response) {
+        AnswerAsset("index.html", response);
+    });
+    file("~velkory/api/info", [&state](const Request&, ServedFile& served, Response& response) {
+        AnswerJson(response, Info(state, served));
+    });
+    file("~velkory/api/pages", [&state](const Request&, ServedFile& served, Response& response) {
         AnswerJson(response, PageList(state, served, nullptr));
     });
-    perFile("api/search", [&state](const Request& request, ServedFile& served, Response& response) {
-        std::string query = request.get_param_value("q");
-        AnswerJson(response, PageList(state, served, &query));
-    });
+    file("~velkory/api/search",
+         [&state](const Request& request, ServedFile& served, Response& response) {
+             std::string query = request.get_param_value("q");
+             AnswerJson(response, PageList(state, served, &query));
+         });
     for (bool contents : {true, false}) {
-        perFile(contents ? "api/toc" : "api/index",
-                [&state, contents](const Request&, ServedFile& served, Response& response) {
-                    auto tree = TreeOf(served, PrefixOf(state.library, served), contents);
-                    AnswerJson(response, {{"items", *tree}});
-                });
-        perFile(contents ? "plain/contents" : "plain/index",
-                [&state, contents](const Request&, ServedFile& served, Response& response) {
-                    Answer(response, PlainPage(state, served, contents),
-                           "text/html; charset=utf-8");
-                });
+        file(contents ? "~velkory/api/toc" : "~velkory/api/index",
+             [contents](const Request&, ServedFile& served, Response& response) {
+                 AnswerJson(response, {{"items", *TreeOf(served, contents)}});
+             });
+        file(contents ? "~velkory/plain/contents" : "~velkory/plain/index",
+             [contents, root](const Request&, ServedFile& served, Response& response) {
+                 Answer(response, PlainPage(served, root, contents), "text/html; charset=utf-8");
+             });
     }
-    server.Get(root + "~velkory/([^/]+)", [asset](const Request& request, Response& response) {
-        asset(request.matches[1], response);
-    });
-    server.Get(root + "~chm/([^/]+)(/.+)", [&state](const Request& request, Response& response) {
-        AnswerStored(state, FindServedFile(state.library, request.matches[1]), request.matches[2],
-                     response);
-    });
-    server.Get(root + ".+", [&state, root](const Request& request, Response& response) {
+    file("(.+)", [&state](const Request& request, ServedFile& served, Response& response) {
         // The name with its leading "/".
-        AnswerStored(state, ServedFileAt(state.library, 0), request.path.substr(root.size() - 1),
+        AnswerStored(state, served, request.path.substr((size_t)request.matches.position(2) - 1),
                      response);
     });
 }

@@ -98,12 +98,12 @@ std::vector<FoundPage> SearchPages(const PageSearch& search, const std::string& 
 
 // contents.cpp: the viewer's contents tree and keyword index, as lists of
 // {"n": name, "u": url or [urls], "c": [children]}, their links as URLs
-// below the base, with prefix before those of this help file.
+// relative to the help file's own ("page.htm", "../other.chm/page.htm").
 // The contents are the .hhc that #SYSTEM names, else the first one stored;
 // their texts are in the help file's code page (codePage) unless UTF-8.
 struct HelpFile;
-nlohmann::json ContentsTree(HelpFile* file, const std::string& prefix, uint32_t codePage);
-nlohmann::json KeywordsTree(const char* helpPath, const std::string& prefix);
+nlohmann::json ContentsTree(HelpFile* file, uint32_t codePage);
+nlohmann::json KeywordsTree(const char* helpPath);
 // The same as plain HTML lists of links, for browsers without scripts.
 std::string PlainTreeHtml(const nlohmann::json& items, const std::string& base);
 // Text for HTML: &, <, > and quotes escaped.
@@ -112,7 +112,7 @@ std::string HtmlText(const std::string& utf8);
 std::string JsonText(const nlohmann::json& value);
 std::string EncodeUrlPath(const std::string& name);                  // percent-encoded; '/' stays
 std::string WithAnchor(std::string url, const std::string& anchor);  // url#anchor, encoded
-std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix);
+std::string LinkUrl(const std::string& link, const std::string& folder);
 // A link as a sitemap or #SYSTEM writes it ("a%20b.htm#x", "..\\c.htm",
 // "ms-its:other.chm::/d.htm"), relative to folder: the help file it names
 // ("" for this one), the stored name without its leading "/" and the anchor.
@@ -125,15 +125,18 @@ bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLin
 // library.cpp: the help files served, those given and those of their
 // folders that links name, opened when first named.
 struct ServedFile {
-    std::string path;   // as given, or found beside a given one
-    std::string label;  // its file name, unique among the served files
+    // As given (or found beside a file given), and its name, unique among the
+    // files served: the name its URLs begin with.
+    std::string path, label;
     HelpFile* file = nullptr;
     std::mutex lock;                                      // the reader is not shared
     std::unordered_map<std::string, int32_t> lowerNames;  // for names in another case
+    uint64_t size = 0;                                    // in bytes
     std::string title;                                    // from #SYSTEM, as UTF-8; "" without one
+    uint32_t lcid = 0;                                    // its language, 0 when unknown
     uint32_t codePage = Windows1252;                      // of its texts that are not UTF-8
-    std::string home;                                     // the page it opens on: a stored name
-    std::string homeAnchor;                               // and the anchor there
+    // The page it opens on (a stored name) and the anchor there.
+    std::string home, homeAnchor;
     std::string damage;  // why some of its pages cannot be read, "" when none
     // Made when first asked for, under lock.
     std::shared_ptr<const nlohmann::json> contents, keywords;
@@ -148,12 +151,14 @@ struct ServedFile {
     ~ServedFile();
 };
 struct Library {
+    bool several = false;              // a folder or several files: a library page
     std::vector<std::string> folders;  // of the files given
     std::mutex filesLock;              // guards the list's growth
     std::vector<std::unique_ptr<ServedFile>> files;
     std::atomic<bool> stopping {false};
 };
-// Adds the help files given; false, having said why, when one cannot be served.
+// Adds the help files given, and those of the folders given (*.chm); false,
+// having said why, when a file given cannot be served or there is none.
 bool OpenLibrary(Library& library, const std::vector<std::string>& paths);
 // The help file at number in the list, or null.
 ServedFile* ServedFileAt(Library& library, size_t number);
@@ -165,20 +170,29 @@ ServedFile* FindServedFile(Library& library, const std::string& label);
 // false when it is not stored (reason "") or cannot be read (the reason).
 bool ReadStored(ServedFile& served, const std::string& name, std::string& body,
                 std::string& reason);
-// The contents tree or the keyword index, with prefix before the URLs.
-std::shared_ptr<const nlohmann::json> TreeOf(ServedFile& served, const std::string& prefix,
-                                             bool contents);
+// The contents tree or the keyword index.
+std::shared_ptr<const nlohmann::json> TreeOf(ServedFile& served, bool contents);
 // The full-text index; null while it is being made in the background. One
 // made on demand is made now.
 std::shared_ptr<const PageSearch> SearchOf(Library& library, ServedFile& served);
 // Indexes the files given, one after the other, until stopping.
 void IndexLibrary(Library& library);
+// The pages of every help file given that hold every word of query, best
+// first, at most limit; waiting counts the files whose index is not made yet.
+struct LibraryHit {
+    ServedFile* file;
+    FoundPage page;
+};
+std::vector<LibraryHit> SearchLibrary(Library& library, const std::string& query, size_t limit,
+                                      size_t& waiting);
+// The name of a language, "" when it is not known.
+std::string LanguageName(uint32_t lcid);
 
 // server.cpp: the server.
 struct ServeOptions {
     int port = 0;
     bool open = true;
-    std::string startPage;  // opened in the viewer first: a stored name with its anchor
+    std::string startPage;  // opened in the viewer first: a URL with its anchor
     // The command line as given (argv[1..]): velkory hands it over to
     // velkory-serve, which runs the command itself (relay.cpp).
     std::vector<std::string> words;
@@ -193,7 +207,6 @@ struct ServerState {
     std::vector<std::string> hosts;  // accepted Host header values
     Library library;
     std::unordered_map<std::string, std::string> mimeTypes;
-    std::string startPage;
 };
 namespace httplib {
 class Server;
@@ -201,6 +214,16 @@ class Server;
 void AddRoutes(httplib::Server& server, ServerState& state);
 // Extension (lower case) to media type, from the system's list.
 std::unordered_map<std::string, std::string> ReadMimeTypes();
+// The URL of a stored page relative to its help file's.
+std::string PageUrl(const std::string& name);
+
+// pages.cpp: the pages the server writes itself. root is "/<token>/".
+// The library: every help file served, and the pages that hold query.
+std::string LibraryPage(Library& library, const std::string& root, const std::string& query);
+// A help file's contents or index as plain links, for browsers without scripts.
+std::string PlainPage(ServedFile& served, const std::string& root, bool contents);
+// What a page that cannot be read shows instead.
+std::string UnreadablePage(const std::string& name, const std::string& reason);
 
 // browse.cpp: the page of the topic whose title begins with keyword (all of
 // the help file without one) in the browser, as help would show it; pick

@@ -48,7 +48,6 @@ std::string RandomToken()
 int RunServer(const std::vector<std::string>& paths, const ServeOptions& options)
 {
     ServerState state;
-    state.startPage = options.startPage;
     if (!OpenLibrary(state.library, paths))
         return 1;
     state.token = RandomToken();
@@ -98,8 +97,11 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
     if (haveV6)
         state.hosts.push_back("[::1]:" + port);
 
-    // The base URL first; browse adds the chosen page's URL on a line of its own.
+    // The URL to open first: the library, else the viewer of the one help
+    // file; browse adds the chosen page's on a line of its own.
     std::string base = "http://127.0.0.1:" + port + "/" + state.token + "/";
+    if (!state.library.several)
+        base += EncodeUrlPath(ServedFileAt(state.library, 0)->label) + "/";
     std::string url = base;
     if (!options.startPage.empty()) {
         size_t mark = options.startPage.find('#');

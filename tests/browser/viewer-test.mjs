@@ -12,7 +12,8 @@ if (!fs.existsSync(helpfile)) skip("no help file " + helpfile + " (the shared co
 
 const server = new Server(velkory, ["serve", "--no-open", helpfile]);
 const base = await server.line();
-if (!/^http:\/\/127\.0\.0\.1:\d+\/[0-9a-f]{32}\/$/.test(base)) check(false, "the server prints its URL: " + base);
+if (!/^http:\/\/127\.0\.0\.1:\d+\/[0-9a-f]{32}\/WinRing0.chm\/$/.test(base))
+  check(false, "the server prints the viewer's URL: " + base);
 const browser = await launchBrowser();
 try {
   const page = await browser.newPage();
@@ -88,9 +89,11 @@ try {
     document.body.appendChild(a);
     a.click();
   });
-  const other = await framePage(page, "~chm/MyProg.chm/topic_myprog.htm");
-  check(other && (await other.evaluate(() => document.body.textContent.length)) > 0,
-    "an ms-its: link opens the other help file's page");
+  const other = await framePage(page, "/MyProg.chm/topic_myprog.htm");
+  check(other && (await other.evaluate(() => document.body.textContent.length)) > 0 &&
+    page.url().endsWith("/MyProg.chm/#topic_myprog.htm"),
+    "an ms-its: link opens the other help file's page in its viewer: " + page.url());
+  await page.goto(base);
 
   // The screenshot, of the viewer with a page and the contents opened.
   await page.click("[data-pane=contents]");

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,6 +75,7 @@ public:
         if (base.compare(0, 17, "http://127.0.0.1:") == 0 && slash != std::string::npos) {
             port = atoi(base.c_str() + colon + 1);
             root = base.substr(slash);
+            token = root.substr(0, 34);
         }
     }
     ~Server()
@@ -106,7 +108,9 @@ public:
         return -1;
     }
 
-    std::string base, root;  // root: "/<token>/"
+    // root: the path of the URL printed ("/<token>/" for a library,
+    // "/<token>/<file>/" for one help file); token: "/<token>/".
+    std::string base, root, token;
     int port = 0;
 
 private:
@@ -194,6 +198,53 @@ std::string Encode(const std::string& name)
     return out;
 }
 
+std::vector<uint8_t> Bytes(const std::string& text)
+{
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// A help file made for a test, in a folder of its own removed afterwards.
+struct MadeHelpFile {
+    explicit MadeHelpFile(const std::vector<StoredFile>& files,
+                          const std::string& name = "made.chm")
+    {
+        static int count = 0;
+        dir = fs::temp_directory_path() /
+            ("velkory-made-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+        fs::create_directories(dir);
+        path = dir + "/" + name;
+        WriteBytes(path, MakeHelpFile(files));
+    }
+    ~MadeHelpFile()
+    {
+        fs::remove_all(dir);
+    }
+    std::string dir, path;
+};
+
+// An answer of the index's API once the index is built.
+std::string WhenReady(const Server& server, const std::string& target)
+{
+    std::string body;
+    for (int i = 0; i < 200; ++i) {
+        if (i)
+            usleep(20000);
+        body = Get(server, server.root + target).body;
+        auto json = nlohmann::json::parse(body, nullptr, false);
+        if (json.is_object() && json.value("ready", false))
+            break;
+    }
+    return body;
+}
+
+std::string InfoOf(const std::string& help)
+{
+    Server server({"serve", "--no-open", help});
+    std::string info = Get(server, server.root + "~velkory/api/info").body;
+    server.Stop();
+    return info;
+}
+
 class ServeTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -210,8 +261,8 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
     Server server({"serve", "--no-open", CorpusFile("WinRing0.chm")});
     ASSERT_GT(server.port, 0) << server.base;
     const std::string& t = server.root;
-    EXPECT_EQ(t.size(), 34u) << t;
-    EXPECT_EQ(t.find_first_not_of("0123456789abcdef", 1), 33u) << t;
+    EXPECT_EQ(t, server.token + "WinRing0.chm/");
+    EXPECT_EQ(server.token.find_first_not_of("0123456789abcdef", 1), 33u) << t;
     const std::string host = "127.0.0.1:" + std::to_string(server.port);
     const std::string longName(20000, 'a');
     std::string manyFields;
@@ -226,8 +277,8 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
         {"GET " + t + "_RESOURCE%5cbg.png HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
         {"GET " + t + "_RESOURCE\\bg.png HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
         {"GET " + t + "_RESOURCE/bg.png%00.txt HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
-        {"GET " + t + "~chm/..%2fWinRing0.chm/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
-        {"GET " + t + "~chm/WinRing0.manifest/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
+        {"GET " + server.token + "..%2fWinRing0.chm/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
+        {"GET " + server.token + "WinRing0.manifest/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
         {"GET /etc/passwd HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
         {"GET /0123456789abcdef0123456789abcdef/ HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
         {"GET " + t + " HTTP/1.1\r\nHost: attacker.example:" + std::to_string(server.port) +
@@ -242,7 +293,9 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
         {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\nHost: attacker.example\r\n\r\n", 403},
         {"GET " + t + " HTTP/1.1\r\nHost: LocalHost:" + std::to_string(server.port) + "\r\n\r\n",
          200},
-        {"GET " + t + "~velkory/api/toc?f=1 HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
+        {"GET " + server.token + "other.chm/~velkory/api/toc HTTP/1.1\r\nHost: " + host +
+             "\r\n\r\n",
+         404},
     };
     for (const Case& c : cases) {
         Reply reply = Exchange(server.port, c.raw);
@@ -306,8 +359,8 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     struct {
         const char* path;
         const char* type;
-    } types[] = {{"_RESOURCE/bg.png", "image/png"},
-                 {"_RESOURCE/Cpuid.html", "text/html"},
+    } types[] = {{"WinRing0.chm/_RESOURCE/bg.png", "image/png"},
+                 {"WinRing0.chm/_RESOURCE/Cpuid.html", "text/html"},
                  {"~velkory/viewer.css", "text/css"}};
     auto count = [](const std::string& text, const std::string& what) {
         size_t n = 0;
@@ -316,7 +369,7 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
         return n;
     };
     for (const auto& t : types) {
-        Reply reply = Get(server, server.root + t.path);
+        Reply reply = Get(server, server.token + t.path);
         EXPECT_EQ(reply.status, 200) << t.path;
         EXPECT_NE(reply.headers.find(std::string("Content-Type: ") + t.type), std::string::npos)
             << t.path;
@@ -328,7 +381,7 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     EXPECT_EQ(viewer.body.find("<button"), std::string::npos);
     Reply contents = Get(server, server.root + "~velkory/plain/contents");
     for (const char* link :
-         {"_RESOURCE/WhatIsWinRing0.html\">Start page</a>", "~velkory/plain/index?f=0\">Index</a>",
+         {"_RESOURCE/WhatIsWinRing0.html\">Start page</a>", "~velkory/plain/index\">Index</a>",
           "_RESOURCE/InitializeOls.html\">InitializeOls</a>"})
         EXPECT_NE(contents.body.find(server.root + link), std::string::npos) << link;
     EXPECT_NE(Get(server, server.root + "~velkory/plain/index")
@@ -361,14 +414,14 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     struct {
         const char* path;
         int status;
-    } others[] = {{"~chm/MyProg.chm/%23SYSTEM", 200},
-                  {"~chm/isetup.chm/topic_whatisinnosetup.htm", 200},
-                  {"~chm/nosuch.chm/topic_whatisinnosetup.htm", 404}};
+    } others[] = {{"MyProg.chm/%23SYSTEM", 200},
+                  {"isetup.chm/topic_whatisinnosetup.htm", 200},
+                  {"nosuch.chm/topic_whatisinnosetup.htm", 404}};
     for (const auto& other : others)
-        EXPECT_EQ(Get(server, server.root + other.path).status, other.status) << other.path;
+        EXPECT_EQ(Get(server, server.token + other.path).status, other.status) << other.path;
     // A help file opened that way is indexed when it is first searched.
-    auto found =
-        nlohmann::json::parse(Get(server, server.root + "~velkory/api/search?f=1&q=program").body);
+    auto found = nlohmann::json::parse(
+        Get(server, server.token + "MyProg.chm/~velkory/api/search?q=program").body);
     EXPECT_EQ(found["ready"], true);
     EXPECT_FALSE(found["hits"].empty());
     EXPECT_EQ(server.Stop(), 0);
@@ -415,10 +468,13 @@ TEST_F(ServeTest, BrowseAndHelpOpenTheChosenTopicInTheBrowser)
 TEST_F(ServeTest, FailuresAndUsageErrorsEndAtOnceWithTheirStatus)
 {
     std::string manifest = CorpusFile("WinRing0.manifest"), chm = CorpusFile("WinRing0.chm");
+    MadeHelpFile folder({});
+    fs::remove(folder.path);  // a folder without help files
     struct {
         std::vector<std::string> args;
         int status;
     } cases[] = {
+        {{"serve", "--no-open", folder.dir}, 1},
         {{"serve"}, 2},
         {{"serve", "--port", "70000", chm}, 2},
         {{"serve", "--bogus", chm}, 2},
@@ -527,18 +583,6 @@ TEST_F(ServeTest, TextsAreReadInTheHelpFilesLanguage)
     fs::remove_all(dir);
 }
 
-namespace {
-
-std::string InfoOf(const std::string& help)
-{
-    Server server({"serve", "--no-open", help});
-    std::string info = Get(server, server.root + "~velkory/api/info").body;
-    server.Stop();
-    return info;
-}
-
-}  // namespace
-
 // The viewer opens a help file on the default topic #SYSTEM names, else on
 // the page of its window type in #WINDOWS, and guesses only without either.
 TEST_F(ServeTest, EachHelpFileOpensOnItsOwnStartPage)
@@ -582,49 +626,6 @@ TEST_F(ServeTest, EachHelpFileOpensOnItsOwnStartPage)
     fs::remove_all(dir);
 }
 
-namespace {
-
-std::vector<uint8_t> Bytes(const std::string& text)
-{
-    return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-// A help file made for a test, in a folder of its own removed afterwards.
-struct MadeHelpFile {
-    explicit MadeHelpFile(const std::vector<StoredFile>& files,
-                          const std::string& name = "made.chm")
-    {
-        static int count = 0;
-        dir = fs::temp_directory_path() /
-            ("velkory-made-" + std::to_string(getpid()) + "-" + std::to_string(++count));
-        fs::create_directories(dir);
-        path = dir + "/" + name;
-        WriteBytes(path, MakeHelpFile(files));
-    }
-    ~MadeHelpFile()
-    {
-        fs::remove_all(dir);
-    }
-    std::string dir, path;
-};
-
-// An answer of the index's API once the index is built.
-std::string WhenReady(const Server& server, const std::string& target)
-{
-    std::string body;
-    for (int i = 0; i < 200; ++i) {
-        if (i)
-            usleep(20000);
-        body = Get(server, server.root + target).body;
-        auto json = nlohmann::json::parse(body, nullptr, false);
-        if (json.is_object() && json.value("ready", false))
-            break;
-    }
-    return body;
-}
-
-}  // namespace
-
 TEST_F(ServeTest, TitlesShowTheirCharacterReferencesDecoded)
 {
     MadeHelpFile help(
@@ -665,7 +666,7 @@ TEST_F(ServeTest, SearchRanksAndContentsLinks)
     }
     auto toc = nlohmann::json::parse(Get(server, server.root + "~velkory/api/toc").body)["items"];
     ASSERT_EQ(toc.size(), 4u);
-    const char* urls[] = {nullptr, "~chm/other.chm/p.htm", "~chm/other.chm/p.htm", "b.htm#x"};
+    const char* urls[] = {nullptr, "../other.chm/p.htm", "../other.chm/p.htm", "b.htm#x"};
     for (size_t i = 0; i < 4; ++i)
         EXPECT_EQ(toc[i].contains("u") ? toc[i]["u"] : nullptr,
                   urls[i] ? nlohmann::json(urls[i]) : nlohmann::json(nullptr))
@@ -683,9 +684,56 @@ TEST_F(ServeTest, ACutHelpFileSaysWhyItsPagesCannotBeRead)
     const std::string cut = "the help file is cut short: it ends at 200000 bytes, and the data it "
                             "lists runs to 374858";
     auto info = nlohmann::json::parse(Get(server, server.root + "~velkory/api/info").body);
-    EXPECT_EQ(info["files"][0]["damage"], cut);
+    EXPECT_EQ(info["damage"], cut);
     Reply page = Get(server, server.root + "topic_whatisinnosetup.htm");
     EXPECT_EQ(page.status, 500);
     EXPECT_NE(page.body.find("topic_whatisinnosetup.htm: " + cut + "."), std::string::npos);
     EXPECT_EQ(Get(server, server.root + "no_such_page.htm").status, 404);
+}
+
+// A folder, or several files: a library page of every help file with its
+// title, language and size, a search of them all, each one's viewer a link
+// away; files of the same name get names of their own.
+TEST_F(ServeTest, AFolderIsALibraryOfItsHelpFiles)
+{
+    std::string corpus = SharedDir() + "/corpus/chm";
+    Server server({"serve", "--no-open", corpus});
+    ASSERT_EQ(server.root, server.token) << server.base;
+    Reply library = Get(server, server.token);
+    EXPECT_EQ(library.status, 200);
+    for (const char* row :
+         {"<tr><td><a href=\"TOKENISetup.chm/\">Inno Setup Help</a></td><td>ISetup.chm</td>"
+          "<td>English</td><td>366 KB</td></tr>",
+          "<tr><td><a href=\"TOKENWinRing0.chm/\">WinRing0 Manual</a></td><td>WinRing0.chm</td>"
+          "<td>Japanese</td><td>35 KB</td></tr>"}) {
+        std::string expected = row;
+        expected.replace(expected.find("TOKEN"), 5, server.token);
+        EXPECT_NE(library.body.find(expected), std::string::npos) << expected;
+    }
+    // The search answers from every help file once their pages are read.
+    nlohmann::json found;
+    for (int i = 0; i < 200; ++i, usleep(20000)) {
+        found = nlohmann::json::parse(
+            Get(server, server.token + "~velkory/api/search?q=preprocessor").body);
+        if (found["waiting"] == 0)
+            break;
+    }
+    std::set<std::string> files;
+    for (const auto& hit : found["hits"])
+        files.insert(hit[1].get<std::string>().substr(0, hit[1].get<std::string>().find('/')));
+    EXPECT_EQ(files, (std::set<std::string> {"ISPP.chm", "ISetup.chm"})) << found.dump();
+    Reply page = Get(server, server.token + "?q=preprocessor");
+    EXPECT_NE(page.body.find("<a href=\"" + server.token + "ISPP.chm/?highlight=preprocessor#"),
+              std::string::npos);
+    EXPECT_EQ(server.Stop(), 0);
+
+    // Two files of one name, and a folder whose .chm is not a help file.
+    MadeHelpFile made({{"/a.htm", Bytes("<title>A</title>"), 1}}, "WinRing0.chm");
+    ASSERT_TRUE(WriteBytes(made.dir + "/notes.chm", Bytes("just text")));
+    Server two({"serve", "--no-open", CorpusFile("WinRing0.chm"), made.dir});
+    for (const char* viewer : {"WinRing0.chm/", "WinRing0.chm~2/"})
+        EXPECT_EQ(Get(two, two.token + viewer).status, 200) << viewer;
+    EXPECT_EQ(Get(two, two.token + "notes.chm/").status, 404);
+    EXPECT_EQ(Get(two, two.token + "WinRing0.chm~2/a.htm").body, "<title>A</title>");
+    EXPECT_EQ(two.Stop(), 0);
 }

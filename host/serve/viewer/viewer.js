@@ -2,9 +2,11 @@
 // beside the page. Everything comes from the server below this page's URL.
 "use strict";
 (function () {
+  // This help file's URL ("/<token>/<file>/"); the URLs of its pages are
+  // relative to it, those of other help files begin with "../".
   const base = location.href.replace(/[#?].*$/, "");
   const frame = document.getElementById("page");
-  const state = { file: 0, files: [], pages: null };
+  const state = { file: null, pages: null };
   const $ = (id) => document.getElementById(id);
 
   // The panes are made here, so that a browser without scripts shows only
@@ -31,7 +33,7 @@
   </section>`;
 
   function api(name, params) {
-    const query = new URLSearchParams(Object.assign({ f: String(state.file) }, params || {}));
+    const query = new URLSearchParams(params || {});
     return fetch(base + "~velkory/api/" + name + "?" + query).then((r) => {
       if (!r.ok) throw new Error(name + ": " + r.status);
       return r.json();
@@ -63,8 +65,14 @@
     return li;
   }
 
-  // Opens a page (a URL below the base, with its anchor) beside the panes.
+  // Opens a page (a URL relative to the base, with its anchor) beside the
+  // panes; a page of another help file opens in that file's viewer.
   function open(url) {
+    if (url.startsWith("../")) {
+      const mark = url.indexOf("/", 3);
+      location.assign(base + url.slice(0, mark + 1) + "#" + url.slice(mark + 1));
+      return;
+    }
     frame.src = base + url;
   }
 
@@ -74,7 +82,7 @@
     const m = other.exec(href);
     if (!m) return null;
     const name = m[1].split(/[\\/]/).pop();
-    return "~chm/" + encodeURIComponent(name) + "/" + m[2].split("/").map(encodeURIComponent).join("/").replace(/%23/, "#");
+    return "../" + encodeURIComponent(name) + "/" + m[2].split("/").map(encodeURIComponent).join("/").replace(/%23/, "#");
   }
 
   frame.addEventListener("load", () => {
@@ -174,7 +182,7 @@
         const here = frame.contentWindow.location.href;
         if (here.startsWith(base)) markCurrent(here.slice(base.length));
       } catch (e) { /* a page of another origin */ }
-      note("contents", toc.items.length ? "" : state.files[state.file].damage
+      note("contents", toc.items.length ? "" : state.file.damage
         ? "The table of contents cannot be read." : "This help file has no table of contents.");
       const first = $("toc").querySelector("a");
       return first ? first.dataset.url : "";
@@ -210,7 +218,7 @@
     $("keywords").textContent = "";
     api("index").then((index) => {
       keywords = index.items;
-      note("index", keywords.length ? "" : state.files[state.file].damage
+      note("index", keywords.length ? "" : state.file.damage
         ? "The keyword index cannot be read." : "This help file has no keyword index.");
       showKeywords();
     }).catch((e) => note("index", String(e)));
@@ -269,10 +277,10 @@
     }, 120);
   }
 
-  function selectFile(number) {
-    state.file = number;
-    const file = state.files[number];
+  function showFile(file) {
+    state.file = file;
     $("title").textContent = file.title;
+    $("library").hidden = !file.library;
     problem(file.damage ? "Some pages cannot be shown: " + file.damage + "." : "");
     document.title = file.title;
     const contents = loadContents();
@@ -295,24 +303,13 @@
   // A help file opens at its home page (the one it names), else at its
   // contents' first page.
   function openHome(first) {
-    const page = state.files[state.file].home || first;
+    const page = state.file.home || first;
     if (page) open(page);
   }
-  $("file").addEventListener("change", () => selectFile(Number($("file").value)).then(openHome));
 
   api("info").then((info) => {
-    state.files = info.files;
-    if (info.files.length > 1) {
-      info.files.forEach((file, i) => {
-        const option = document.createElement("option");
-        option.value = String(i);
-        option.textContent = file.label;
-        $("file").appendChild(option);
-      });
-      $("file").hidden = false;
-    }
-    const contents = selectFile(0);
-    const wanted = location.hash.slice(1) || info.start;
+    const contents = showFile(info);
+    const wanted = location.hash.slice(1);
     if (wanted) open(wanted);
     else contents.then(openHome);
   }).catch((e) => problem("The viewer cannot start (" + e.message + ")."));
