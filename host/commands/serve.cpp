@@ -13,6 +13,7 @@ ServeOptions OptionsOf(const CommandLine& line)
 {
     ServeOptions options;
     options.port = line.port;
+    options.newToken = line.newToken;
     options.open = line.open;
     options.words = line.words;
     return options;

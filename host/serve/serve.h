@@ -188,9 +188,28 @@ std::vector<LibraryHit> SearchLibrary(Library& library, const std::string& query
 // The name of a language, "" when it is not known.
 std::string LanguageName(uint32_t lcid);
 
+// address.cpp: the token and the port kept from run to run, in a file beside
+// the settings file.
+struct KeptAddress {
+    std::string token;  // 32 hex digits
+    int port = 0;       // 0: none yet
+};
+enum AddressRead {
+    AddressKept,
+    AddressMissing,
+    AddressUntrusted,  // not the user's alone, not a plain file, or unreadable
+};
+std::string AddressFilePath();  // "" when none can be formed
+AddressRead ReadAddress(const std::string& path, KeptAddress& address);
+// Writes the file whole, replacing the one there or only when there is none;
+// 0, or the errno of the failure.
+int WriteAddress(const std::string& path, const KeptAddress& address, bool replace);
+std::string NewToken();  // 32 hex digits; "" when the system gives no random bytes
+
 // server.cpp: the server.
 struct ServeOptions {
-    int port = 0;
+    int port = -1;  // -1: the last run's when it is free, else any; 0: any
+    bool newToken = false;
     bool open = true;
     std::string startPage;  // opened in the viewer first: a URL with its anchor
     // The command line as given (argv[1..]): velkory hands it over to

@@ -14,7 +14,6 @@
 
 #include <httplib.h>
 #include <pthread.h>
-#include <sys/random.h>
 
 #include "host/host.h"
 #include "host/serve/serve.h"
@@ -23,24 +22,35 @@ namespace {
 
 constexpr size_t MaxPayload = 64 * 1024;
 
-std::string RandomToken()
+// The token of the last run, unless a new one is asked for or the kept one
+// cannot be trusted; a new one is kept at once (replace: the file there is to
+// be replaced; kept is cleared when it cannot be written). False, having said
+// why, when no token can be made.
+bool ChooseToken(std::string& kept, bool fresh, KeptAddress& address, bool& replace)
 {
-    unsigned char bytes[16];
-    size_t got = 0;
-    while (got < sizeof bytes) {
-        ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return "";
-        got += (size_t)n;
+    AddressRead read = kept.empty() ? AddressMissing : ReadAddress(kept, address);
+    if (read == AddressKept && !fresh)
+        return true;
+    if (read == AddressUntrusted && !fresh)
+        Complain(kept + " is not this user's alone, or not a plain file: a new token is made");
+    address.token = NewToken();
+    if (address.token.empty()) {
+        Complain("cannot make a random token: " + std::string(strerror(errno)));
+        return false;
     }
-    std::string token;
-    for (unsigned char b : bytes) {
-        token += "0123456789abcdef"[b >> 4];
-        token += "0123456789abcdef"[b & 15];
+    replace = read != AddressMissing;
+    if (replace || kept.empty())
+        return true;  // written with the port
+    // The first run: another one starting now may have written its own.
+    int failure = WriteAddress(kept, address, false);
+    if (failure == EEXIST && ReadAddress(kept, address) == AddressKept)
+        return true;
+    if (failure != 0) {
+        Complain("cannot keep the server's address in " + kept + ": " + strerror(failure) +
+                 "; its URLs will change with the next run");
+        kept.clear();
     }
-    return token;
+    return true;
 }
 
 }  // namespace
@@ -50,11 +60,12 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
     ServerState state;
     if (!OpenLibrary(state.library, paths))
         return 1;
-    state.token = RandomToken();
-    if (state.token.empty()) {
-        Complain("cannot make a random token: " + std::string(strerror(errno)));
+    std::string kept = AddressFilePath();
+    KeptAddress address;
+    bool replace = false;
+    if (!ChooseToken(kept, options.newToken, address, replace))
         return 1;
-    }
+    state.token = address.token;
     state.mimeTypes = ReadMimeTypes();
 
     // SIGINT and SIGTERM end the run; one thread waits for them, so every
@@ -76,19 +87,26 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
         server->set_keep_alive_max_count(100);
         AddRoutes(*server, state);
     }
+    // The port given; else the last run's when it is free; else any.
     int listening = options.port;
-    if (options.port == 0) {
+    if (options.port < 0 && address.port > 0 && v4.bind_to_port("127.0.0.1", address.port)) {
+        listening = address.port;
+    } else if (options.port <= 0) {
         listening = v4.bind_to_any_port("127.0.0.1");
         if (listening <= 0) {
             Complain("cannot listen on 127.0.0.1: no free port");
             return 1;
         }
-    } else if (v4.bind_to_port("127.0.0.1", options.port)) {
-        listening = options.port;
-    } else {
+    } else if (!v4.bind_to_port("127.0.0.1", options.port)) {
         Complain("cannot listen on 127.0.0.1:" + std::to_string(options.port) +
                  ": the port is in use or not allowed");
         return 1;
+    }
+    if (!kept.empty() && (replace || address.port != listening)) {
+        address.port = listening;
+        if (int failure = WriteAddress(kept, address, true))
+            Complain("cannot keep the server's address in " + kept + ": " + strerror(failure) +
+                     "; its URLs will change with the next run");
     }
     // ::1 as well, on the same port, where the machine has it.
     bool haveV6 = v6.bind_to_port("::1", listening);

@@ -43,10 +43,18 @@ export function finish(name) {
   process.exit(failures.length ? 1 : 0);
 }
 
+// The servers of a test keep their address (and any settings) in a folder of
+// the test's own, removed when it ends.
+export const settings = fs.mkdtempSync(path.join(os.tmpdir(), "velkory-browser-"));
+process.on("exit", () => fs.rmSync(settings, { recursive: true, force: true }));
+
 // velkory serve ARGS...: its first line of output (the URL) once it prints it.
 export class Server {
   constructor(velkory, args, env = {}) {
-    this.child = spawn(velkory, args, { stdio: ["ignore", "pipe", "inherit"], env: { ...process.env, ...env } });
+    this.child = spawn(velkory, args, {
+      stdio: ["ignore", "pipe", "inherit"],
+      env: { ...process.env, VELKORY_REGISTRY: path.join(settings, "registry.reg"), ...env },
+    });
     this.lines = readline.createInterface({ input: this.child.stdout });
     this.exited = new Promise((resolve) => this.child.on("exit", (code, signal) => resolve(signal ? -1 : code)));
   }

@@ -38,7 +38,7 @@ bash)
                   _velkory; got=$(printf "%s " $(printf "%s\n" "${COMPREPLY[@]}" | sort))
                   [ "$got" = "$want " ] || { echo "FAIL: $* -> [$got] wanted [$want]" >&2; exit 1; }; }
         check "serve" velkory se
-        check "--no-open --port" velkory serve --
+        check "--new-token --no-open --port" velkory serve --
         check "--pick --port" velkory browse --p
         check "B.CHM a.chm" velkory serve ""
         check "B.CHM a.chm" velkory help --pick 2 ""
@@ -93,7 +93,7 @@ deb)
     "$serve" info | grep -q '^Names:' || fail "velkory-serve cannot load its module"
     help=$build/bin/velkory-guide.chm
     [ -e "$help" ] || help=$src/../shared/corpus/chm/WinRing0.chm
-    "$root/usr/bin/velkory" serve --no-open "$help" >"$work/url" 2>&1 &
+    VELKORY_REGISTRY=$work/registry.reg "$root/usr/bin/velkory" serve --no-open "$help" >"$work/url" 2>&1 &
     for _ in $(seq 100); do [ -s "$work/url" ] && break; sleep 0.1; done
     kill $! && wait $! || fail "the installed velkory serve did not end cleanly"
     [[ $(head -1 "$work/url") == http://127.0.0.1:* ]] || fail "the installed velkory serve said: $(cat "$work/url")"

@@ -245,6 +245,8 @@ std::string InfoOf(const std::string& help)
     return info;
 }
 
+// Each test keeps the server's address (and any settings) in a folder of its
+// own, which the servers it starts inherit.
 class ServeTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -253,7 +255,16 @@ protected:
             GTEST_SKIP() << "velkory is not built";
         if (CorpusFile("WinRing0.chm").empty())
             GTEST_SKIP() << "no shared corpus";
+        settings = fs::temp_directory_path() / ("velkory-serve-" + std::to_string(getpid()));
+        fs::remove_all(settings);
+        setenv("VELKORY_REGISTRY", (settings + "/config/registry.reg").c_str(), 1);
     }
+    void TearDown() override
+    {
+        if (!settings.empty())
+            fs::remove_all(settings);
+    }
+    std::string settings;
 };
 
 TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
@@ -736,4 +747,52 @@ TEST_F(ServeTest, AFolderIsALibraryOfItsHelpFiles)
     EXPECT_EQ(Get(two, two.token + "notes.chm/").status, 404);
     EXPECT_EQ(Get(two, two.token + "WinRing0.chm~2/a.htm").body, "<title>A</title>");
     EXPECT_EQ(two.Stop(), 0);
+}
+
+// The token and the port are kept from run to run, so that a page's URL
+// lasts: in a file of the user's alone beside the settings; --new-token
+// makes new URLs, a port in use or given gives way, and a file others may
+// read is not trusted.
+TEST_F(ServeTest, TheAddressLastsFromRunToRun)
+{
+    const std::string kept = settings + "/config/serve";
+    auto run = [](std::vector<std::string> options) {
+        options.insert(options.begin(), {"serve", "--no-open"});
+        options.push_back(CorpusFile("WinRing0.chm"));
+        Server server(options);
+        EXPECT_EQ(server.Stop(), 0);
+        return std::make_pair(server.token, server.port);
+    };
+    auto first = run({});
+    ASSERT_GT(first.second, 0);
+    struct stat st;
+    ASSERT_EQ(stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(run({}), first);
+    auto renewed = run({"--new-token"});
+    EXPECT_NE(renewed.first, first.first);
+    EXPECT_EQ(renewed.second, first.second);
+
+    // The port in use: another one, kept for the next run.
+    int busy = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons((uint16_t)first.second);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(busy, (sockaddr*)&address, sizeof address), 0);
+    listen(busy, 1);
+    auto moved = run({});
+    EXPECT_EQ(moved.first, renewed.first);
+    EXPECT_NE(moved.second, first.second);
+    close(busy);
+    EXPECT_EQ(run({}), moved);
+    auto given = run({"--port", std::to_string(first.second)});
+    EXPECT_EQ(given, std::make_pair(renewed.first, first.second));
+
+    // Readable by others: a new token, and the file made the user's alone.
+    chmod(kept.c_str(), 0644);
+    auto distrusted = run({});
+    EXPECT_NE(distrusted.first, renewed.first);
+    ASSERT_EQ(stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
