@@ -26,7 +26,7 @@ try {
 
   // Contents and index: their entries, each opening a page.
   for (const [pane, list] of [["contents", "toc"], ["index", "keywords"]]) {
-    await page.click(`[data-pane=${pane}]`);
+    await page.click(`#tab-${pane}`);
     const count = await waitFor(page, (id) => document.querySelectorAll(`#${id} a`).length, list);
     check(count > 10, `the ${pane} pane lists its entries (${count})`);
     const target = await page.$eval(`#${list} a`, (a) => a.dataset.url);
@@ -35,7 +35,7 @@ try {
   }
 
   // Title search as you type.
-  await page.click("[data-pane=titles]");
+  await page.click("#tab-titles");
   await page.type("#title-query", "cpuid");
   const titles = await waitFor(page, () => {
     const t = [...document.querySelectorAll("#title-list a")].map((a) => a.textContent);
@@ -45,7 +45,7 @@ try {
     "title search lists the matching titles: " + titles);
 
   // Full-text search, ranked; a hit opens its page.
-  await page.click("[data-pane=search]");
+  await page.click("#tab-search");
   await page.type("#search-query", "driver version");
   const hits = await waitFor(page, () => {
     const h = [...document.querySelectorAll("#hits a")].map((a) => a.dataset.url);
@@ -70,7 +70,7 @@ try {
   await page.$eval("#page", (f, url) => { f.src = url; }, base + "_RESOURCE/Rdmsr.html");
   const current = await waitFor(page, () => {
     const a = document.querySelector("#toc a.current");
-    return a && a.dataset.url === "_RESOURCE/Rdmsr.html" && a.closest("details").open;
+    return a && a.dataset.url === "_RESOURCE/Rdmsr.html" && !a.closest("ul[hidden]");
   });
   check(current, "the contents mark the page being read, its chapter opened");
 
@@ -96,8 +96,9 @@ try {
   await page.goto(base);
 
   // The screenshot, of the viewer with a page and the contents opened.
-  await page.click("[data-pane=contents]");
-  await page.$$eval("#toc details", (all) => all.slice(0, 3).forEach((d) => { d.open = true; }));
+  await framePage(page, "_RESOURCE/WhatIsWinRing0.html");
+  await page.click("#tab-contents");
+  await page.$$eval("#toc .toggle", (all) => all.slice(0, 2).forEach((t) => t.click()));
   await page.screenshot({ path: screenshot });
   check(fs.statSync(screenshot).size > 1000, "screenshot kept at " + screenshot);
 
@@ -112,7 +113,7 @@ try {
       return request.respond({ status: 500, contentType: "text/plain", body: "broken" });
     request.continue();
   });
-  await page.click("[data-pane=search]");
+  await page.click("#tab-search");
   await page.$eval("#search-query", (q) => { q.value = ""; });
   await page.type("#search-query", "drink");
   const listed = await waitFor(page, () => {

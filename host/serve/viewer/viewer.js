@@ -1,5 +1,9 @@
 // The viewer: contents, keyword index, title search and full-text search
 // beside the page. Everything comes from the server below this page's URL.
+//
+// Keyboard: the tabs take the arrow keys, Home and End; in a search box the
+// down arrow goes into the results, the arrows move between them, Enter
+// opens one and Escape goes back to the box.
 "use strict";
 (function () {
   // This help file's URL ("/<token>/<file>/"); the URLs of its pages are
@@ -8,28 +12,34 @@
   const frame = document.getElementById("page");
   const state = { file: null, pages: null };
   const $ = (id) => document.getElementById(id);
+  const panes = ["contents", "index", "titles", "search"];
 
   // The panes are made here, so that a browser without scripts shows only
   // the page's <noscript> links, not empty controls.
   $("side").innerHTML = `
-  <div id="tabs" role="tablist">
-    <button role="tab" data-pane="contents" aria-selected="true">Contents</button>
-    <button role="tab" data-pane="index">Index</button>
-    <button role="tab" data-pane="titles">Titles</button>
-    <button role="tab" data-pane="search">Search</button>
+  <div id="tabs" role="tablist" aria-label="Ways to find a page">
+    <button role="tab" id="tab-contents" aria-controls="contents" aria-selected="true">Contents</button>
+    <button role="tab" id="tab-index" aria-controls="index" aria-selected="false" tabindex="-1">Index</button>
+    <button role="tab" id="tab-titles" aria-controls="titles" aria-selected="false" tabindex="-1">Titles</button>
+    <button role="tab" id="tab-search" aria-controls="search" aria-selected="false" tabindex="-1">Search</button>
   </div>
-  <section id="contents" class="pane"><ul id="toc" class="tree"></ul><p class="note"></p></section>
-  <section id="index" class="pane" hidden>
-    <input id="index-query" type="search" placeholder="Type a keyword" autocomplete="off">
-    <ul id="keywords" class="list"></ul><p class="note"></p>
+  <section id="contents" class="pane" role="tabpanel" aria-labelledby="tab-contents">
+    <ul id="toc" class="tree"></ul><p class="note" role="status"></p>
   </section>
-  <section id="titles" class="pane" hidden>
-    <input id="title-query" type="search" placeholder="Words of a title" autocomplete="off">
-    <ul id="title-list" class="list"></ul><p class="note"></p>
+  <section id="index" class="pane" role="tabpanel" aria-labelledby="tab-index" hidden>
+    <label for="index-query">Keywords beginning with</label>
+    <input id="index-query" type="search" autocomplete="off">
+    <ul id="keywords" class="list"></ul><p class="note" role="status"></p>
   </section>
-  <section id="search" class="pane" hidden>
-    <input id="search-query" type="search" placeholder="Search every page" autocomplete="off">
-    <ol id="hits" class="list"></ol><p class="note"></p>
+  <section id="titles" class="pane" role="tabpanel" aria-labelledby="tab-titles" hidden>
+    <label for="title-query">Titles holding the words</label>
+    <input id="title-query" type="search" autocomplete="off">
+    <ul id="title-list" class="list"></ul><p class="note" role="status"></p>
+  </section>
+  <section id="search" class="pane" role="tabpanel" aria-labelledby="tab-search" hidden>
+    <label for="search-query">Pages holding every word</label>
+    <input id="search-query" type="search" autocomplete="off">
+    <ol id="hits" class="list"></ol><p class="note" role="status"></p>
   </section>`;
 
   function api(name, params) {
@@ -82,17 +92,29 @@
     const m = other.exec(href);
     if (!m) return null;
     const name = m[1].split(/[\\/]/).pop();
-    return "../" + encodeURIComponent(name) + "/" + m[2].split("/").map(encodeURIComponent).join("/").replace(/%23/, "#");
+    return "../" + encodeURIComponent(name) + "/" +
+      m[2].split("/").map(encodeURIComponent).join("/").replace(/%23/, "#");
+  }
+
+  // The page being read, as a URL relative to the base; null for none.
+  function frameUrl() {
+    try {
+      const here = frame.contentWindow.location.href;
+      return here.startsWith(base) ? here.slice(base.length) : null;
+    } catch (e) {
+      return null;  // a page of another origin
+    }
   }
 
   frame.addEventListener("load", () => {
     let doc;
     try { doc = frame.contentDocument; } catch (e) { return; }
     if (!doc) return;
-    const here = frame.contentWindow.location.href;
-    if (here.startsWith(base)) {
-      history.replaceState(null, "", "#" + here.slice(base.length));
-      markCurrent(here.slice(base.length));
+    frame.title = doc.title ? "Page: " + doc.title : "Page";
+    const here = frameUrl();
+    if (here !== null) {
+      history.replaceState(null, "", "#" + here);
+      markCurrent(here);
     }
     doc.addEventListener("click", (event) => {
       const a = event.target.closest && event.target.closest("a[href]");
@@ -104,6 +126,14 @@
       }
     });
   });
+
+  // A chapter of the contents, opened or closed.
+  function expand(li, open) {
+    const toggle = li.querySelector(":scope > .toggle");
+    if (!toggle) return;
+    toggle.setAttribute("aria-expanded", open ? "true" : "false");
+    li.querySelector(":scope > ul").hidden = !open;
+  }
 
   // Marks the page being read in the contents (its entry, else the entry of
   // the same page with another anchor) and opens the chapters around it.
@@ -119,7 +149,8 @@
     if (!entry) return;
     entry.classList.add("current");
     entry.setAttribute("aria-current", "page");
-    for (let d = entry.closest("details"); d; d = d.parentElement.closest("details")) d.open = true;
+    for (let li = entry.parentElement.parentElement.closest("li"); li;
+      li = li.parentElement.closest("li")) expand(li, true);
     if (!$("contents").hidden) entry.scrollIntoView({ block: "nearest" });
   }
 
@@ -141,35 +172,85 @@
     $("problem").hidden = !text;
   }
 
-  function showPane(name) {
-    for (const button of document.querySelectorAll("#tabs button")) {
-      const on = button.dataset.pane === name;
-      button.setAttribute("aria-selected", on ? "true" : "false");
-      $(button.dataset.pane).hidden = !on;
+  // The tabs: one pane shown; the selected tab alone is in the tab order.
+  function showPane(name, focusTab) {
+    for (const pane of panes) {
+      const tab = $("tab-" + pane), on = pane === name;
+      tab.setAttribute("aria-selected", on ? "true" : "false");
+      tab.tabIndex = on ? 0 : -1;
+      $(pane).hidden = !on;
     }
-    const input = $(name).querySelector("input");
-    if (input) input.focus();
+    if (focusTab) $("tab-" + name).focus();
+    else {
+      const input = $(name).querySelector("input");
+      if (input) input.focus();
+    }
+  }
+  $("tabs").addEventListener("click", (event) => {
+    const tab = event.target.closest("[role=tab]");
+    if (tab) showPane(tab.getAttribute("aria-controls"));
+  });
+  $("tabs").addEventListener("keydown", (event) => {
+    const at = panes.indexOf(document.activeElement.getAttribute("aria-controls"));
+    const to = { ArrowRight: at + 1, ArrowLeft: at - 1, Home: 0, End: panes.length - 1 }[event.key];
+    if (at < 0 || to === undefined) return;
+    event.preventDefault();
+    showPane(panes[(to + panes.length) % panes.length], true);
+  });
+
+  // From a search box into its results and among them.
+  function listKeys(input, list) {
+    input.addEventListener("keydown", (event) => {
+      const first = list.querySelector("a");
+      if (event.key === "ArrowDown" && first) {
+        event.preventDefault();
+        first.focus();
+      }
+    });
+    list.addEventListener("keydown", (event) => {
+      const links = [...list.querySelectorAll("a")];
+      const at = links.indexOf(document.activeElement);
+      if (at < 0) return;
+      if (event.key === "ArrowDown" && at + 1 < links.length) links[at + 1].focus();
+      else if (event.key === "ArrowUp") (at > 0 ? links[at - 1] : input).focus();
+      else if (event.key === "Escape") input.focus();
+      else if (event.key === "Home") links[0].focus();
+      else if (event.key === "End") links[links.length - 1].focus();
+      else return;
+      event.preventDefault();
+    });
   }
 
-  // A tree of {n: name, u: url, c: [children]}.
+  // The contents: a tree of {n: name, u: url, c: [children]}, each chapter
+  // with a button that opens or closes it beside its link.
+  let chapters = 0;
   function buildTree(nodes, into) {
     for (const node of nodes) {
       const li = document.createElement("li");
-      const label = node.u ? link(node.n, node.u) : document.createTextNode(node.n);
       if (node.c && node.c.length) {
-        const details = document.createElement("details");
-        const summary = document.createElement("summary");
-        summary.appendChild(label);
-        details.appendChild(summary);
+        const toggle = document.createElement("button");
+        toggle.className = "toggle";
+        toggle.setAttribute("aria-label", node.n);
         const ul = document.createElement("ul");
+        ul.id = "chapter-" + ++chapters;
+        toggle.setAttribute("aria-controls", ul.id);
+        toggle.addEventListener("click", () =>
+          expand(li, toggle.getAttribute("aria-expanded") !== "true"));
+        li.appendChild(toggle);
+        li.appendChild(node.u ? link(node.n, node.u) : label(node.n));
         buildTree(node.c, ul);
-        details.appendChild(ul);
-        li.appendChild(details);
+        li.appendChild(ul);
+        expand(li, false);
       } else {
-        li.appendChild(label);
+        li.appendChild(node.u ? link(node.n, node.u) : label(node.n));
       }
       into.appendChild(li);
     }
+  }
+  function label(text) {
+    const span = document.createElement("span");
+    span.textContent = text;
+    return span;
   }
 
   // The first page the contents name, once they are shown ("" without one).
@@ -178,10 +259,8 @@
     note("contents", "Loading\u2026");
     return api("toc").then((toc) => {
       buildTree(toc.items, $("toc"));
-      try {
-        const here = frame.contentWindow.location.href;
-        if (here.startsWith(base)) markCurrent(here.slice(base.length));
-      } catch (e) { /* a page of another origin */ }
+      const here = frameUrl();
+      if (here !== null) markCurrent(here);
       note("contents", toc.items.length ? "" : state.file.damage
         ? "The table of contents cannot be read." : "This help file has no table of contents.");
       const first = $("toc").querySelector("a");
@@ -204,10 +283,14 @@
       const urls = k.u || [];
       const li = urls.length ? item(k.n, urls[0]) : document.createElement("li");
       if (!urls.length) li.textContent = k.n;
-      for (const sub of k.c || []) {
-        const s = item(sub.n, (sub.u || [])[0] || urls[0] || "");
-        s.className = "sub";
-        li.appendChild(s);
+      if (k.c && k.c.length) {
+        const subs = document.createElement("ul");
+        for (const sub of k.c) {
+          const s = item(sub.n, (sub.u || [])[0] || urls[0] || "");
+          s.className = "sub";
+          subs.appendChild(s);
+        }
+        li.appendChild(subs);
       }
       list.appendChild(li);
     }
@@ -272,7 +355,9 @@
         const list = $("hits");
         list.textContent = "";
         for (const [title, url] of answer.hits) list.appendChild(item(title, url, readableUrl(url)));
-        note("search", answer.hits.length ? "" : "No page holds every word.");
+        note("search", answer.hits.length
+          ? answer.hits.length + (answer.hits.length === 1 ? " page" : " pages")
+          : "No page holds every word.");
       }).catch((e) => note("search", String(e)));
     }, 120);
   }
@@ -280,19 +365,20 @@
   function showFile(file) {
     state.file = file;
     $("title").textContent = file.title;
-    $("library").hidden = !file.library;
-    problem(file.damage ? "Some pages cannot be shown: " + file.damage + "." : "");
     document.title = file.title;
+    problem(file.damage ? "Some pages cannot be shown: " + file.damage + "." : "");
+    if (file.library) {
+      const all = document.createElement("a");
+      all.href = "../";
+      all.textContent = "All help files";
+      $("tools").appendChild(all);
+    }
     const contents = loadContents();
     loadIndex();
     loadPages();
-    $("hits").textContent = "";
-    $("search-query").value = "";
     return contents;
   }
 
-  for (const button of document.querySelectorAll("#tabs button"))
-    button.addEventListener("click", () => showPane(button.dataset.pane));
   $("index-query").addEventListener("input", showKeywords);
   $("index-query").addEventListener("keydown", (event) => {
     const first = $("keywords").querySelector("a");
@@ -300,6 +386,10 @@
   });
   $("title-query").addEventListener("input", showTitles);
   $("search-query").addEventListener("input", search);
+  listKeys($("index-query"), $("keywords"));
+  listKeys($("title-query"), $("title-list"));
+  listKeys($("search-query"), $("hits"));
+
   // A help file opens at its home page (the one it names), else at its
   // contents' first page.
   function openHome(first) {
