@@ -10,7 +10,7 @@ import { Server, check, finish, framePage, launchBrowser, skip, waitFor } from "
 const [velkory, helpfile, screenshot] = process.argv.slice(2);
 if (!fs.existsSync(helpfile)) skip("no help file " + helpfile + " (the shared corpus is absent)");
 
-const server = new Server(velkory, ["serve", "--no-open", helpfile]);
+let server = new Server(velkory, ["serve", "--no-open", helpfile]);
 const base = await server.line();
 if (!/^http:\/\/127\.0\.0\.1:\d+\/[0-9a-f]{32}\/WinRing0.chm\/$/.test(base))
   check(false, "the server prints the viewer's URL: " + base);
@@ -101,6 +101,44 @@ try {
   await page.$$eval("#toc .toggle", (all) => all.slice(0, 2).forEach((t) => t.click()));
   await page.screenshot({ path: screenshot });
   check(fs.statSync(screenshot).size > 1000, "screenshot kept at " + screenshot);
+
+  // The address shows the page; back and forward go through the pages and
+  // the searches.
+  await page.click("#tab-contents");
+  for (const name of ["_RESOURCE/License.html", "_RESOURCE/HowToUse.html"]) {
+    await page.$eval(`#toc a[data-url="${name}"]`, (a) => a.click());
+    await framePage(page, name);
+  }
+  check(page.url() === base + "#_RESOURCE/HowToUse.html", "the address shows the page: " + page.url());
+  await page.goBack();
+  check(await framePage(page, "_RESOURCE/License.html") && page.url().endsWith("#_RESOURCE/License.html"),
+    "back shows the page before");
+  await page.goForward();
+  check(await framePage(page, "_RESOURCE/HowToUse.html"), "forward shows the page after");
+  await page.click("#tab-search");
+  await page.$eval("#search-query", (q) => { q.value = ""; });
+  await page.type("#search-query", "msr");
+  await waitFor(page, () => document.querySelectorAll("#hits a").length > 1);
+  await page.$$eval("#hits a", (all) => all[1].click());
+  const second = await page.$$eval("#hits a", (all) => all[1].dataset.url);
+  await framePage(page, second);
+  await page.click("#tab-contents");
+  await page.goBack();
+  const restored = await waitFor(page, () => !document.getElementById("search").hidden &&
+    document.getElementById("search-query").value === "msr" &&
+    document.querySelectorAll("#hits a").length > 1);
+  check(restored && await framePage(page, "_RESOURCE/HowToUse.html"),
+    "back returns to the search, its words and results, beside the page before");
+
+  // A bookmark of a page still opens it after the server is started again.
+  const bookmark = base + "#_RESOURCE/Rdpmc.html";
+  check(await server.stop() === 0, "the server ends for a new start");
+  const again = new Server(velkory, ["serve", "--no-open", helpfile]);
+  check(await again.line() === base, "the new run's URL is the same");
+  await page.goto("about:blank");
+  await page.goto(bookmark);
+  check(await framePage(page, "_RESOURCE/Rdpmc.html"), "the bookmark opens its page");
+  server = again;
 
   // A search hit whose page is named in another encoding than UTF-8 is
   // listed with the others, its name as written.

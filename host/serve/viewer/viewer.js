@@ -62,6 +62,14 @@
     a.target = "page";
     return a;
   }
+  // The links of the panes open their pages as entries of the history; a
+  // search's results carry its words to mark them in the page.
+  $("side").addEventListener("click", (event) => {
+    const a = event.target.closest("a[data-url]");
+    if (!a || event.button !== 0 || event.ctrlKey || event.metaKey || event.shiftKey) return;
+    event.preventDefault();
+    open(a.dataset.url, a.closest("#hits") ? $("search-query").value.trim() : "");
+  });
 
   function item(text, url, where) {
     const li = document.createElement("li");
@@ -75,16 +83,54 @@
     return li;
   }
 
-  // Opens a page (a URL relative to the base, with its anchor) beside the
-  // panes; a page of another help file opens in that file's viewer.
-  function open(url) {
+  // Shows a page (a URL relative to the base, with its anchor) in the frame
+  // without an entry of the frame's own in the browser's history: the
+  // viewer keeps one entry a page, with the page in its address ("#page").
+  function show(url) {
+    const target = base + url;
+    try {
+      if (frame.contentWindow.location.href !== "about:blank") {
+        frame.contentWindow.location.replace(target);
+        return;
+      }
+    } catch (e) { /* a page of another origin */ }
+    frame.src = target;
+  }
+
+  // Opens a page beside the panes as a new entry of the history (what the
+  // entry left showed is kept in it, a search with its words); a page of
+  // another help file opens in that file's viewer.
+  function open(url, highlight) {
     if (url.startsWith("../")) {
       const mark = url.indexOf("/", 3);
       location.assign(base + url.slice(0, mark + 1) + "#" + url.slice(mark + 1));
       return;
     }
-    frame.src = base + url;
+    history.replaceState(Object.assign({}, history.state, here()), "");
+    history.pushState({ page: url, highlight: highlight || "" }, "", "#" + url);
+    show(url);
   }
+
+  // What the viewer shows now, for its entry in the history.
+  function here() {
+    const pane = panes.find((p) => !$(p).hidden);
+    const query = pane === "contents" ? "" : $(pane).querySelector("input").value;
+    return { page: frameUrl() || location.hash.slice(1), pane, query };
+  }
+
+  // Back and forward: the entry's page, and its pane with its words.
+  window.addEventListener("popstate", (event) => {
+    const entry = event.state || { page: location.hash.slice(1) };
+    if (entry.pane && entry.pane !== "contents") {
+      showPane(entry.pane, false, true);
+      const input = $(entry.pane).querySelector("input");
+      if (input.value !== entry.query) {
+        input.value = entry.query || "";
+        input.dispatchEvent(new Event("input"));
+      }
+    }
+    if (entry.page && entry.page !== frameUrl()) show(entry.page);
+  });
 
   // Links between help files: ms-its:NAME.chm::/page.htm and the like.
   const other = /^(?:ms-its:|mk:@msitstore:|its:)(.*?)::\/?(.*)$/i;
@@ -111,18 +157,23 @@
     try { doc = frame.contentDocument; } catch (e) { return; }
     if (!doc) return;
     frame.title = doc.title ? "Page: " + doc.title : "Page";
-    const here = frameUrl();
-    if (here !== null) {
-      history.replaceState(null, "", "#" + here);
-      markCurrent(here);
+    const url = frameUrl();
+    if (url !== null) {
+      // A page the frame went to by itself (a script, a form) takes the entry.
+      if (url !== location.hash.slice(1))
+        history.replaceState(Object.assign({}, history.state, { page: url }), "", "#" + url);
+      markCurrent(url);
     }
+    // Links of the page open as the viewer's own do, one entry each.
     doc.addEventListener("click", (event) => {
       const a = event.target.closest && event.target.closest("a[href]");
-      if (!a) return;
-      const url = otherFileUrl(a.getAttribute("href"));
-      if (url) {
+      if (!a || event.defaultPrevented || event.button !== 0 || event.ctrlKey || event.metaKey ||
+        event.shiftKey || event.altKey || (a.target && a.target !== "_self")) return;
+      const other = otherFileUrl(a.getAttribute("href"));
+      const href = a.href.startsWith(base) ? a.href.slice(base.length) : null;
+      if (other || href !== null) {
         event.preventDefault();
-        open(url);
+        open(other || href);
       }
     });
   });
@@ -173,7 +224,7 @@
   }
 
   // The tabs: one pane shown; the selected tab alone is in the tab order.
-  function showPane(name, focusTab) {
+  function showPane(name, focusTab, quiet) {
     for (const pane of panes) {
       const tab = $("tab-" + pane), on = pane === name;
       tab.setAttribute("aria-selected", on ? "true" : "false");
@@ -181,7 +232,7 @@
       $(pane).hidden = !on;
     }
     if (focusTab) $("tab-" + name).focus();
-    else {
+    else if (!quiet) {
       const input = $(name).querySelector("input");
       if (input) input.focus();
     }
@@ -384,6 +435,11 @@
     const first = $("keywords").querySelector("a");
     if (event.key === "Enter" && first) open(first.dataset.url);
   });
+  // A search asked for with Enter is an entry of the history.
+  $("search-query").addEventListener("keydown", (event) => {
+    if (event.key === "Enter" && $("search-query").value.trim())
+      history.pushState(here(), "", location.hash || "#");
+  });
   $("title-query").addEventListener("input", showTitles);
   $("search-query").addEventListener("input", search);
   listKeys($("index-query"), $("keywords"));
@@ -394,13 +450,22 @@
   // contents' first page.
   function openHome(first) {
     const page = state.file.home || first;
-    if (page) open(page);
+    if (!page) return;
+    history.replaceState({ page }, "", "#" + page);
+    show(page);
   }
 
+  // The page in the address (a bookmark, a link from the library, browse),
+  // else the help file's home page.
   api("info").then((info) => {
     const contents = showFile(info);
     const wanted = location.hash.slice(1);
-    if (wanted) open(wanted);
-    else contents.then(openHome);
+    const highlight = new URLSearchParams(location.search).get("highlight") || "";
+    if (wanted) {
+      history.replaceState({ page: wanted, highlight }, "", base + "#" + wanted);
+      show(wanted);
+    } else {
+      contents.then(openHome);
+    }
   }).catch((e) => problem("The viewer cannot start (" + e.message + ")."));
 })();
