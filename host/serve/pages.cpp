@@ -51,14 +51,15 @@ std::string TitleOf(const ServedFile& served)
     return served.title.empty() ? ToUtf8(served.label) : served.title;
 }
 
-// The beginning of a page: its title and the viewer's style.
+// The beginning of a page: its title, the viewer's style and theme.
 std::string PageHead(const std::string& title, const std::string& root, const char* bodyClass)
 {
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
                        "<title>";
     html.append(HtmlText(title)).append("</title>\n<link rel=\"stylesheet\" href=\"");
-    html.append(root).append("~velkory/viewer.css\">\n</head>\n<body class=\"");
+    html.append(root).append("~velkory/viewer.css\">\n<script src=\"");
+    html.append(root).append("~velkory/theme.js\"></script>\n</head>\n<body class=\"");
     html.append(bodyClass).append("\">\n");
     return html;
 }
@@ -79,7 +80,8 @@ std::string LanguageName(uint32_t lcid)
 std::string LibraryPage(Library& library, const std::string& root, const std::string& query)
 {
     std::string html = PageHead("Help files", root, "library");
-    html += "<header>\n<h1>Help files</h1>\n</header>\n<main id=\"library\">\n"
+    html += "<header>\n<h1>Help files</h1>\n<div id=\"tools\"></div>\n</header>\n<main "
+            "id=\"library\">\n"
             "<form role=\"search\" method=\"get\" action=\"" +
         HtmlText(root) +
         "\">\n<label for=\"q\">Search every help file</label>\n"

@@ -53,6 +53,9 @@ try {
   check((await focused(page)).id === "Skip to the page", "Tab reaches the skip link first");
   await press(page, "Tab");
   let at = await focused(page);
+  check(at.id === "theme" && at.visible, "then the dark mode switch, its focus shown: " + JSON.stringify(at));
+  await press(page, "Tab");
+  at = await focused(page);
   check(at.id === "tab-contents" && at.visible, "then the selected tab, its focus shown: " + JSON.stringify(at));
   await press(page, "ArrowRight");
   at = await focused(page);

@@ -140,6 +140,29 @@ try {
   check(await framePage(page, "_RESOURCE/Rdpmc.html"), "the bookmark opens its page");
   server = again;
 
+  // Dark mode: as the system prefers, else as the switch says, remembered;
+  // the help file's page darkened with it. Screenshots of both are kept.
+  // The theme becomes want (the viewer's, with "+page" when the page is dark
+  // too) within a few seconds.
+  const theme = (want) => waitFor(page, (w) => {
+    const doc = document.getElementById("page").contentDocument;
+    return document.documentElement.dataset.theme + (doc.getElementById("velkory-dark") ? "+page" : "") === w;
+  }, want, 5);
+  await page.emulateMediaFeatures([{ name: "prefers-color-scheme", value: "dark" }]);
+  await framePage(page, "_RESOURCE/Rdpmc.html");
+  check(await theme("dark+page"), "the system's dark preference darkens the viewer and the page");
+  await page.emulateMediaFeatures([{ name: "prefers-color-scheme", value: "light" }]);
+  check(await theme("light"), "and its light one lightens them");
+  await page.click("#theme");
+  check(await theme("dark+page") && await page.$eval("#theme", (b) => b.getAttribute("aria-pressed")) === "true",
+    "the switch turns dark mode on");
+  await page.screenshot({ path: screenshot.replace(/\.png$/, "-dark.png") });
+  await page.reload();
+  await framePage(page, "_RESOURCE/Rdpmc.html");
+  check(await theme("dark+page"), "the switch is remembered");
+  await page.click("#theme");
+  check(await theme("light"), "and turns it off");
+
   // A search hit whose page is named in another encoding than UTF-8 is
   // listed with the others, its name as written.
   await page.setRequestInterception(true);

@@ -152,10 +152,33 @@
     }
   }
 
+  // A help file's page in the dark theme: inverted, its pictures and media
+  // inverted back, so that its own layout and colours' contrasts stay.
+  const darkPage = "@media screen { html { filter: invert(1) hue-rotate(180deg); background: #fff; }" +
+    " img, picture, video, canvas, svg, object, embed, iframe, [style*='background-image']" +
+    " { filter: invert(1) hue-rotate(180deg); } }";
+  function darken(doc) {
+    if (!doc || !doc.documentElement) return;
+    let style = doc.getElementById("velkory-dark");
+    const dark = document.documentElement.dataset.theme === "dark";
+    if (dark && !style) {
+      style = doc.createElement("style");
+      style.id = "velkory-dark";
+      style.textContent = darkPage;
+      (doc.head || doc.documentElement).appendChild(style);
+    } else if (!dark && style) {
+      style.remove();
+    }
+  }
+  document.addEventListener("velkory-theme", () => {
+    try { darken(frame.contentDocument); } catch (e) { /* another origin */ }
+  });
+
   frame.addEventListener("load", () => {
     let doc;
     try { doc = frame.contentDocument; } catch (e) { return; }
     if (!doc) return;
+    darken(doc);
     frame.title = doc.title ? "Page: " + doc.title : "Page";
     const url = frameUrl();
     if (url !== null) {
