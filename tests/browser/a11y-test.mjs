@@ -51,9 +51,12 @@ try {
   await page.focus("body");
   await press(page, "Tab");
   check((await focused(page)).id === "Skip to the page", "Tab reaches the skip link first");
-  await press(page, "Tab");
-  let at = await focused(page);
-  check(at.id === "theme" && at.visible, "then the dark mode switch, its focus shown: " + JSON.stringify(at));
+  let at;
+  for (const id of ["print-page", "print-chapter", "theme"]) {
+    await press(page, "Tab");
+    at = await focused(page);
+    check(at.id === id && at.visible, `then the bar's ${id} button, its focus shown: ` + JSON.stringify(at));
+  }
   await press(page, "Tab");
   at = await focused(page);
   check(at.id === "tab-contents" && at.visible, "then the selected tab, its focus shown: " + JSON.stringify(at));

@@ -54,8 +54,35 @@ try {
   check(hits && hits[0].endsWith("GetDriverVersion.html"), "full-text search ranks the page first: " + hits);
   if (hits) {
     await page.$eval("#hits a", (a) => a.click());
-    check(await framePage(page, "GetDriverVersion.html"), "a search hit opens its page");
+    const opened = await framePage(page, "GetDriverVersion.html");
+    check(opened, "a search hit opens its page");
+    // The search's words are marked in it, and nothing else.
+    const marked = opened && await waitFor(page, () => {
+      const doc = document.getElementById("page").contentDocument;
+      const marks = [...doc.querySelectorAll("mark.velkory-match")].map((m) => m.textContent.toLowerCase());
+      return marks.length ? marks : null;
+    });
+    check(marked && marked.every((m) => m === "driver" || m === "version") && marked.includes("version"),
+      "the search's words are marked in the page: " + marked);
   }
+
+  // Printing a chapter gathers its pages: here the chapter CPU that holds
+  // the page being read.
+  const chapter = await page.evaluate(() => {
+    const li = [...document.querySelectorAll("#toc li")].find((e) => e.firstElementChild.nextSibling?.textContent === "CPU");
+    return li && new Set([...li.querySelectorAll("a[data-url]")].map((e) => e.dataset.url.replace(/#.*$/, ""))).size;
+  });
+  await page.$eval("#page", (f, url) => { f.src = url; }, base + "_RESOURCE/Rdmsr.html");
+  await framePage(page, "_RESOURCE/Rdmsr.html");
+  await waitFor(page, () => document.querySelector("#toc a.current"));
+  await page.click("#print-chapter");
+  const printed = await waitFor(page, (want) => {
+    const doc = document.getElementById("print")?.contentDocument;
+    const articles = doc ? [...doc.querySelectorAll("article")] : [];
+    return articles.length === want && articles.every((a) => a.textContent.trim()) &&
+      articles.some((a) => a.dataset.url === "_RESOURCE/Rdmsr.html");
+  }, chapter, 15);
+  check(chapter > 10 && printed, `printing the chapter gathers its ${chapter} pages, each with its text`);
 
   // A page's images are loaded.
   await page.$eval("#page", (f, url) => { f.src = url; }, base + "_RESOURCE/WhatIsWinRing0.html");

@@ -155,8 +155,8 @@
   // A help file's page in the dark theme: inverted, its pictures and media
   // inverted back, so that its own layout and colours' contrasts stay.
   const darkPage = "@media screen { html { filter: invert(1) hue-rotate(180deg); background: #fff; }" +
-    " img, picture, video, canvas, svg, object, embed, iframe, [style*='background-image']" +
-    " { filter: invert(1) hue-rotate(180deg); } }";
+    " img, picture, video, canvas, svg, object, embed, iframe, [style*='background-image']," +
+    " mark.velkory-match { filter: invert(1) hue-rotate(180deg); } }";
   function darken(doc) {
     if (!doc || !doc.documentElement) return;
     let style = doc.getElementById("velkory-dark");
@@ -174,6 +174,41 @@
     try { darken(frame.contentDocument); } catch (e) { /* another origin */ }
   });
 
+  // The words of the search a page was opened from, marked in its text, the
+  // first one scrolled to (unless the page was opened at an anchor).
+  function highlight(doc, words, anchored) {
+    const terms = words.split(/\s+/).filter(Boolean)
+      .map((w) => w.replace(/[\\^$.*+?()[\]{}|/]/g, "\\$&"));
+    if (!terms.length || !doc.body) return;
+    const pattern = new RegExp("(?<![\\p{L}\\p{N}])(?:" + terms.join("|") + ")", "giu");
+    const walker = doc.createTreeWalker(doc.body, NodeFilter.SHOW_TEXT, (node) =>
+      /^(SCRIPT|STYLE|TEXTAREA|NOSCRIPT)$/.test(node.parentNode.nodeName)
+        ? NodeFilter.FILTER_REJECT : NodeFilter.FILTER_ACCEPT);
+    const texts = [];
+    while (walker.nextNode()) texts.push(walker.currentNode);
+    let marks = 0;
+    for (const text of texts) {
+      const value = text.nodeValue;
+      pattern.lastIndex = 0;
+      let m, from = 0;
+      const parts = doc.createDocumentFragment();
+      while ((m = pattern.exec(value)) && marks < 1000) {
+        parts.append(value.slice(from, m.index));
+        const mark = doc.createElement("mark");
+        mark.className = "velkory-match";
+        mark.textContent = m[0];
+        parts.append(mark);
+        from = m.index + m[0].length;
+        ++marks;
+      }
+      if (from === 0) continue;
+      parts.append(value.slice(from));
+      text.replaceWith(parts);
+    }
+    const first = doc.querySelector("mark.velkory-match");
+    if (first && !anchored) first.scrollIntoView({ block: "center" });
+  }
+
   frame.addEventListener("load", () => {
     let doc;
     try { doc = frame.contentDocument; } catch (e) { return; }
@@ -186,6 +221,8 @@
       if (url !== location.hash.slice(1))
         history.replaceState(Object.assign({}, history.state, { page: url }), "", "#" + url);
       markCurrent(url);
+      const entry = history.state || {};
+      if (entry.highlight && entry.page === url) highlight(doc, entry.highlight, url.includes("#"));
     }
     // Links of the page open as the viewer's own do, one entry each.
     doc.addEventListener("click", (event) => {
@@ -434,6 +471,85 @@
           : "No page holds every word.");
       }).catch((e) => note("search", String(e)));
     }, 120);
+  }
+
+  // Printing: the page being read, or its chapter (the page and every page
+  // under its entry in the contents; for a page without any, the chapter it
+  // is in) gathered into one document.
+  function chapterPages() {
+    const entry = document.querySelector("#toc a.current");
+    if (!entry) return [];
+    let chapter = entry.parentElement;
+    if (!chapter.querySelector(":scope > ul")) chapter = chapter.parentElement.closest("li") || chapter;
+    const urls = [...chapter.querySelectorAll("a[data-url]")]
+      .map((a) => a.dataset.url.replace(/#.*$/, ""));
+    return [...new Set(urls)];
+  }
+  async function pageBody(url) {
+    const reply = await fetch(base + url);
+    if (!reply.ok) throw new Error(readableUrl(url) + ": " + reply.status);
+    const charset = /charset=([\w-]+)/i.exec(reply.headers.get("Content-Type") || "");
+    let text;
+    try {
+      text = new TextDecoder(charset ? charset[1] : "utf-8").decode(await reply.arrayBuffer());
+    } catch (e) {
+      text = new TextDecoder().decode(await reply.arrayBuffer());
+    }
+    const doc = new DOMParser().parseFromString(text, "text/html");
+    for (const e of doc.querySelectorAll("script, iframe, object, embed")) e.remove();
+    // Addresses made whole: the chapter's pages lie in different folders.
+    for (const [attr, sel] of [["src", "img[src]"], ["href", "a[href], link[href]"]])
+      for (const e of doc.querySelectorAll(sel)) e.setAttribute(attr, new URL(e.getAttribute(attr), base + url).href);
+    return doc;
+  }
+  async function printChapter() {
+    const urls = chapterPages();
+    if (!urls.length) return print(false);
+    note("contents", "Gathering " + urls.length + (urls.length === 1 ? " page" : " pages") + " to print\u2026");
+    const target = document.getElementById("print") || document.createElement("iframe");
+    target.id = "print";
+    target.title = "Chapter to print";
+    target.hidden = true;
+    document.body.appendChild(target);
+    const out = target.contentDocument;
+    out.open();
+    out.write("<!DOCTYPE html><html><head><meta charset=utf-8><title></title>" +
+      "<style>article + article { break-before: page; }</style></head><body></body></html>");
+    out.close();
+    out.title = $("title").textContent;
+    try {
+      for (const url of urls) {
+        const doc = await pageBody(url);
+        for (const style of doc.querySelectorAll("style, link[rel~=stylesheet]"))
+          out.head.appendChild(out.importNode(style, true));
+        const article = out.createElement("article");
+        article.dataset.url = url;
+        for (const child of [...doc.body.childNodes]) article.appendChild(out.importNode(child, true));
+        out.body.appendChild(article);
+      }
+    } catch (e) {
+      note("contents", "The chapter cannot be printed: " + e.message);
+      return;
+    }
+    note("contents", "");
+    await Promise.all([...out.images].map((i) => i.decode().catch(() => {})));
+    target.contentWindow.print();
+  }
+  function print(chapter) {
+    if (chapter) return printChapter();
+    try {
+      frame.contentWindow.print();
+    } catch (e) {
+      problem("This page cannot be printed from here (" + e.message + ").");
+    }
+  }
+  for (const [label, chapter] of [["Print page", false], ["Print chapter", true]]) {
+    const button = document.createElement("button");
+    button.type = "button";
+    button.id = chapter ? "print-chapter" : "print-page";
+    button.textContent = label;
+    button.addEventListener("click", () => print(chapter));
+    $("tools").appendChild(button);
   }
 
   function showFile(file) {
