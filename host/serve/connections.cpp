@@ -22,6 +22,10 @@
 //   already listening there (cpp-httplib's SO_REUSEPORT would let a second
 //   run listen beside the first and take half its requests).
 //
+// - an answer's parts are sent at once (TCP_NODELAY): cpp-httplib writes the
+//   head and the body apart, and the body would otherwise wait for the
+//   client's delayed acknowledgement, some 40 ms an answer on keep-alive.
+//
 // A client sending one byte every second holds a thread for as long as it
 // keeps doing so; the cap bounds what such clients can take.
 #include <sys/resource.h>
@@ -170,6 +174,7 @@ void LimitConnections(httplib::Server& server)
         int yes = 1;
         setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    server.set_tcp_nodelay(true);
     server.new_task_queue = [] { return new ConnectionThreads; };
     server.set_payload_max_length(MaxPayload);
     server.set_keep_alive_timeout(KeepAliveSeconds);

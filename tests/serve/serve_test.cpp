@@ -402,6 +402,7 @@ TEST_F(ServeTest, AHundredKeepAliveClientsGetEveryBodyWhole)
         client.join();
     sampler.join();
     EXPECT_EQ(whole, Clients * Each);
+    RecordProperty("peak_resident_kb", std::to_string(peakKb.load()));
     EXPECT_GT(peakKb, 0);
     EXPECT_LT(peakKb, 200 * 1024) << "the server's resident memory grew to " << peakKb << " kB";
     EXPECT_EQ(server.Stop(), 0);
