@@ -5,9 +5,6 @@
 // answer that is not 200 or not whole. Built by serve-bench itself.
 //
 // usage: serve_load PORT PREFIX PATHS CLIENTS REQUESTS
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,25 +18,9 @@
 #include <thread>
 #include <vector>
 
-namespace {
+#include "support/loopback.h"
 
-int Connect(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons((uint16_t)port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int yes = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    timeval timeout {10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    if (connect(fd, (sockaddr*)&address, sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
+namespace {
 
 // One answer read whole; false when it is not a whole 200. close: the
 // server ends the connection after it.
@@ -99,7 +80,7 @@ int main(int argc, char** argv)
             for (long n; (n = next++) < requests;) {
                 std::string request = "GET " + prefix + paths[(size_t)n % paths.size()] +
                     " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
-                if (fd < 0 && (fd = Connect(port)) < 0) {
+                if (fd < 0 && (fd = ConnectLoopback(port)) < 0) {
                     ++failures;
                     continue;
                 }

@@ -26,6 +26,7 @@
 
 #include "support/chm_writer.h"
 #include "support/corpus.h"
+#include "support/loopback.h"
 
 namespace {
 
@@ -133,22 +134,6 @@ private:
     int out_ = -1;
 };
 
-int Connect(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons((uint16_t)port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval timeout {10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    if (connect(fd, (sockaddr*)&address, sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 struct Reply {
     int status = 0;
     std::string headers, body;
@@ -183,7 +168,7 @@ Reply ReadReply(int fd)
 // Sends raw bytes as one request and reads the answer.
 Reply Exchange(int port, const std::string& raw)
 {
-    int fd = Connect(port);
+    int fd = ConnectLoopback(port);
     if (fd < 0)
         return Reply();
     send(fd, raw.data(), raw.size(), MSG_NOSIGNAL);
@@ -331,11 +316,11 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
         EXPECT_EQ(reply.body.find("ITSF"), std::string::npos);
     }
     // A request cut in the middle, and one left hanging, harm nobody else.
-    int cut = Connect(server.port);
+    int cut = ConnectLoopback(server.port);
     std::string half = "GET " + t + " HTTP/1.1\r\nHo";
     send(cut, half.data(), half.size(), MSG_NOSIGNAL);
     close(cut);
-    int hanging = Connect(server.port);
+    int hanging = ConnectLoopback(server.port);
     send(hanging, half.data(), half.size(), MSG_NOSIGNAL);
     EXPECT_EQ(Get(server, t + "_RESOURCE/bg.png").status, 200);
     close(hanging);
@@ -383,7 +368,7 @@ TEST_F(ServeTest, AHundredKeepAliveClientsGetEveryBodyWhole)
                                             : Encode(entry.name.substr(entry.name[0] == '/'));
                 std::string request = "GET " + server.root + target + " HTTP/1.1\r\n" + host;
                 if (fd < 0)
-                    fd = Connect(server.port);
+                    fd = ConnectLoopback(server.port);
                 send(fd, request.data(), request.size(), MSG_NOSIGNAL);
                 Reply reply = ReadReply(fd);
                 whole += reply.status == 200 &&
@@ -419,7 +404,7 @@ TEST_F(ServeTest, FiveHundredIdleConnectionsLeaveTheUserAnswered)
     std::vector<int> idle;
     const std::string half = "GET " + server.root + " HTTP/1.1\r\nHo";
     for (int i = 0; i < 500; ++i) {
-        int fd = Connect(server.port);
+        int fd = ConnectLoopback(server.port);
         ASSERT_GE(fd, 0) << "connection " << i;
         if (i % 2)
             send(fd, half.data(), half.size(), MSG_NOSIGNAL);
@@ -434,7 +419,7 @@ TEST_F(ServeTest, FiveHundredIdleConnectionsLeaveTheUserAnswered)
         }
     }
     // Each ends (a request cut short with its 400 first) within the 10 s
-    // that Connect gives a read.
+    // that ConnectLoopback gives a read.
     size_t closed = 0;
     for (int fd : idle) {
         char buffer[512];
