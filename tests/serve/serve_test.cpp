@@ -389,7 +389,12 @@ TEST_F(ServeTest, AHundredKeepAliveClientsGetEveryBodyWhole)
     EXPECT_EQ(whole, Clients * Each);
     RecordProperty("peak_resident_kb", std::to_string(peakKb.load()));
     EXPECT_GT(peakKb, 0);
-    EXPECT_LT(peakKb, 200 * 1024) << "the server's resident memory grew to " << peakKb << " kB";
+#if defined(__SANITIZE_ADDRESS__)
+    const long boundKb = 1024 * 1024;  // AddressSanitizer keeps 256 MB freed, and its shadow
+#else
+    const long boundKb = 200 * 1024;  // some 35 MB measured
+#endif
+    EXPECT_LT(peakKb, boundKb) << "the server's resident memory grew to " << peakKb << " kB";
     EXPECT_EQ(server.Stop(), 0);
 }
 
