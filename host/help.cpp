@@ -198,7 +198,8 @@ int HelpCommand(const CommandLine& line)
         return ExitOk;
     }
     if (!hostRecord.pageOpened) {
-        Complain("no topic title or index entry of " + file + " begins with '" + keyword + "'");
+        Complain("no topic title, index entry or word in the pages of " + file + " begins with '" +
+                 keyword + "'");
         return ExitFailed;
     }
     return ExitOk;

@@ -140,6 +140,7 @@ int ExtractCommand(const CommandLine& line);
 int TestCommand(const CommandLine& line);
 int TopicsCommand(const CommandLine& line);  // keyword_commands.cpp
 int IndexCommand(const CommandLine& line);
+int FullTextCommand(const CommandLine& line);  // fulltext_command.cpp
 int CleanCommand(const CommandLine& line);
 
 // terminal.cpp: the interactive menu and dialog, and text fitted to columns.
