@@ -16,8 +16,9 @@ constexpr char PageFileName[] = "\\velkory.txt";
 constexpr char TempNamePrefix[] = "VLKT";
 
 // Looks keyword up in the topic index of helpPath (or of its companion index
-// file), lets the user choose among several matches and displays the chosen
-// page. Returns 1 when the request was dealt with, 0 when it failed.
+// file), else in its keyword index, else in its full-text index, lets the
+// user choose among several matches and displays the chosen page. Returns 1
+// when the request was dealt with (no match included), 0 when it failed.
 int ShowHelpTopic(const char* helpPath, const char* keyword);
 
 // Extracts pageName from helpPath into a new temporary directory and opens it

@@ -214,15 +214,17 @@ TEST(FullTextIndex, KeywordsAreLookedUpAsTheIndexStoresWords)
 #if !defined(_WIN32)
     setenv("VELKORY_CODEPAGES", "1252:65001", 1);
 #endif
-    // The keyword as the OEM code page writes it.
+    // The keyword as the OEM code page writes it; "" when the code page
+    // cannot write it exactly.
     auto oem = [](const std::u16string& text) {
         std::vector<WCHAR> wide(text.begin(), text.end());
         char out[64] = "";
-        BOOL lacking = 0;
         int n = WideCharToMultiByte(CP_OEMCP, 0, wide.data(), (int)wide.size(), out,
-                                    (int)sizeof out - 1, nullptr,
-                                    GetOEMCP() == CP_UTF8 ? nullptr : &lacking);
-        return n > 0 && !lacking ? std::string(out, (size_t)n) : std::string();
+                                    (int)sizeof out - 1, nullptr, nullptr);
+        WCHAR back[64];
+        int units = n > 0 ? MultiByteToWideChar(CP_OEMCP, 0, out, n, back, 64) : 0;
+        bool exact = units == (int)wide.size() && std::equal(wide.begin(), wide.end(), back);
+        return exact ? std::string(out, (size_t)n) : std::string();
     };
     const struct {
         std::u16string keyword;
