@@ -32,15 +32,18 @@ constexpr int LongestKeyword = 1024;
 struct StoredIndex {
     HelpFile* file;
     const DirectoryEntry* entry;
+    int noMemory;  // a read failed for want of memory, not for damage
 };
 
 int ReadStoredIndex(void* context, uint32_t offset, uint32_t length, uint8_t* destination)
 {
-    const StoredIndex* index = (const StoredIndex*)context;
+    StoredIndex* index = (StoredIndex*)context;
     uint32_t got = 0;
     uint8_t* data = nullptr;
-    if (ExtractEntryRange(index->file, index->entry, offset, length, &got, &data) != 0)
+    if (ExtractEntryRange(index->file, index->entry, offset, length, &got, &data) != 0) {
+        index->noMemory |= index->file->LastError == ContainerNoMemory;
         return 0;
+    }
     memcpy(destination, data, got);
     free(data);
     return 1;
@@ -59,17 +62,19 @@ int FindTopicsIn(HelpFile* file, const TopicIndex* topics, const char* keyword, 
     const DirectoryEntry* entry = FindDirectoryEntry(FullTextFileName, file->Entries);
     if (entry == nullptr || entry->Length == 0)
         return FullTextMissing;
-    StoredIndex stored = {file, entry};
+    StoredIndex stored = {file, entry, 0};
     FullTextSource source = {entry->Length, ReadStoredIndex, &stored};
     FullTextHeader header;
-    if (!ReadFullTextHeader(&source, &header))
-        return FullTextDamaged;
     char word[LongestKeyword];
     uint32_t length = 0;
-    uint32_t codePage = header.codePage ? header.codePage : topics->codePage;
-    if (!FullTextWord(keyword, codePage, word, sizeof word, &length))
-        return FullTextOk;
-    return FindFullTextTopics(&source, &header, word, length, TopicCount(topics), found, count);
+    int result = FullTextDamaged;
+    if (ReadFullTextHeader(&source, &header)) {
+        uint32_t codePage = header.codePage ? header.codePage : topics->codePage;
+        result = FullTextWord(keyword, codePage, word, sizeof word, &length)
+            ? FindFullTextTopics(&source, &header, word, length, TopicCount(topics), found, count)
+            : FullTextOk;
+    }
+    return result == FullTextDamaged && stored.noMemory ? FullTextNoMemory : result;
 }
 
 }  // namespace
