@@ -149,6 +149,18 @@ protected:
         RecordProperty("runs", (int)n);
         return n;
     }
+
+    // Whether a help request for keyword opened Page in the editor.
+    bool OpensPage(const char* keyword)
+    {
+        host.ClearLog();
+        int32_t result = host.SendHelp(help.c_str(), keyword);
+        std::vector<RecordedCall> opened = host.CallsOf("OpenEditor");
+        if (result == 0 || opened.size() != 1)
+            return false;
+        EXPECT_EQ(opened[0].fileContent, Page);
+        return true;
+    }
     std::string help;
 };
 
@@ -213,15 +225,7 @@ TEST_P(AllocationFailureTest, KeywordIndexRequestThroughTheHost)
     files.push_back({"/$WWKeywordLinks/BTree", BuildBTree({{u"timer", {0}}}), 1});
     for (const std::vector<uint8_t>& bytes : {MakeHelpFile(files), sitemapOnly}) {
         ASSERT_TRUE(WriteBytes(help, bytes));
-        long runs = Sweep([&] {
-            host.ClearLog();
-            int32_t result = host.SendHelp(help.c_str(), "timer");
-            std::vector<RecordedCall> opened = host.CallsOf("OpenEditor");
-            if (result == 0 || opened.size() != 1)
-                return false;
-            EXPECT_EQ(opened[0].fileContent, Page);
-            return true;
-        });
+        long runs = Sweep([&] { return OpensPage("timer"); });
         EXPECT_GT(runs, 10);
     }
 }
@@ -237,15 +241,7 @@ TEST_P(AllocationFailureTest, FullTextRequestThroughTheHost)
     files.push_back({"/$FIftiMain", BuildFullText({{"paragraph", {{0}, {1}}}}).bytes, 1});
     ASSERT_TRUE(WriteBytes(help, MakeHelpFile(files)));
     host.menuChoice = 1;
-    long runs = Sweep([&] {
-        host.ClearLog();
-        int32_t result = host.SendHelp(help.c_str(), "paragr");
-        std::vector<RecordedCall> opened = host.CallsOf("OpenEditor");
-        if (result == 0 || opened.size() != 1)
-            return false;
-        EXPECT_EQ(opened[0].fileContent, Page);
-        return true;
-    });
+    long runs = Sweep([&] { return OpensPage("paragr"); });
     EXPECT_GT(runs, 10);
 }
 
