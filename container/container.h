@@ -138,6 +138,12 @@ int ExtractFile(HelpFile* file, const char* name, uint32_t* outLength, uint8_t**
 int ExtractEntry(HelpFile* file, const DirectoryEntry* entry, uint32_t* outLength,
                  uint8_t** outData);
 
+// The same for length bytes at offset within the entry's file: only the reset
+// intervals that hold them are decoded. Fails with ContainerOutsideSection
+// when they do not all lie within the file.
+int ExtractEntryRange(HelpFile* file, const DirectoryEntry* entry, uint32_t offset, uint32_t length,
+                      uint32_t* outLength, uint8_t** outData);
+
 // Reads a file of an uncompressed section as ExtractEntry does, with the same
 // checks and results, but through a small buffer, keeping none of its bytes.
 int ReadStoredEntry(HelpFile* file, const DirectoryEntry* entry);
@@ -158,6 +164,12 @@ const DirectoryEntry* DirectoryAt(const HelpFile* file, int32_t index);
 // How many entries the directory leaves out because their names are longer
 // than 255 bytes.
 int32_t DirectoryLongNameCount(const HelpFile* file);
+
+// The unsigned 16-bit little-endian value at p, at any alignment.
+inline uint32_t ReadLE16(const uint8_t* p)
+{
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8);
+}
 
 // The unsigned 32-bit little-endian value at p, at any alignment.
 inline uint32_t ReadLE32(const uint8_t* p)

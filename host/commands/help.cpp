@@ -139,11 +139,9 @@ int HelpCommand(const CommandLine& line)
     if (keyword.empty())
         return UsageFailure("the keyword is empty");
 
-    std::vector<char> oem(keyword.size() * 2 + 16);
-    if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
-        Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
+    std::string oem;
+    if (!KeywordInOem(keyword, "keyword", oem))
         return ExitUsage;
-    }
     if (!IsHelpFile(file))
         return ExitFailed;
 #if defined(VELKORY_HAVE_SERVE)
@@ -160,7 +158,7 @@ int HelpCommand(const CommandLine& line)
     ModuleSession session(line.modulePath, options);
     if (!session.Begin())
         return ExitFailed;
-    int32_t result = session.Help(file, oem.data());
+    int32_t result = session.Help(file, oem.c_str());
     const RequestRecord& record = session.Record();
 
     if (record.pickOutOfRange) {
@@ -181,7 +179,8 @@ int HelpCommand(const CommandLine& line)
         return ExitOk;
     }
     if (!record.pageOpened) {
-        Complain("no topic title or index entry of " + file + " begins with '" + keyword + "'");
+        Complain("no topic title, index entry or word in the pages of " + file + " begins with '" +
+                 keyword + "'");
         return ExitFailed;
     }
     return ExitOk;

@@ -385,6 +385,51 @@ TEST(ContainerExtract, BrokenCompressedSectionFilesFailCleanly)
     }
 }
 
+TEST(ContainerExtract, ARangeOfAFileComesOutOfEverySection)
+{
+    std::vector<StoredFile> files = SampleFiles();
+    const std::vector<uint8_t>& big = files[5].data;
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    } layouts[] = {{"intervals", MakeHelpFile(files)}, {"whole section", WholeSectionSample()}};
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.what);
+        TempHelpFile temp(layout.bytes);
+        OpenedHelpFile help(temp.path());
+        const DirectoryEntry* entry = FindDirectoryEntry("/html/big.htm", help->Entries);
+        const DirectoryEntry* plain = FindDirectoryEntry("/#SYSTEM", help->Entries);
+        ASSERT_TRUE(entry && plain);
+        const struct {
+            const DirectoryEntry* entry;
+            uint32_t offset, length;
+            const std::vector<uint8_t>* data;  // null: outside the file
+        } ranges[] = {{entry, 70000, 65536, &big},        {entry, 199999, 1, &big},
+                      {entry, 200000, 0, &big},           {plain, 300, 33, &files[1].data},
+                      {entry, 199999, 2, nullptr},        {entry, 200001, 0, nullptr},
+                      {plain, 0xFFFFFFF0u, 0x20, nullptr}};
+        for (const auto& r : ranges) {
+            uint32_t length = 0;
+            uint8_t* data = nullptr;
+            int result = ExtractEntryRange(help.file, r.entry, r.offset, r.length, &length, &data);
+            if (r.data == nullptr) {
+                EXPECT_EQ(result, -1) << r.offset;
+                EXPECT_EQ(help->LastError, ContainerOutsideSection);
+            } else {
+                ASSERT_EQ(result, 0) << r.offset;
+                EXPECT_EQ(std::vector<uint8_t>(data, data + length),
+                          std::vector<uint8_t>(r.data->begin() + r.offset,
+                                               r.data->begin() + r.offset + r.length));
+            }
+            free(data);
+        }
+        // Through the intervals, only those that hold the range were decoded.
+        if (help->Sections->Records[1].Lzx->IntervalCount) {
+            EXPECT_EQ(help->Sections->Records[1].Data, nullptr);
+        }
+    }
+}
+
 TEST(ContainerExtract, FilesOutsideTheirSectionOrTheFileFail)
 {
     std::vector<StoredFile> files = SampleFiles();

@@ -222,7 +222,7 @@ TEST_F(HelpCommandTest, ExitStatusFollowsOneRule)
         const char* said;  // on stderr, in one line
     } cases[] = {
         {{"help", "--pick", "1", file_, "print"}, 0, ""},
-        {{"help", file_, "zebra"}, 1, "no topic title or index entry of"},
+        {{"help", file_, "zebra"}, 1, "no topic title, index entry or word in the pages of"},
         {{"help", file_, "-x"}, 1, "begins with '-x'"},  // options end at FILE
         {{"help", "--", file_, "--pick"}, 1, "begins with '--pick'"},
         {{"help", file_, ""}, 2, "keyword is empty"},
