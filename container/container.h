@@ -144,9 +144,12 @@ int ReadStoredEntry(HelpFile* file, const DirectoryEntry* entry);
 
 // The most output any LZX stream of compressedLength bytes decodes to with a
 // window of 2^windowBits bytes: every window needs a block of its own, and the
-// cheapest block (a verbatim block whose trees are empty, so that each of its
-// symbols takes no bits) takes 268 bits of header, 34 bytes once the stream
-// realigns to a word at the window's end.
+// cheapest block that fills a window (a verbatim block whose trees are empty,
+// so that each of its symbols takes no bits) takes 268 bits of header, 34
+// bytes once the stream realigns to a word at the window's end. A last window
+// of fewer bytes can be cheaper: an uncompressed block of n bytes takes 16 + n
+// (its header word pair and the three repeated offsets), so the bytes left
+// over after the whole windows give up to 16 fewer bytes of output.
 uint64_t LongestLzxOutput(uint32_t compressedLength, int windowBits);
 
 // Closes the file and releases everything the container owns.

@@ -53,7 +53,8 @@ const char* ContainerErrorText(int error)
 
 uint64_t LongestLzxOutput(uint32_t compressedLength, int windowBits)
 {
-    return (uint64_t)(compressedLength / 34) << windowBits;
+    uint32_t rest = compressedLength % 34;
+    return ((uint64_t)(compressedLength / 34) << windowBits) + (rest > 16 ? rest - 16 : 0);
 }
 
 static uint64_t ReadLE64(const uint8_t* p)

@@ -526,8 +526,10 @@ TEST(ContainerExtract, TheLongestOutputCheckIsExactForTreesWhoseSymbolsTakeNoBit
             stream.insert(stream.end(), block.begin(), block.end());
         }
         EXPECT_EQ(LongestLzxOutput((uint32_t)stream.size(), bits), (uint64_t)windows * size);
+        // One byte less: two windows, and 33 bytes that hold an uncompressed
+        // block of 17.
         EXPECT_EQ(LongestLzxOutput((uint32_t)stream.size() - 1, bits),
-                  (uint64_t)(windows - 1) * size);
+                  (uint64_t)(windows - 1) * size + 17);
         for (uint32_t length : {windows * size, windows * size + 1}) {
             HelpFileOptions options;
             options.windowBits = bits;
@@ -542,5 +544,22 @@ TEST(ContainerExtract, TheLongestOutputCheckIsExactForTreesWhoseSymbolsTakeNoBit
                 EXPECT_EQ(crafted.file()->LastError, ContainerBadSection);
             }
         }
+    }
+}
+
+TEST(ContainerExtract, ASectionShorterThanAVerbatimBlockHeaderIsOneUncompressedBlock)
+{
+    // An uncompressed block of n bytes takes 16 + n bytes of stream (rounded
+    // up to even): 7 bytes take 24, fewer than any verbatim block, in every
+    // window size.
+    const std::vector<uint8_t> text = {'s', 'e', 'v', 'e', 'n', '!', '\n'};
+    for (int bits = 15; bits <= 21; bits++) {
+        SCOPED_TRACE(bits);
+        HelpFileOptions options;
+        options.windowBits = bits;
+        options.stream = LzxStreamKind::Uncompressed;
+        EXPECT_EQ(LzxUncompressedStream(text, bits).size(), 24u);
+        Crafted crafted(MakeHelpFile({{"/seven", text, 1}}, options));
+        EXPECT_EQ(Extract(crafted.file(), "/seven"), text);
     }
 }
