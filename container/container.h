@@ -290,6 +290,14 @@ int DecodeInterval(const LzxSection* lzx, uint32_t k, LzxDecoder* d, const uint8
 // the reason in file->LastError.
 uint8_t* ReadIntervalInput(HelpFile* file, const LzxSection* lzx, uint32_t k);
 
+// Interval k failed to decode: whether the ResetTable's start for it is to
+// blame rather than the data. The interval before it is decoded (with d, in
+// window, WindowSize bytes): when it does not end where the table says k
+// begins, the result is IntervalUntrusted; otherwise, or when it cannot tell,
+// IntervalDamaged (IntervalNoMemory when memory ran out).
+int BlameFailedInterval(HelpFile* file, const LzxSection* lzx, uint32_t k, LzxDecoder* d,
+                        uint8_t* window);
+
 // Extracts length bytes at offset of the section through its intervals and
 // the interval cache. Returns 0 or -1 (reason in file->LastError), or
 // IntervalsUnusable when the section must be decoded whole instead.
