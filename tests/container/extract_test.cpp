@@ -433,6 +433,18 @@ TEST(ContainerExtract, NullArgumentsFail)
 
 namespace {
 
+// About 300 KB of text lines, five windows of 2^16 bytes.
+std::vector<uint8_t> EntryLines()
+{
+    std::vector<uint8_t> text;
+    while (text.size() < 300000) {
+        char line[32];
+        int n = snprintf(line, sizeof line, "entry %zu\n", text.size() % 6007);
+        text.insert(text.end(), line, line + n);
+    }
+    return text;
+}
+
 // A section of help text cut into windows of 2^16 bytes, each compressed as a
 // stream of its own; the windows listed in e8 set the translation bit in
 // their header (the text holds no 0xE8 byte, so nothing is translated).
@@ -462,12 +474,7 @@ HelpFileOptions WindowedStream(const std::vector<uint8_t>& text, const std::vect
 
 TEST(ContainerExtract, ResetTablesThatCannotBeTrustedKeepTheWholeSectionDecoding)
 {
-    std::vector<uint8_t> text;
-    while (text.size() < 300000) {
-        char line[32];
-        int n = snprintf(line, sizeof line, "entry %zu\n", text.size() % 6007);
-        text.insert(text.end(), line, line + n);
-    }
+    const std::vector<uint8_t> text = EntryLines();
     std::vector<StoredFile> files = {{"/f", text, 1}};
     auto patch = [](size_t at, uint64_t value, int width) {
         return [at, value, width](std::vector<uint8_t>& table) {
@@ -578,12 +585,10 @@ TEST(ContainerExtract, WithE8OnlyInTheLastHeaderAFileOfTheFirstIntervalIsAsTheWh
 {
     // Calls (0xE8 and an operand) all through the text: the translation that
     // the last interval's header asks for changes them in every interval.
-    std::vector<uint8_t> text;
-    while (text.size() < 300000) {
-        char line[32];
-        int n = snprintf(line, sizeof line, "call \xE8%c%c%c%c entry %zu\n", 0x00, 0x10, 0x00, 0x00,
-                         text.size() % 6007);
-        text.insert(text.end(), line, line + n);
+    std::vector<uint8_t> text = EntryLines();
+    for (size_t at = 0; at + 5 < text.size(); at += 97) {
+        const uint8_t call[5] = {0xE8, 0x00, 0x10, 0x00, 0x00};
+        std::copy(call, call + 5, text.begin() + (long)at);
     }
     HelpFileOptions options = WindowedStream(text, {4});
     std::vector<uint8_t> whole(text.size());
@@ -620,12 +625,7 @@ int OneResult(void* context, int32_t, const DirectoryEntry* entry, int error, co
 
 TEST(ContainerExtract, AnIntervalStartMovedByTwoBytesIsTheTablesFaultNotTheDatas)
 {
-    std::vector<uint8_t> text;
-    while (text.size() < 300000) {
-        char line[32];
-        int n = snprintf(line, sizeof line, "entry %zu\n", text.size() % 6007);
-        text.insert(text.end(), line, line + n);
-    }
+    const std::vector<uint8_t> text = EntryLines();
     // A file within interval 2, the only one asked for: interval 1, whose end
     // would have shown the table wrong, is not decoded on the way.
     const size_t at = 131072 + 100, length = 100;
