@@ -160,15 +160,18 @@ TEST_F(EncodingTest, CutsNeverSplitACharacter)
         for (const char* pair : CodePagePairs()) {
             UsePair(pair);
             SCOPED_TRACE(std::string(pair ? pair : "system") + ", " + character.utf8);
-            // The longest start of the text, in whole characters, whose OEM
-            // form fits limit bytes.
+            // The longest start of the text whose OEM form fits limit bytes
+            // and begins the whole text's OEM form (a start that ends inside a
+            // surrogate pair may not, where the pair becomes one character).
+            const std::string full = Oem(text);
             auto fitting = [&](size_t limit) {
                 std::string best;
-                for (size_t n = 1; n <= 300; ++n) {
-                    std::string start = Oem(text.substr(0, n * character.wide.size()));
+                for (size_t n = 1; n <= text.size(); ++n) {
+                    std::string start = Oem(text.substr(0, n));
                     if (start.size() > limit)
                         break;
-                    best = start;
+                    if (full.compare(0, start.size(), start) == 0)
+                        best = start;
                 }
                 return best;
             };
