@@ -53,7 +53,8 @@ const char* ContainerErrorText(int error)
 
 uint64_t LongestLzxOutput(uint32_t compressedLength, int windowBits)
 {
-    return (uint64_t)(compressedLength / 34) << windowBits;
+    uint32_t rest = compressedLength % 34;
+    return ((uint64_t)(compressedLength / 34) << windowBits) + (rest > 16 ? rest - 16 : 0);
 }
 
 static uint64_t ReadLE64(const uint8_t* p)
@@ -89,21 +90,25 @@ static int Fail(HelpFile* file, int error)
     return -1;
 }
 
-// The file position of a file stored as is, or -1 with the reason when its
-// section is compressed or unknown.
-static int StoredPosition(HelpFile* file, const DirectoryEntry* entry, uint64_t* position)
+bool StoredFilePosition(const HelpFile* file, const DirectoryEntry* entry, uint64_t* position)
 {
     uint32_t s = entry->Section;
     *position = (uint64_t)file->ContentOffset + entry->Offset;
     if (file->Sections) {
         if (s >= (uint32_t)file->Sections->Count || file->Sections->Records[s].Compressed)
-            return Fail(file, ContainerBadSection);
+            return false;
         *position += file->Sections->Records[s].BaseOffset;
-    } else if (s != 0) {
-        // Without a section table only section 0 is known to be stored as is.
-        return Fail(file, ContainerBadSection);
+        return true;
     }
-    return 0;
+    // Without a section table only section 0 is known to be stored as is.
+    return s == 0;
+}
+
+// The file position of a file stored as is, or -1 with the reason when its
+// section is compressed or unknown.
+static int StoredPosition(HelpFile* file, const DirectoryEntry* entry, uint64_t* position)
+{
+    return StoredFilePosition(file, entry, position) ? 0 : Fail(file, ContainerBadSection);
 }
 
 // Finds one of the files that describe a compressed section: it must lie, as

@@ -91,7 +91,8 @@ void ExplainPageDirectory(const std::string& file, const std::string& name)
         Complain("cannot write the page into " + name + ": " + reason);
         return;
     }
-    Complain(file + ": the chosen topic's page cannot be extracted");
+    if (!ExplainCut(file))
+        Complain(file + ": the chosen topic's page cannot be extracted");
 }
 
 // Removes the page directory the host named when nothing will show its page:
@@ -113,7 +114,8 @@ void ExplainHelpFailure(const std::string& file, const RequestRecord& record)
         ExplainPageDirectory(file, record.tempName);
         return;
     }
-    Complain(file + ": the topic index cannot be read");
+    if (!ExplainCut(file))
+        Complain(file + ": the topic index cannot be read");
 }
 
 #if defined(VELKORY_HAVE_SERVE)
@@ -179,8 +181,10 @@ int HelpCommand(const CommandLine& line)
         return ExitOk;
     }
     if (!record.pageOpened) {
-        Complain("no topic title, index entry or word in the pages of " + file + " begins with '" +
-                 keyword + "'");
+        // In a file cut short the index that would hold the keyword may be lost.
+        if (!ExplainCut(file))
+            Complain("no topic title, index entry or word in the pages of " + file +
+                     " begins with '" + keyword + "'");
         return ExitFailed;
     }
     return ExitOk;
