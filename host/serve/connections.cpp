@@ -9,7 +9,9 @@
 //   deaf as soon as N connections sit idle: here idle ones cost a thread's
 //   small stack each and the others are still served.
 // - a connection that sends nothing, before its first request or between
-//   two, is closed after KeepAliveSeconds;
+//   two, is closed after KeepAliveSeconds (on the loopback interface a new
+//   connection costs next to nothing; and the end of the run waits for the
+//   connections kept alive, which cpp-httplib cannot interrupt);
 // - a request whose next bytes do not come within ReadSeconds is dropped, and
 //   an answer the client does not take within WriteSeconds;
 // - a request's body (the server has no use for one) is at most MaxPayload.
@@ -46,7 +48,7 @@ namespace {
 constexpr size_t MaxConnectionThreads = 1024;
 constexpr size_t ThreadStack = 512 * 1024;
 constexpr int IdleThreadSeconds = 10;  // a free thread waits this long for a connection
-constexpr time_t KeepAliveSeconds = 5;
+constexpr time_t KeepAliveSeconds = 2;
 constexpr time_t ReadSeconds = 2;
 constexpr time_t WriteSeconds = 5;
 constexpr size_t MaxPayload = 64 * 1024;

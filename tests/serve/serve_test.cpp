@@ -400,8 +400,7 @@ TEST_F(ServeTest, AHundredKeepAliveClientsGetEveryBodyWhole)
 
 // 500 connections held open, half sending nothing and half half a request:
 // the user's own requests are still answered within a second each, and the
-// server closes the idle connections itself (after 2 s for a request cut
-// short, 5 s for one that never begins).
+// server closes the idle connections itself (after 2 s without a byte).
 TEST_F(ServeTest, FiveHundredIdleConnectionsLeaveTheUserAnswered)
 {
     Server server({"serve", "--no-open", CorpusFile("WinRing0.chm")});
