@@ -37,13 +37,19 @@ int IsBlank(char c)
 }
 
 // The number that the n bytes at text spell whole (decimal, or hex after
-// "0x"), with a C suffix of U and L letters allowed. Returns 0 when they
-// spell none or it exceeds 32 bits.
+// "0x"), with a C suffix of U and L letters allowed; a negative one as the
+// DWORD the compiler stores for it. Returns 0 when they spell none or it
+// exceeds 32 bits.
 int ParseNumber(const char* text, size_t n, uint32_t* value)
 {
     while (n > 0 &&
            (text[n - 1] == 'u' || text[n - 1] == 'U' || text[n - 1] == 'l' || text[n - 1] == 'L'))
         --n;
+    int negative = n > 0 && text[0] == '-';
+    if (negative) {
+        ++text;
+        --n;
+    }
     uint32_t base = 10;
     if (n > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
@@ -58,10 +64,10 @@ int ParseNumber(const char* text, size_t n, uint32_t* value)
         if (digit < 0 || (uint32_t)digit >= base)
             return 0;
         v = v * base + (uint32_t)digit;
-        if (v > UINT32_MAX)
+        if (v > (negative ? 0x80000000u : UINT32_MAX))
             return 0;
     }
-    *value = (uint32_t)v;
+    *value = negative ? 0u - (uint32_t)v : (uint32_t)v;
     return 1;
 }
 

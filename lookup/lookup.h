@@ -249,7 +249,7 @@ int FindContextPage(const char* helpPath, uint32_t id, ContextTarget* target);
 // sections and the header files these include. Each line of text (length
 // bytes, CR LF or LF) is one definition; the name is compared without regard
 // to ASCII case and the first line that defines it counts:
-//   "#define NAME 123" or "NAME 0x7B" or "NAME=123"   a context ID (decimal or 0x hex)
+//   "#define NAME 123" or "NAME 0x7B" or "NAME=-1"    a context ID (-1 is 0xFFFFFFFF)
 //   "NAME=dir\page.htm#anchor"                         an alias's link
 // Lines beginning with ";" or "//", other "#" lines and "#define"s of
 // anything but a number define nothing.

@@ -188,6 +188,8 @@ TEST_F(ContextMapTest, DefinitionsNameIdsAndLinks)
                              "#define IDH_E IDH_A\n"
                              "#define IDH_F 4294967296\n"
                              "#define IDH_G 12UL\n"
+                             "#define IDH_NEG -3\n"
+                             "#define IDH_LOW -2147483649\n"
                              "IDH_H some words\n"
                              "IDH_C=6\n"
                              "IDH_LAST=last.htm";
@@ -195,7 +197,8 @@ TEST_F(ContextMapTest, DefinitionsNameIdsAndLinks)
         {"IDH_A", "id 32"},   {"IDH_B", "id 31"},
         {"IDH_C", "id 5"},    {"idh_d", "link html\\d.htm#x"},
         {"IDH_E", "none"},    {"IDH_F", "none"},
-        {"IDH_G", "id 12"},   {"IDH_H", "none"},
+        {"IDH_G", "id 12"},   {"IDH_NEG", "id 4294967293"},
+        {"IDH_LOW", "none"},  {"IDH_H", "none"},
         {"IDH_GONE", "none"}, {"map.h", "none"},
         {"IDH", "none"},      {"IDH_LAST", "link last.htm"},
         {"", "none"},
