@@ -3,7 +3,8 @@
 // a few pages, and context IDs and an alias name are looked up in it.
 //
 // Input layout:
-//   byte 0   bit 0: the map is stored uncompressed
+//   byte 0   bit 0: the files are stored in the compressed section (else as
+//                   they are, which is quicker to make)
 //            bit 1: the definitions are stored in the help file as /ctx/map.h
 //                   (else the caller gives them)
 //   a 32-bit context ID, then a byte n and an alias name of n % 32 bytes
@@ -74,12 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     std::vector<uint8_t> strings = Chunk(in);
     std::vector<uint8_t> definitions = in.Bytes(size);
 
-    int section = (options & 1) ? 0 : 1;
+    int section = (options & 1) ? 1 : 0;
     std::vector<StoredFile> files = {{"/#IVB", map, section}, {"/#STRINGS", strings, section}};
     for (const char* page : {"/html/intro.htm", "/Html/Setup.HTM", "/a b.htm", "/sub/deep.htm"})
-        files.push_back({page, std::vector<uint8_t>(page, page + strlen(page)), 1});
+        files.push_back({page, std::vector<uint8_t>(page, page + strlen(page)), section});
     if (options & 2)
-        files.push_back({"/ctx/map.h", definitions, 1});
+        files.push_back({"/ctx/map.h", definitions, section});
     std::set<std::string> stored;
     for (const StoredFile& file : files)
         stored.insert(file.name);
