@@ -11,7 +11,6 @@
 #include "container/container.h"
 #include "keyword_builder.h"
 #include "lookup_fixture.h"
-#include "support/corpus.h"
 
 namespace fs = std::filesystem;
 
@@ -252,16 +251,7 @@ TEST_F(ContextMapTest, ALinksAreReadAsTheCompiledKeywordIndexIs)
 {
     TestIndex topics = BuildIndex(
         {{"Intro", "html/intro.htm"}, {"Setup", "html/setup.htm#part"}, {"Deep", "sub/deep.htm"}});
-    TopicIndex view;
-    memset(&view, 0, sizeof view);
-    view.topics = topics.topics.data();
-    view.topicsLength = (uint32_t)topics.topics.size();
-    view.strings = topics.strings.data();
-    view.stringsLength = (uint32_t)topics.strings.size();
-    view.urlTable = topics.urlTable.data();
-    view.urlTableLength = (uint32_t)topics.urlTable.size();
-    view.urls = topics.urls.data();
-    view.urlsLength = (uint32_t)topics.urls.size();
+    TopicIndex view = TopicIndexView(topics);
     std::vector<StoredFile> files = IndexFiles(topics);
     files.push_back({"/$WWAssociativeLinks/BTree",
                      BuildBTree({{u"Related", {0, 1}}, {u"Setup_ALink", {1}}}), 1});
@@ -304,25 +294,6 @@ TEST_F(ContextMapTest, ALinksAreReadAsTheCompiledKeywordIndexIs)
     ReleaseKeywordIndex(&keywords);
     KeywordIndex none;
     EXPECT_EQ(ReadAssociativeLinks(host.Path("missing.chm").c_str(), &view, &none), 0);
-}
-
-TEST_F(ContextMapTest, CorpusFilesCarryNeitherMapNorALinks)
-{
-    std::vector<std::string> corpus = CorpusHelpFiles();
-    if (corpus.empty())
-        GTEST_SKIP() << "the shared corpus (" VELKORY_SOURCE_DIR "/../shared) is absent";
-    for (const std::string& path : corpus) {
-        SCOPED_TRACE(path);
-        ContextTarget target;
-        EXPECT_EQ(FindContextPage(path.c_str(), 0, &target), 0);
-        TopicIndex topics;
-        ASSERT_EQ(ReadTopicIndex(path.c_str(), &topics), 1);
-        KeywordIndex links;
-        EXPECT_EQ(ReadAssociativeLinks(path.c_str(), &topics, &links), 1);
-        EXPECT_EQ(links.count, 0u);
-        ReleaseKeywordIndex(&links);
-        ReleaseTopicIndex(&topics);
-    }
 }
 
 TEST_F(ContextMapTest, ChmcmdCompiledIdsAndAliasesOpenTheirPages)
