@@ -34,7 +34,6 @@ constexpr uint32_t EntryFieldsSize = 16;  // see-also, level, two DWORDs, topic 
 constexpr uint32_t EntryTrailerSize = 8;
 constexpr uint32_t EndOfChain = 0xFFFFFFFFu;
 
-
 // Appends n bytes and a NUL to the pool; *offset receives where they start.
 int AppendText(KeywordIndex* index, const char* text, uint32_t n, uint32_t* offset)
 {

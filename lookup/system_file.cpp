@@ -18,7 +18,6 @@ constexpr uint16_t SystemIndexFile = 1;
 constexpr uint16_t SystemTitle = 3;
 constexpr uint16_t SystemLanguage = 4;
 
-
 // A text record into name of capacity bytes; a text that does not fit is none.
 static void CopySystemName(const uint8_t* data, uint16_t length, char* name, size_t capacity)
 {

@@ -1,13 +1,16 @@
 // Text: the one place that knows how characters are encoded, compared and
-// laid out, for the host and the Linux platform layer alike.
+// laid out, for the module, the host and the Linux platform layer alike.
 //
-// Characters are code points (uint32_t). The unit decodes and encodes UTF-8,
-// maps the built-in single-byte code pages (Windows-1252 and OEM 437) to code
-// points and back, folds letter case and tells how many terminal columns a
-// character takes. Everything is plain functions over caller-owned buffers:
-// no allocation, no exceptions, no operating-system calls except the
-// character width, which each system answers in its own file
-// (platform/linux/text_width.cpp, platform/windows/text_width.cpp).
+// Characters are code points (uint32_t). The unit decodes and encodes UTF-8
+// and UTF-16, maps the built-in single-byte code pages (Windows-1252 and OEM
+// 437) to code points and back, decodes HTML character references, folds
+// letter case and tells how many terminal columns a character takes.
+// Everything is plain functions over caller-owned buffers: no allocation, no
+// exceptions, no operating-system calls except the character width, which
+// each system answers in its own file (platform/linux/text_width.cpp,
+// platform/windows/text_width.cpp). The names of code pages are in
+// charsets.h; conversions of whole texts between code pages are the
+// system's (MultiByteToWideChar, platform.h).
 //
 // Adding an encoding means another entry in the single-byte tables (or
 // another codec beside UTF-8) behind the same two calls; adding a case
@@ -22,17 +25,52 @@ constexpr uint32_t ReplacementCharacter = 0xFFFD;
 
 // UTF-8.
 
+// How the decoder steps over bytes that are no well-formed character (overlong
+// forms, surrogates, values past U+10FFFF, a character cut short, a lone
+// continuation byte). Each step gives one ReplacementCharacter.
+enum Utf8Invalid {
+    // One byte at a time: the rule of the host and of the comparisons here,
+    // where every byte that is no character stands for itself.
+    Utf8InvalidByte,
+    // The longest start of a well-formed sequence at once (at least one byte),
+    // as Windows' MultiByteToWideChar does: "\xE2\x82(" is one replacement
+    // and "(".
+    Utf8InvalidSubpart,
+};
+
 // Decodes the character at text[0] (size > 0 bytes available) and sets
-// *length to the bytes it takes. A byte that starts no well-formed character
-// (overlong forms, surrogates, values past U+10FFFF, a character cut short)
-// decodes as ReplacementCharacter with *length 1.
-uint32_t DecodeUtf8(const char* text, size_t size, size_t* length);
+// *length to the bytes it takes. Bytes that start no well-formed character
+// decode as ReplacementCharacter, stepped over as invalid says; under
+// Utf8InvalidByte a replacement of length 1 is always such a byte (a real
+// U+FFFD takes 3).
+uint32_t DecodeUtf8(const char* text, size_t size, size_t* length,
+                    Utf8Invalid invalid = Utf8InvalidByte);
 // Writes the encoding of cp into out (room for 4 bytes) and returns its
 // length; surrogates and values past U+10FFFF are written as U+FFFD.
 size_t EncodeUtf8(uint32_t cp, char* out);
 // The bytes of the character starting at text[i]: its lead byte and the
 // continuation bytes that follow it (1 for a byte that leads nothing).
 size_t Utf8CharacterLength(const char* text, size_t size, size_t i);
+// Whether the size bytes of text are well-formed UTF-8 throughout (plain
+// ASCII is).
+bool IsUtf8(const char* text, size_t size);
+// Whether they are well-formed UTF-8 holding at least one byte beyond ASCII:
+// text that only UTF-8 explains.
+bool IsUtf8Text(const char* text, size_t size);
+// Whether they are all ASCII.
+bool IsAscii(const char* text, size_t size);
+
+// UTF-16.
+
+// Writes the UTF-16 units of cp into out (room for 2) and returns how many:
+// 2 for a character past U+FFFF. Surrogates and values past U+10FFFF are
+// written as U+FFFD.
+size_t EncodeUtf16(uint32_t cp, uint16_t* out);
+// The character whose first UTF-16 unit is unit, next being the unit after it
+// (0 when there is none): its code point, with *units the units it takes (2
+// for a surrogate pair, else 1). A lone surrogate comes back as itself, which
+// is no character, for the caller to replace or refuse.
+uint32_t DecodeUtf16(uint32_t unit, uint32_t next, size_t* units);
 
 // Single-byte code pages.
 
@@ -79,6 +117,26 @@ int HexDigitValue(char c);
 // size bytes (the result is never longer); a '%' not followed by two hex
 // digits stays as it is. Returns the bytes written.
 size_t DecodePercentEscapes(const char* text, size_t size, char* out);
+
+// HTML character references (&amp;, &#233;, &#xE9;, &eacute;): numeric ones
+// and the named ones help pages use (all of Latin-1, the common punctuation,
+// arrows, symbols and Greek letters).
+enum ReferenceRule {
+    // As browsers read page text: a numeric reference may lack its ';', and
+    // one that names no character (NUL, a surrogate, past U+10FFFF, or one of
+    // the five bytes Windows-1252 leaves undefined) is U+FFFD; of the named
+    // ones, the oldest five (amp, lt, gt, quot, nbsp) may lack their ';'.
+    ReferencesAsBrowsers,
+    // As sitemaps are read: only a reference closed by ';' that names a
+    // character is one; anything else stays as written.
+    ReferencesClosed,
+};
+// The reference at text[0] == '&' (size bytes available): its character in
+// *cp, and the bytes it takes; 0 when the bytes there are no reference (the
+// '&' is then text). Numeric references to 0x80-0x9F mean the Windows-1252
+// characters of those bytes, as in browsers.
+size_t DecodeCharacterReference(const char* text, size_t size, uint32_t* cp,
+                                ReferenceRule rule = ReferencesAsBrowsers);
 
 // Display width.
 

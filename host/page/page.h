@@ -35,13 +35,8 @@ unsigned PageCodePage(const std::string& html, unsigned fallbackCodePage);
 // The ANSI code page of the help file's language; 0 when it does not tell.
 unsigned HelpFileCodePage(const std::string& helpFile);
 
-// charset.cpp: character sets as pages name them.
-// The code page of a charset name, letter case ignored ("utf-8" 65001,
-// "gb2312" 936, "shift_jis" 932, "iso-8859-1" 1252 as browsers read it); 0
-// for a name it does not know.
-unsigned CharsetCodePage(const char* name, size_t length);
-// The charset name w3m and lynx know a code page by; null for none.
-const char* CodePageCharset(unsigned codePage);
+// charset.cpp: character sets as pages name them (the names are the table of
+// platform/charsets.h).
 // The code page a page declares in its first 4096 bytes, by <meta
 // charset="..."> or the charset parameter of a <meta ... content="...">; 0
 // when it declares none it knows.
