@@ -294,21 +294,6 @@ uint32_t FoldCase(uint32_t cp)
     return (uint32_t)((int64_t)cp + run.delta);
 }
 
-char FoldAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
-}
-
-bool IsAsciiAlnum(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-char UpperAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
-}
-
 int CompareFolded(const char* a, const char* b, size_t count)
 {
     for (size_t i = 0; i < count; ++i) {

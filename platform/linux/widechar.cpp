@@ -53,6 +53,18 @@ unsigned ResolveCodePage(UINT codePage)
     return codePage <= 65535 ? codePage : 0;
 }
 
+// The checks both conversions make of their arguments; false when one is
+// invalid. *cp is the code page's number.
+bool CheckArguments(UINT codePage, const void* src, int srcLength, const void* dest, int destLength,
+                    unsigned* cp)
+{
+    if (src == nullptr || srcLength == 0 || srcLength < -1 || destLength < 0 ||
+        (dest == nullptr && destLength != 0))
+        return false;
+    *cp = ResolveCodePage(codePage);
+    return *cp != 0;
+}
+
 // Appends length units or bytes to dest (when destLength is not 0) and counts
 // them; false when they do not fit or the count outgrows an int.
 template <typename Unit>
@@ -111,11 +123,8 @@ BOOL IsDBCSLeadByteEx(UINT codePage, BYTE byte)
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, LPWSTR dest,
                         int destLength)
 {
-    if (src == nullptr || srcLength == 0 || srcLength < -1 || destLength < 0 ||
-        (dest == nullptr && destLength != 0))
-        return Fail(ERROR_INVALID_PARAMETER);
-    unsigned cp = ResolveCodePage(codePage);
-    if (cp == 0)
+    unsigned cp;
+    if (!CheckArguments(codePage, src, srcLength, dest, destLength, &cp))
         return Fail(ERROR_INVALID_PARAMETER);
     DWORD allowed = cp == CP_UTF8 || cp == CP_UTF7 ? MB_ERR_INVALID_CHARS
                                                    : MB_PRECOMPOSED | MB_ERR_INVALID_CHARS;
@@ -132,8 +141,13 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, L
         if (decoder.invalid && (flags & MB_ERR_INVALID_CHARS) != 0)
             return Fail(ERROR_NO_UNICODE_TRANSLATION);
         for (size_t i = 0; i < count; i++) {
+            uint32_t value = points[i];
+            if (value < 0xD800 && written < (size_t)destLength) {
+                dest[written++] = (WCHAR)value;  // most characters: one unit that fits
+                continue;
+            }
             uint16_t units[2];
-            size_t length = EncodeUtf16(points[i], units);
+            size_t length = EncodeUtf16(value, units);
             const WCHAR wide[2] = {(WCHAR)units[0], (WCHAR)units[1]};
             if (!Put(dest, destLength, &written, wide, length))
                 return Fail(ERROR_INSUFFICIENT_BUFFER);
@@ -146,11 +160,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLength, L
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLength, LPSTR dest,
                         int destLength, LPCSTR defaultChar, LPBOOL usedDefaultChar)
 {
-    if (src == nullptr || srcLength == 0 || srcLength < -1 || destLength < 0 ||
-        (dest == nullptr && destLength != 0))
-        return Fail(ERROR_INVALID_PARAMETER);
-    unsigned cp = ResolveCodePage(codePage);
-    if (cp == 0)
+    unsigned cp;
+    if (!CheckArguments(codePage, src, srcLength, dest, destLength, &cp))
         return Fail(ERROR_INVALID_PARAMETER);
     bool unicode = cp == CP_UTF8 || cp == CP_UTF7;
     if (unicode && (defaultChar != nullptr || usedDefaultChar != nullptr))
