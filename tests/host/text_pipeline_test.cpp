@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/page/markup.h"
 #include "host/page/page.h"
 #include "platform/platform.h"
 #if VELKORY_HAVE_SERVE
@@ -40,6 +41,34 @@ TEST(TextPipelineTest, BytesOfAnyCodePageBecomeUtf8)
     // A help file's text is UTF-8 as it is when its bytes are.
     EXPECT_EQ(TextToUtf8("\xC3\xA9t\xC3\xA9", 1251), "\u00E9t\u00E9");
     EXPECT_EQ(TextToUtf8("\xE9t\xE9", 1252), "\u00E9t\u00E9");
+}
+
+// The tokens of html, one a line: kind, name, text.
+std::string Tokens(const std::string& html)
+{
+    static const char* const Kinds[] = {"text", "cdata", "start", "end", "raw"};
+    std::string out;
+    MarkupReader reader(html);
+    MarkupToken token;
+    while (reader.Next(token))
+        out += std::string(Kinds[token.kind]) + " " + token.name + (token.selfClosing ? "/" : "") +
+            " [" + std::string(token.text) + "]\n";
+    return out;
+}
+
+TEST(TextPipelineTest, MarkupReadsAsTokens)
+{
+    EXPECT_EQ(Tokens("a<P Class='x>y'>b</p><SCRIPT>if (a<b) x()</Script >c"),
+              "text  [a]\nstart p [ Class='x>y']\ntext  [b]\nend p []\nstart script []\n"
+              "raw script [if (a<b) x()]\ntext  [c]\n");
+    EXPECT_EQ(Tokens("<!-- <p> --><!DOCTYPE html><![CDATA[<p>]]><br/>1 < 2 </ >"),
+              "cdata  [<p>]\nstart br/ [/]\ntext  [1 ]\ntext  [<]\ntext  [ 2 ]\ntext  [<]\n"
+              "text  [/ >]\n");
+    // Markup that never ends runs to the end of the page.
+    EXPECT_EQ(Tokens("<style>p {"), "start style []\nraw style [p {]\n");
+    EXPECT_EQ(Tokens("a<!-- open"), "text  [a]\n");
+    EXPECT_EQ(Tokens("<a href=\"x"), "start a [ href=\"x]\n");
+    EXPECT_EQ(Tokens("<averyveryverylongname>"), "start  []\n");
 }
 
 TEST(TextPipelineTest, APageBecomesItsTitleAndVisibleText)

@@ -123,6 +123,8 @@ TEST_F(CodePageTest, AnyPairTheConverterConvertsIsAccepted)
         {"20866:437", 20866, "\xF0", u"\u041F"},  // KOI8-R
         {"54936:437", 54936, "\x81\x30\x81\x30", u"\u0080"},
         {"10000:437", 10000, "\x8E", u"\u00E9"},  // Mac Roman
+        // Shift sequences that iconv takes without writing anything.
+        {"50220:437", 50220, "a\x1B$BF|\x1B(Bb", u"a\u65E5b"},
     };
     for (const auto& c : cases) {
         setenv("VELKORY_CODEPAGES", c.setting, 1);
