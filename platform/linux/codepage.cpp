@@ -116,14 +116,14 @@ const CodePagePair* CurrentCodePages(void)
         const char* colon = strchr(setting, ':');
         unsigned ansi, oem;
         if (colon == nullptr || !ParseCodePage(setting, (size_t)(colon - setting), &ansi) ||
-            !ParseCodePage(colon + 1, strlen(colon + 1), &oem))
+            !ParseCodePage(colon + 1, strlen(colon + 1), &oem)) {
             snprintf(pair.error, sizeof pair.error,
                      "expected ANSI:OEM, two code page numbers from 1 to 65535 (as 1252:437)");
-        else if (!CodePageConvertible(ansi) || !CodePageConvertible(oem))
+        } else if (!CodePageConvertible(ansi) || !CodePageConvertible(oem)) {
             snprintf(pair.error, sizeof pair.error,
                      "code page %u cannot be converted (iconv does not know it)",
                      CodePageConvertible(ansi) ? oem : ansi);
-        else {
+        } else {
             pair.ansi = ansi;
             pair.oem = oem;
             return &pair;
