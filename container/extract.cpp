@@ -56,7 +56,6 @@ uint64_t LongestLzxOutput(uint32_t compressedLength, int windowBits)
     return (uint64_t)(compressedLength / 34) << windowBits;
 }
 
-
 static int WindowBitsForCode(uint32_t code)
 {
     switch (code) {

@@ -78,7 +78,6 @@ void ReadContainerHeader(HelpFile* file)
     file->ContentOffset = ReadLE32(contentOffset);
 }
 
-
 void ReadHeaderSections(HelpFile* file)
 {
     uint8_t table[2 * ItsfHeaderSectionEntry];

@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 uint32_t IntervalLength(const LzxSection* lzx, uint32_t k)
 {
     uint64_t start = (uint64_t)k << lzx->WindowBits;

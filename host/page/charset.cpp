@@ -66,43 +66,42 @@ size_t AsciiRun(const char* text, size_t size)
     return i;
 }
 
-// Appends size bytes of text, read by the host's UTF-8 rule: each byte that
-// is no character becomes U+FFFD.
-void AppendUtf8Checked(std::string& out, const char* text, size_t size)
+// Appends size bytes of text: ASCII a run at a time, and each other
+// character as nonAscii(character, bytes left, out) appends it, which returns
+// the bytes it read.
+template <typename NonAscii>
+void AppendByRuns(std::string& out, const char* text, size_t size, NonAscii nonAscii)
 {
     out.reserve(out.size() + size + size / 8);
     for (size_t i = 0; i < size;) {
         size_t run = AsciiRun(text + i, size - i);
         out.append(text + i, run);
         i += run;
-        if (i == size)
-            break;
-        size_t length;
-        uint32_t cp = DecodeUtf8(text + i, size - i, &length);
-        if (cp == ReplacementCharacter && length == 1) {
-            out += "\xEF\xBF\xBD";
-        } else {
-            out.append(text + i, length);
-        }
-        i += length;
+        if (i < size)
+            i += nonAscii(text + i, size - i, out);
     }
 }
 
-// Windows-1252 through the text unit's table, ASCII copied a run at a time.
-void AppendWindows1252(std::string& out, const char* text, size_t size)
+// UTF-8 by the host's rule: each byte that is no character becomes U+FFFD.
+size_t AppendUtf8Character(const char* text, size_t left, std::string& out)
 {
-    out.reserve(out.size() + size + size / 8);
-    for (size_t i = 0; i < size;) {
-        size_t run = AsciiRun(text + i, size - i);
-        out.append(text + i, run);
-        i += run;
-        if (i == size)
-            break;
-        uint32_t cp;
-        DecodeSingleByte(1252, (unsigned char)text[i++], &cp);
-        char bytes[4];
-        out.append(bytes, EncodeUtf8(cp, bytes));
-    }
+    size_t length;
+    uint32_t cp = DecodeUtf8(text, left, &length);
+    if (cp == ReplacementCharacter && length == 1)
+        out += "\xEF\xBF\xBD";
+    else
+        out.append(text, length);
+    return length;
+}
+
+// Windows-1252 through the text unit's table.
+size_t AppendWindows1252Character(const char* text, size_t, std::string& out)
+{
+    uint32_t cp;
+    DecodeSingleByte(1252, (unsigned char)*text, &cp);
+    char bytes[4];
+    out.append(bytes, EncodeUtf8(cp, bytes));
+    return 1;
 }
 
 // Through the system's MultiByteToWideChar; false when it cannot convert
@@ -156,7 +155,7 @@ std::string CodePageToUtf8(std::string_view bytes, unsigned codePage)
         if (IsUtf8(bytes.data(), bytes.size()))
             out.assign(bytes);
         else
-            AppendUtf8Checked(out, bytes.data(), bytes.size());
+            AppendByRuns(out, bytes.data(), bytes.size(), AppendUtf8Character);
         return out;
     }
     if (IsAscii(bytes.data(), bytes.size()) && KeepsAscii(codePage)) {
@@ -168,7 +167,7 @@ std::string CodePageToUtf8(std::string_view bytes, unsigned codePage)
     // Windows-1252, and the fallback for a code page the system cannot
     // convert.
     out.clear();
-    AppendWindows1252(out, bytes.data(), bytes.size());
+    AppendByRuns(out, bytes.data(), bytes.size(), AppendWindows1252Character);
     return out;
 }
 
