@@ -22,6 +22,7 @@
 #include "host/host.h"
 #include "host/os/os.h"
 #include "host/page/page.h"
+#include "platform/charsets.h"
 #include "platform/platform.h"
 
 namespace {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "container/container.h"
+#include "host/host.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
@@ -20,7 +22,7 @@ namespace {
 // Text in the OEM code page as UTF-8; UTF-8 stays.
 std::string OemToUtf8(const char* text)
 {
-    return ToUtf8(text, GetOEMCP());
+    return TextToUtf8(text, GetOEMCP());
 }
 
 // The stored name of the contents sitemap: the one #SYSTEM names when it is
@@ -58,7 +60,7 @@ std::string PercentDecode(const std::string& text)
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
 {
-    return LowerAscii(text.substr(0, strlen(prefix))) == prefix;
+    return FoldedText(text.substr(0, strlen(prefix))) == prefix;
 }
 
 // "a/./b/../c" as "a/c"; false when it climbs above the root.
@@ -158,7 +160,7 @@ std::string ContentsJson(HelpFile* file, const std::string& prefix, uint32_t cod
             const SitemapEntry& entry = map.entries[children[node][k]];
             if (k)
                 json += ',';
-            json += "{\"n\":" + JsonString(ToUtf8(SitemapText(&map, entry.name), codePage));
+            json += "{\"n\":" + JsonString(TextToUtf8(SitemapText(&map, entry.name), codePage));
             if (entry.targetCount > 0) {
                 std::string url = LinkUrl(SitemapText(&map, map.targets[entry.firstTarget].local),
                                           folder.substr(1), prefix);

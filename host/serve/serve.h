@@ -42,7 +42,7 @@ struct SearchBuilder {
     std::vector<std::string> words;
     std::vector<std::vector<std::pair<uint32_t, uint32_t>>> lists;
     std::vector<uint32_t> pageLengths;
-    uint32_t codePage = Windows1252;  // of the titles that are not UTF-8
+    uint32_t codePage = Windows1252;  // of the pages that do not say theirs
 };
 void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_view html);
 SearchIndex FinishSearchIndex(SearchBuilder& builder);
@@ -51,15 +51,11 @@ SearchIndex FinishSearchIndex(SearchBuilder& builder);
 // first, at most limit.
 std::vector<SearchHit> RunSearch(const SearchIndex& index, const std::string& query, size_t limit);
 
-// Text helpers shared with the server.
-// Text in codePage (0 or 1252: Windows-1252) as UTF-8; valid UTF-8 stays.
-std::string ToUtf8(std::string_view bytes, uint32_t codePage = Windows1252);
-// The <title> as UTF-8, "" without one.
-std::string HtmlTitle(std::string_view html, uint32_t codePage = Windows1252);
-std::string JsonString(std::string_view utf8);  // quoted, escaped
-std::string LowerAscii(std::string text);       // A-Z only
-bool EndsWithNoCase(const std::string& text, const char* suffix);
-std::string EncodeUrlPath(const std::string& name);  // percent-encoded; '/' stays
+// Text helpers shared with the server (texts go to UTF-8 through the page
+// room's pipeline: TextToUtf8, ReadPageText).
+std::string JsonString(std::string_view utf8);                     // quoted, escaped
+bool EndsWithNoCase(const std::string& text, const char* suffix);  // ASCII case ignored
+std::string EncodeUrlPath(const std::string& name);                // percent-encoded; '/' stays
 
 // contents.cpp: the viewer's contents tree and keyword index as JSON,
 // {"items": [{"n": name, "u": url or [urls], "c": [children]}]}, their links

@@ -35,6 +35,7 @@
 
 #include "container/container.h"
 #include "host/host.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
 #include "lookup/encoding.h"
 #include "lookup/lookup.h"
@@ -138,7 +139,7 @@ std::unordered_map<std::string, std::string> ReadMimeTypes()
             at = end;
         }
         for (size_t i = 1; i < words.size(); ++i)
-            types.emplace(LowerAscii(words[i]), words[0]);
+            types.emplace(FoldedText(words[i]), words[0]);
     }
     return types;
 }
@@ -147,10 +148,10 @@ std::string MediaType(const ServerState& state, const std::string& name)
 {
     size_t dot = name.find_last_of("./");
     if (dot != std::string::npos && name[dot] == '.') {
-        auto it = state.mimeTypes.find(LowerAscii(name.substr(dot + 1)));
+        auto it = state.mimeTypes.find(FoldedText(name.substr(dot + 1)));
         if (it != state.mimeTypes.end())
             return it->second;
-        std::string ext = LowerAscii(name.substr(dot + 1));
+        std::string ext = FoldedText(name.substr(dot + 1));
         if (ext == "htm" || ext == "html")
             return "text/html";
     }
@@ -205,7 +206,7 @@ void IndexDirectory(ServedFile& served)
     for (int32_t i = 0; i < count; ++i) {
         const DirectoryEntry* entry = DirectoryAt(served.file, i);
         if (entry)
-            served.lowerNames.emplace(LowerAscii(entry->Name), i);
+            served.lowerNames.emplace(FoldedText(entry->Name), i);
     }
 }
 
@@ -254,7 +255,7 @@ std::unique_ptr<ServedFile> OpenServedFile(const std::string& path, std::string&
     if (ReadSystemInfo(served->file, &info)) {
         uint32_t codePage = LocaleAnsiCodePage(info.lcid);
         served->codePage = codePage != 0 ? codePage : Windows1252;
-        served->title = ToUtf8(info.title, served->codePage);
+        served->title = TextToUtf8(info.title, served->codePage);
     }
     return served;
 }
@@ -271,7 +272,7 @@ bool ReadStored(ServedFile& served, const std::string& name, std::string& body)
             stored = candidate;
             break;
         }
-        auto it = served.lowerNames.find(LowerAscii(candidate));
+        auto it = served.lowerNames.find(FoldedText(candidate));
         if (it != served.lowerNames.end()) {
             stored = DirectoryAt(served.file, it->second)->Name;
             break;
@@ -340,7 +341,7 @@ ServedFile* FindByLabel(ServerState& state, const std::string& label)
 {
     std::lock_guard<std::mutex> guard(state.filesLock);
     for (auto& served : state.files)
-        if (LowerAscii(served->label) == LowerAscii(label))
+        if (FoldedText(served->label) == FoldedText(label))
             return served.get();
     if (!EndsWithNoCase(label, ".chm") || label.find('/') != std::string::npos || label[0] == '.' ||
         state.files.size() >= MaxHelpFiles)
@@ -389,13 +390,14 @@ std::string InfoJson(ServerState& state)
         const ServedFile& served = *state.files[f];
         if (f)
             json += ',';
-        json += "{\"label\":" + JsonString(ToUtf8(served.label)) +
-            ",\"title\":" + JsonString(served.title.empty() ? ToUtf8(served.label) : served.title) +
+        json += "{\"label\":" + JsonString(TextToUtf8(served.label, Windows1252)) + ",\"title\":" +
+            JsonString(served.title.empty() ? TextToUtf8(served.label, Windows1252)
+                                            : served.title) +
             ",\"prefix\":" + JsonString(FilePrefix + EncodeUrlPath(served.label) + "/") +
             ",\"home\":" + JsonString(served.home.empty() ? "" : PageUrl(f, served, served.home)) +
             "}";
     }
-    json += "],\"start\":" + JsonString(ToUtf8(state.startPage)) + "}";
+    json += "],\"start\":" + JsonString(TextToUtf8(state.startPage, Windows1252)) + "}";
     return json;
 }
 
@@ -457,7 +459,7 @@ void Answer(ServerState& state, const httplib::Request& request, httplib::Respon
         headerBytes += name.size() + value.size() + 4;
     if (request.headers.size() > MaxHeaderFields || headerBytes > MaxHeaderBytes)
         return SetError(response, 431, "Request Header Fields Too Large");
-    std::string host = LowerAscii(request.get_header_value("Host"));
+    std::string host = FoldedText(request.get_header_value("Host"));
     if (request.get_header_value_count("Host") != 1 ||
         std::find(state.hosts.begin(), state.hosts.end(), host) == state.hosts.end())
         return SetError(response, 403, "Forbidden: wrong Host");
@@ -544,7 +546,7 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
         std::string label = BaseName(path);
         auto taken = [&](const std::string& candidate) {
             for (auto& other : state.files)
-                if (LowerAscii(other->label) == LowerAscii(candidate))
+                if (FoldedText(other->label) == FoldedText(candidate))
                     return true;
             return false;
         };
