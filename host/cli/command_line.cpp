@@ -31,6 +31,12 @@ const char UsageHead[] =
     "                                 several, choose in a menu (or the\n"
     "                                 Nth with --pick; without a terminal and without\n"
     "                                 --pick the topics are listed on stderr)\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  help --search [--pick N] FILE KEYWORD\n"
+    "                                 the same; when nothing answers, the pages whose\n"
+    "                                 text holds KEYWORD, as search shows them (on a\n"
+    "                                 terminal, help asks whether to search)\n"
+#endif
     "  info                           the module's names, title and capabilities\n"
     "  config                         change the settings in a dialog; without a\n"
     "                                 terminal: --modality N --visuality N saves those\n"
@@ -46,6 +52,15 @@ const char UsageHead[] =
     "                                 its page\n"
     "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
     "                                 a tab, its page\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  search [--limit N] [--json] FILE|DIR... QUERY\n"
+    "                                 the pages whose text matches QUERY, best first:\n"
+    "                                 title, a tab, the page (and on a terminal the\n"
+    "                                 snippet, then the page opens as help opens one);\n"
+    "                                 every word is needed, \"a phrase\", prefix*,\n"
+    "                                 -excluded; a DIR stands for the help files below\n"
+    "                                 it; --limit N hits (20), --json one object a line\n"
+#endif
     "\n"
 #if defined(VELKORY_HAVE_SERVE)
     "Commands that show help files in the browser:\n"
@@ -60,6 +75,10 @@ const char UsageHead[] =
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
     "                                 the temporary directory that are over a day old\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  clean --cache                  empty the cache of search indexes\n"
+    "                                 ($XDG_CACHE_HOME/velkory, else ~/.cache/velkory)\n"
+#endif
     "  --help, --version\n"
     "\n"
     "Options:\n"
@@ -69,7 +88,8 @@ const char UsageHead[] =
 
 const char UsageTail[] =
     "Exit status: 0 done (help: a page opened or the menu left), 1 failed (help:\n"
-    "also when no topic matched or the viewer failed), 2 usage error.\n";
+    "also when no topic matched or the viewer failed; search: also when nothing\n"
+    "matched), 2 usage error.\n";
 
 struct Command {
     const char* name;
@@ -81,7 +101,11 @@ struct Command {
 };
 
 const Command Commands[] = {
+#if defined(VELKORY_HAVE_SEARCH)
+    {"help", "help [--search] [--pick N] FILE KEYWORD", 2, {"--pick", "--search"}, HelpCommand},
+#else
     {"help", "help [--pick N] FILE KEYWORD", 2, {"--pick"}, HelpCommand},
+#endif
     {"info", "info", 0, {}, InfoCommand},
     {"config",
      "config [--show | --cancel | --modality N --visuality N]",
@@ -94,7 +118,17 @@ const Command Commands[] = {
     {"test", "test [-j N] FILE", 1, {"-j"}, TestCommand},
     {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
     {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
+#if defined(VELKORY_HAVE_SEARCH)
+    {"clean", "clean [--cache]", 0, {"--cache"}, CleanCommand},
+    {"search",
+     "search [--limit N] [--json] FILE|DIR... QUERY",
+     2,
+     {"--limit", "--json"},
+     SearchCommand,
+     SIZE_MAX - 2},
+#else
     {"clean", "clean", 0, {}, CleanCommand},
+#endif
 #if defined(VELKORY_HAVE_SERVE)
     {"serve",
      "serve [--port N] [--no-open] FILE...",
@@ -215,6 +249,18 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
         } else if (name == "--no-open") {
             line.open = false;
             line.optionsSeen.push_back(name);
+        } else if (name == "--limit") {
+            ok = takeNumber(name, 1, 100000, line.limit);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--json") {
+            line.json = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--cache") {
+            line.cache = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--search") {
+            line.search = true;
+            line.optionsSeen.push_back(name);
         } else {
             error = "unknown option '" + arg + "'";
             return false;
@@ -223,7 +269,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             return false;
         if (inlineValue &&
             (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
-             name == "--show" || name == "--no-open")) {
+             name == "--show" || name == "--no-open" || name == "--json" || name == "--cache" ||
+             name == "--search")) {
             error = name + " takes no value";
             return false;
         }

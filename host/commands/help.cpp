@@ -130,6 +130,20 @@ std::string Topics(int count)
     return std::to_string(count) + (count == 1 ? " topic matches" : " topics match");
 }
 
+#if defined(VELKORY_HAVE_SEARCH)
+// Asks on the terminal whether to search the pages' text; yes unless the
+// answer begins with 'n'.
+bool AskToSearch(const std::string& keyword)
+{
+    fprintf(stderr, "velkory: search the text of its pages for '%s'? [Y/n] ", keyword.c_str());
+    fflush(stderr);
+    char answer[64];
+    if (!fgets(answer, sizeof answer, stdin))
+        return false;
+    return answer[0] != 'n' && answer[0] != 'N';
+}
+#endif
+
 }  // namespace
 
 int HelpCommand(const CommandLine& line)
@@ -181,7 +195,15 @@ int HelpCommand(const CommandLine& line)
         return ExitOk;
     }
     if (!record.pageOpened) {
+#if defined(VELKORY_HAVE_SEARCH)
+        if (line.search)
+            return SearchPagesInstead(line, file, keyword);
+#endif
         Complain("no topic title or index entry of " + file + " begins with '" + keyword + "'");
+#if defined(VELKORY_HAVE_SEARCH)
+        if (IsInteractive() && AskToSearch(keyword))
+            return SearchPagesInstead(line, file, keyword);
+#endif
         return ExitFailed;
     }
     return ExitOk;
