@@ -3,8 +3,8 @@
 // options apply; a command checks what only it can know and returns its exit
 // status (a usage error through UsageFailure, never thrown).
 //
-// Room commands/: may call serve/, module/, page/, terminal/, os/ and the
-// module's container/, lookup/ and platform/.
+// Room commands/: may call serve/, search/, module/, page/, terminal/, os/
+// and the module's container/, lookup/ and platform/.
 #pragma once
 
 #include <string>

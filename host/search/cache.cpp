@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -292,8 +293,7 @@ int OpenCheckedIndex(const std::string& path, uint64_t identityHash)
         close(fd);
         return -1;
     }
-    // Used now: the bound on the cache removes the entries used longest ago.
-    futimens(fd, nullptr);
+    MarkUsed(fd);
     return fd;
 }
 
@@ -327,6 +327,7 @@ bool SealIndexFile(const std::string& temporary, const std::string& target, uint
         PutLE64(header + SizeAt, size);
         PutLE64(header + ChecksumAt, sum);
         ok = pwrite(fd, header, sizeof header, 0) == (ssize_t)sizeof header && fsync(fd) == 0;
+        MarkUsed(fd);
     }
     int why = errno;
     if (fd >= 0 && close(fd) != 0 && ok) {
@@ -451,6 +452,17 @@ CacheCleaning EmptySearchCache(const SearchCache& cache)
             ++cleaning.removed;
     }
     return cleaning;
+}
+
+// Used now: the bound on the cache removes the entries used longest ago.
+// The time is taken to the nanosecond (the file system's own clock for a
+// touch advances only a few times a second).
+void MarkUsed(int fd)
+{
+    struct timespec now[2];
+    clock_gettime(CLOCK_REALTIME, &now[0]);
+    now[1] = now[0];
+    futimens(fd, now);
 }
 
 void RemovePath(const std::string& path)

@@ -197,6 +197,7 @@ void ClearEntry(const std::string& base, bool withLock);
 void TidySearchCache(const SearchCache& cache, const CacheEntry& kept);
 bool PathIsThere(const std::string& path);  // something, even a dangling link, is at path
 void RemovePath(const std::string& path);   // with everything below it, if anything is there
+void MarkUsed(int fd);                      // the index open at fd was used now
 
 // page_text.cpp: a page's title (its <title>, "" without one) and visible
 // text (no tags, scripts or styles), as UTF-8. The page is in the charset it
