@@ -225,9 +225,9 @@ public:
     PageTerms(const PageTerms&) = delete;
     PageTerms& operator=(const PageTerms&) = delete;
     // Adds the terms of one page to document; with positions, also where
-    // each word stands (to check phrases).
+    // each word stands (to check phrases), and the stems only with stems.
     void Fill(Xapian::Document& document, const std::string& title, const std::string& text,
-              bool positions);
+              bool positions, bool stems = true);
 
 private:
     struct State;

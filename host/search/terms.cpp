@@ -82,7 +82,7 @@ PageTerms::PageTerms(const std::string& language)
 PageTerms::~PageTerms() = default;
 
 void PageTerms::Fill(Xapian::Document& document, const std::string& title, const std::string& text,
-                     bool positions)
+                     bool positions, bool stems)
 {
     Xapian::TermGenerator& generator = state_->generator;
     generator.set_document(document);
@@ -94,7 +94,7 @@ void PageTerms::Fill(Xapian::Document& document, const std::string& title, const
         generator.index_text_without_positions(title, TitleWeight);
         generator.index_text_without_positions(text);
     }
-    if (!state_->stems)
+    if (!state_->stems || !stems)
         return;
     std::vector<std::pair<std::string, Xapian::termcount>>& words = state_->words;
     words.clear();
