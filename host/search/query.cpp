@@ -192,12 +192,12 @@ Xapian::Query Parse(const SearchQuery& query, const std::string& language,
         Xapian::QueryParser::FLAG_WILDCARD;
     if (!query.wordsOnly) {
         try {
-            return parser.parse_query(query.text, full);
+            return StemsWithTheirWords(parser.parse_query(query.text, full), language);
         } catch (const Xapian::QueryParserError&) {
             // Not a query as written (a stray operator): its words are.
         }
     }
-    return parser.parse_query(query.text, wordsOnly);
+    return StemsWithTheirWords(parser.parse_query(query.text, wordsOnly), language);
 }
 
 // Text for one line of display: control characters (line breaks included)

@@ -126,11 +126,12 @@ private:
 
 namespace Xapian {
 class Document;
-}
+class Query;
+}  // namespace Xapian
 
 // cache.cpp: the format of the finished index files; a change of it makes
 // every entry foreign, so that each is built again.
-constexpr int IndexFormat = 1;
+constexpr int IndexFormat = 2;
 constexpr size_t IndexHeaderSize = 64;
 
 // A checksum of bytes given in any pieces (it notices damage; it is no
@@ -215,8 +216,9 @@ bool IsPageName(const char* name);
 std::string StemmerLanguage(uint32_t lcid);
 // Makes the terms of pages: their words, Unicode letters folded, Chinese,
 // Japanese and Korean as n-grams, title words counted TitleWeight times, and
-// beside each word "Z" and its stem (whatever the letter case the word had,
-// so that a query word in any case finds it). One per thread.
+// beside each word that is not its own stem "Z" and its stem (whatever the
+// letter case the word had, so that a query word in any case finds it). One
+// per thread.
 constexpr unsigned TitleWeight = 5;
 class PageTerms {
 public:
@@ -233,6 +235,10 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// The query parser's query for such terms: each stem "Zs" where s is its own
+// stem also matches the word s, which carries no stem term.
+Xapian::Query StemsWithTheirWords(const Xapian::Query& query, const std::string& language);
 
 // build.cpp: makes sure the index of helpFile is in the cache and opens it: a
 // descriptor placed at its database (Xapian takes it), or -1 with the reason

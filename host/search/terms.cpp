@@ -7,7 +7,9 @@
 // lower case, so that a lower-case query word, which the query parser
 // stems, would miss a page where the word is only ever capitalised ("Python");
 // the stems are therefore added here, for every word the query parser would
-// stem, whatever its case in the page.
+// stem, whatever its case in the page. A word that is its own stem ("loop")
+// gets no stem term beside it: the query's stem stands for that word too
+// (StemsWithTheirWords), which keeps the index a third smaller.
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -64,7 +66,8 @@ struct PageTerms::State {
     Xapian::TermGenerator generator;
     Xapian::Stem stemmer;
     bool stems = false;
-    std::unordered_map<std::string, std::string> stemmed;  // word -> "Z" + stem
+    // word -> "Z" + stem, or "" when the word is its own stem
+    std::unordered_map<std::string, std::string> stemmed;
     std::vector<std::pair<std::string, Xapian::termcount>> words;
 };
 
@@ -106,11 +109,43 @@ void PageTerms::Fill(Xapian::Document& document, const std::string& title, const
             continue;
         auto known = state_->stemmed.find(word);
         if (known == state_->stemmed.end()) {
-            // Built piece by piece: GCC 12 misreads "Z" + std::string as overlapping.
-            std::string stem = "Z";
-            stem += state_->stemmer(word);
-            known = state_->stemmed.emplace(word, stem).first;
+            std::string stem = state_->stemmer(word);
+            known = state_->stemmed.emplace(word, stem == word ? "" : "Z" + stem).first;
         }
-        document.add_term(known->second, count);
+        if (!known->second.empty())
+            document.add_term(known->second, count);
     }
+}
+
+Xapian::Query StemsWithTheirWords(const Xapian::Query& query, const std::string& language)
+{
+    if (language.empty())
+        return query;
+    Xapian::Query::op type = query.get_type();
+    if (type == Xapian::Query::LEAF_TERM) {
+        std::string term = *query.get_terms_begin();
+        if (term.size() < 2 || term[0] != 'Z')
+            return query;
+        std::string word = term.substr(1);
+        if (Xapian::Stem(language)(word) != word)
+            return query;
+        return Xapian::Query(Xapian::Query::OP_SYNONYM, query, Xapian::Query(word));
+    }
+    switch (type) {
+    case Xapian::Query::OP_AND:
+    case Xapian::Query::OP_OR:
+    case Xapian::Query::OP_AND_NOT:
+    case Xapian::Query::OP_XOR:
+    case Xapian::Query::OP_AND_MAYBE:
+    case Xapian::Query::OP_FILTER:
+    case Xapian::Query::OP_SYNONYM:
+    case Xapian::Query::OP_MAX:
+        break;
+    default:  // phrases, prefixes: their words are not stemmed
+        return query;
+    }
+    std::vector<Xapian::Query> parts;
+    for (size_t i = 0; i < query.get_num_subqueries(); ++i)
+        parts.push_back(StemsWithTheirWords(query.get_subquery(i), language));
+    return Xapian::Query(type, parts.begin(), parts.end());
 }
