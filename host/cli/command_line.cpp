@@ -32,6 +32,12 @@ const char UsageHead[] =
     "                                 menu (or the Nth with --pick; without a terminal\n"
     "                                 and without --pick the topics are listed on\n"
     "                                 stderr)\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  help --search [--pick N] FILE KEYWORD\n"
+    "                                 the same; when nothing answers, the pages whose\n"
+    "                                 text holds KEYWORD, as search shows them (on a\n"
+    "                                 terminal, help asks whether to search)\n"
+#endif
     "  info                           the module's names, title and capabilities\n"
     "  config                         change the settings in a dialog; without a\n"
     "                                 terminal: --modality N --visuality N saves those\n"
@@ -50,6 +56,15 @@ const char UsageHead[] =
     "  fulltext FILE WORD             every page whose text holds a word beginning with\n"
     "                                 WORD (from the full-text index): its title, a\n"
     "                                 tab, its page\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  search [--limit N] [--json] FILE|DIR... QUERY\n"
+    "                                 the pages whose text matches QUERY, best first:\n"
+    "                                 title, a tab, the page (and on a terminal the\n"
+    "                                 snippet, then the page opens as help opens one);\n"
+    "                                 every word is needed, \"a phrase\", prefix*,\n"
+    "                                 -excluded; a DIR stands for the help files below\n"
+    "                                 it; --limit N hits (20), --json one object a line\n"
+#endif
     "\n"
 #if defined(VELKORY_HAVE_SERVE)
     "Commands that show help files in the browser:\n"
@@ -64,6 +79,10 @@ const char UsageHead[] =
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
     "                                 the temporary directory that are over a day old\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  clean --cache                  empty the cache of search indexes\n"
+    "                                 ($XDG_CACHE_HOME/velkory, else ~/.cache/velkory)\n"
+#endif
     "  --help, --version\n"
     "\n"
     "Options:\n"
@@ -73,7 +92,8 @@ const char UsageHead[] =
 
 const char UsageTail[] =
     "Exit status: 0 done (help: a page opened or the menu left), 1 failed (help:\n"
-    "also when no topic matched or the viewer failed), 2 usage error.\n";
+    "also when no topic matched or the viewer failed; search: also when nothing\n"
+    "matched), 2 usage error.\n";
 
 struct Command {
     const char* name;
@@ -85,7 +105,11 @@ struct Command {
 };
 
 const Command Commands[] = {
+#if defined(VELKORY_HAVE_SEARCH)
+    {"help", "help [--search] [--pick N] FILE KEYWORD", 2, {"--pick", "--search"}, HelpCommand},
+#else
     {"help", "help [--pick N] FILE KEYWORD", 2, {"--pick"}, HelpCommand},
+#endif
     {"info", "info", 0, {}, InfoCommand},
     {"config",
      "config [--show | --cancel | --modality N --visuality N]",
@@ -99,7 +123,17 @@ const Command Commands[] = {
     {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
     {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"fulltext", "fulltext FILE WORD", 2, {}, FullTextCommand},
+#if defined(VELKORY_HAVE_SEARCH)
+    {"clean", "clean [--cache]", 0, {"--cache"}, CleanCommand},
+    {"search",
+     "search [--limit N] [--json] FILE|DIR... QUERY",
+     2,
+     {"--limit", "--json"},
+     SearchCommand,
+     SIZE_MAX - 2},
+#else
     {"clean", "clean", 0, {}, CleanCommand},
+#endif
 #if defined(VELKORY_HAVE_SERVE)
     {"serve",
      "serve [--port N] [--no-open] FILE...",
@@ -220,6 +254,18 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
         } else if (name == "--no-open") {
             line.open = false;
             line.optionsSeen.push_back(name);
+        } else if (name == "--limit") {
+            ok = takeNumber(name, 1, 100000, line.limit);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--json") {
+            line.json = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--cache") {
+            line.cache = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--search") {
+            line.search = true;
+            line.optionsSeen.push_back(name);
         } else {
             error = "unknown option '" + arg + "'";
             return false;
@@ -228,7 +274,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             return false;
         if (inlineValue &&
             (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
-             name == "--show" || name == "--no-open")) {
+             name == "--show" || name == "--no-open" || name == "--json" || name == "--cache" ||
+             name == "--search")) {
             error = name + " takes no value";
             return false;
         }

@@ -132,6 +132,20 @@ std::string Topics(int count)
     return std::to_string(count) + (count == 1 ? " topic matches" : " topics match");
 }
 
+#if defined(VELKORY_HAVE_SEARCH)
+// Asks on the terminal whether to search the pages' text; yes unless the
+// answer begins with 'n'.
+bool AskToSearch(const std::string& keyword)
+{
+    fprintf(stderr, "velkory: search the text of its pages for '%s'? [Y/n] ", keyword.c_str());
+    fflush(stderr);
+    char answer[64];
+    if (!fgets(answer, sizeof answer, stdin))
+        return false;
+    return answer[0] != 'n' && answer[0] != 'N';
+}
+#endif
+
 }  // namespace
 
 int HelpCommand(const CommandLine& line)
@@ -181,10 +195,19 @@ int HelpCommand(const CommandLine& line)
         return ExitOk;
     }
     if (!record.pageOpened) {
+#if defined(VELKORY_HAVE_SEARCH)
+        if (line.search)
+            return SearchPagesInstead(line, file, keyword);
+#endif
         // In a file cut short the index that would hold the keyword may be lost.
-        if (!ExplainCut(file))
-            Complain("no topic title, index entry or word in the pages of " + file +
-                     " begins with '" + keyword + "'");
+        if (ExplainCut(file))
+            return ExitFailed;
+        Complain("no topic title, index entry or word in the pages of " + file + " begins with '" +
+                 keyword + "'");
+#if defined(VELKORY_HAVE_SEARCH)
+        if (IsInteractive() && AskToSearch(keyword))
+            return SearchPagesInstead(line, file, keyword);
+#endif
         return ExitFailed;
     }
     return ExitOk;

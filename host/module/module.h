@@ -78,6 +78,15 @@ private:
 // The two settings, read by the module's own code linked into the host.
 void ReadSettings(int32_t& modality, int32_t& visuality);
 
+// Opens page (a stored name) of helpFile exactly as a help request opens the
+// topic the user chose, by the module's own code linked into the host: the
+// page extracted into a new page directory and shown in the viewer or the
+// editor the settings name, at the first line holding keyword (in the OEM
+// code page). True when it was shown; false, with the reason on stderr
+// where the viewer says it, otherwise with record telling what happened.
+bool OpenHelpPage(const std::string& helpFile, const std::string& page, const char* keyword,
+                  const RequestOptions& options, RequestRecord& record);
+
 // settings_check.cpp: after the module saved the settings, or after the host
 // read them: true, with the file and the reason on stderr, when the settings
 // file failed.
