@@ -68,12 +68,15 @@ struct HelpFile;
 // What a help file's #SYSTEM tells: its language, its title (in the help
 // file's encoding, as written) and the stored names of its contents (.hhc)
 // and index (.hhk) sitemaps, as written there (usually without the leading
-// "/"). Missing items are 0 or empty.
+// "/"), with the page it opens on and the window type it opens in. Missing
+// items are 0 or empty.
 struct SystemInfo {
     uint32_t lcid;
     char contentsFile[NameBufferSize];
     char indexFile[NameBufferSize];
     char title[TitleBufferSize];
+    char defaultTopic[NameBufferSize];   // a link, as written ("dir/page%201.htm#part")
+    char defaultWindow[NameBufferSize];  // the name of a window type of #WINDOWS
 };
 
 // Reads the #SYSTEM of an open help file. Returns 0, with info cleared, when
@@ -81,6 +84,14 @@ struct SystemInfo {
 int ReadSystemInfo(HelpFile* file, SystemInfo* info);
 // The records of a #SYSTEM's length bytes; whatever cannot be read is left out.
 void ParseSystemInfo(const uint8_t* data, uint32_t length, SystemInfo* info);
+
+// The page a window type of #WINDOWS opens on (its default file, else its
+// home page), as written in #STRINGS, into page (NameBufferSize bytes): the
+// window type called window, else the first one. "" when there is none or it
+// cannot be read. ReadWindowHome reads both files of an open help file.
+void ParseWindowHome(const uint8_t* windows, uint32_t windowsLength, const uint8_t* strings,
+                     uint32_t stringsLength, const char* window, char* page);
+void ReadWindowHome(HelpFile* file, const char* window, char* page);
 
 // ---------------------------------------------------------------------------
 // Sitemaps: the HTML lists of <OBJECT type="text/sitemap"> entries that hold a

@@ -35,8 +35,8 @@ _velkory()
         search) options="--limit --json" ;;
         clean) options="--cache" ;;
         config) options="--modality --visuality --cancel --show" ;;
-        serve) options="--port --no-open" ;;
-        browse) options="--pick --port --no-open" ;;
+        serve) options="--port --new-token --no-open" ;;
+        browse) options="--pick --port --new-token --no-open" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -68,11 +68,13 @@ const char UsageHead[] =
     "\n"
 #if defined(VELKORY_HAVE_SERVE)
     "Commands that show help files in the browser:\n"
-    "  serve [--port N] [--no-open] FILE...\n"
-    "                                 serve the help files on 127.0.0.1 with a viewer\n"
-    "                                 (contents, index, search) until interrupted; the\n"
-    "                                 first line of output is its URL\n"
-    "  browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]\n"
+    "  serve [--port N] [--new-token] [--no-open] FILE|DIR...\n"
+    "                                 serve the help files (a folder's too) on 127.0.0.1\n"
+    "                                 with a viewer (contents, index, search) until\n"
+    "                                 interrupted; the first line of output is its URL,\n"
+    "                                 the same from run to run (--port N: another port;\n"
+    "                                 --new-token: new URLs)\n"
+    "  browse [--pick N] [--port N] [--new-token] [--no-open] FILE [KEYWORD]\n"
     "                                 the topic as help finds it, in the browser\n"
     "\n"
 #endif
@@ -136,15 +138,15 @@ const Command Commands[] = {
 #endif
 #if defined(VELKORY_HAVE_SERVE)
     {"serve",
-     "serve [--port N] [--no-open] FILE...",
+     "serve [--port N] [--new-token] [--no-open] FILE|DIR...",
      1,
-     {"--port", "--no-open"},
+     {"--port", "--new-token", "--no-open"},
      ServeCommand,
      SIZE_MAX - 1},
     {"browse",
-     "browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]",
+     "browse [--pick N] [--port N] [--new-token] [--no-open] FILE [KEYWORD]",
      1,
-     {"--pick", "--port", "--no-open"},
+     {"--pick", "--port", "--new-token", "--no-open"},
      BrowseCommand,
      1},
 #endif
@@ -265,6 +267,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             line.optionsSeen.push_back(name);
         } else if (name == "--search") {
             line.search = true;
+        } else if (name == "--new-token") {
+            line.newToken = true;
             line.optionsSeen.push_back(name);
         } else {
             error = "unknown option '" + arg + "'";
@@ -275,7 +279,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
         if (inlineValue &&
             (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
              name == "--show" || name == "--no-open" || name == "--json" || name == "--cache" ||
-             name == "--search")) {
+             name == "--search" || name == "--new-token")) {
             error = name + " takes no value";
             return false;
         }

@@ -21,7 +21,8 @@ struct CommandLine {
     bool cancel = false;     // --cancel
     bool show = false;       // --show
     int jobs = 0;            // -j N: decoding workers for test and extract; 0: one per core
-    int port = 0;            // --port N (serve, browse)
+    int port = -1;           // --port N (serve, browse); -1 when not given
+    bool newToken = false;   // --new-token (serve, browse)
     bool open = true;        // unless --no-open
     int limit = 0;           // --limit N (search); 0 when not given
     bool json = false;       // --json (search)

@@ -3,6 +3,7 @@
 
 #include "host/commands/commands.h"
 #include "host/host.h"
+#include "host/os/os.h"
 #if defined(VELKORY_HAVE_SERVE)
 #include "host/serve/serve.h"
 
@@ -12,6 +13,7 @@ ServeOptions OptionsOf(const CommandLine& line)
 {
     ServeOptions options;
     options.port = line.port;
+    options.newToken = line.newToken;
     options.open = line.open;
     options.words = line.words;
     return options;
@@ -21,8 +23,9 @@ ServeOptions OptionsOf(const CommandLine& line)
 
 int ServeCommand(const CommandLine& line)
 {
+    // A folder is a library of the help files in it; the server checks those.
     for (const std::string& file : line.arguments)
-        if (!IsHelpFile(file))
+        if (PathKindAt(file, true) != PathDirectory && !IsHelpFile(file))
             return ExitFailed;
     return RunServer(line.arguments, OptionsOf(line));
 }

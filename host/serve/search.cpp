@@ -82,25 +82,6 @@ bool EndsWithNoCase(const std::string& text, const char* suffix)
     return text.size() >= n && FoldedText(text.substr(text.size() - n)) == suffix;
 }
 
-std::string JsonString(std::string_view utf8)
-{
-    std::string out = "\"";
-    for (char c : utf8) {
-        unsigned char u = (unsigned char)c;
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", u);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_view html)
 {
     uint32_t page = (uint32_t)builder.pages.size();

@@ -42,7 +42,7 @@ bash)
         check "--cache" velkory clean --
         check "--pick --search" velkory help --
         check "B.CHM a.chm" velkory search --limit 3 ""
-        check "--no-open --port" velkory serve --
+        check "--new-token --no-open --port" velkory serve --
         check "--pick --port" velkory browse --p
         check "B.CHM a.chm" velkory serve ""
         check "B.CHM a.chm" velkory help --pick 2 ""
@@ -100,7 +100,7 @@ deb)
     # search runs the installed velkory-serve too, with Xapian.
     XDG_CACHE_HOME=$work/cache "$root/usr/bin/velkory" search "$help" "$word" >"$work/hits" 2>&1 \
         || fail "the installed velkory search failed: $(cat "$work/hits")"
-    "$root/usr/bin/velkory" serve --no-open "$help" >"$work/url" 2>&1 &
+    VELKORY_REGISTRY=$work/registry.reg "$root/usr/bin/velkory" serve --no-open "$help" >"$work/url" 2>&1 &
     for _ in $(seq 100); do [ -s "$work/url" ] && break; sleep 0.1; done
     kill $! && wait $! || fail "the installed velkory serve did not end cleanly"
     [[ $(head -1 "$work/url") == http://127.0.0.1:* ]] || fail "the installed velkory serve said: $(cat "$work/url")"
