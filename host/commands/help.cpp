@@ -16,6 +16,7 @@
 #include "host/commands/commands.h"
 #include "host/host.h"
 #include "host/module/module.h"
+#include "host/page/page.h"
 #if defined(VELKORY_HAVE_SERVE)
 #include "host/serve/serve.h"
 #endif
@@ -94,17 +95,6 @@ void ExplainPageDirectory(const std::string& file, const std::string& name)
     Complain(file + ": the chosen topic's page cannot be extracted");
 }
 
-// Removes the page directory the host named when nothing will show its page:
-// the page the module wrote there too with withPage, else only when empty.
-void RemovePageDirectory(const std::string& name, bool withPage)
-{
-    if (name.empty() || PathKindAt(name, false) != PathDirectory)
-        return;
-    if (withPage)
-        remove((name + System.pathSeparator + "velkory.txt").c_str());
-    RemoveEmptyDirectory(name);
-}
-
 // What the host can see of a help file that the module could not use.
 void ExplainHelpFailure(const std::string& file, const RequestRecord& record)
 {
@@ -164,13 +154,13 @@ int HelpCommand(const CommandLine& line)
     const RequestRecord& record = session.Record();
 
     if (record.pickOutOfRange) {
-        RemovePageDirectory(record.tempName, true);
+        RemovePageDirectory(record.tempName);
         return UsageFailure("--pick " + std::to_string(line.pick) + ": only " +
                             Topics(record.menuItems) + " '" + keyword + "'");
     }
     if (result == 0) {
         ExplainHelpFailure(file, record);
-        RemovePageDirectory(record.tempName, false);
+        RemoveEmptyDirectory(record.tempName);
         return ExitFailed;
     }
     if (record.openFailed)

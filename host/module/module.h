@@ -93,9 +93,6 @@ int ModuleMessageCapacity(int number);      // the size of the module's destinat
 // terminal, or --pick beyond the items, which record notes).
 int ChooseFromMenu(const std::string& title, const std::vector<std::string>& items,
                    const RequestOptions& options, RequestRecord& record);
-// Compares the first count bytes of text with keyword as the module does
-// (letters without regard to case): <0, 0 or >0.
-int CompareAsModule(const char* text, const char* keyword, int32_t count);
 
 // Within this room: the three blocks filled with the services, answering for
 // the request of options and record (both null: no request, defaults).

@@ -277,18 +277,6 @@ int VK_STDCALL GetModuleMessage(const void* messageContext, int32_t number, char
 
 }  // namespace
 
-int CompareAsModule(const char* text, const char* keyword, int32_t count)
-{
-    if (count <= 0)
-        return 0;
-    if (!text || !keyword)
-        return text == keyword ? 0 : (text ? 1 : -1);
-    // In a UTF-8 OEM code page, letters beyond ASCII fold too.
-    if (GetOEMCP() == CP_UTF8)
-        return CompareFoldedUtf8(text, keyword, (size_t)count);
-    return CompareFolded(text, keyword, (size_t)count);
-}
-
 int ChooseFromMenu(const std::string& title, const std::vector<std::string>& items,
                    const RequestOptions& options, RequestRecord& record)
 {

@@ -22,9 +22,15 @@
 #include "host/host.h"
 #include "host/os/os.h"
 #include "host/page/page.h"
+#include "lookup/lookup.h"
 #include "platform/platform.h"
 
 namespace {
+
+// What the host puts beside the page: the rendered text, and the page with
+// its landing marked while it is rendered.
+const char RenderedFileName[] = "velkory-page.txt";
+const char MarkedFileName[] = "velkory-marked.htm";
 
 std::string Environment(const char* name)
 {
@@ -193,29 +199,39 @@ bool RenderPageFile(const std::string& path, unsigned fallbackCodePage, std::str
     return true;
 }
 
-// Renders the page and finds the line it opens at (landing.h): the anchor's
-// element, marked in a copy of the page rendered in its place, else the
-// keyword's first line.
+// Renders the page and finds the line it opens at (landing.cpp): the place
+// of the anchor, else the keyword's first line in the main content, both
+// marked in a copy of the page rendered in its place, else the keyword's
+// first line.
 bool RenderPageAt(const std::string& path, const char* keyword, const std::string& helpFile,
                   std::string& text, size_t& line)
 {
     unsigned fallbackCodePage = HelpFileCodePage(helpFile);
+    std::string shownKeyword = keyword ? OemTextForDisplay(keyword) : "";
     line = 0;
-    std::string html, anchor = ReadAnchorBeside(path);
-    if (!anchor.empty() && ReadWholeFile(path, html) && MarkAnchor(html, anchor)) {
-        std::string marked = path.substr(0, path.find_last_of("/\\") + 1) + "velkory-marked.htm";
+    std::string html;
+    LandingMark mark = LandedNowhere;
+    if (ReadWholeFile(path, html))
+        mark = MarkLanding(html, LandingAnchor(path, helpFile, keyword));
+    if (mark != LandedNowhere) {
+        std::string marked = path.substr(0, path.find_last_of("/\\") + 1) + MarkedFileName;
         FILE* stream = fopen(marked.c_str(), "wb");
         bool ok = stream && fwrite(html.data(), 1, html.size(), stream) == html.size();
         if (stream)
             ok = fclose(stream) == 0 && ok;
         ok = ok && RenderPageFile(marked, fallbackCodePage, text);
         remove(marked.c_str());
-        if (ok && (line = TakeAnchorMark(text)) != 0)
+        size_t at = ok ? TakeLandingMark(text) : 0;
+        if (at != 0) {
+            line = mark == LandedAtAnchor ? at : FindKeywordLine(text, shownKeyword, at);
+            if (line == 0)
+                line = FindKeywordLine(text, shownKeyword);
             return true;
+        }
     }
     if (!RenderPageFile(path, fallbackCodePage, text))
         return false;
-    line = FindKeywordLine(text, keyword ? OemTextForDisplay(keyword) : "");
+    line = FindKeywordLine(text, shownKeyword);
     return true;
 }
 
@@ -224,10 +240,20 @@ std::string RenderedPath(const std::string& path)
 {
     size_t slash = path.find_last_of("/\\");
     std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-    return dir + "/velkory-page.txt";
+    return dir + "/" + RenderedFileName;
 }
 
 }  // namespace
+
+void RemovePageDirectory(const std::string& dir)
+{
+    if (dir.empty() || PathKindAt(dir, false) != PathDirectory)
+        return;
+    for (const char* name :
+         {PageFileName + 1, PageNameFileName, AnchorFileName, RenderedFileName, MarkedFileName})
+        remove((dir + System.pathSeparator + name).c_str());
+    RemoveEmptyDirectory(dir);
+}
 
 std::vector<std::string> SplitCommandLine(const std::string& text)
 {
@@ -313,7 +339,8 @@ bool OpenPageInViewer(const char* path, const char* title, uint32_t flags,
     return Launch(command, rendered, title, flags, line) == 1;
 }
 
-bool OpenPageInEditor(const char* path, const char* title, uint32_t flags, const std::string&)
+bool OpenPageInEditor(const char* path, const char* title, uint32_t flags,
+                      const std::string& helpFile)
 {
     std::string command = Environment("VELKORY_EDITOR");
     bool explicitCommand = HasWords(command);
@@ -332,13 +359,11 @@ bool OpenPageInEditor(const char* path, const char* title, uint32_t flags, const
         if (!HasWords(command))
             command = System.defaultEditor;
     }
-    // The page itself: the anchor's element, else the keyword's first line.
+    // The page itself: the anchor's place, else the keyword's first line.
     std::string html;
     size_t line = 0;
-    if (ReadWholeFile(path, html)) {
-        line = FindAnchorLine(html, ReadAnchorBeside(path));
-        if (line == 0)
-            line = FindKeywordLine(html, title ? OemTextForDisplay(title) : "");
-    }
+    if (ReadWholeFile(path, html))
+        line = FindLandingLine(html, LandingAnchor(path, helpFile, title),
+                               title ? OemTextForDisplay(title) : "");
     return Launch(command, path, title, flags, line) == 1;
 }

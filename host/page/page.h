@@ -21,6 +21,10 @@ bool OpenPageInViewer(const char* path, const char* keyword, uint32_t flags,
                       const std::string& helpFile);
 bool OpenPageInEditor(const char* path, const char* keyword, uint32_t flags,
                       const std::string& helpFile);
+// Removes what the module and the host put into the page directory dir (the
+// page, the files beside it, the rendered text), and dir itself when nothing
+// else is left in it.
+void RemovePageDirectory(const std::string& dir);
 // Splits a command held in a variable like a shell word list, without a shell.
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
@@ -50,35 +54,65 @@ unsigned DeclaredCodePage(const char* page, size_t size);
 // after it, with its character in cp; i when it is not a reference.
 size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp);
 
-// landing.cpp: where a page opens: at the element its anchor names, else at
-// the first line holding the keyword, else at the top.
+// landing.cpp: where a page opens: at the element its anchor names (the
+// first line of its table row, or the heading it is in or that comes just
+// before it), else at the first line holding the keyword inside the page's
+// main content (<main>, role="main", Sphinx's div.body, else from the first
+// <h1>), else at its first line holding the keyword, else at the top.
 //
-// The module leaves the anchor of the chosen link in a file beside the page
-// (lookup.h, AnchorFileName). The editor gets the page's own HTML, so the
-// element is found in it directly; the viewer gets the rendered text, so a
-// marker word is put into the HTML just inside the element before rendering
-// and taken out of the text afterwards, wherever the renderer placed it.
+// The module leaves the page's stored name and the anchor of the chosen link
+// in files beside the page (lookup.h, PageNameFileName and AnchorFileName).
+// The editor gets the page's own HTML, so the place is found in it directly;
+// the viewer gets the rendered text, so a marker word is put into the HTML
+// where the page should open before rendering, and taken out of the text
+// afterwards, wherever the renderer placed it.
 // Viewers and editors known to take "+LINE" are started with it.
-// The anchor named beside the page file at pagePath; "" without one.
-std::string ReadAnchorBeside(const std::string& pagePath);
 
-// The line (from 1) of the first that holds keyword, ASCII letters compared
-// without regard to case; 0 when none does or the keyword is empty.
-size_t FindKeywordLine(const std::string& text, const std::string& keyword);
+// The first line of the file fileName beside the page file at pagePath; ""
+// without one.
+std::string ReadBesidePage(const std::string& pagePath, const char* fileName);
+// The anchor the page at pagePath opens at: the one named beside it, else,
+// for a page chosen by its title, the anchor of the first keyword index entry
+// of helpFile that begins with keyword (in the OEM code page) and leads to
+// the same page; "" for none.
+std::string LandingAnchor(const std::string& pagePath, const std::string& helpFile,
+                          const char* keyword);
+
+// The line (from 1) of the first that holds keyword at or after line
+// fromLine, letters compared without regard to case; 0 when none does or
+// the keyword is empty.
+size_t FindKeywordLine(const std::string& text, const std::string& keyword, size_t fromLine = 1);
 
 // Where in html the start tag of the element whose id or name is anchor
 // begins, and where it ends (behind its ">"); false when there is none.
 bool FindAnchorElement(const std::string& html, const std::string& anchor, size_t* begin,
                        size_t* end);
-// The line (from 1) of that element in html; 0 when there is none.
+// The line (from 1) in html where the page opens for the anchor; 0 when no
+// element has that name.
 size_t FindAnchorLine(const std::string& html, const std::string& anchor);
+// The line (from 1) in html where the page opens for the anchor, else for the
+// keyword; 0 for the top.
+size_t FindLandingLine(const std::string& html, const std::string& anchor,
+                       const std::string& keyword);
 
-// Puts the marker just inside the anchor's element; false when there is none.
-bool MarkAnchor(std::string& html, const std::string& anchor);
-// The line (from 1) of the marker in rendered text, which loses the marker;
-// 0 when the text has none.
-size_t TakeAnchorMark(std::string& text);
+// Puts the marker where the page should open: at the anchor's place, else
+// at the start of the main content.
+enum LandingMark {
+    LandedNowhere,
+    LandedAtAnchor,
+    LandedAtRegion,
+};
+LandingMark MarkLanding(std::string& html, const std::string& anchor);
+// The line (from 1) of the marker in rendered text, which loses the marker
+// (and the line it alone made); 0 when the text has none.
+size_t TakeLandingMark(std::string& text);
 
 // Adds "+line" before the last argument (the file) when argv's program is
 // one known to take it and line > 1.
 void AddStartLine(std::vector<std::string>& argv, size_t line);
+// A program's name without its directory (and its ".exe" or ".com").
+std::string ProgramName(const std::string& command);
+
+// Compares the first count bytes of text with keyword as the module does
+// (letters without regard to case): <0, 0 or >0.
+int CompareAsModule(const char* text, const char* keyword, int32_t count);

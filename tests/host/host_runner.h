@@ -130,6 +130,20 @@ protected:
         return path;
     }
 
+    // A stand-in program called name in the test's bin/ that writes its
+    // arguments, one a line, to log and the file it is given (its last
+    // argument) to log + ".shown".
+    std::string RecordingProgram(const std::string& name, const std::string& log)
+    {
+        fs::create_directories(root_ + "/bin");
+        std::string path = root_ + "/bin/" + name;
+        WriteText(path,
+                  "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done > '" + log +
+                      "'\nfor a; do last=$a; done\ncat \"$last\" > '" + log + ".shown'\n");
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+
     std::string program_, root_, tmp_, registry_;
 };
 
