@@ -51,6 +51,11 @@ void KeepFreedMemory();
 // Takes the character type of the user's locale (LANG, LC_ALL, LC_CTYPE), which
 // the module's code pages follow.
 void AdoptUserLocale();
+// Terminal text as the user's locale writes it. Where terminal text is UTF-8
+// but the locale's character set is not (LANG=C), each character that set
+// lacks, and each byte that is no UTF-8, becomes '?'; elsewhere the text is
+// returned as it is.
+std::string TextInLocale(const std::string& text);
 bool IsInteractive();  // stdin and stdout or stderr are terminals
 bool StdoutIsTerminal();
 enum Key {

@@ -314,6 +314,7 @@ bool OpenPageInViewer(const char* path, const char* title, uint32_t flags,
         Complain(std::string("cannot read the page ") + path + ": " + strerror(errno));
         return false;
     }
+    text = TextInLocale(text);
     // Scripts get the page itself, and so does a terminal without a pager.
     if (!explicitCommand &&
         (!StdoutIsTerminal() ||
