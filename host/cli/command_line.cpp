@@ -59,7 +59,8 @@ const char UsageHead[] =
 #endif
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
-    "                                 the temporary directory that are over a day old\n"
+    "                                 the temporary directory whose viewer has ended,\n"
+    "                                 or, without a record of it, over a day old\n"
     "  --help, --version\n"
     "\n"
     "Options:\n"

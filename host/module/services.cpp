@@ -119,15 +119,32 @@ bool PickBeyondOneTopic()
     return true;
 }
 
+// What became of the page at path: the directory the host named for it goes
+// when nothing shows the page any longer (the module never deletes it).
+int PageShown(const char* path, PageOutcome outcome)
+{
+    record->openFailed = outcome == PageFailed;
+    std::string directory = path;
+    directory.resize(
+        directory.find_last_of("/\\") == std::string::npos ? 0 : directory.find_last_of("/\\"));
+    auto slashes = [](std::string name) {
+        for (char& c : name)
+            c = c == '\\' ? '/' : c;
+        return name;
+    };
+    if (outcome == PageFinished && !record->tempName.empty() &&
+        slashes(directory) == slashes(record->tempName))
+        RemovePageDirectory(record->tempName);
+    return outcome == PageFailed ? 0 : 1;
+}
+
 int VK_STDCALL OpenViewer(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
                           uint32_t flags)
 {
     if (!path || PickBeyondOneTopic())
         return 0;
     record->pageOpened = true;
-    bool shown = OpenPageInViewer(path, title, flags, record->helpFile);
-    record->openFailed = !shown;
-    return shown ? 1 : 0;
+    return PageShown(path, OpenPageInViewer(path, title, flags, record->helpFile));
 }
 
 int VK_STDCALL OpenEditor(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
@@ -136,9 +153,7 @@ int VK_STDCALL OpenEditor(const char* path, const char* title, int32_t, int32_t,
     if (!path || PickBeyondOneTopic())
         return 0;
     record->pageOpened = true;
-    bool shown = OpenPageInEditor(path, title, flags, record->helpFile);
-    record->openFailed = !shown;
-    return shown ? 1 : 0;
+    return PageShown(path, OpenPageInEditor(path, title, flags, record->helpFile));
 }
 
 int VK_STDCALL ControlHost(int32_t, int32_t command, void* param)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,19 +16,52 @@
 // wrote, keyword what was asked for (in the OEM code page; the page opens at
 // it), flags the module's open flags, helpFile the help file the page comes
 // from (its language tells the charset of pages that do not say theirs).
-// True when the page was shown; false, with the reason on stderr, when the
-// viewer or editor could not start or failed.
-bool OpenPageInViewer(const char* path, const char* keyword, uint32_t flags,
-                      const std::string& helpFile);
-bool OpenPageInEditor(const char* path, const char* keyword, uint32_t flags,
-                      const std::string& helpFile);
+// The viewer gets the page rendered to text.
+enum PageOutcome {
+    PageFailed,    // the viewer or editor could not start or failed (said on stderr)
+    PageFinished,  // shown and done with: a modal viewer or editor has ended,
+                   // or the page was printed; its directory can go
+    PageLeft,      // shown and left as it is: in a window of its own, named
+                   // for a script, or after a non-modal open that waited
+};
+PageOutcome OpenPageInViewer(const char* path, const char* keyword, uint32_t flags,
+                             const std::string& helpFile);
+PageOutcome OpenPageInEditor(const char* path, const char* keyword, uint32_t flags,
+                             const std::string& helpFile);
+
+// launch.cpp: starting the viewer or the editor, and the page directory.
+// The page directory's record of the process that shows its page.
+constexpr char ViewerRecordFileName[] = "velkory.viewer";
+enum ViewerState {
+    ViewerUnrecorded,  // no record (or one that names no process)
+    ViewerRunning,
+    ViewerGone,
+};
+ViewerState PageViewerState(const std::string& dir);
 // Removes what the module and the host put into the page directory dir (the
-// page, the files beside it, the rendered text), and dir itself when nothing
-// else is left in it.
+// page, the files beside it, the rendered text, the record), and dir itself
+// when nothing else is left in it.
 void RemovePageDirectory(const std::string& dir);
 // Splits a command held in a variable like a shell word list, without a shell.
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
+// Within this room. What the host puts beside the page: the rendered text,
+// and the page with its landing marked while it is rendered.
+constexpr char RenderedFileName[] = "velkory-page.txt";
+constexpr char MarkedFileName[] = "velkory-marked.htm";
+// Runs argv with target (a file or a URL) as its last argument, at line when
+// the program takes one: in a new tmux window for a non-modal open inside
+// tmux, else waiting for it. The process that shows the page is recorded in
+// pageDirectory and told to shownBy (with whether it is a tmux window's).
+// Failures are said on stderr.
+PageOutcome Launch(std::vector<std::string> argv, const std::string& target, const char* title,
+                   uint32_t flags, size_t line, const std::string& pageDirectory,
+                   const std::function<void(uint64_t, bool)>& shownBy = {});
+// open.cpp: the directory of the page file at path.
+std::string PageDirectory(const std::string& path);
+// Renders the page file at path and finds the line it opens at.
+bool RenderPageAt(const std::string& path, const char* keyword, const std::string& helpFile,
+                  std::string& text, size_t& line);
 // render.cpp: HTML to plain text in the terminal's encoding, wrapped to width.
 // The page is in the charset it declares (<meta charset>, or the charset of a
 // Content-Type <meta>), else in UTF-8 when its bytes are UTF-8 beyond ASCII,

@@ -63,12 +63,15 @@ TEST_F(OpenTest, NonModalOpensGoToATmuxWindowModalOnesWait)
     RunResult r = Run({"help", file_, "topic"}, env);
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> args = Lines(ReadText(tmuxLog));
-    ASSERT_GE(args.size(), 6u) << ReadText(tmuxLog);
+    ASSERT_GE(args.size(), 9u) << ReadText(tmuxLog);
     EXPECT_EQ(args[0], "new-window");
     EXPECT_EQ(args[1], "-n");
     EXPECT_EQ(args[2], "topic");
+    // It prints the window's process number, which the page directory records.
+    EXPECT_EQ(std::vector<std::string>(args.begin() + 3, args.begin() + 6),
+              (std::vector<std::string> {"-P", "-F", "#{pane_pid}"}));
     std::set<std::string> given;
-    size_t i = 3;
+    size_t i = 6;
     for (; i + 1 < args.size() && args[i] == "-e"; i += 2)
         given.insert(args[i + 1]);
     EXPECT_TRUE(given.count("LESS=-R\\;")) << ReadText(tmuxLog);
