@@ -49,10 +49,12 @@ const char UsageHead[] =
     "\n"
 #if defined(VELKORY_HAVE_SERVE)
     "Commands that show help files in the browser:\n"
-    "  serve [--port N] [--no-open] FILE...\n"
+    "  serve [--port N] [--no-open] [--watch-stdin] FILE...\n"
     "                                 serve the help files on 127.0.0.1 with a viewer\n"
     "                                 (contents, index, search) until interrupted; the\n"
-    "                                 first line of output is its URL\n"
+    "                                 first line of output is its URL; --watch-stdin:\n"
+    "                                 until standard input ends, or, when it gives a\n"
+    "                                 process number first, until that process ends\n"
     "  browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]\n"
     "                                 the topic as help finds it, in the browser\n"
     "\n"
@@ -98,9 +100,9 @@ const Command Commands[] = {
     {"clean", "clean", 0, {}, CleanCommand},
 #if defined(VELKORY_HAVE_SERVE)
     {"serve",
-     "serve [--port N] [--no-open] FILE...",
+     "serve [--port N] [--no-open] [--watch-stdin] FILE...",
      1,
-     {"--port", "--no-open"},
+     {"--port", "--no-open", "--watch-stdin"},
      ServeCommand,
      SIZE_MAX - 1},
     {"browse",
@@ -216,6 +218,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
         } else if (name == "--no-open") {
             line.open = false;
             line.optionsSeen.push_back(name);
+        } else if (name == "--watch-stdin") {
+            line.watchStdin = true;
+            line.optionsSeen.push_back(name);
         } else {
             error = "unknown option '" + arg + "'";
             return false;
@@ -224,7 +229,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             return false;
         if (inlineValue &&
             (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
-             name == "--show" || name == "--no-open")) {
+             name == "--show" || name == "--no-open" || name == "--watch-stdin")) {
             error = name + " takes no value";
             return false;
         }

@@ -14,15 +14,16 @@
 struct CommandLine {
     std::string command;
     std::vector<std::string> arguments;
-    std::string modulePath;  // --module PATH; "" for the module beside the program
-    int pick = 0;            // --pick N (from 1); 0 when not given
-    int modality = -1;       // --modality N; -1 when not given
-    int visuality = -1;      // --visuality N; -1 when not given
-    bool cancel = false;     // --cancel
-    bool show = false;       // --show
-    int jobs = 0;            // -j N: decoding workers for test and extract; 0: one per core
-    int port = 0;            // --port N (serve, browse)
-    bool open = true;        // unless --no-open
+    std::string modulePath;   // --module PATH; "" for the module beside the program
+    int pick = 0;             // --pick N (from 1); 0 when not given
+    int modality = -1;        // --modality N; -1 when not given
+    int visuality = -1;       // --visuality N; -1 when not given
+    bool cancel = false;      // --cancel
+    bool show = false;        // --show
+    int jobs = 0;             // -j N: decoding workers for test and extract; 0: one per core
+    int port = 0;             // --port N (serve, browse)
+    bool open = true;         // unless --no-open
+    bool watchStdin = false;  // --watch-stdin (serve)
     std::vector<std::string> optionsSeen;
     // The command line as given (argv[1..]), for a program run in this one's place.
     std::vector<std::string> words;

@@ -24,6 +24,8 @@ int ServeCommand(const CommandLine& line)
     for (const std::string& file : line.arguments)
         if (!IsHelpFile(file))
             return ExitFailed;
+    if (line.watchStdin)
+        ServeWhileInputLasts();
     return RunServer(line.arguments, OptionsOf(line));
 }
 

@@ -147,6 +147,10 @@ PageOutcome OpenPageInViewer(const char* path, const char* title, uint32_t flags
             command = System.defaultViewer;
     }
     std::vector<std::string> argv = SplitCommandLine(command);
+    PageOutcome outcome = PageFailed;
+    if (!print && IsTextBrowser(ProgramName(argv[0])) &&
+        ShowInTextBrowser(argv, path, title, flags, helpFile, outcome))
+        return outcome;
 
     std::string text;
     size_t line = 0;

@@ -16,7 +16,9 @@
 // wrote, keyword what was asked for (in the OEM code page; the page opens at
 // it), flags the module's open flags, helpFile the help file the page comes
 // from (its language tells the charset of pages that do not say theirs).
-// The viewer gets the page rendered to text.
+// The viewer gets the page rendered to text; a text-mode web browser as the
+// viewer (w3m, lynx, elinks, links) gets the page's URL on a velkory-serve
+// that lives as long as it does (text_browser.cpp), so that links work.
 enum PageOutcome {
     PageFailed,    // the viewer or editor could not start or failed (said on stderr)
     PageFinished,  // shown and done with: a modal viewer or editor has ended,
@@ -62,6 +64,21 @@ std::string PageDirectory(const std::string& path);
 // Renders the page file at path and finds the line it opens at.
 bool RenderPageAt(const std::string& path, const char* keyword, const std::string& helpFile,
                   std::string& text, size_t& line);
+// text_browser.cpp: whether program (a name without its directory) is a
+// text-mode web browser; shows the page in it, at its URL on a velkory-serve
+// started for it. False, having shown nothing, when the page cannot be
+// served (said on stderr unless it is not known which page it is).
+bool IsTextBrowser(const std::string& program);
+bool ShowInTextBrowser(const std::vector<std::string>& argv, const std::string& path,
+                       const char* keyword, uint32_t flags, const std::string& helpFile,
+                       PageOutcome& outcome);
+// The path of velkory-serve: beside the program, else where the install puts
+// it.
+std::string ServerProgramPath();
+// A stored name or an anchor as a URL's path or fragment: percent-encoded,
+// '/' kept.
+std::string EncodeUrlPath(const std::string& name);
+
 // render.cpp: HTML to plain text in the terminal's encoding, wrapped to width.
 // The page is in the charset it declares (<meta charset>, or the charset of a
 // Content-Type <meta>), else in UTF-8 when its bytes are UTF-8 beyond ASCII,

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/page/page.h"  // EncodeUrlPath
+
 // The code page assumed for texts of a help file whose language is unknown.
 constexpr uint32_t Windows1252 = 1252;
 
@@ -59,7 +61,6 @@ std::string HtmlTitle(std::string_view html, uint32_t codePage = Windows1252);
 std::string JsonString(std::string_view utf8);  // quoted, escaped
 std::string LowerAscii(std::string text);       // A-Z only
 bool EndsWithNoCase(const std::string& text, const char* suffix);
-std::string EncodeUrlPath(const std::string& name);  // percent-encoded; '/' stays
 
 // contents.cpp: the viewer's contents tree and keyword index as JSON,
 // {"items": [{"n": name, "u": url or [urls], "c": [children]}]}, their links
@@ -70,6 +71,12 @@ struct HelpFile;
 std::string ContentsJson(HelpFile* file, const std::string& prefix, uint32_t codePage);
 std::string KeywordsJson(const char* helpPath, const std::string& prefix);
 std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix);
+
+// page_links.cpp: a served page's links to pages of help files (ms-its:,
+// mk:@MSITStore:, its:) as URLs below root ("/<token>/"), relative links of
+// the page at folder ("/dir/") aside.
+std::string RewriteHelpFileLinks(std::string html, const std::string& root,
+                                 const std::string& folder);
 
 // server.cpp: the server.
 struct ServeOptions {
@@ -82,6 +89,13 @@ struct ServeOptions {
 };
 // Serves the help files until SIGINT or SIGTERM. The exit status.
 int RunServer(const std::vector<std::string>& files, const ServeOptions& options);
+
+// lifetime.cpp: the server of this process serves only until its standard
+// input ends, or, when a process number comes there first, until that
+// process ends (for a program that starts the server for its own viewer,
+// page/text_browser.cpp). Called before RunServer. In velkory itself a
+// no-op (relay.cpp): velkory-serve, which takes its place, does it.
+void ServeWhileInputLasts();
 
 // browse.cpp: the page of the topic whose title begins with keyword (all of
 // the help file without one) in the browser, as help would show it; pick

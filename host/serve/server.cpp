@@ -157,27 +157,6 @@ std::string MediaType(const ServerState& state, const std::string& name)
     return "application/octet-stream";
 }
 
-}  // namespace
-
-std::string EncodeUrlPath(const std::string& name)
-{
-    std::string out;
-    for (char c : name) {
-        unsigned char u = (unsigned char)c;
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-            strchr("/-._~!$&'()*+,;=:@", c) != nullptr) {
-            out += c;
-        } else {
-            char escape[4];
-            snprintf(escape, sizeof escape, "%%%02X", u);
-            out += escape;
-        }
-    }
-    return out;
-}
-
-namespace {
-
 // Whether a decoded path below the token may name a stored file.
 bool SafeRelativePath(const std::string& path)
 {
@@ -525,7 +504,10 @@ void Answer(ServerState& state, const httplib::Request& request, httplib::Respon
     if (!served || !ReadStored(*served, name, body))
         return SetError(response, 404, "Not Found");
     response.set_header("Cache-Control", "private, max-age=600");
-    response.set_content(std::move(body), MediaType(state, name).c_str());
+    std::string type = MediaType(state, name);
+    if (type == "text/html")
+        body = RewriteHelpFileLinks(std::move(body), root, name.substr(0, name.rfind('/') + 1));
+    response.set_content(std::move(body), type.c_str());
 }
 
 }  // namespace

@@ -77,6 +77,13 @@ protected:
     RunResult Run(const std::vector<std::string>& args,
                   const std::map<std::string, std::string>& env = {})
     {
+        return RunCommand(program_, args, env);
+    }
+
+    // Runs program (a path, or a name looked up on PATH) the same way.
+    RunResult RunCommand(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env = {})
+    {
         std::string outPath = root_ + "/stdout", errPath = root_ + "/stderr";
         pid_t pid = fork();
         if (pid == 0) {
@@ -105,11 +112,11 @@ protected:
             dup2(out, 1);
             dup2(err, 2);
             std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(program_.c_str()));
+            argv.push_back(const_cast<char*>(program.c_str()));
             for (const std::string& arg : args)
                 argv.push_back(const_cast<char*>(arg.c_str()));
             argv.push_back(nullptr);
-            execv(program_.c_str(), argv.data());
+            execvp(program.c_str(), argv.data());
             _exit(127);
         }
         RunResult result;
