@@ -31,6 +31,9 @@ const char UsageHead[] =
     "                                 several, choose in a menu (or the\n"
     "                                 Nth with --pick; without a terminal and without\n"
     "                                 --pick the topics are listed on stderr)\n"
+    "  open TARGET                    the page TARGET names, opened as help opens a\n"
+    "                                 topic: FILE::/page.htm#anchor, or\n"
+    "                                 ms-its:FILE::/page.htm (mk:@MSITStore: too)\n"
     "  info                           the module's names, title and capabilities\n"
     "  config                         change the settings in a dialog; without a\n"
     "                                 terminal: --modality N --visuality N saves those\n"
@@ -85,6 +88,7 @@ struct Command {
 
 const Command Commands[] = {
     {"help", "help [--pick N] FILE KEYWORD", 2, {"--pick"}, HelpCommand},
+    {"open", "open TARGET", 1, {}, OpenCommand},
     {"info", "info", 0, {}, InfoCommand},
     {"config",
      "config [--show | --cancel | --modality N --visuality N]",

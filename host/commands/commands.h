@@ -32,6 +32,7 @@ struct CommandLine {
 int InfoCommand(const CommandLine& line);    // module_commands.cpp
 int ConfigCommand(const CommandLine& line);  // module_commands.cpp
 int HelpCommand(const CommandLine& line);    // help.cpp
+int OpenCommand(const CommandLine& line);    // open.cpp
 int ListCommand(const CommandLine& line);    // archive.cpp
 int CatCommand(const CommandLine& line);
 int ExtractCommand(const CommandLine& line);
@@ -41,6 +42,22 @@ int IndexCommand(const CommandLine& line);
 int CleanCommand(const CommandLine& line);  // clean.cpp
 int ServeCommand(const CommandLine& line);  // serve.cpp, where the build has the server
 int BrowseCommand(const CommandLine& line);
+
+// help.cpp: what the host can see of a page directory it named (name) that
+// holds no page of file: what is at the name instead, or why the module could
+// not write there; said on stderr.
+void ExplainPageDirectory(const std::string& file, const std::string& name);
+
+// open.cpp: what `velkory open` is given, in the forms the Windows help viewer
+// takes: FILE::/page.htm#anchor, ms-its:FILE::/page.htm (also mk:@MSITStore:
+// and its:), with a window name (">main") after the page ignored. page is
+// the stored name with its leading "/" ("" when TARGET names no page),
+// anchor "" without one.
+struct OpenTarget {
+    std::string file, page, anchor;
+};
+// False, with the reason in error, when TARGET names no help file.
+bool ParseOpenTarget(const std::string& text, OpenTarget& target, std::string& error);
 
 // workers.cpp: threads that run batches of decoding jobs for test and
 // extract, living as long as the pool and taking the batches in the order

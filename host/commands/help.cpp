@@ -62,6 +62,33 @@ bool CanWriteIn(const std::string& dir, std::string& reason)
     return ok;
 }
 
+// What the host can see of a help file that the module could not use.
+void ExplainHelpFailure(const std::string& file, const RequestRecord& record)
+{
+    // A topic was chosen when the module asked for a page directory.
+    if (!record.tempName.empty()) {
+        ExplainPageDirectory(file, record.tempName);
+        return;
+    }
+    Complain(file + ": the topic index cannot be read");
+}
+
+#if defined(VELKORY_HAVE_SERVE)
+// Whether VELKORY_VIEWER asks for the browser.
+bool BrowserViewerWanted()
+{
+    const char* viewer = getenv("VELKORY_VIEWER");
+    return viewer && strcmp(viewer, "browser") == 0;
+}
+#endif
+
+std::string Topics(int count)
+{
+    return std::to_string(count) + (count == 1 ? " topic matches" : " topics match");
+}
+
+}  // namespace
+
 // What the host can see of a page directory it named that holds no page:
 // what is at the name instead, or why the module could not write there.
 void ExplainPageDirectory(const std::string& file, const std::string& name)
@@ -94,33 +121,6 @@ void ExplainPageDirectory(const std::string& file, const std::string& name)
     }
     Complain(file + ": the chosen topic's page cannot be extracted");
 }
-
-// What the host can see of a help file that the module could not use.
-void ExplainHelpFailure(const std::string& file, const RequestRecord& record)
-{
-    // A topic was chosen when the module asked for a page directory.
-    if (!record.tempName.empty()) {
-        ExplainPageDirectory(file, record.tempName);
-        return;
-    }
-    Complain(file + ": the topic index cannot be read");
-}
-
-#if defined(VELKORY_HAVE_SERVE)
-// Whether VELKORY_VIEWER asks for the browser.
-bool BrowserViewerWanted()
-{
-    const char* viewer = getenv("VELKORY_VIEWER");
-    return viewer && strcmp(viewer, "browser") == 0;
-}
-#endif
-
-std::string Topics(int count)
-{
-    return std::to_string(count) + (count == 1 ? " topic matches" : " topics match");
-}
-
-}  // namespace
 
 int HelpCommand(const CommandLine& line)
 {

@@ -75,6 +75,30 @@ private:
     ModuleContext context_;
 };
 
+// The module's own code linked into the host, started with the host's
+// services for one request while this lives, for what the exports cannot
+// ask: the settings, and a page the caller names shown as the module shows
+// the page a help request chose (lookup.h, DisplayTopic). --module does not
+// apply to it.
+class LinkedRequest {
+public:
+    LinkedRequest(const RequestOptions& options, const std::string& helpFile);
+    ~LinkedRequest();
+    LinkedRequest(const LinkedRequest&) = delete;
+    LinkedRequest& operator=(const LinkedRequest&) = delete;
+    const RequestRecord& Record() const
+    {
+        return record_;
+    }
+
+private:
+    RequestOptions options_;
+    RequestRecord record_;
+    HostServices services_;
+    HostUtilities utilities_;
+    ModuleContext context_;
+};
+
 // The two settings, read by the module's own code linked into the host.
 void ReadSettings(int32_t& modality, int32_t& visuality);
 
