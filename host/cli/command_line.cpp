@@ -26,11 +26,14 @@ const char UsageHead[] =
     "Context help from Compiled HTML Help files (.chm), through the Velkory module.\n"
     "\n"
     "Commands that drive the module:\n"
-    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title (else whose\n"
+    "  help [--pick N] [FILE|DIR...] KEYWORD\n"
+    "                                 show the topic of FILE whose title (else whose\n"
     "                                 keyword index entry) begins with KEYWORD; with\n"
     "                                 several, choose in a menu (or the\n"
     "                                 Nth with --pick; without a terminal and without\n"
-    "                                 --pick the topics are listed on stderr)\n"
+    "                                 --pick the topics are listed on stderr); several\n"
+    "                                 files, and directories of them, make one menu;\n"
+    "                                 without FILE, those of $VELKORY_PATH\n"
     "  open TARGET                    the page TARGET names, opened as help opens a\n"
     "                                 topic: FILE::/page.htm#anchor, or\n"
     "                                 ms-its:FILE::/page.htm (mk:@MSITStore: too)\n"
@@ -58,7 +61,7 @@ const char UsageHead[] =
     "                                 first line of output is its URL; --watch-stdin:\n"
     "                                 until standard input ends, or, when it gives a\n"
     "                                 process number first, until that process ends\n"
-    "  browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]\n"
+    "  browse [--pick N] [--port N] [--no-open] [FILE|DIR...] [KEYWORD]\n"
     "                                 the topic as help finds it, in the browser\n"
     "\n"
 #endif
@@ -87,7 +90,7 @@ struct Command {
 };
 
 const Command Commands[] = {
-    {"help", "help [--pick N] FILE KEYWORD", 2, {"--pick"}, HelpCommand},
+    {"help", "help [--pick N] [FILE|DIR...] KEYWORD", 1, {"--pick"}, HelpCommand, SIZE_MAX - 1},
     {"open", "open TARGET", 1, {}, OpenCommand},
     {"info", "info", 0, {}, InfoCommand},
     {"config",
@@ -110,11 +113,11 @@ const Command Commands[] = {
      ServeCommand,
      SIZE_MAX - 1},
     {"browse",
-     "browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]",
-     1,
+     "browse [--pick N] [--port N] [--no-open] [FILE|DIR...] [KEYWORD]",
+     0,
      {"--pick", "--port", "--no-open"},
      BrowseCommand,
-     1},
+     SIZE_MAX},
 #endif
 };
 

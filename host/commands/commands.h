@@ -59,6 +59,15 @@ struct OpenTarget {
 // False, with the reason in error, when TARGET names no help file.
 bool ParseOpenTarget(const std::string& text, OpenTarget& target, std::string& error);
 
+// shelf.cpp: the help files of a shelf: those given, a directory standing
+// for every help file (*.chm) below it in the order of their paths, else the
+// places of $VELKORY_PATH (colon-separated) taken so. ExitOk, else the exit
+// status having said why: a usage error when none is given and VELKORY_PATH
+// names none, a failure when the directories hold no help file.
+int ShelfFiles(const std::vector<std::string>& given, std::vector<std::string>& files);
+// Whether path ends as a help file's name does (".chm", any letter case).
+bool HasHelpFileName(const std::string& path);
+
 // workers.cpp: threads that run batches of decoding jobs for test and
 // extract, living as long as the pool and taking the batches in the order
 // they were started; StartJobs and WaitJobs are the container's StreamOptions

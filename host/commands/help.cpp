@@ -1,6 +1,8 @@
 // The help command: a keyword looked up in a help file by the module, which
 // shows the matching topics in the host's menu and opens the chosen page in
 // the host's viewer or editor; and the host's explanation when it could not.
+// On a shelf of several help files the host joins their matches into one
+// menu and has the chosen one's module answer its own menu with it.
 //
 // Exit status: 0 when a page was opened (or the user left the menu, or the
 // topics were listed for a script to choose with --pick); 1 when no topic
@@ -82,11 +84,6 @@ bool BrowserViewerWanted()
 }
 #endif
 
-std::string Topics(int count)
-{
-    return std::to_string(count) + (count == 1 ? " topic matches" : " topics match");
-}
-
 }  // namespace
 
 // What the host can see of a page directory it named that holds no page:
@@ -122,41 +119,27 @@ void ExplainPageDirectory(const std::string& file, const std::string& name)
     Complain(file + ": the chosen topic's page cannot be extracted");
 }
 
-int HelpCommand(const CommandLine& line)
+namespace {
+
+// Asks the module for help on keyword in file, its menu answered as options
+// say, and explains what happened. The exit status.
+int AskModule(const std::string& file, const std::string& keyword, const char* oem,
+              const std::string& modulePath, const RequestOptions& options)
 {
-    const std::string& file = line.arguments[0];
-    const std::string& keyword = line.arguments[1];
-    if (keyword.empty())
-        return UsageFailure("the keyword is empty");
-
-    std::vector<char> oem(keyword.size() * 2 + 16);
-    if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
-        Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
-        return ExitUsage;
-    }
-    if (!IsHelpFile(file))
-        return ExitFailed;
-#if defined(VELKORY_HAVE_SERVE)
-    int32_t modality = 0, visuality = 0;
-    if (BrowserViewerWanted() && (ReadSettings(modality, visuality), visuality == 1)) {
-        ServeOptions browse;
-        browse.words = line.words;
-        return BrowseTopic(file, keyword, line.pick, browse);
-    }
-#endif
-
-    RequestOptions options;
-    options.pick = line.pick;
-    ModuleSession session(line.modulePath, options);
+    ModuleSession session(modulePath, options);
     if (!session.Begin())
         return ExitFailed;
-    int32_t result = session.Help(file, oem.data());
+    int32_t result = session.Help(file, oem);
     const RequestRecord& record = session.Record();
 
     if (record.pickOutOfRange) {
         RemovePageDirectory(record.tempName);
-        return UsageFailure("--pick " + std::to_string(line.pick) + ": only " +
-                            Topics(record.menuItems) + " '" + keyword + "'");
+        return PickBeyondMatches(options.pick, (size_t)record.menuItems, keyword);
+    }
+    if (record.pickMismatch) {
+        RemovePageDirectory(record.tempName);
+        Complain(file + ": its topics changed while they were shown; nothing was opened");
+        return ExitFailed;
     }
     if (result == 0) {
         ExplainHelpFailure(file, record);
@@ -166,8 +149,7 @@ int HelpCommand(const CommandLine& line)
     if (record.openFailed)
         return ExitFailed;
     if (record.menuShown && record.menuCancelled) {
-        if (!IsInteractive())
-            Complain(Topics(record.menuItems) + " '" + keyword + "': choose one with --pick N");
+        AskForPick((size_t)record.menuItems, keyword);
         return ExitOk;
     }
     if (!record.pageOpened) {
@@ -175,4 +157,45 @@ int HelpCommand(const CommandLine& line)
         return ExitFailed;
     }
     return ExitOk;
+}
+
+}  // namespace
+
+int HelpCommand(const CommandLine& line)
+{
+    const std::string& keyword = line.arguments.back();
+    if (keyword.empty())
+        return UsageFailure("the keyword is empty");
+    std::vector<char> oem(keyword.size() * 2 + 16);
+    if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
+        Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
+        return ExitUsage;
+    }
+    std::vector<std::string> files, given(line.arguments.begin(), line.arguments.end() - 1);
+    if (int status = ShelfFiles(given, files); status != ExitOk)
+        return status;
+    if (files.size() == 1 && !IsHelpFile(files[0]))
+        return ExitFailed;
+#if defined(VELKORY_HAVE_SERVE)
+    int32_t modality = 0, visuality = 0;
+    if (BrowserViewerWanted() && (ReadSettings(modality, visuality), visuality == 1)) {
+        ServeOptions browse;
+        browse.words = line.words;
+        return BrowseTopic(files, keyword, line.pick, browse);
+    }
+#endif
+    RequestOptions options;
+    if (files.size() == 1) {
+        // One help file: the module's own menu.
+        options.pick = line.pick;
+        return AskModule(files[0], keyword, oem.data(), line.modulePath, options);
+    }
+    // Several: one menu of them all, and the module of the chosen one's file
+    // answers its own menu with the same item.
+    ShelfChoice choice = ChooseOnShelf(files, keyword, oem.data(), line.pick);
+    if (!choice.chosen)
+        return choice.status;
+    options.pick = (int)choice.position + 1;
+    options.expectedItem = OemTextForDisplay(choice.match.text.c_str());
+    return AskModule(choice.file, keyword, oem.data(), line.modulePath, options);
 }

@@ -3,6 +3,7 @@
 
 #include "host/commands/commands.h"
 #include "host/host.h"
+#include "host/os/os.h"
 #if defined(VELKORY_HAVE_SERVE)
 #include "host/serve/serve.h"
 
@@ -31,7 +32,17 @@ int ServeCommand(const CommandLine& line)
 
 int BrowseCommand(const CommandLine& line)
 {
-    return BrowseTopic(line.arguments[0], line.arguments.size() > 1 ? line.arguments[1] : "",
-                       line.pick, OptionsOf(line));
+    // The help files and directories, then the keyword when the last word
+    // names neither (nor looks like a help file's name).
+    std::vector<std::string> given = line.arguments, files;
+    std::string keyword;
+    if (!given.empty() && PathKindAt(given.back(), true) == PathMissing &&
+        !HasHelpFileName(given.back())) {
+        keyword = given.back();
+        given.pop_back();
+    }
+    if (int status = ShelfFiles(given, files); status != ExitOk)
+        return status;
+    return BrowseTopic(files, keyword, line.pick, OptionsOf(line));
 }
 #endif

@@ -5,6 +5,7 @@
 // blocks, so each is declared with exactly the calling convention of its
 // pointer type: stdcall for fixed argument lists, cdecl for the two variadic
 // ones (on 32-bit Windows; both are the default convention elsewhere).
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -49,6 +50,19 @@ int VK_STDCALL ShowMenu(int32_t, int32_t, int32_t, int32_t, uint32_t, const char
         memcpy(text, items[i].text, sizeof(items[i].text));
         text[sizeof(items[i].text)] = '\0';
         texts.push_back(OemTextForDisplay(text));
+    }
+    // The item chosen elsewhere from the same matches must be the one here
+    // (either text may be the other cut short).
+    const std::string& expected = options->expectedItem;
+    if (!expected.empty() && options->pick > 0 && (size_t)options->pick <= texts.size()) {
+        const std::string& text = texts[(size_t)options->pick - 1];
+        size_t common = std::min(text.size(), expected.size());
+        if (common == 0 || text.compare(0, common, expected, 0, common) != 0) {
+            record->menuShown = true;
+            record->menuItems = (int)texts.size();
+            record->pickMismatch = true;
+            return -1;
+        }
     }
     return ChooseFromMenu(title ? OemTextForDisplay(title) : std::string(), texts, *options,
                           *record);

@@ -164,6 +164,18 @@ void AddStartLine(std::vector<std::string>& argv, size_t line);
 // A program's name without its directory (and its ".exe" or ".com").
 std::string ProgramName(const std::string& command);
 
+// topic_matches.cpp: the topics of a help file that match keyword (in the
+// OEM code page) as the module's help request finds them, in the order of its
+// menu: titles that begin with it, else keyword index entries that do. False
+// when the help file's topic index cannot be read.
+struct TopicMatch {
+    std::string text;    // the menu item's text, in the OEM code page
+    std::string page;    // the stored name the link gives, "/" first
+    std::string anchor;  // "" without one
+};
+bool FindTopicMatches(const std::string& file, const char* keyword,
+                      std::vector<TopicMatch>& matches);
+
 // Compares the first count bytes of text with keyword as the module does
 // (letters without regard to case): <0, 0 or >0.
 int CompareAsModule(const char* text, const char* keyword, int32_t count);

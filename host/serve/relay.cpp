@@ -31,7 +31,8 @@ int RunServer(const std::vector<std::string>&, const ServeOptions& options)
     return Relay(options);
 }
 
-int BrowseTopic(const std::string&, const std::string&, int, const ServeOptions& options)
+int BrowseTopic(const std::vector<std::string>&, const std::string&, int,
+                const ServeOptions& options)
 {
     return Relay(options);
 }

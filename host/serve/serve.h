@@ -98,11 +98,14 @@ int RunServer(const std::vector<std::string>& files, const ServeOptions& options
 void ServeWhileInputLasts();
 
 // browse.cpp: the page of the topic whose title begins with keyword (all of
-// the help file without one) in the browser, as help would show it; pick
-// chooses among several as help's --pick does. The exit status.
+// the help files without one) in the browser, as help would show it; on a
+// shelf of several help files the matches of all of them in one menu, and
+// the chosen topic's file served first. pick chooses among several as help's
+// --pick does. A help file that cannot be read is said and left out. The
+// exit status.
 // In velkory itself RunServer and BrowseTopic are relay.cpp's: they hand the
 // command line over to velkory-serve.
-int BrowseTopic(const std::string& file, const std::string& keyword, int pick,
+int BrowseTopic(const std::vector<std::string>& files, const std::string& keyword, int pick,
                 const ServeOptions& options);
 // Opens url in $BROWSER, else xdg-open, without waiting; says so when it cannot.
 void OpenInBrowser(const std::string& url);

@@ -115,7 +115,7 @@ TEST_F(HostTest, UsageErrors)
 
     RunResult help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("help [--pick N] FILE KEYWORD"), std::string::npos);
+    EXPECT_NE(help.out.find("help [--pick N] [FILE|DIR...] KEYWORD"), std::string::npos);
     RunResult version = Run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("velkory ", 0), 0u) << version.out;

@@ -89,7 +89,7 @@ protected:
         if (pid == 0) {
             for (const char* name :
                  {"VELKORY_VIEWER", "VELKORY_EDITOR", "PAGER", "VISUAL", "EDITOR", "TMUX",
-                  "VELKORY_RENDERER", "VELKORY_CODEPAGES", "COLUMNS"})
+                  "VELKORY_RENDERER", "VELKORY_CODEPAGES", "VELKORY_PATH", "COLUMNS"})
                 unsetenv(name);
             setenv("VELKORY_REGISTRY", registry_.c_str(), 1);
             setenv("TMPDIR", tmp_.c_str(), 1);
