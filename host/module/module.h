@@ -136,7 +136,7 @@ struct ShelfChoice {
     int status = 0;
     std::string file;     // the chosen match's help file
     size_t position = 0;  // its place (from 0) in the module's menu of that file
-    TopicMatch match;
+    MatchedTopic match;
 };
 ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::string& keyword,
                           const char* oemKeyword, int pick);

@@ -39,7 +39,7 @@ ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::stri
     struct Item {
         size_t file;
         size_t position;
-        TopicMatch match;
+        MatchedTopic match;
     };
     std::vector<Item> items;
     std::vector<std::string> texts;
@@ -48,8 +48,8 @@ ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::stri
         // One help file that cannot be read is said and skipped.
         if (!IsHelpFile(files[f]))
             continue;
-        std::vector<TopicMatch> matches;
-        if (!FindTopicMatches(files[f], oemKeyword, matches)) {
+        std::vector<MatchedTopic> matches;
+        if (!ListTopicMatches(files[f], oemKeyword, matches)) {
             Complain(files[f] + ": the topic index cannot be read; skipped");
             continue;
         }

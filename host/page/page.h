@@ -168,13 +168,13 @@ std::string ProgramName(const std::string& command);
 // OEM code page) as the module's help request finds them, in the order of its
 // menu: titles that begin with it, else keyword index entries that do. False
 // when the help file's topic index cannot be read.
-struct TopicMatch {
+struct MatchedTopic {
     std::string text;    // the menu item's text, in the OEM code page
     std::string page;    // the stored name the link gives, "/" first
     std::string anchor;  // "" without one
 };
-bool FindTopicMatches(const std::string& file, const char* keyword,
-                      std::vector<TopicMatch>& matches);
+bool ListTopicMatches(const std::string& file, const char* keyword,
+                      std::vector<MatchedTopic>& matches);
 
 // Compares the first count bytes of text with keyword as the module does
 // (letters without regard to case): <0, 0 or >0.

@@ -37,8 +37,8 @@ std::string ItemText(const std::string& text)
 
 }  // namespace
 
-bool FindTopicMatches(const std::string& file, const char* keyword,
-                      std::vector<TopicMatch>& matches)
+bool ListTopicMatches(const std::string& file, const char* keyword,
+                      std::vector<MatchedTopic>& matches)
 {
     matches.clear();
     TopicIndex index;
