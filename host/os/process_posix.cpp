@@ -49,6 +49,26 @@ int WaitFor(pid_t pid)
     return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
+// Starts argv with actions in a session of its own and with the signals of
+// a fresh program (none blocked), for a program that outlives the caller's
+// terminal requests; 0 with its number in pid, else the error number.
+int SpawnOnItsOwn(const std::vector<std::string>& argv, const posix_spawn_file_actions_t* actions,
+                  pid_t& pid)
+{
+    fflush(stdout);
+    fflush(stderr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
+    std::vector<char*> args = ArgumentVector(argv);
+    int spawned = posix_spawnp(&pid, args[0], actions, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    return spawned;
+}
+
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& argv, std::string& error,
@@ -100,25 +120,14 @@ bool StartProgram(const std::vector<std::string>& argv)
 {
     if (argv.empty())
         return false;
-    fflush(stdout);
-    fflush(stderr);
-    // A session of its own, the signals of a fresh program, and our standard
-    // error for its output: standard output belongs to the caller.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
+    // Our standard error for its output: standard output belongs to the caller.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, 2, 1);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> args = ArgumentVector(argv);
     pid_t pid = 0;
-    int spawned = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    int spawned = SpawnOnItsOwn(argv, &actions, pid);
     posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
     if (spawned != 0)
         return false;
     // Nobody waits for it, so a thread of its own reaps it when it ends.
@@ -178,23 +187,13 @@ bool StartCompanion(const std::vector<std::string>& argv, Companion& companion, 
         close(input[1]);
         return false;
     }
-    fflush(stdout);
-    fflush(stderr);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, input[0], 0);
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    std::vector<char*> args = ArgumentVector(argv);
     pid_t pid = 0;
-    int spawned = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    int spawned = SpawnOnItsOwn(argv, &actions, pid);
     posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
     close(input[0]);
     close(output[1]);
     if (spawned != 0) {
