@@ -22,8 +22,8 @@ constexpr char TempNamePrefix[] = "VLKT";
 int ShowHelpTopic(const char* helpPath, const char* keyword);
 
 // Extracts pageName from helpPath into a new temporary directory and opens it
-// in the host's viewer or editor; an anchor is named beside the page (see
-// WriteAnchorFile). Returns 1 or 0; a page that could not be written whole is
+// in the host's viewer or editor; the page's stored name and its anchor are
+// named beside it (see WriteBesidePage). Returns 1 or 0; a page that could not be written whole is
 // removed before the host sees it.
 int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName,
                  const char* anchor = nullptr);
@@ -299,13 +299,15 @@ int32_t ChooseMenuItem(const MenuItem* items, int32_t count);
 // exists.
 int ResolveStoredName(const char* helpPath, const char* name, char* found);
 
-// Beside the page file at pagePath (".../velkory.txt"), the file that names
-// the anchor the page should open at, for hosts that look for it.
-// The file holds the anchor's bytes alone; a host that does not look for it
+// Beside the page file at pagePath (".../velkory.txt"), files for hosts that
+// look for them: the anchor the page should open at, and the page's stored
+// name (so that a host can serve the help file and follow the page's links).
+// Each holds its text's bytes alone; a host that does not look for them
 // opens the page as usual. Returns 0, leaving no such file, when it cannot be
 // written.
 constexpr char AnchorFileName[] = "velkory.anchor";
-int WriteAnchorFile(const char* pagePath, const char* anchor);
+constexpr char PageNameFileName[] = "velkory.page";
+int WriteBesidePage(const char* pagePath, const char* fileName, const char* text);
 
 // ---------------------------------------------------------------------------
 // The context map: the topics a program opens by number ([MAP] and [ALIAS] of

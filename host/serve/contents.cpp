@@ -124,23 +124,6 @@ bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLin
     return Normalize(path, out.path) && !out.path.empty();
 }
 
-std::string EncodeUrlPath(const std::string& name)
-{
-    std::string out;
-    for (char c : name) {
-        unsigned char u = (unsigned char)c;
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-            strchr("/-._~!$&'()*+,;=:@", c) != nullptr) {
-            out += c;
-        } else {
-            char escape[4];
-            snprintf(escape, sizeof escape, "%%%02X", u);
-            out += escape;
-        }
-    }
-    return out;
-}
-
 // The URL below the base of a sitemap's link.
 std::string LinkUrl(const std::string& link, const std::string& folder)
 {

@@ -170,7 +170,11 @@ void AnswerStored(ServerState& state, ServedFile& served, const std::string& nam
     if (ReadStored(served, name, body, reason)) {
         // Stored files never change while served: they may be kept a while.
         response.set_header("Cache-Control", "private, max-age=600");
-        response.set_content(std::move(body), MediaType(state, name).c_str());
+        std::string type = MediaType(state, name);
+        if (type == "text/html")
+            body = RewriteHelpFileLinks(std::move(body), "/" + state.token + "/", served.label,
+                                        name.substr(0, name.rfind('/') + 1));
+        response.set_content(std::move(body), type.c_str());
         return;
     }
     if (reason.empty())

@@ -124,6 +124,35 @@ TEST_F(HostTest, PagesThatDoNotSayTheirCharsetRenderInTheFilesLanguage)
     }
 }
 
+TEST_F(HostTest, InALocaleThatIsNotUtf8PagesAreShownInItsCharset)
+{
+    // LANG=C: the page's e with acute, euro sign and ideograph become '?',
+    // so that less shows the page instead of calling it a binary file.
+    std::string file = root_ + "/cafe.chm";
+    ASSERT_TRUE(
+        WriteBytes(file,
+                   HelpFileWith(BuildIndex({{"Cafe", "cafe.htm"}}),
+                                {{"/cafe.htm",
+                                  Bytes("<meta charset=\"utf-8\"><p>Caf\xC3\xA9 5 \xE2\x82\xAC "
+                                        "\xE4\xB8\xAD ok</p>"),
+                                  1}})));
+    ASSERT_EQ(Run({"config", "--modality", "1", "--visuality", "1"}).status, 0);
+    std::string log = root_ + "/log";
+    for (const char* renderer : {"plain", "w3m", "lynx"}) {
+        for (bool viewer : {false, true}) {
+            std::map<std::string, std::string> env = {{"VELKORY_RENDERER", renderer}};
+            if (viewer)
+                env["VELKORY_VIEWER"] = RecordingProgram("less", log);
+            RunResult run = Run({"help", file, "cafe"}, env);
+            ASSERT_EQ(run.status, 0) << renderer << ": " << run.err;
+            std::string shown = viewer ? ReadText(log + ".shown") : run.out;
+            EXPECT_NE(shown.find("Caf? 5 ? ? ok"), std::string::npos) << renderer << ": " << shown;
+            for (unsigned char c : shown)
+                ASSERT_LT(c, 0x80) << renderer << ": " << shown;
+        }
+    }
+}
+
 TEST_F(HostTest, AnUnusableCodePageSettingStopsWithItsReason)
 {
     for (const char* setting : {"936", "1252:99999", "1252:9999"}) {

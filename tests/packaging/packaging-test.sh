@@ -18,7 +18,7 @@ man)
     for c in $commands; do
         grep -qE "^ {7}$c( |$)" "$work/page" || fail "the manual page does not describe '$c'"
     done
-    for v in VELKORY_VIEWER VELKORY_EDITOR VELKORY_REGISTRY VELKORY_CODEPAGES BROWSER; do
+    for v in VELKORY_VIEWER VELKORY_EDITOR VELKORY_REGISTRY VELKORY_CODEPAGES VELKORY_PATH BROWSER; do
         grep -q "$v" "$work/page" || fail "the manual page does not describe $v"
     done
     ;;
@@ -47,6 +47,9 @@ bash)
         check "B.CHM a.chm" velkory serve ""
         check "B.CHM a.chm" velkory help --pick 2 ""
         check "Alpha alpine" velkory help a.chm al
+        check "Alpha alpine" velkory help a.chm B.CHM al
+        check "./B.CHM ./a.chm" velkory help a.chm ./
+        check "B.CHM a.chm" velkory open ""
         check "0 1" velkory config --visuality ""
     ' _ "$src/packaging/velkory.bash" || exit 1
     ;;
