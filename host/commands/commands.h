@@ -14,21 +14,21 @@
 struct CommandLine {
     std::string command;
     std::vector<std::string> arguments;
-    std::string modulePath;  // --module PATH; "" for the module beside the program
-    int pick = 0;            // --pick N (from 1); 0 when not given
-    int modality = -1;       // --modality N; -1 when not given
-    int visuality = -1;      // --visuality N; -1 when not given
-    bool cancel = false;     // --cancel
-    bool show = false;       // --show
-    int jobs = 0;            // -j N: decoding workers for test and extract; 0: one per core
-    int port = -1;           // --port N (serve, browse); -1 when not given
-    bool newToken = false;   // --new-token (serve, browse)
-    bool open = true;        // unless --no-open
-    int limit = 0;           // --limit N (search); 0 when not given
-    bool json = false;       // --json (search)
-    bool cache = false;      // --cache (clean)
-    bool search = false;     // --search (help)
-    bool watchStdin = false; // --watch-stdin (serve)
+    std::string modulePath;   // --module PATH; "" for the module beside the program
+    int pick = 0;             // --pick N (from 1); 0 when not given
+    int modality = -1;        // --modality N; -1 when not given
+    int visuality = -1;       // --visuality N; -1 when not given
+    bool cancel = false;      // --cancel
+    bool show = false;        // --show
+    int jobs = 0;             // -j N: decoding workers for test and extract; 0: one per core
+    int port = -1;            // --port N (serve, browse); -1 when not given
+    bool newToken = false;    // --new-token (serve, browse)
+    bool open = true;         // unless --no-open
+    int limit = 0;            // --limit N (search); 0 when not given
+    bool json = false;        // --json (search)
+    bool cache = false;       // --cache (clean)
+    bool search = false;      // --search (help)
+    bool watchStdin = false;  // --watch-stdin (serve)
     std::vector<std::string> optionsSeen;
     // The command line as given (argv[1..]), for a program run in this one's place.
     std::vector<std::string> words;
