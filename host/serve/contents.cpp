@@ -13,6 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "container/container.h"
+#include "host/host.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
@@ -23,7 +25,7 @@ namespace {
 // Text in the OEM code page as UTF-8; UTF-8 stays.
 std::string OemToUtf8(const char* text)
 {
-    return ToUtf8(text, GetOEMCP());
+    return TextToUtf8(text, GetOEMCP());
 }
 
 // The stored name of the contents sitemap: the one #SYSTEM names when it is
@@ -61,7 +63,7 @@ std::string PercentDecode(const std::string& text)
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
 {
-    return LowerAscii(text.substr(0, strlen(prefix))) == prefix;
+    return FoldedText(text.substr(0, strlen(prefix))) == prefix;
 }
 
 // "a/./b/../c" as "a/c"; false when it climbs above the root.
@@ -122,23 +124,6 @@ bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLin
     return Normalize(path, out.path) && !out.path.empty();
 }
 
-std::string EncodeUrlPath(const std::string& name)
-{
-    std::string out;
-    for (char c : name) {
-        unsigned char u = (unsigned char)c;
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-            strchr("/-._~!$&'()*+,;=:@", c) != nullptr) {
-            out += c;
-        } else {
-            char escape[4];
-            snprintf(escape, sizeof escape, "%%%02X", u);
-            out += escape;
-        }
-    }
-    return out;
-}
-
 // The URL below the base of a sitemap's link.
 std::string LinkUrl(const std::string& link, const std::string& folder)
 {
@@ -183,7 +168,7 @@ nlohmann::json ContentsTree(HelpFile* file, uint32_t codePage)
     auto add = [&](auto& self, uint32_t node, nlohmann::json& into) -> void {
         for (uint32_t child : children[node]) {
             const SitemapEntry& entry = map.entries[child];
-            nlohmann::json item = {{"n", ToUtf8(SitemapText(&map, entry.name), codePage)}};
+            nlohmann::json item = {{"n", TextToUtf8(SitemapText(&map, entry.name), codePage)}};
             if (entry.targetCount > 0) {
                 std::string url =
                     LinkUrl(SitemapText(&map, map.targets[entry.firstTarget].local), folder);

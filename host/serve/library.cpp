@@ -18,6 +18,7 @@
 
 #include "container/container.h"
 #include "host/host.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
 #include "lookup/encoding.h"
 #include "lookup/lookup.h"
@@ -45,7 +46,7 @@ void IndexDirectory(ServedFile& served)
     for (int32_t i = 0; i < count; ++i) {
         const DirectoryEntry* entry = DirectoryAt(served.file, i);
         if (entry)
-            served.lowerNames.emplace(LowerAscii(entry->Name), i);
+            served.lowerNames.emplace(FoldedText(entry->Name), i);
     }
 }
 
@@ -56,7 +57,7 @@ bool StoredPage(ServedFile& served, const std::string& link)
     ResolvedLink resolved;
     if (link.empty() || !ResolveLink(link, "", resolved) || !resolved.file.empty())
         return false;
-    auto it = served.lowerNames.find(LowerAscii("/" + resolved.path));
+    auto it = served.lowerNames.find(FoldedText("/" + resolved.path));
     if (it == served.lowerNames.end())
         return false;
     served.home = DirectoryAt(served.file, it->second)->Name;
@@ -140,7 +141,7 @@ std::unique_ptr<ServedFile> OpenServedFile(const std::string& path, std::string&
     if (ReadSystemInfo(served->file, info.get())) {
         uint32_t codePage = LocaleAnsiCodePage(info->lcid);
         served->codePage = codePage != 0 ? codePage : Windows1252;
-        served->title = ToUtf8(info->title, served->codePage);
+        served->title = TextToUtf8(info->title, served->codePage);
         served->lcid = info->lcid;
     }
     FindHomePage(*served, *info);
@@ -326,7 +327,7 @@ bool ReadStored(ServedFile& served, const std::string& name, std::string& body, 
             stored = candidate;
             break;
         }
-        auto it = served.lowerNames.find(LowerAscii(candidate));
+        auto it = served.lowerNames.find(FoldedText(candidate));
         if (it != served.lowerNames.end()) {
             stored = DirectoryAt(served.file, it->second)->Name;
             break;

@@ -5,7 +5,6 @@
 
 #include "host/page/page.h"
 #include "host/serve/serve.h"
-#include "platform/text.h"
 
 struct PageSearch {
     SearchIndex index;
@@ -13,28 +12,9 @@ struct PageSearch {
 
 namespace {
 
-// A page's title as the lists show it: its character references ("&#8212;",
-// "&eacute;") decoded.
-std::string TitleText(const std::string& title)
-{
-    std::string out;
-    for (size_t i = 0; i < title.size();) {
-        uint32_t cp = 0;
-        size_t next = title[i] == '&' ? DecodeReference(title, i, cp) : i;
-        if (next == i) {
-            out += title[i++];
-            continue;
-        }
-        char bytes[4];
-        out.append(bytes, EncodeUtf8(cp, bytes));
-        i = next;
-    }
-    return out;
-}
-
 FoundPage Found(const SearchPage& page, double score)
 {
-    return {page.name, TitleText(page.title), score};
+    return {page.name, page.title, score};
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/host.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
 
 namespace {
@@ -48,7 +50,7 @@ std::string SizeText(uint64_t bytes)
 
 std::string TitleOf(const ServedFile& served)
 {
-    return served.title.empty() ? ToUtf8(served.label) : served.title;
+    return served.title.empty() ? TextToUtf8(served.label, Windows1252) : served.title;
 }
 
 // Text as the value of a URL's query: a path's escapes, and those of the
@@ -139,7 +141,7 @@ std::string LibraryPage(Library& library, const std::string& root, const std::st
             HtmlText(TitleOf(*served)) + "</a>";
         if (!served->damage.empty())
             html += " <span class=\"damage\">(" + HtmlText(served->damage) + ")</span>";
-        html += "</td><td>" + HtmlText(ToUtf8(served->label)) + "</td><td>" +
+        html += "</td><td>" + HtmlText(TextToUtf8(served->label, Windows1252)) + "</td><td>" +
             HtmlText(language.empty() ? "unknown" : language) + "</td><td>" +
             SizeText(served->size) + "</td></tr>\n";
     }
@@ -159,7 +161,7 @@ std::string PlainPage(ServedFile& served, const std::string& root, bool contents
             .append(HtmlText(base + PageUrl(served.home)))
             .append("\">Start page</a> | ");
     html.append("<a href=\"")
-        .append(HtmlText(base + "~velkory/plain/" + LowerAscii(other)))
+        .append(HtmlText(base + "~velkory/plain/" + FoldedText(other)))
         .append("\">")
         .append(other)
         .append("</a></p>\n<h2>")

@@ -28,6 +28,8 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "host/host.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
 
 namespace {
@@ -113,7 +115,7 @@ std::string MediaType(const ServerState& state, const std::string& name)
 {
     size_t dot = name.find_last_of("./");
     if (dot != std::string::npos && name[dot] == '.') {
-        std::string ext = LowerAscii(name.substr(dot + 1));
+        std::string ext = FoldedText(name.substr(dot + 1));
         auto it = state.mimeTypes.find(ext);
         if (it != state.mimeTypes.end())
             return it->second;
@@ -126,8 +128,8 @@ std::string MediaType(const ServerState& state, const std::string& name)
 nlohmann::json Info(ServerState& state, ServedFile& served)
 {
     return {
-        {"label", ToUtf8(served.label)},
-        {"title", served.title.empty() ? ToUtf8(served.label) : served.title},
+        {"label", TextToUtf8(served.label, Windows1252)},
+        {"title", served.title.empty() ? TextToUtf8(served.label, Windows1252) : served.title},
         {"home", served.home.empty() ? "" : WithAnchor(PageUrl(served.home), served.homeAnchor)},
         {"damage", served.damage},
         {"library", state.library.several}};
@@ -154,9 +156,9 @@ nlohmann::json LibrarySearch(ServerState& state, const std::string& query)
     size_t waiting = 0;
     nlohmann::json list = nlohmann::json::array();
     for (const LibraryHit& hit : SearchLibrary(state.library, query, MaxSearchResults, waiting))
-        list.push_back({hit.page.title,
-                        EncodeUrlPath(hit.file->label) + "/#" + PageUrl(hit.page.name),
-                        hit.file->title.empty() ? ToUtf8(hit.file->label) : hit.file->title});
+        list.push_back(
+            {hit.page.title, EncodeUrlPath(hit.file->label) + "/#" + PageUrl(hit.page.name),
+             hit.file->title.empty() ? TextToUtf8(hit.file->label, Windows1252) : hit.file->title});
     return {{"hits", list}, {"waiting", waiting}};
 }
 
@@ -168,7 +170,11 @@ void AnswerStored(ServerState& state, ServedFile& served, const std::string& nam
     if (ReadStored(served, name, body, reason)) {
         // Stored files never change while served: they may be kept a while.
         response.set_header("Cache-Control", "private, max-age=600");
-        response.set_content(std::move(body), MediaType(state, name).c_str());
+        std::string type = MediaType(state, name);
+        if (type == "text/html")
+            body = RewriteHelpFileLinks(std::move(body), "/" + state.token + "/", served.label,
+                                        name.substr(0, name.rfind('/') + 1));
+        response.set_content(std::move(body), type.c_str());
         return;
     }
     if (reason.empty())
@@ -191,7 +197,7 @@ httplib::Server::HandlerResponse Check(ServerState& state, const Request& reques
         Refuse(response, 431, "Request Header Fields Too Large");
         return Handled::Handled;
     }
-    std::string host = LowerAscii(request.get_header_value("Host"));
+    std::string host = FoldedText(request.get_header_value("Host"));
     if (request.get_header_value_count("Host") != 1 ||
         std::find(state.hosts.begin(), state.hosts.end(), host) == state.hosts.end()) {
         Refuse(response, 403, "Forbidden: wrong Host");
@@ -253,7 +259,7 @@ std::unordered_map<std::string, std::string> ReadMimeTypes()
             at = end;
         }
         for (size_t i = 1; i < words.size(); ++i)
-            types.emplace(LowerAscii(words[i]), words[0]);
+            types.emplace(FoldedText(words[i]), words[0]);
     }
     return types;
 }

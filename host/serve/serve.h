@@ -28,6 +28,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "host/page/page.h"  // EncodeUrlPath
+
 // The code page assumed for texts of a help file whose language is unknown.
 constexpr uint32_t Windows1252 = 1252;
 
@@ -58,7 +60,7 @@ struct SearchBuilder {
     std::vector<std::string> words;
     std::vector<std::vector<std::pair<uint32_t, uint32_t>>> lists;
     std::vector<uint32_t> pageLengths;
-    uint32_t codePage = Windows1252;  // of the titles that are not UTF-8
+    uint32_t codePage = Windows1252;  // of the pages that do not say theirs
 };
 void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_view html);
 SearchIndex FinishSearchIndex(SearchBuilder& builder);
@@ -67,13 +69,9 @@ SearchIndex FinishSearchIndex(SearchBuilder& builder);
 // first, at most limit.
 std::vector<SearchHit> RunSearch(const SearchIndex& index, const std::string& query, size_t limit);
 
-// Text helpers shared with the server.
-// Text in codePage (0 or 1252: Windows-1252) as UTF-8; valid UTF-8 stays.
-std::string ToUtf8(std::string_view bytes, uint32_t codePage = Windows1252);
-// The <title> as UTF-8, "" without one.
-std::string HtmlTitle(std::string_view html, uint32_t codePage = Windows1252);
-std::string LowerAscii(std::string text);  // A-Z only
-bool EndsWithNoCase(const std::string& text, const char* suffix);
+// Text helpers shared with the server (texts go to UTF-8 through the page
+// room's pipeline: TextToUtf8, ReadPageText).
+bool EndsWithNoCase(const std::string& text, const char* suffix);  // ASCII case ignored
 
 // page_search.cpp: the full-text search of one help file's pages, the only
 // calls the server makes to it, whatever engine answers them.
@@ -111,7 +109,6 @@ std::string PlainTreeHtml(const nlohmann::json& items, const std::string& base);
 std::string HtmlText(const std::string& utf8);
 // JSON as text; bytes that are not UTF-8 come out as U+FFFD.
 std::string JsonText(const nlohmann::json& value);
-std::string EncodeUrlPath(const std::string& name);                  // percent-encoded; '/' stays
 std::string WithAnchor(std::string url, const std::string& anchor);  // url#anchor, encoded
 std::string LinkUrl(const std::string& link, const std::string& folder);
 // A link as a sitemap or #SYSTEM writes it ("a%20b.htm#x", "..\\c.htm",
@@ -122,6 +119,13 @@ struct ResolvedLink {
     std::string file, path, anchor;
 };
 bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLink& out);
+
+// page_links.cpp: a served page's links to pages of help files (ms-its:,
+// mk:@MSITStore:, its:) as the server's URLs of those pages, below root
+// ("/<token>/"), for the page at folder ("/dir/") of the help file named
+// label in URLs; relative links are left as they are.
+std::string RewriteHelpFileLinks(std::string html, const std::string& root,
+                                 const std::string& label, const std::string& folder);
 
 // library.cpp: the help files served, those given and those of their
 // folders that links name, opened when first named.
@@ -211,6 +215,9 @@ std::string NewToken();  // 32 hex digits; "" when the system gives no random by
 struct ServeOptions {
     int port = -1;  // -1: the last run's when it is free, else any; 0: any
     bool newToken = false;
+    // false: a token and a port of this run alone, neither read nor kept
+    // (a server that lives as long as one viewer).
+    bool keepAddress = true;
     bool open = true;
     std::string startPage;  // opened in the viewer first: a URL with its anchor
     // The command line as given (argv[1..]): velkory hands it over to
@@ -250,12 +257,22 @@ std::string PlainPage(ServedFile& served, const std::string& root, bool contents
 // What a page that cannot be read shows instead.
 std::string UnreadablePage(const std::string& name, const std::string& reason);
 
+// lifetime.cpp: the server of this process serves only until its standard
+// input ends, or, when a process number comes there first, until that
+// process ends (for a program that starts the server for its own viewer,
+// page/text_browser.cpp). Called before RunServer. In velkory itself a
+// no-op (relay.cpp): velkory-serve, which takes its place, does it.
+void ServeWhileInputLasts();
+
 // browse.cpp: the page of the topic whose title begins with keyword (all of
-// the help file without one) in the browser, as help would show it; pick
-// chooses among several as help's --pick does. The exit status.
+// the help files without one) in the browser, as help would show it; on a
+// shelf of several help files the matches of all of them in one menu, and
+// the chosen topic's file served first. pick chooses among several as help's
+// --pick does. A help file that cannot be read is said and left out. The
+// exit status.
 // In velkory itself RunServer and BrowseTopic are relay.cpp's: they hand the
 // command line over to velkory-serve.
-int BrowseTopic(const std::string& file, const std::string& keyword, int pick,
+int BrowseTopic(const std::vector<std::string>& files, const std::string& keyword, int pick,
                 const ServeOptions& options);
 // Opens url in $BROWSER, else xdg-open, without waiting; says so when it cannot.
 void OpenInBrowser(const std::string& url);

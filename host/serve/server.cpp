@@ -58,7 +58,7 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
     ServerState state;
     if (!OpenLibrary(state.library, paths))
         return 1;
-    std::string kept = AddressFilePath();
+    std::string kept = options.keepAddress ? AddressFilePath() : "";
     KeptAddress address;
     bool replace = false;
     if (!ChooseToken(kept, options.newToken, address, replace))
