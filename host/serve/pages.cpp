@@ -53,6 +53,23 @@ std::string TitleOf(const ServedFile& served)
     return served.title.empty() ? TextToUtf8(served.label, Windows1252) : served.title;
 }
 
+// Text as the value of a URL's query: a path's escapes, and those of the
+// characters that end a value or stand for a space there.
+std::string QueryValue(const std::string& text)
+{
+    std::string out;
+    for (char c : EncodeUrlPath(text)) {
+        if (c == '&' || c == '+' || c == '=' || c == ';') {
+            char escape[4];
+            snprintf(escape, sizeof escape, "%%%02X", (unsigned char)c);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 // The beginning of a page: its title, the viewer's style and theme.
 std::string PageHead(const std::string& title, const std::string& root, const char* bodyClass)
 {
@@ -106,7 +123,7 @@ std::string LibraryPage(Library& library, const std::string& root, const std::st
             for (const LibraryHit& hit : hits)
                 html += "<li><a href=\"" +
                     HtmlText(root + EncodeUrlPath(hit.file->label) +
-                             "/?highlight=" + EncodeUrlPath(query) + "#" + PageUrl(hit.page.name)) +
+                             "/?highlight=" + QueryValue(query) + "#" + PageUrl(hit.page.name)) +
                     "\">" + HtmlText(hit.page.title) + "</a> <span class=\"where\">" +
                     HtmlText(TitleOf(*hit.file)) + "</span></li>\n";
             html += "</ol>\n";

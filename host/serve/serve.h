@@ -3,6 +3,7 @@
 // search) at the base URL.
 //
 //   server.cpp    the run: the listening sockets, the signals, the threads
+//   connections.cpp  a thread a connection up to a cap, the timeouts
 //   routes.cpp    every URL, one route each, and the checks before them
 //   library.cpp   the help files served, their pages and their start pages
 //   contents.cpp  the contents and the keyword index, links as URLs
@@ -238,6 +239,11 @@ namespace httplib {
 class Server;
 }
 void AddRoutes(httplib::Server& server, ServerState& state);
+// connections.cpp: the server's limits on connections and their timeouts,
+// chosen so that idle and slow clients cannot starve the others.
+void LimitConnections(httplib::Server& server);
+// Once bound: as many connections as the system allows wait to be accepted.
+void WidenBacklog(httplib::Server& server);
 // Extension (lower case) to media type, from the system's list.
 std::unordered_map<std::string, std::string> ReadMimeTypes();
 // The URL of a stored page relative to its help file's.

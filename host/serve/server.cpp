@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr size_t MaxPayload = 64 * 1024;
-
 // The token of the last run, unless a new one is asked for or the kept one
 // cannot be trusted; a new one is kept at once (replace: the file there is to
 // be replaced; kept is cleared when it cannot be written). False, having said
@@ -80,11 +78,7 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
 
     httplib::Server v4, v6;
     for (httplib::Server* server : {&v4, &v6}) {
-        server->new_task_queue = [] { return new httplib::ThreadPool(32); };
-        server->set_payload_max_length(MaxPayload);
-        server->set_read_timeout(5, 0);
-        server->set_write_timeout(10, 0);
-        server->set_keep_alive_max_count(100);
+        LimitConnections(*server);
         AddRoutes(*server, state);
     }
     // The port given; else the last run's when it is free; else any.
@@ -110,6 +104,9 @@ int RunServer(const std::vector<std::string>& paths, const ServeOptions& options
     }
     // ::1 as well, on the same port, where the machine has it.
     bool haveV6 = v6.bind_to_port("::1", listening);
+    WidenBacklog(v4);
+    if (haveV6)
+        WidenBacklog(v6);
     std::string port = std::to_string(listening);
     state.hosts = {"127.0.0.1:" + port, "localhost:" + port};
     if (haveV6)

@@ -3,12 +3,12 @@
 // from the keyboard with the focus always visible, and no violation on the
 // viewer, the viewer with a search open, or the library page.
 //
-// usage: node a11y-test.mjs VELKORY CORPUS_DIR
+// usage: node a11y-test.mjs VELKORY CORPUS_DIR [LIBRARY_SCREENSHOT]
 import fs from "node:fs";
 import path from "node:path";
 import { Server, check, finish, framePage, launchBrowser, requireModule, skip, waitFor } from "./harness.mjs";
 
-const [velkory, corpus] = process.argv.slice(2);
+const [velkory, corpus, screenshot] = process.argv.slice(2);
 if (!fs.existsSync(path.join(corpus, "WinRing0.chm"))) skip("no corpus at " + corpus);
 const axeSource = requireModule("axe-core").source;
 
@@ -46,6 +46,11 @@ try {
   await waitFor(page, () => document.querySelectorAll("#toc a").length > 10);
   let violations = await audit(page);
   check(violations.length === 0, "the viewer: no violation " + JSON.stringify(violations));
+  await page.emulateMediaFeatures([{ name: "prefers-color-scheme", value: "dark" }]);
+  await waitFor(page, () => document.documentElement.dataset.theme === "dark");
+  violations = await audit(page);
+  check(violations.length === 0, "the viewer in dark mode: no violation " + JSON.stringify(violations));
+  await page.emulateMediaFeatures([{ name: "prefers-color-scheme", value: "light" }]);
 
   // The tabs: reached by Tab after the skip link, moved with the arrows.
   await page.focus("body");
@@ -114,6 +119,11 @@ try {
   check(violations.length === 0, "the library with a search: no violation " + JSON.stringify(violations));
   const rows = await page.$$eval("#library tbody tr", (all) => all.length);
   check(rows === fs.readdirSync(corpus).filter((f) => f.endsWith(".chm")).length, "the library lists every help file: " + rows);
+  if (screenshot) {
+    await page.goto(root);
+    await page.screenshot({ path: screenshot });
+    check(fs.statSync(screenshot).size > 1000, "screenshot of the library kept at " + screenshot);
+  }
 } catch (e) {
   check(false, "the library test ran to its end: " + e.stack);
 }

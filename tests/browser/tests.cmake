@@ -16,4 +16,4 @@ endfunction()
 velkory_browser_test(viewer viewer-test.mjs ${CMAKE_BINARY_DIR}/bin/velkory
   ${PROJECT_SOURCE_DIR}/../shared/corpus/chm/WinRing0.chm ${CMAKE_BINARY_DIR}/viewer-screenshot.png)
 velkory_browser_test(a11y a11y-test.mjs ${CMAKE_BINARY_DIR}/bin/velkory
-  ${PROJECT_SOURCE_DIR}/../shared/corpus/chm)
+  ${PROJECT_SOURCE_DIR}/../shared/corpus/chm ${CMAKE_BINARY_DIR}/library-screenshot.png)
