@@ -167,6 +167,61 @@ TEST_F(SearchTest, ABuildKilledHalfWayIsNotTrusted)
     EXPECT_EQ(CacheFiles(".build").size(), 0u);
 }
 
+// A server's search: usable at once, on the pages committed while the index
+// builds; a build stopped half-way leaves nothing.
+TEST_F(SearchTest, APendingIndexIsSearchedOnThePagesDoneSoFar)
+{
+    std::vector<Page> pages = Pages("", 10);
+    pages[1].second = Html("Page 1", "an early walrus");
+    pages[8].second = Html("Page 8", "a late narwhal");
+    std::string file = MakeFile("manual.chm", pages);
+    std::atomic<bool> stopping {true};
+    BuildTuning tuning;
+    tuning.workers = 1;
+    tuning.pagesPerBatch = 3;
+    tuning.stopping = &stopping;
+    {
+        TextSearch search(cache_, tuning);
+        EXPECT_FALSE(search.MakeReady(search.AddPendingHelpFile(file)));
+        EXPECT_EQ(search.Progress(0).failure, "cannot index " + file + ": stopped");
+        for (const char* kind : {".idx", ".tmp", ".build"})
+            EXPECT_EQ(CacheFiles(kind).size(), 0u) << kind;
+    }
+
+    stopping = false;
+    TextSearch* current = nullptr;
+    std::vector<std::string> early, late;  // the hits after the first batch
+    tuning.afterBatch = [&](uint32_t done) {
+        if (done != 3)
+            return;
+        std::vector<SearchHit> hits;
+        std::string error;
+        for (auto [query, found] : {std::pair {"walrus", &early}, std::pair {"narwhal", &late}}) {
+            EXPECT_TRUE(current->Run({query}, hits, error)) << error;
+            for (const SearchHit& hit : hits)
+                found->push_back(hit.page);
+        }
+    };
+    TextSearch search(cache_, tuning);
+    current = &search;
+    size_t number = search.AddPendingHelpFile(file);
+    std::vector<SearchHit> hits;
+    std::string error;
+    EXPECT_TRUE(search.Run({"walrus"}, hits, error)) << error;
+    EXPECT_TRUE(hits.empty());
+    EXPECT_FALSE(search.Progress(number).ready);
+    ASSERT_TRUE(search.MakeReady(number)) << search.Progress(number).failure;
+    EXPECT_EQ(early, std::vector<std::string>({"/p1.htm"}));
+    EXPECT_EQ(late, std::vector<std::string>());
+    IndexProgress progress = search.Progress(number);
+    EXPECT_TRUE(progress.ready);
+    EXPECT_EQ(progress.done, 10u);
+    EXPECT_EQ(progress.total, 10u);
+    EXPECT_TRUE(search.Run({"narwhal"}, hits, error)) << error;
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].page, "/p8.htm");
+}
+
 TEST_F(SearchTest, TheIndexesUsedLongestAgoGoFirstAndCleaningEmptiesTheCache)
 {
     std::string old = MakeFile("old.chm", Pages("walrus", 3));
