@@ -383,6 +383,35 @@ IndexProgress TextSearch::Progress(size_t file) const
     return progress;
 }
 
+std::vector<SearchHit> TextSearch::Pages(size_t file)
+{
+    std::vector<SearchHit> pages;
+    std::lock_guard<std::mutex> hold(state_->mutex);
+    if (file >= state_->shards.size())
+        return pages;
+    const Shard& shard = *state_->shards[file];
+    try {
+        Xapian::Database db;
+        if (shard.ready)
+            db = shard.db;
+        else if (shard.build.empty() || AddBuildParts(db, shard.build) == 0)
+            return pages;
+        for (Xapian::PostingIterator at = db.postlist_begin(""); at != db.postlist_end(""); ++at) {
+            std::string data = db.get_document(*at).get_data();
+            size_t newline = data.find('\n');
+            SearchHit page;
+            page.file = file;
+            page.page = data.substr(0, newline);
+            page.title =
+                newline == std::string::npos ? "" : OneDisplayLine(data.substr(newline + 1));
+            pages.push_back(std::move(page));
+        }
+    } catch (const Xapian::Error&) {
+        // A build being written or removed: the pages read so far.
+    }
+    return pages;
+}
+
 bool TextSearch::Run(const SearchQuery& query, std::vector<SearchHit>& hits, std::string& error)
 {
     // A build committing twice while it is read moves its pages away: the

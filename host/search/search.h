@@ -132,6 +132,9 @@ public:
     // false, with the reason kept in its progress, when it cannot be had.
     bool MakeReady(size_t file);
     IndexProgress Progress(size_t file) const;
+    // Every page of file that can be searched now (all of them once its index
+    // is ready) with its title, hit.file set, in the order they were indexed.
+    std::vector<SearchHit> Pages(size_t file);
     // The files, in the order they were added (never changed once added).
     const std::vector<std::string>& Files() const;
 

@@ -191,9 +191,11 @@ TEST_F(SearchTest, APendingIndexIsSearchedOnThePagesDoneSoFar)
     stopping = false;
     TextSearch* current = nullptr;
     std::vector<std::string> early, late;  // the hits after the first batch
+    size_t listed = 0;                     // and the pages listed then
     tuning.afterBatch = [&](uint32_t done) {
         if (done != 3)
             return;
+        listed = current->Pages(0).size();
         std::vector<SearchHit> hits;
         std::string error;
         for (auto [query, found] : {std::pair {"walrus", &early}, std::pair {"narwhal", &late}}) {
@@ -213,6 +215,10 @@ TEST_F(SearchTest, APendingIndexIsSearchedOnThePagesDoneSoFar)
     ASSERT_TRUE(search.MakeReady(number)) << search.Progress(number).failure;
     EXPECT_EQ(early, std::vector<std::string>({"/p1.htm"}));
     EXPECT_EQ(late, std::vector<std::string>());
+    EXPECT_EQ(listed, 3u);
+    std::vector<SearchHit> listing = search.Pages(number);
+    ASSERT_EQ(listing.size(), 10u);
+    EXPECT_EQ(listing[8].page + " " + listing[8].title, "/p8.htm Page 8");
     IndexProgress progress = search.Progress(number);
     EXPECT_TRUE(progress.ready);
     EXPECT_EQ(progress.done, 10u);
