@@ -96,21 +96,12 @@ TEST_F(SearchCommandTest, NothingFoundAndUsageErrors)
         EXPECT_USAGE_ERROR(Search(args));
 }
 
-TEST_F(SearchCommandTest, HelpSearchesTheTextWhenNothingElseAnswers)
-{
-    RunResult run = Run({"help", file_, "tasks"}, env_);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "velkory: no topic title or index entry of " + file_ + " begins with 'tasks'\n");
-    run = Run({"help", "--search", file_, "tasks"}, env_);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "Event loop\t/a.htm\n");
-}
-
-// Runs velkory on a pseudo-terminal of its own: what it wrote there and its
-// exit status (-1 when it did not end within a generous grace period).
+// Runs velkory on a pseudo-terminal of its own, input typed there at once:
+// what it wrote there and its exit status (-1 when it did not end within a
+// generous grace period).
 RunResult RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
-                        const std::map<std::string, std::string>& env)
+                        const std::map<std::string, std::string>& env,
+                        const std::string& input = "")
 {
     RunResult result;
     result.status = -1;
@@ -133,6 +124,8 @@ RunResult RunOnTerminal(const std::string& program, const std::vector<std::strin
     }
     if (pid < 0)
         return result;
+    if (!input.empty() && write(fd, input.data(), input.size()) != (ssize_t)input.size())
+        ADD_FAILURE() << "cannot type on the terminal";
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     int status = 0;
     bool ended = false;
@@ -155,6 +148,31 @@ RunResult RunOnTerminal(const std::string& program, const std::vector<std::strin
     }
     close(fd);
     return result;
+}
+
+TEST_F(SearchCommandTest, HelpSearchesTheTextWhenNothingElseAnswers)
+{
+    RunResult run = Run({"help", file_, "tasks"}, env_);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "velkory: no topic title or index entry of " + file_ + " begins with 'tasks'\n");
+    run = Run({"help", "--search", file_, "tasks"}, env_);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Event loop\t/a.htm\n");
+
+    // On a terminal it offers to: Enter searches (and opens the only hit),
+    // 'n' does not.
+    std::map<std::string, std::string> env = env_;
+    env["VELKORY_REGISTRY"] = registry_;
+    env["VELKORY_VIEWER"] = env["VELKORY_EDITOR"] = "/bin/true";
+    const std::string offer = "search the text of its pages for 'tasks'? [Y/n] ";
+    for (const char* answer : {"\r", "n\r"}) {
+        run = RunOnTerminal(program_, {"help", file_, "tasks"}, env, answer);
+        EXPECT_NE(run.out.find(offer), std::string::npos) << run.out;
+        bool searched = answer[0] == '\r';
+        EXPECT_EQ(run.status, searched ? 0 : 1) << run.out;
+        EXPECT_EQ(run.out.find("Event loop\t/a.htm\r\n") != std::string::npos, searched) << run.out;
+    }
 }
 
 // On a terminal: the snippet in bold under the hit, and the only hit's page
