@@ -14,10 +14,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <xapian.h>
@@ -271,11 +273,46 @@ void TakeSnippet(const std::string& marked, SearchHit& hit)
 
 }  // namespace
 
+// The display texts of the pages read last, for the next searches (a server
+// searches as the user types, mostly the same pages again).
+class RecentTexts {
+public:
+    const std::string* Find(const std::string& key)
+    {
+        auto at = index_.find(key);
+        if (at == index_.end())
+            return nullptr;
+        order_.splice(order_.begin(), order_, at->second);
+        return &at->second->second;
+    }
+    void Keep(const std::string& key, const std::string& text)
+    {
+        if (text.size() > MostBytes / 4 || index_.count(key))
+            return;
+        order_.emplace_front(key, text);
+        index_.emplace(key, order_.begin());
+        bytes_ += key.size() + text.size();
+        while (bytes_ > MostBytes) {
+            bytes_ -= order_.back().first.size() + order_.back().second.size();
+            index_.erase(order_.back().first);
+            order_.pop_back();
+        }
+    }
+
+private:
+    static constexpr size_t MostBytes = 16u << 20;
+    std::list<std::pair<std::string, std::string>> order_;  // most recent first
+    std::unordered_map<std::string, std::list<std::pair<std::string, std::string>>::iterator>
+        index_;
+    size_t bytes_ = 0;
+};
+
 struct TextSearch::State {
     SearchCache cache;
     BuildTuning tuning;
     std::vector<std::string> files;
     std::vector<std::unique_ptr<Shard>> shards;
+    RecentTexts texts;  // keyed by file number and page
     // One query at a time: Xapian's objects are not shared between threads.
     std::mutex mutex;
 };
@@ -514,8 +551,11 @@ bool TextSearch::RunOnce(const SearchQuery& query, std::vector<SearchHit>& hits,
                     continue;
                 }
                 // The page's text, for the check and the snippet.
+                const std::string key = std::to_string(which) + "\n" + hit.page;
+                const std::string* recent = state_->texts.Find(key);
+                std::string text = recent ? *recent : std::string();
                 OpenHelp& help = helps[which];
-                if (!help.file) {
+                if (!recent && !help.file) {
                     help.file = OpenHelpFile(shard.file.c_str());
                     SystemInfo info;
                     if (help.file && ReadSystemInfo(help.file, &info))
@@ -523,12 +563,13 @@ bool TextSearch::RunOnce(const SearchQuery& query, std::vector<SearchHit>& hits,
                 }
                 uint32_t length = 0;
                 uint8_t* bytes = nullptr;
-                std::string text;
-                if (help.file && ExtractFile(help.file, hit.page.c_str(), &length, &bytes) == 0) {
+                if (!recent && help.file &&
+                    ExtractFile(help.file, hit.page.c_str(), &length, &bytes) == 0) {
                     PageText page =
                         ReadPageText(std::string((const char*)bytes, length), help.codePage);
                     free(bytes);
                     text = OneDisplayLine(page.text);
+                    state_->texts.Keep(key, text);
                 }
                 if (check) {
                     std::unique_ptr<PageTerms>& terms = checkers[shard.language];
