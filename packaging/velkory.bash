@@ -11,7 +11,7 @@ _velkory()
         cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
     fi
-    local commands="help info config list cat extract test topics index search serve browse clean"
+    local commands="help info config list cat extract test topics index fulltext search serve browse clean"
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -52,7 +52,7 @@ _velkory()
                 return
             fi
             ((${#args[@]} == 0)) && helpfiles=1 ;;
-        list|test|cat|extract|topics|index) ((${#args[@]} == 0)) && helpfiles=1 ;;
+        list|test|cat|extract|topics|index|fulltext) ((${#args[@]} == 0)) && helpfiles=1 ;;
         serve) helpfiles=1 ;;
         search) helpfiles=1 ;;
     esac

@@ -27,10 +27,11 @@ const char UsageHead[] =
     "\n"
     "Commands that drive the module:\n"
     "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title (else whose\n"
-    "                                 keyword index entry) begins with KEYWORD; with\n"
-    "                                 several, choose in a menu (or the\n"
-    "                                 Nth with --pick; without a terminal and without\n"
-    "                                 --pick the topics are listed on stderr)\n"
+    "                                 keyword index entry, else a word of whose text)\n"
+    "                                 begins with KEYWORD; with several, choose in a\n"
+    "                                 menu (or the Nth with --pick; without a terminal\n"
+    "                                 and without --pick the topics are listed on\n"
+    "                                 stderr)\n"
 #if defined(VELKORY_HAVE_SEARCH)
     "  help --search [--pick N] FILE KEYWORD\n"
     "                                 the same; when nothing answers, the pages whose\n"
@@ -52,6 +53,9 @@ const char UsageHead[] =
     "                                 its page\n"
     "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
     "                                 a tab, its page\n"
+    "  fulltext FILE WORD             every page whose text holds a word beginning with\n"
+    "                                 WORD (from the full-text index): its title, a\n"
+    "                                 tab, its page\n"
 #if defined(VELKORY_HAVE_SEARCH)
     "  search [--limit N] [--json] FILE|DIR... QUERY\n"
     "                                 the pages whose text matches QUERY, best first:\n"
@@ -118,6 +122,7 @@ const Command Commands[] = {
     {"test", "test [-j N] FILE", 1, {"-j"}, TestCommand},
     {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
     {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
+    {"fulltext", "fulltext FILE WORD", 2, {}, FullTextCommand},
 #if defined(VELKORY_HAVE_SEARCH)
     {"clean", "clean [--cache]", 0, {"--cache"}, CleanCommand},
     {"search",

@@ -91,7 +91,8 @@ void ExplainPageDirectory(const std::string& file, const std::string& name)
         Complain("cannot write the page into " + name + ": " + reason);
         return;
     }
-    Complain(file + ": the chosen topic's page cannot be extracted");
+    if (!ExplainCut(file))
+        Complain(file + ": the chosen topic's page cannot be extracted");
 }
 
 // Removes the page directory the host named when nothing will show its page:
@@ -113,7 +114,8 @@ void ExplainHelpFailure(const std::string& file, const RequestRecord& record)
         ExplainPageDirectory(file, record.tempName);
         return;
     }
-    Complain(file + ": the topic index cannot be read");
+    if (!ExplainCut(file))
+        Complain(file + ": the topic index cannot be read");
 }
 
 #if defined(VELKORY_HAVE_SERVE)
@@ -153,11 +155,9 @@ int HelpCommand(const CommandLine& line)
     if (keyword.empty())
         return UsageFailure("the keyword is empty");
 
-    std::vector<char> oem(keyword.size() * 2 + 16);
-    if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
-        Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
+    std::string oem;
+    if (!KeywordInOem(keyword, "keyword", oem))
         return ExitUsage;
-    }
     if (!IsHelpFile(file))
         return ExitFailed;
 #if defined(VELKORY_HAVE_SERVE)
@@ -174,7 +174,7 @@ int HelpCommand(const CommandLine& line)
     ModuleSession session(line.modulePath, options);
     if (!session.Begin())
         return ExitFailed;
-    int32_t result = session.Help(file, oem.data());
+    int32_t result = session.Help(file, oem.c_str());
     const RequestRecord& record = session.Record();
 
     if (record.pickOutOfRange) {
@@ -199,7 +199,10 @@ int HelpCommand(const CommandLine& line)
         if (line.search)
             return SearchPagesInstead(line, file, keyword);
 #endif
-        Complain("no topic title or index entry of " + file + " begins with '" + keyword + "'");
+        // In a file cut short the index that would hold the keyword may be lost.
+        if (!ExplainCut(file))
+            Complain("no topic title, index entry or word in the pages of " + file +
+                     " begins with '" + keyword + "'");
 #if defined(VELKORY_HAVE_SEARCH)
         if (IsInteractive() && AskToSearch(keyword))
             return SearchPagesInstead(line, file, keyword);

@@ -102,6 +102,9 @@ int ModuleMessageCapacity(int number);      // the size of the module's destinat
 // terminal, or --pick beyond the items, which record notes).
 int ChooseFromMenu(const std::string& title, const std::vector<std::string>& items,
                    const RequestOptions& options, RequestRecord& record);
+// keyword.cpp: the keyword (a what: "keyword", "word") in the module's OEM
+// code page; false, having said why on stderr, when it cannot be converted.
+bool KeywordInOem(const std::string& keyword, const char* what, std::string& oem);
 // Compares the first count bytes of text with keyword as the module does
 // (letters without regard to case): <0, 0 or >0.
 int CompareAsModule(const char* text, const char* keyword, int32_t count);

@@ -35,9 +35,8 @@ std::string TopicUrl(const TopicIndex& index, uint32_t position)
 std::string ChooseTopic(const std::string& file, const std::string& keyword, int pick, int& status)
 {
     status = ExitFailed;
-    std::vector<char> oem(keyword.size() * 2 + 16);
-    if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
-        Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
+    std::string oem;
+    if (!KeywordInOem(keyword, "keyword", oem)) {
         status = ExitUsage;
         return "";
     }
@@ -48,11 +47,11 @@ std::string ChooseTopic(const std::string& file, const std::string& keyword, int
     }
     std::vector<MenuItem> items;
     char title[TitleBufferSize];
-    int32_t length = (int32_t)strlen(oem.data());
+    int32_t length = (int32_t)strlen(oem.c_str());
     for (uint32_t record = 0; (uint64_t)record * 16 + 4 < index.topicsLength; ++record) {
         uint32_t position;
         if (!ReadTopicTitle(&index, record, title) ||
-            CompareAsModule(title, oem.data(), length) != 0 ||
+            CompareAsModule(title, oem.c_str(), length) != 0 ||
             !FindTopicUrl(&index, record, &position))
             continue;
         MenuItem item;
@@ -70,7 +69,7 @@ std::string ChooseTopic(const std::string& file, const std::string& keyword, int
     bool fromIndex = items.empty() && ReadKeywordIndex(file.c_str(), &index, &keywords);
     for (uint32_t t = 0; fromIndex && t < keywords.count; ++t) {
         const KeywordTarget& target = keywords.targets[t];
-        if (CompareAsModule(KeywordText(&keywords, target.keyword), oem.data(), length))
+        if (CompareAsModule(KeywordText(&keywords, target.keyword), oem.c_str(), length))
             continue;
         bool several = (t > 0 && keywords.targets[t - 1].keyword == target.keyword) ||
             (t + 1 < keywords.count && keywords.targets[t + 1].keyword == target.keyword);

@@ -155,7 +155,8 @@ TEST_F(SearchCommandTest, HelpSearchesTheTextWhenNothingElseAnswers)
     RunResult run = Run({"help", file_, "tasks"}, env_);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
-              "velkory: no topic title or index entry of " + file_ + " begins with 'tasks'\n");
+              "velkory: no topic title, index entry or word in the pages of " + file_ +
+                  " begins with 'tasks'\n");
     run = Run({"help", "--search", file_, "tasks"}, env_);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "Event loop\t/a.htm\n");
