@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 // Built without the search (no Xapian), the suite holds no test.
@@ -43,6 +44,22 @@ int Built(const SearchCache& cache, const std::string& file, const BuildTuning& 
         },
         error);
     return ok ? built : -1;
+}
+
+// A process that builds the index of file five pages a batch, told of each
+// batch; it exits 0 when it built the index.
+pid_t ForkBuilder(const SearchCache& cache, const std::string& file,
+                  const std::function<void(uint32_t done)>& afterBatch)
+{
+    pid_t builder = fork();
+    if (builder == 0) {
+        BuildTuning tuning;
+        tuning.workers = 1;
+        tuning.pagesPerBatch = 5;
+        tuning.afterBatch = afterBatch;
+        _exit(Built(cache, file, tuning) == 1 ? 0 : 1);
+    }
+    return builder;
 }
 
 TEST_F(SearchTest, AChangedHelpFileIsIndexedAgainAndTheOldIndexGoes)
@@ -101,23 +118,16 @@ TEST_F(SearchTest, TwoBuildersOfOneIndexDoNotClash)
     int ready[2], go[2];
     ASSERT_EQ(pipe(ready), 0);
     ASSERT_EQ(pipe(go), 0);
-    pid_t builder = fork();
+    bool paused = false;
+    pid_t builder = ForkBuilder(cache_, file, [&](uint32_t) {
+        if (paused)
+            return;
+        paused = true;
+        char byte = 1;
+        (void)!write(ready[1], &byte, 1);
+        (void)!read(go[0], &byte, 1);
+    });
     ASSERT_GE(builder, 0);
-    if (builder == 0) {
-        BuildTuning tuning;
-        tuning.workers = 1;
-        tuning.pagesPerBatch = 5;
-        bool paused = false;
-        tuning.afterBatch = [&](uint32_t) {
-            if (paused)
-                return;
-            paused = true;
-            char byte = 1;
-            (void)!write(ready[1], &byte, 1);
-            (void)!read(go[0], &byte, 1);
-        };
-        _exit(Built(cache_, file, tuning) == 1 ? 0 : 1);
-    }
     char byte = 0;
     ASSERT_EQ(read(ready[0], &byte, 1), 1);
     EXPECT_EQ(CacheFiles(".build").size(), 1u);
@@ -144,19 +154,11 @@ TEST_F(SearchTest, TwoBuildersOfOneIndexDoNotClash)
 TEST_F(SearchTest, ABuildKilledHalfWayIsNotTrusted)
 {
     std::string file = MakeFile("manual.chm", Pages("walrus", 60));
-    pid_t builder = fork();
+    pid_t builder = ForkBuilder(cache_, file, [](uint32_t done) {
+        if (done >= 10)
+            kill(getpid(), SIGKILL);
+    });
     ASSERT_GE(builder, 0);
-    if (builder == 0) {
-        BuildTuning tuning;
-        tuning.workers = 1;
-        tuning.pagesPerBatch = 5;
-        tuning.afterBatch = [](uint32_t done) {
-            if (done >= 10)
-                kill(getpid(), SIGKILL);
-        };
-        Built(cache_, file, tuning);
-        _exit(0);
-    }
     int status = 0;
     ASSERT_EQ(waitpid(builder, &status, 0), builder);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
