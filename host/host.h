@@ -50,4 +50,4 @@ std::string CompanionPath(const std::string& name, const char* installed);
 // Text for the terminal.
 std::string PrintableName(const char* name);  // control bytes shown as \xNN
 std::string OemTextForDisplay(const char* text);
-std::string FoldedText(std::string text);  // letters folded as the module compares them
+std::string FoldedText(std::string text);  // ASCII letters lowered (names, tags, extensions)

@@ -1,6 +1,6 @@
 # bash completion for velkory: commands, options, help files (and for search
 # the folders that hold them, whose help files it searches), and the topic
-# titles and index keywords of the help file already given (from `velkory
+# titles and index keywords of the help files already given (from `velkory
 # topics` and `velkory index`).
 _velkory()
 {
@@ -11,7 +11,7 @@ _velkory()
         cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
     fi
-    local commands="help info config list cat extract test topics index fulltext search serve browse clean"
+    local commands="help open info config list cat extract test topics index fulltext search serve browse clean"
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -35,8 +35,8 @@ _velkory()
         search) options="--limit --json" ;;
         clean) options="--cache" ;;
         config) options="--modality --visuality --cancel --show" ;;
-        serve) options="--port --no-open" ;;
-        browse) options="--pick --port --no-open" ;;
+        serve) options="--port --new-token --no-open" ;;
+        browse) options="--pick --port --new-token --no-open" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -45,14 +45,18 @@ _velkory()
     local helpfiles=0
     case $command in
         help|browse)
-            if ((${#args[@]} == 1)); then
+            # After help files, the keywords they hold; a word with a '/' is
+            # one more help file or directory of the shelf.
+            local shelf=() a
+            for a in "${args[@]}"; do [[ -f $a ]] && shelf+=("$a"); done
+            if ((${#shelf[@]})) && [[ $cur != */* ]]; then
                 local IFS=$'\n'
-                COMPREPLY=($( { velkory topics "${args[0]}" "$cur"; velkory index "${args[0]}" "$cur"; } \
-                               2>/dev/null | cut -f1 | sort -u))
+                COMPREPLY=($(for a in "${shelf[@]}"; do velkory topics "$a" "$cur"
+                                 velkory index "$a" "$cur"; done 2>/dev/null | cut -f1 | sort -u))
                 return
             fi
-            ((${#args[@]} == 0)) && helpfiles=1 ;;
-        list|test|cat|extract|topics|index|fulltext) ((${#args[@]} == 0)) && helpfiles=1 ;;
+            helpfiles=1 ;;
+        open|list|test|cat|extract|topics|index|fulltext) ((${#args[@]} == 0)) && helpfiles=1 ;;
         serve) helpfiles=1 ;;
         search) helpfiles=1 ;;
     esac

@@ -1,9 +1,12 @@
 // The names that MakeTempName makes in the temporary directory, and the
-// clean command that removes the old ones.
+// clean command that removes the ones left behind.
 //
-// Every help request leaves a directory "VLKT-<16 hex digits>" holding the
-// page it showed (the module never deletes it: the viewer may still have the
-// page open). `velkory clean` removes those that are more than a day old;
+// A help request makes a directory "VLKT-<16 hex digits>" holding the page it
+// showed. The module never deletes it (the viewer may still have the page
+// open); the host does once a viewer or editor it waited for has ended
+// (page/). `velkory clean` removes those whose recorded viewer has ended,
+// whatever their age, and those without a record that are more than a day
+// old.
 // `velkory clean --cache` empties the cache of search indexes instead.
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +20,7 @@
 #include "host/commands/commands.h"
 #include "host/host.h"
 #include "host/os/os.h"
+#include "host/page/page.h"
 #if defined(VELKORY_HAVE_SEARCH)
 #include "host/search/search.h"
 #endif
@@ -91,7 +95,8 @@ int CleanCommand(const CommandLine& line)
         time_t modified = 0;
         if (!IsOwnDirectory(path, modified))
             continue;
-        if (now - modified < OneDay)
+        ViewerState viewer = PageViewerState(path);
+        if (viewer == ViewerRunning || (viewer == ViewerUnrecorded && now - modified < OneDay))
             continue;
         // remove_all removes symbolic links inside without following them.
         std::error_code removeError;

@@ -8,18 +8,13 @@
 #include "host/commands/commands.h"
 #include "host/host.h"
 #include "host/os/os.h"
+#include "host/page/page.h"
 
 namespace {
 
-#if defined(VELKORY_INSTALLED_SERVER)
-const char* const InstalledServer = VELKORY_INSTALLED_SERVER;
-#else
-const char* const InstalledServer = nullptr;
-#endif
-
 int Relay(const std::vector<std::string>& words)
 {
-    std::string path = CompanionPath("velkory-serve", InstalledServer);
+    std::string path = ServerProgramPath();
     std::vector<std::string> argv {path};
     argv.insert(argv.end(), words.begin(), words.end());
     std::string error;

@@ -90,13 +90,22 @@ const char* ModuleSession::StoreFailure(int access) const
 // The host links the module's objects for its file commands; starting that
 // copy with the host's blocks has it load the settings exactly as the loaded
 // module does, from the same key, with the same parsing.
+LinkedRequest::LinkedRequest(const RequestOptions& options, const std::string& helpFile)
+    : options_(options)
+{
+    record_.helpFile = helpFile;
+    FillHostBlocks(services_, utilities_, context_, &options_, &record_);
+    Start(&services_, &context_);
+}
+
+LinkedRequest::~LinkedRequest()
+{
+    EndRequest(&record_);
+}
+
 void ReadSettings(int32_t& modality, int32_t& visuality)
 {
-    HostServices services;
-    HostUtilities utilities;
-    ModuleContext context;
-    FillHostBlocks(services, utilities, context, nullptr, nullptr);
-    Start(&services, &context);
+    LinkedRequest request({}, "");
     modality = Modality;
     visuality = Visuality;
 }

@@ -25,6 +25,7 @@
 #include <xapian.h>
 
 #include "container/container.h"
+#include "host/page/page.h"
 #include "host/search/search.h"
 #include "lookup/encoding.h"
 #include "lookup/lookup.h"

@@ -229,14 +229,7 @@ bool PathIsThere(const std::string& path);  // something, even a dangling link, 
 void RemovePath(const std::string& path);   // with everything below it, if anything is there
 void MarkUsed(int fd);                      // the index open at fd was used now
 
-// page_text.cpp: a page's title (its <title>, "" without one) and visible
-// text (no tags, scripts or styles), as UTF-8. The page is in the charset it
-// declares, else UTF-8 when its bytes are, else in fallbackCodePage.
-struct PageText {
-    std::string title;
-    std::string text;
-};
-PageText ReadPageText(const std::string& html, unsigned fallbackCodePage);
+// page_text.cpp (a page as text is the page room's ReadPageText).
 // Whether a stored name is a page to index (*.htm, *.html, not a system file).
 bool IsPageName(const char* name);
 

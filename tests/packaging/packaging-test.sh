@@ -18,7 +18,7 @@ man)
     for c in $commands; do
         grep -qE "^ {7}$c( |$)" "$work/page" || fail "the manual page does not describe '$c'"
     done
-    for v in VELKORY_VIEWER VELKORY_EDITOR VELKORY_REGISTRY VELKORY_CODEPAGES BROWSER; do
+    for v in VELKORY_VIEWER VELKORY_EDITOR VELKORY_REGISTRY VELKORY_CODEPAGES VELKORY_PATH BROWSER; do
         grep -q "$v" "$work/page" || fail "the manual page does not describe $v"
     done
     ;;
@@ -42,11 +42,14 @@ bash)
         check "--cache" velkory clean --
         check "--pick --search" velkory help --
         check "B.CHM a.chm" velkory search --limit 3 ""
-        check "--no-open --port" velkory serve --
+        check "--new-token --no-open --port" velkory serve --
         check "--pick --port" velkory browse --p
         check "B.CHM a.chm" velkory serve ""
         check "B.CHM a.chm" velkory help --pick 2 ""
         check "Alpha alpine" velkory help a.chm al
+        check "Alpha alpine" velkory help a.chm B.CHM al
+        check "./B.CHM ./a.chm" velkory help a.chm ./
+        check "B.CHM a.chm" velkory open ""
         check "0 1" velkory config --visuality ""
     ' _ "$src/packaging/velkory.bash" || exit 1
     ;;
@@ -100,7 +103,7 @@ deb)
     # search runs the installed velkory-serve too, with Xapian.
     XDG_CACHE_HOME=$work/cache "$root/usr/bin/velkory" search "$help" "$word" >"$work/hits" 2>&1 \
         || fail "the installed velkory search failed: $(cat "$work/hits")"
-    "$root/usr/bin/velkory" serve --no-open "$help" >"$work/url" 2>&1 &
+    VELKORY_REGISTRY=$work/registry.reg "$root/usr/bin/velkory" serve --no-open "$help" >"$work/url" 2>&1 &
     for _ in $(seq 100); do [ -s "$work/url" ] && break; sleep 0.1; done
     kill $! && wait $! || fail "the installed velkory serve did not end cleanly"
     [[ $(head -1 "$work/url") == http://127.0.0.1:* ]] || fail "the installed velkory serve said: $(cat "$work/url")"

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "container/container.h"
+#include "host/page/page.h"
 #include "support/corpus.h"
 
 // Built without the search (no Xapian), the suite holds no test.
