@@ -50,14 +50,13 @@ std::string PartPath(const std::string& dir, size_t part)
 Xapian::Database OpenParts(const std::string& dir)
 {
     Xapian::Database all;
-    for (size_t part = 0; part < MostParts; ++part) {
-        try {
-            all.add_database(Xapian::Database(PartPath(dir, part)));
-        } catch (const Xapian::DatabaseOpeningError&) {
-            break;
-        }
-    }
+    AddBuildParts(all, dir);
     return all;
+}
+
+bool Stopping(const BuildTuning& tuning)
+{
+    return tuning.stopping && tuning.stopping->load();
 }
 
 // A queue between two stages of the build, holding at most capacity items.
@@ -192,6 +191,10 @@ void IndexPages(Build& build, size_t worker)
         auto interval = std::chrono::milliseconds(250);  // the first batch soon
         PageJob page;
         while (build.queues[worker]->Pop(page)) {
+            if (Stopping(tuning)) {
+                build.Fail("stopped");
+                break;
+            }
             if (page.readable) {
                 PageText text = ReadPageText(page.html, build.codePage);
                 if (text.title.empty()) {
@@ -348,10 +351,14 @@ bool PublishIndex(const CacheEntry& entry, std::string& error)
 // Waits while another process holds the entry's lock, telling progress
 // what its build has committed; returns with the lock taken, or false with
 // the reason in error.
-bool WaitForBuilder(const std::string& helpFile, const CacheEntry& entry,
+bool WaitForBuilder(const std::string& helpFile, const CacheEntry& entry, const BuildTuning& tuning,
                     const BuildProgress& progress, CacheLock& lock, std::string& error)
 {
     for (;;) {
+        if (Stopping(tuning)) {
+            error = "stopped while another process indexed " + helpFile;
+            return false;
+        }
         if (progress) {
             uint32_t done = 0, total = 0;
             try {
@@ -372,6 +379,19 @@ bool WaitForBuilder(const std::string& helpFile, const CacheEntry& entry,
 
 }  // namespace
 
+size_t AddBuildParts(Xapian::Database& all, const std::string& dir)
+{
+    size_t part = 0;
+    for (; part < MostParts; ++part) {
+        try {
+            all.add_database(Xapian::Database(PartPath(dir, part)));
+        } catch (const Xapian::DatabaseOpeningError&) {
+            break;
+        }
+    }
+    return part;
+}
+
 int ReadyIndex(const SearchCache& cache, const std::string& helpFile, const BuildTuning& tuning,
                const BuildProgress& progress, std::string& error)
 {
@@ -386,7 +406,7 @@ int ReadyIndex(const SearchCache& cache, const std::string& helpFile, const Buil
 
     CacheLock lock;
     if (!lock.Take(entry.base + ".lock", false, error) &&
-        (!error.empty() || !WaitForBuilder(helpFile, entry, progress, lock, error)))
+        (!error.empty() || !WaitForBuilder(helpFile, entry, tuning, progress, lock, error)))
         return -1;
     // Another process may have finished the index meanwhile.
     fd = OpenCheckedIndex(index, identityHash);

@@ -12,10 +12,14 @@
 // indexed with positions in memory and the query run on it, and only pages
 // that really match are hits. The snippet comes from the same text.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <xapian.h>
@@ -38,7 +42,13 @@ constexpr char MarkStart = '\x01', MarkEnd = '\x02';
 struct Shard {
     std::string file;
     std::string language;
-    Xapian::Database db;
+    Xapian::Database db;  // the finished index, once ready
+    // While pending (not ready): the entry's build directory, read afresh by
+    // each search, and how far the build has come.
+    std::string build;
+    std::atomic<bool> ready {false};
+    std::atomic<uint32_t> done {0}, total {0};
+    std::string failure;  // under the state's mutex
 };
 
 // A help file opened to read pages for snippets and checks.
@@ -264,12 +274,48 @@ void TakeSnippet(const std::string& marked, SearchHit& hit)
 
 }  // namespace
 
+// The display texts of the pages read last, for the next searches (a server
+// searches as the user types, mostly the same pages again).
+class RecentTexts {
+public:
+    const std::string* Find(const std::string& key)
+    {
+        auto at = index_.find(key);
+        if (at == index_.end())
+            return nullptr;
+        order_.splice(order_.begin(), order_, at->second);
+        return &at->second->second;
+    }
+    void Keep(const std::string& key, const std::string& text)
+    {
+        if (text.size() > MostBytes / 4 || index_.count(key))
+            return;
+        order_.emplace_front(key, text);
+        index_.emplace(key, order_.begin());
+        bytes_ += key.size() + text.size();
+        while (bytes_ > MostBytes) {
+            bytes_ -= order_.back().first.size() + order_.back().second.size();
+            index_.erase(order_.back().first);
+            order_.pop_back();
+        }
+    }
+
+private:
+    static constexpr size_t MostBytes = 16u << 20;
+    std::list<std::pair<std::string, std::string>> order_;  // most recent first
+    std::unordered_map<std::string, std::list<std::pair<std::string, std::string>>::iterator>
+        index_;
+    size_t bytes_ = 0;
+};
+
 struct TextSearch::State {
     SearchCache cache;
     BuildTuning tuning;
     std::vector<std::string> files;
-    std::vector<Shard> shards;
-    std::mutex mutex;  // one query at a time: Xapian's objects are not shared between threads
+    std::vector<std::unique_ptr<Shard>> shards;
+    RecentTexts texts;  // keyed by file number and page
+    // One query at a time: Xapian's objects are not shared between threads.
+    std::mutex mutex;
 };
 
 TextSearch::TextSearch(const SearchCache& cache, const BuildTuning& tuning)
@@ -293,8 +339,11 @@ bool TextSearch::AddHelpFile(const std::string& path, const BuildProgress& progr
     if (fd < 0)
         return false;
     try {
-        Shard shard {path, "", Xapian::Database(fd)};
-        shard.language = shard.db.get_metadata(LanguageKey);
+        auto shard = std::make_unique<Shard>();
+        shard->file = path;
+        shard->db = Xapian::Database(fd);
+        shard->language = shard->db.get_metadata(LanguageKey);
+        shard->ready = true;
         std::lock_guard<std::mutex> hold(state_->mutex);
         state_->files.push_back(path);
         state_->shards.push_back(std::move(shard));
@@ -305,11 +354,122 @@ bool TextSearch::AddHelpFile(const std::string& path, const BuildProgress& progr
     return true;
 }
 
+size_t TextSearch::AddPendingHelpFile(const std::string& path)
+{
+    auto shard = std::make_unique<Shard>();
+    shard->file = path;
+    CacheEntry entry;
+    std::string error;
+    if (FindCacheEntry(state_->cache, path, entry, error))
+        shard->build = entry.base + ".build";
+    else
+        shard->failure = error;
+    std::lock_guard<std::mutex> hold(state_->mutex);
+    state_->files.push_back(path);
+    state_->shards.push_back(std::move(shard));
+    return state_->shards.size() - 1;
+}
+
+bool TextSearch::MakeReady(size_t file)
+{
+    Shard* shard;
+    {
+        std::lock_guard<std::mutex> hold(state_->mutex);
+        if (file >= state_->shards.size())
+            return false;
+        shard = state_->shards[file].get();
+        if (shard->ready)
+            return true;
+    }
+    auto progress = [shard](const std::string&, uint32_t done, uint32_t total, bool) {
+        shard->done = done;
+        shard->total = total;
+    };
+    std::string error;
+    int fd = ReadyIndex(state_->cache, shard->file, state_->tuning, progress, error);
+    try {
+        if (fd >= 0) {
+            Xapian::Database db(fd);
+            std::string language = db.get_metadata(LanguageKey);
+            std::lock_guard<std::mutex> hold(state_->mutex);
+            shard->db = db;
+            shard->language = language;
+            shard->done = shard->total = (uint32_t)db.get_doccount();
+            shard->failure.clear();
+            shard->ready = true;
+            return true;
+        }
+    } catch (const Xapian::Error& e) {
+        error = "cannot open the index of " + shard->file + ": " + e.get_description();
+    }
+    std::lock_guard<std::mutex> hold(state_->mutex);
+    shard->failure = error;
+    return false;
+}
+
+IndexProgress TextSearch::Progress(size_t file) const
+{
+    IndexProgress progress;
+    std::lock_guard<std::mutex> hold(state_->mutex);
+    if (file >= state_->shards.size())
+        return progress;
+    const Shard& shard = *state_->shards[file];
+    progress.done = shard.done;
+    progress.total = shard.total;
+    progress.ready = shard.ready;
+    progress.failure = shard.failure;
+    return progress;
+}
+
+std::vector<SearchHit> TextSearch::Pages(size_t file)
+{
+    std::vector<SearchHit> pages;
+    std::lock_guard<std::mutex> hold(state_->mutex);
+    if (file >= state_->shards.size())
+        return pages;
+    const Shard& shard = *state_->shards[file];
+    try {
+        Xapian::Database db;
+        if (shard.ready)
+            db = shard.db;
+        else if (shard.build.empty() || AddBuildParts(db, shard.build) == 0)
+            return pages;
+        for (Xapian::PostingIterator at = db.postlist_begin(""); at != db.postlist_end(""); ++at) {
+            std::string data = db.get_document(*at).get_data();
+            size_t newline = data.find('\n');
+            SearchHit page;
+            page.file = file;
+            page.page = data.substr(0, newline);
+            page.title =
+                newline == std::string::npos ? "" : OneDisplayLine(data.substr(newline + 1));
+            pages.push_back(std::move(page));
+        }
+    } catch (const Xapian::Error&) {
+        // A build being written or removed: the pages read so far.
+    }
+    return pages;
+}
+
 bool TextSearch::Run(const SearchQuery& query, std::vector<SearchHit>& hits, std::string& error)
+{
+    // A build committing twice while it is read moves its pages away: the
+    // search is then made again on what is committed now.
+    for (int attempt = 1;; ++attempt) {
+        bool modified = false;
+        bool ok = RunOnce(query, hits, error, modified);
+        if (ok || !modified || attempt == 3)
+            return ok;
+    }
+}
+
+bool TextSearch::RunOnce(const SearchQuery& query, std::vector<SearchHit>& hits, std::string& error,
+                         bool& modified)
 {
     hits.clear();
     std::lock_guard<std::mutex> hold(state_->mutex);
-    const std::vector<Shard>& shards = state_->shards;
+    std::vector<Shard*> shards;
+    for (const auto& shard : state_->shards)
+        shards.push_back(shard.get());
     if (shards.empty() || query.limit == 0)
         return true;
     std::vector<OpenHelp> helps(shards.size());
@@ -319,17 +479,42 @@ bool TextSearch::Run(const SearchQuery& query, std::vector<SearchHit>& hits, std
                 CloseHelpFile(help.file);
     };
     try {
+        // One database of every finished index and of what the builds of the
+        // others have committed so far; owners[i]: the shard of its i-th
+        // database, as Xapian numbers documents across them.
         Xapian::Database all;
-        for (const Shard& shard : shards)
-            all.add_database(shard.db);
+        std::vector<size_t> owners;
         std::vector<std::string> languages;
-        std::vector<Xapian::Query> parses;
-        for (const Shard& shard : shards) {
-            if (std::find(languages.begin(), languages.end(), shard.language) != languages.end())
-                continue;
-            languages.push_back(shard.language);
-            parses.push_back(Parse(query, shard.language, all));
+        for (size_t i = 0; i < shards.size(); ++i) {
+            Shard& shard = *shards[i];
+            size_t parts = 0;
+            if (shard.ready) {
+                all.add_database(shard.db);
+                parts = 1;
+            } else if (!shard.build.empty()) {
+                try {
+                    Xapian::Database build;
+                    parts = AddBuildParts(build, shard.build);
+                    if (parts > 0) {
+                        shard.language = build.get_metadata(LanguageKey);
+                        all.add_database(build);
+                    }
+                } catch (const Xapian::Error&) {
+                    parts = 0;  // being written or removed: none of it yet
+                }
+            }
+            owners.insert(owners.end(), parts, i);
+            if (parts > 0 &&
+                std::find(languages.begin(), languages.end(), shard.language) == languages.end())
+                languages.push_back(shard.language);
         }
+        if (owners.empty()) {
+            closeHelps();
+            return true;
+        }
+        std::vector<Xapian::Query> parses;
+        for (const std::string& language : languages)
+            parses.push_back(Parse(query, language, all));
         Xapian::Query parsed = parses.size() == 1
             ? parses[0]
             : Xapian::Query(Xapian::Query::OP_OR, parses.begin(), parses.end());
@@ -351,8 +536,8 @@ bool TextSearch::Run(const SearchQuery& query, std::vector<SearchHit>& hits, std
             Xapian::MSet matches = enquire.get_mset(offset, chunk);
             for (Xapian::MSetIterator match = matches.begin();
                  match != matches.end() && hits.size() < query.limit; ++match) {
-                size_t which = (size_t)((*match - 1) % shards.size());
-                const Shard& shard = shards[which];
+                size_t which = owners[(size_t)((*match - 1) % owners.size())];
+                const Shard& shard = *shards[which];
                 std::string data = match.get_document().get_data();
                 size_t newline = data.find('\n');
                 SearchHit hit;
@@ -367,8 +552,11 @@ bool TextSearch::Run(const SearchQuery& query, std::vector<SearchHit>& hits, std
                     continue;
                 }
                 // The page's text, for the check and the snippet.
+                const std::string key = std::to_string(which) + "\n" + hit.page;
+                const std::string* recent = state_->texts.Find(key);
+                std::string text = recent ? *recent : std::string();
                 OpenHelp& help = helps[which];
-                if (!help.file) {
+                if (!recent && !help.file) {
                     help.file = OpenHelpFile(shard.file.c_str());
                     SystemInfo info;
                     if (help.file && ReadSystemInfo(help.file, &info))
@@ -376,12 +564,13 @@ bool TextSearch::Run(const SearchQuery& query, std::vector<SearchHit>& hits, std
                 }
                 uint32_t length = 0;
                 uint8_t* bytes = nullptr;
-                std::string text;
-                if (help.file && ExtractFile(help.file, hit.page.c_str(), &length, &bytes) == 0) {
+                if (!recent && help.file &&
+                    ExtractFile(help.file, hit.page.c_str(), &length, &bytes) == 0) {
                     PageText page =
                         ReadPageText(std::string((const char*)bytes, length), help.codePage);
                     free(bytes);
                     text = OneDisplayLine(page.text);
+                    state_->texts.Keep(key, text);
                 }
                 if (check) {
                     std::unique_ptr<PageTerms>& terms = checkers[shard.language];
@@ -416,6 +605,11 @@ bool TextSearch::Run(const SearchQuery& query, std::vector<SearchHit>& hits, std
             if (!check || matches.size() < chunk)
                 break;
         }
+    } catch (const Xapian::DatabaseModifiedError& e) {
+        closeHelps();
+        modified = true;
+        error = "the search failed: " + e.get_description();
+        return false;
     } catch (const Xapian::Error& e) {
         closeHelps();
         error = "the search failed: " + e.get_description();

@@ -30,6 +30,7 @@
 // nobody once its builder is gone); "<entry>.lock" is held by the builder.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -95,6 +96,18 @@ struct BuildTuning {
     uint32_t pagesPerBatch = 0;  // pages committed at once; 0: about one batch a second
     // Called after each committed batch (the tests end a build there).
     std::function<void(uint32_t done)> afterBatch;
+    // When set and true, a build (or the wait for another process's) stops
+    // and fails, leaving nothing in the cache (a server that is ending).
+    const std::atomic<bool>* stopping = nullptr;
+};
+
+// How far a help file's index is: pages of its build committed so far, of
+// total; ready once the finished index is open; failure says why it cannot
+// be had ("" while it can).
+struct IndexProgress {
+    uint32_t done = 0, total = 0;
+    bool ready = false;
+    std::string failure;
 };
 
 // The indexes of several help files, searched together: hits from every file
@@ -110,6 +123,19 @@ public:
     // progress), else, while another process builds it, waited for. False,
     // with the reason in error, when no index can be had.
     bool AddHelpFile(const std::string& path, const BuildProgress& progress, std::string& error);
+    // Adds a help file at once, its index to be made ready by MakeReady (on
+    // another thread, as a server does): until then searches see the pages
+    // its build, here or in another process, has committed so far. Its
+    // number among the files.
+    size_t AddPendingHelpFile(const std::string& path);
+    // Makes the index of the pending file number ready (AddHelpFile's way);
+    // false, with the reason kept in its progress, when it cannot be had.
+    bool MakeReady(size_t file);
+    IndexProgress Progress(size_t file) const;
+    // Every page of file that can be searched now (all of them once its index
+    // is ready) with its title, hit.file set, in the order they were indexed.
+    std::vector<SearchHit> Pages(size_t file);
+    // The files, in the order they were added (never changed once added).
     const std::vector<std::string>& Files() const;
 
     // The best hits of query over the files added, best first. False, with
@@ -117,6 +143,8 @@ public:
     bool Run(const SearchQuery& query, std::vector<SearchHit>& hits, std::string& error);
 
 private:
+    bool RunOnce(const SearchQuery& query, std::vector<SearchHit>& hits, std::string& error,
+                 bool& modified);
     struct State;
     std::unique_ptr<State> state_;
 };
@@ -125,6 +153,7 @@ private:
 // Within this room.
 
 namespace Xapian {
+class Database;
 class Document;
 class Query;
 }  // namespace Xapian
@@ -233,7 +262,10 @@ private:
 // stem also matches the word s, which carries no stem term.
 Xapian::Query StemsWithTheirWords(const Xapian::Query& query, const std::string& language);
 
-// build.cpp: makes sure the index of helpFile is in the cache and opens it: a
+// build.cpp: adds to all the parts of the build in dir that are there (what
+// their builder has committed so far); how many.
+size_t AddBuildParts(Xapian::Database& all, const std::string& dir);
+// Makes sure the index of helpFile is in the cache and opens it: a
 // descriptor placed at its database (Xapian takes it), or -1 with the reason
 // in error. It is opened from the cache when there, else built (progress
 // told), else, while another process builds it, waited for.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 // Built without the search (no Xapian), the suite holds no test.
@@ -43,6 +44,22 @@ int Built(const SearchCache& cache, const std::string& file, const BuildTuning& 
         },
         error);
     return ok ? built : -1;
+}
+
+// A process that builds the index of file five pages a batch, told of each
+// batch; it exits 0 when it built the index.
+pid_t ForkBuilder(const SearchCache& cache, const std::string& file,
+                  const std::function<void(uint32_t done)>& afterBatch)
+{
+    pid_t builder = fork();
+    if (builder == 0) {
+        BuildTuning tuning;
+        tuning.workers = 1;
+        tuning.pagesPerBatch = 5;
+        tuning.afterBatch = afterBatch;
+        _exit(Built(cache, file, tuning) == 1 ? 0 : 1);
+    }
+    return builder;
 }
 
 TEST_F(SearchTest, AChangedHelpFileIsIndexedAgainAndTheOldIndexGoes)
@@ -101,23 +118,16 @@ TEST_F(SearchTest, TwoBuildersOfOneIndexDoNotClash)
     int ready[2], go[2];
     ASSERT_EQ(pipe(ready), 0);
     ASSERT_EQ(pipe(go), 0);
-    pid_t builder = fork();
+    bool paused = false;
+    pid_t builder = ForkBuilder(cache_, file, [&](uint32_t) {
+        if (paused)
+            return;
+        paused = true;
+        char byte = 1;
+        (void)!write(ready[1], &byte, 1);
+        (void)!read(go[0], &byte, 1);
+    });
     ASSERT_GE(builder, 0);
-    if (builder == 0) {
-        BuildTuning tuning;
-        tuning.workers = 1;
-        tuning.pagesPerBatch = 5;
-        bool paused = false;
-        tuning.afterBatch = [&](uint32_t) {
-            if (paused)
-                return;
-            paused = true;
-            char byte = 1;
-            (void)!write(ready[1], &byte, 1);
-            (void)!read(go[0], &byte, 1);
-        };
-        _exit(Built(cache_, file, tuning) == 1 ? 0 : 1);
-    }
     char byte = 0;
     ASSERT_EQ(read(ready[0], &byte, 1), 1);
     EXPECT_EQ(CacheFiles(".build").size(), 1u);
@@ -144,19 +154,11 @@ TEST_F(SearchTest, TwoBuildersOfOneIndexDoNotClash)
 TEST_F(SearchTest, ABuildKilledHalfWayIsNotTrusted)
 {
     std::string file = MakeFile("manual.chm", Pages("walrus", 60));
-    pid_t builder = fork();
+    pid_t builder = ForkBuilder(cache_, file, [](uint32_t done) {
+        if (done >= 10)
+            kill(getpid(), SIGKILL);
+    });
     ASSERT_GE(builder, 0);
-    if (builder == 0) {
-        BuildTuning tuning;
-        tuning.workers = 1;
-        tuning.pagesPerBatch = 5;
-        tuning.afterBatch = [](uint32_t done) {
-            if (done >= 10)
-                kill(getpid(), SIGKILL);
-        };
-        Built(cache_, file, tuning);
-        _exit(0);
-    }
     int status = 0;
     ASSERT_EQ(waitpid(builder, &status, 0), builder);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
@@ -165,6 +167,67 @@ TEST_F(SearchTest, ABuildKilledHalfWayIsNotTrusted)
     EXPECT_EQ(Built(cache_, file), 1);
     EXPECT_EQ(Hits({file}, "walrus"), std::vector<std::string>({"/p30.htm"}));
     EXPECT_EQ(CacheFiles(".build").size(), 0u);
+}
+
+// A server's search: usable at once, on the pages committed while the index
+// builds; a build stopped half-way leaves nothing.
+TEST_F(SearchTest, APendingIndexIsSearchedOnThePagesDoneSoFar)
+{
+    std::vector<Page> pages = Pages("", 10);
+    pages[1].second = Html("Page 1", "an early walrus");
+    pages[8].second = Html("Page 8", "a late narwhal");
+    std::string file = MakeFile("manual.chm", pages);
+    std::atomic<bool> stopping {true};
+    BuildTuning tuning;
+    tuning.workers = 1;
+    tuning.pagesPerBatch = 3;
+    tuning.stopping = &stopping;
+    {
+        TextSearch search(cache_, tuning);
+        EXPECT_FALSE(search.MakeReady(search.AddPendingHelpFile(file)));
+        EXPECT_EQ(search.Progress(0).failure, "cannot index " + file + ": stopped");
+        for (const char* kind : {".idx", ".tmp", ".build"})
+            EXPECT_EQ(CacheFiles(kind).size(), 0u) << kind;
+    }
+
+    stopping = false;
+    TextSearch* current = nullptr;
+    std::vector<std::string> early, late;  // the hits after the first batch
+    size_t listed = 0;                     // and the pages listed then
+    tuning.afterBatch = [&](uint32_t done) {
+        if (done != 3)
+            return;
+        listed = current->Pages(0).size();
+        std::vector<SearchHit> hits;
+        std::string error;
+        for (auto [query, found] : {std::pair {"walrus", &early}, std::pair {"narwhal", &late}}) {
+            EXPECT_TRUE(current->Run({query}, hits, error)) << error;
+            for (const SearchHit& hit : hits)
+                found->push_back(hit.page);
+        }
+    };
+    TextSearch search(cache_, tuning);
+    current = &search;
+    size_t number = search.AddPendingHelpFile(file);
+    std::vector<SearchHit> hits;
+    std::string error;
+    EXPECT_TRUE(search.Run({"walrus"}, hits, error)) << error;
+    EXPECT_TRUE(hits.empty());
+    EXPECT_FALSE(search.Progress(number).ready);
+    ASSERT_TRUE(search.MakeReady(number)) << search.Progress(number).failure;
+    EXPECT_EQ(early, std::vector<std::string>({"/p1.htm"}));
+    EXPECT_EQ(late, std::vector<std::string>());
+    EXPECT_EQ(listed, 3u);
+    std::vector<SearchHit> listing = search.Pages(number);
+    ASSERT_EQ(listing.size(), 10u);
+    EXPECT_EQ(listing[8].page + " " + listing[8].title, "/p8.htm Page 8");
+    IndexProgress progress = search.Progress(number);
+    EXPECT_TRUE(progress.ready);
+    EXPECT_EQ(progress.done, 10u);
+    EXPECT_EQ(progress.total, 10u);
+    EXPECT_TRUE(search.Run({"narwhal"}, hits, error)) << error;
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].page, "/p8.htm");
 }
 
 TEST_F(SearchTest, TheIndexesUsedLongestAgoGoFirstAndCleaningEmptiesTheCache)
