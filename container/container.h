@@ -138,15 +138,24 @@ int ExtractFile(HelpFile* file, const char* name, uint32_t* outLength, uint8_t**
 int ExtractEntry(HelpFile* file, const DirectoryEntry* entry, uint32_t* outLength,
                  uint8_t** outData);
 
+// The same for length bytes at offset within the entry's file: only the reset
+// intervals that hold them are decoded. Fails with ContainerOutsideSection
+// when they do not all lie within the file.
+int ExtractEntryRange(HelpFile* file, const DirectoryEntry* entry, uint32_t offset, uint32_t length,
+                      uint32_t* outLength, uint8_t** outData);
+
 // Reads a file of an uncompressed section as ExtractEntry does, with the same
 // checks and results, but through a small buffer, keeping none of its bytes.
 int ReadStoredEntry(HelpFile* file, const DirectoryEntry* entry);
 
 // The most output any LZX stream of compressedLength bytes decodes to with a
 // window of 2^windowBits bytes: every window needs a block of its own, and the
-// cheapest block (a verbatim block whose trees are empty, so that each of its
-// symbols takes no bits) takes 268 bits of header, 34 bytes once the stream
-// realigns to a word at the window's end.
+// cheapest block that fills a window (a verbatim block whose trees are empty,
+// so that each of its symbols takes no bits) takes 268 bits of header, 34
+// bytes once the stream realigns to a word at the window's end. A last window
+// of fewer bytes can be cheaper: an uncompressed block of n bytes takes 16 + n
+// (its header word pair and the three repeated offsets), so the bytes left
+// over after the whole windows give up to 16 fewer bytes of output.
 uint64_t LongestLzxOutput(uint32_t compressedLength, int windowBits);
 
 // Closes the file and releases everything the container owns.
@@ -158,6 +167,12 @@ const DirectoryEntry* DirectoryAt(const HelpFile* file, int32_t index);
 // How many entries the directory leaves out because their names are longer
 // than 255 bytes.
 int32_t DirectoryLongNameCount(const HelpFile* file);
+
+// The unsigned 16-bit little-endian value at p, at any alignment.
+inline uint32_t ReadLE16(const uint8_t* p)
+{
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8);
+}
 
 // The unsigned 32-bit little-endian value at p, at any alignment.
 inline uint32_t ReadLE32(const uint8_t* p)
@@ -176,8 +191,12 @@ uint32_t ReadEncodedInt(const uint8_t** cursor, const uint8_t* end, uint8_t* wid
 void ReadContainerHeader(HelpFile* file);
 void ReadHeaderSections(HelpFile* file);
 void ReadDirectoryHeader(HelpFile* file);
-void ReadDirectory(HelpFile* file);  // begins with ReadDirectoryHeader
+void ReadDirectory(HelpFile* file);  // after ReadDirectoryHeader
 void ReadNameList(HelpFile* file);   // builds Sections
+
+// Opens the file and runs the steps up to ReadDirectoryHeader only: no
+// directory and no section table. Null when the file cannot be opened.
+HelpFile* OpenHelpFileHeaders(const char* path);
 
 // Releases a compressed section's description with its decoder and cache.
 void FreeLzxSection(LzxSection* lzx);
@@ -194,6 +213,48 @@ size_t ReadHelpFileAt(HelpFile* file, uint64_t position, void* destination, size
 // the reason in file->LastError and nothing allocated when the bytes do not
 // all lie within the file or the buffer cannot be allocated.
 int ReadStoredBytes(HelpFile* file, uint64_t position, uint32_t count, uint8_t** outData);
+
+// ---------------------------------------------------------------------------
+// A file that ends before what its header and directory describe
+// (container/cut.cpp).
+
+enum ContainerCutPart : int {
+    CutNone = 0,
+    CutHeader = 1,      // the header's fields themselves
+    CutDirectory = 2,   // the directory header or its listing chunks
+    CutStoredFile = 3,  // a file stored as is (a compressed section's Content among them)
+};
+
+// The first part of the file, in file order, that does not lie whole within
+// it.
+struct ContainerCut {
+    int Part;           // ContainerCutPart
+    int Shortened;      // 1: the file is shorter than its header records (or the
+                        // record itself is missing): cut short rather than damaged
+    uint64_t Offset;    // where the part begins in the file
+    uint64_t End;       // where it would end
+    uint64_t FileSize;  // where the file ends
+    char Name[256];     // CutStoredFile: the stored name, or the compressed section's name
+    int Section;        // CutStoredFile: 1 when Name is a compressed section's
+};
+
+// From the headers alone (a few small reads): the header or the directory.
+// Returns -1 with errno set when the file cannot be opened.
+int FindHeaderCut(const char* path, ContainerCut* cut);
+
+// For an open container: the header, the directory, then the files stored as
+// is. A stored file past the end counts only in a file shorter than its
+// header records; otherwise it is that file's damage, and its extraction says so.
+void FindContainerCut(HelpFile* file, ContainerCut* cut);
+
+// One line for a cut (nothing for CutNone), for example "cut short: the
+// directory at offset 120 lies past the end, at 100 bytes".
+void DescribeContainerCut(const ContainerCut* cut, char* out, size_t size);
+
+// The file position of a file of an uncompressed section (content offset,
+// the section's base offset and the file's offset); false when its section
+// is compressed or unknown.
+bool StoredFilePosition(const HelpFile* file, const DirectoryEntry* entry, uint64_t* position);
 
 // ---------------------------------------------------------------------------
 // Compressed sections (container/extract.cpp, container/intervals.cpp).
@@ -240,6 +301,14 @@ int DecodeInterval(const LzxSection* lzx, uint32_t k, LzxDecoder* d, const uint8
 // Reads interval k's compressed bytes into a new buffer, or returns null with
 // the reason in file->LastError.
 uint8_t* ReadIntervalInput(HelpFile* file, const LzxSection* lzx, uint32_t k);
+
+// Interval k failed to decode: whether the ResetTable's start for it is to
+// blame rather than the data. The interval before it is decoded (with d, in
+// window, WindowSize bytes): when it does not end where the table says k
+// begins, the result is IntervalUntrusted; otherwise, or when it cannot tell,
+// IntervalDamaged (IntervalNoMemory when memory ran out).
+int BlameFailedInterval(HelpFile* file, const LzxSection* lzx, uint32_t k, LzxDecoder* d,
+                        uint8_t* window);
 
 // Extracts length bytes at offset of the section through its intervals and
 // the interval cache. Returns 0 or -1 (reason in file->LastError), or

@@ -151,7 +151,6 @@ static uint8_t* ReadEntryAreas(HelpFile* file, size_t* usedLength)
 
 void ReadDirectory(HelpFile* file)
 {
-    ReadDirectoryHeader(file);
     size_t used = 0;
     uint8_t* buffer = ReadEntryAreas(file, &used);
     const uint8_t* end = buffer ? buffer + used : nullptr;

@@ -53,7 +53,8 @@ const char* ContainerErrorText(int error)
 
 uint64_t LongestLzxOutput(uint32_t compressedLength, int windowBits)
 {
-    return (uint64_t)(compressedLength / 34) << windowBits;
+    uint32_t rest = compressedLength % 34;
+    return ((uint64_t)(compressedLength / 34) << windowBits) + (rest > 16 ? rest - 16 : 0);
 }
 
 static uint64_t ReadLE64(const uint8_t* p)
@@ -89,21 +90,25 @@ static int Fail(HelpFile* file, int error)
     return -1;
 }
 
-// The file position of a file stored as is, or -1 with the reason when its
-// section is compressed or unknown.
-static int StoredPosition(HelpFile* file, const DirectoryEntry* entry, uint64_t* position)
+bool StoredFilePosition(const HelpFile* file, const DirectoryEntry* entry, uint64_t* position)
 {
     uint32_t s = entry->Section;
     *position = (uint64_t)file->ContentOffset + entry->Offset;
     if (file->Sections) {
         if (s >= (uint32_t)file->Sections->Count || file->Sections->Records[s].Compressed)
-            return Fail(file, ContainerBadSection);
+            return false;
         *position += file->Sections->Records[s].BaseOffset;
-    } else if (s != 0) {
-        // Without a section table only section 0 is known to be stored as is.
-        return Fail(file, ContainerBadSection);
+        return true;
     }
-    return 0;
+    // Without a section table only section 0 is known to be stored as is.
+    return s == 0;
+}
+
+// The file position of a file stored as is, or -1 with the reason when its
+// section is compressed or unknown.
+static int StoredPosition(HelpFile* file, const DirectoryEntry* entry, uint64_t* position)
+{
+    return StoredFilePosition(file, entry, position) ? 0 : Fail(file, ContainerBadSection);
 }
 
 // Finds one of the files that describe a compressed section: it must lie, as
@@ -250,7 +255,8 @@ int PrepareLzxSection(HelpFile* file, SectionRecord* section)
 }
 
 static int ExtractCompressed(HelpFile* file, SectionRecord* section, const DirectoryEntry* entry,
-                             uint32_t* outLength, uint8_t** outData)
+                             uint32_t offset, uint32_t length, uint32_t* outLength,
+                             uint8_t** outData)
 {
     if (PrepareLzxSection(file, section) != 0)
         return -1;
@@ -258,39 +264,49 @@ static int ExtractCompressed(HelpFile* file, SectionRecord* section, const Direc
     if (entry->Offset > lzx->UncompressedLength ||
         entry->Length > lzx->UncompressedLength - entry->Offset)
         return Fail(file, ContainerOutsideSection);
+    // Within the entry (checked by the caller), so within the section.
+    uint32_t start = entry->Offset + offset;
     if (lzx->IntervalCount) {
-        int result =
-            ExtractByIntervals(file, lzx, entry->Offset, entry->Length, outLength, outData);
+        int result = ExtractByIntervals(file, lzx, start, length, outLength, outData);
         if (result != IntervalsUnusable)
             return result;
     }
     if (!section->Data && DecodeWholeSection(file, section) != 0)
         return -1;
-    return CopyFromSection(file, section->Data, section->DataLength, entry->Offset, entry->Length,
-                           outLength, outData);
+    return CopyFromSection(file, section->Data, section->DataLength, start, length, outLength,
+                           outData);
 }
 
-int ExtractEntry(HelpFile* file, const DirectoryEntry* entry, uint32_t* outLength,
-                 uint8_t** outData)
+int ExtractEntryRange(HelpFile* file, const DirectoryEntry* entry, uint32_t offset, uint32_t length,
+                      uint32_t* outLength, uint8_t** outData)
 {
     *outLength = 0;
     *outData = nullptr;
     file->LastError = ContainerOk;
     if (entry->Wide)
         return Fail(file, ContainerPastLimits);
+    if (offset > entry->Length || length > entry->Length - offset)
+        return Fail(file, ContainerOutsideSection);
     uint32_t s = entry->Section;
     if (file->Sections && s < (uint32_t)file->Sections->Count &&
         file->Sections->Records[s].Compressed)
-        return ExtractCompressed(file, &file->Sections->Records[s], entry, outLength, outData);
+        return ExtractCompressed(file, &file->Sections->Records[s], entry, offset, length,
+                                 outLength, outData);
     uint64_t position = 0;
     if (StoredPosition(file, entry, &position) != 0)
         return -1;
     uint8_t* data = nullptr;
-    if (ReadStoredBytes(file, position, entry->Length, &data) != 0)
+    if (ReadStoredBytes(file, position + offset, length, &data) != 0)
         return -1;
-    *outLength = entry->Length;
+    *outLength = length;
     *outData = data;
     return 0;
+}
+
+int ExtractEntry(HelpFile* file, const DirectoryEntry* entry, uint32_t* outLength,
+                 uint8_t** outData)
+{
+    return ExtractEntryRange(file, entry, 0, entry->Length, outLength, outData);
 }
 
 int ReadStoredEntry(HelpFile* file, const DirectoryEntry* entry)

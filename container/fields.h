@@ -11,6 +11,10 @@ enum : uint32_t {
     ItsfHeaderSectionTable = 56,  // two (offset, length) pairs of 64-bit values
     ItsfHeaderSectionEntry = 16,
     ItsfContentOffset = 88,  // 32 bits: file offset of content section 0
+    ItsfFieldsEnd = 92,      // the file must hold the header this far
+
+    // Header section 0, located by the first pair of the header section table.
+    HeaderSection0FileLength = 8,  // 64 bits: the length of the whole file as written
 
     // The directory header (ITSP) at header section 1's offset.
     ItspLength = 84,

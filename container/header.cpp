@@ -94,7 +94,7 @@ void ReadHeaderSections(HelpFile* file)
     }
 }
 
-HelpFile* OpenHelpFile(const char* path)
+HelpFile* OpenHelpFileHeaders(const char* path)
 {
     if (!path)
         return nullptr;
@@ -110,8 +110,17 @@ HelpFile* OpenHelpFile(const char* path)
     file->FileSize = QueryFileSize(stream);
     ReadContainerHeader(file);
     ReadHeaderSections(file);
-    ReadDirectory(file);
-    ReadNameList(file);
+    ReadDirectoryHeader(file);
+    return file;
+}
+
+HelpFile* OpenHelpFile(const char* path)
+{
+    HelpFile* file = OpenHelpFileHeaders(path);
+    if (file) {
+        ReadDirectory(file);
+        ReadNameList(file);
+    }
     return file;
 }
 

@@ -11,7 +11,9 @@
 // Any other interval whose header sets it, or that decodes without ending
 // exactly where the next interval begins, turns the section over to the
 // whole-section decoding when it is met: its output could differ from what
-// the whole stream decodes to.
+// the whole stream decodes to. So does an interval that fails to decode when
+// the one before it ends elsewhere than where the table says it begins: the
+// table, not the data, is wrong there (an entry moved by a few bytes).
 #include "container/container.h"
 
 #include "lzx/lzx.h"
@@ -124,6 +126,19 @@ uint8_t* ReadIntervalInput(HelpFile* file, const LzxSection* lzx, uint32_t k)
     return input;
 }
 
+int BlameFailedInterval(HelpFile* file, const LzxSection* lzx, uint32_t k, LzxDecoder* d,
+                        uint8_t* window)
+{
+    if (k == 0 || lzx->IntervalFailed[k - 1])
+        return IntervalDamaged;
+    uint8_t* input = ReadIntervalInput(file, lzx, k - 1);
+    if (!input)
+        return file->LastError == ContainerNoMemory ? IntervalNoMemory : IntervalDamaged;
+    int before = DecodeInterval(lzx, k - 1, d, input, window);
+    free(input);
+    return before == IntervalUntrusted || before == IntervalNoMemory ? before : IntervalDamaged;
+}
+
 // Interval k's output from the cache, decoding it into the slot least
 // recently used when it is not there. Returns null with the result.
 static const uint8_t* CachedInterval(HelpFile* file, LzxSection* lzx, uint32_t k, int* result)
@@ -151,6 +166,8 @@ static const uint8_t* CachedInterval(HelpFile* file, LzxSection* lzx, uint32_t k
     }
     *result = DecodeInterval(lzx, k, decoder, input, victim->Data);
     free(input);
+    if (*result == IntervalDamaged)
+        *result = BlameFailedInterval(file, lzx, k, decoder, victim->Data);
     if (*result != IntervalDecoded)
         return nullptr;
     victim->Interval = k;

@@ -20,11 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 
-static uint32_t ReadLE16(const uint8_t* p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8);
-}
-
 static SectionTable* AllocateSectionTable(uint32_t count)
 {
     SectionTable* table =

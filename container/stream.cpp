@@ -5,8 +5,9 @@
 // interval that holds part of it is reached, takes its part of every interval
 // decoded, and is handed out (and its buffer freed) after its last one. An
 // interval that holds no part of a wanted file is not decoded. An interval
-// that fails to decode fails the files it holds; one that turns the section
-// over to the whole-section decoding hands the remaining files out of that.
+// that fails to decode fails the files it holds, unless the ResetTable is to
+// blame for it (BlameFailedInterval); one that turns the section over to the
+// whole-section decoding hands the remaining files out of that.
 #include "container/container.h"
 
 #include "lzx/lzx.h"
@@ -261,10 +262,24 @@ void WaitBatch(Pass* pass)
         pass->Options->WaitJobs(pass->Options->RunContext);
 }
 
+// Interval k failed to decode, and the one before it was not decoded in this
+// pass: whether the ResetTable is to blame (BlameFailedInterval), with the
+// section's own decoder, which no worker uses.
+int BlameInPass(HelpFile* file, LzxSection* lzx, uint32_t k)
+{
+    LzxDecoder* decoder = SectionDecoder(lzx);
+    uint8_t* window = (uint8_t*)malloc(lzx->WindowSize);
+    int result =
+        decoder && window ? BlameFailedInterval(file, lzx, k, decoder, window) : IntervalNoMemory;
+    free(window);
+    return result;
+}
+
 // Hands out what a decoded batch holds. Sets *whole when an interval turns the
-// section over to the whole-section decoding.
+// section over to the whole-section decoding. *decoded is the last interval
+// that decoded, ending where the next one begins (-1: none yet).
 int HandOutBatch(Pass* pass, Batch* b, Pending* files, uint32_t count, uint32_t* first,
-                 uint32_t* next, bool* whole)
+                 uint32_t* next, bool* whole, int64_t* decoded)
 {
     LzxSection* lzx = (LzxSection*)b->Lzx;
     int status = Go;
@@ -275,12 +290,17 @@ int HandOutBatch(Pass* pass, Batch* b, Pending* files, uint32_t count, uint32_t*
             continue;
         uint32_t interval = b->Intervals[j];
         int result = b->Results[j];
+        if (result == IntervalDamaged && !lzx->IntervalFailed[interval] &&
+            *decoded != (int64_t)interval - 1)
+            result = BlameInPass(pass->File, lzx, interval);
         if (result == IntervalUntrusted) {
             *whole = true;
             continue;
         }
         if (result == IntervalDamaged)
             lzx->IntervalFailed[interval] = 1;
+        if (result == IntervalDecoded)
+            *decoded = interval;
         uint64_t start = (uint64_t)interval << lzx->WindowBits;
         status = TakeInterval(pass, files, count, first, next, start,
                               start + IntervalLength(lzx, interval), result, b->Outputs[j]);
@@ -312,6 +332,7 @@ int StreamByIntervals(Pass* pass, SectionRecord* section, Pending* files, uint32
 
     uint32_t first = 0, next = 0, k = 0;
     bool whole = false;
+    int64_t decoded = -1;
     Batch* running = &batches[0];
     Batch* waiting = &batches[1];
     if (status == Go) {
@@ -323,7 +344,7 @@ int StreamByIntervals(Pass* pass, SectionRecord* section, Pending* files, uint32
     }
     while (status == Go && !whole && running->Jobs) {
         WaitBatch(pass);
-        status = HandOutBatch(pass, running, files, count, &first, &next, &whole);
+        status = HandOutBatch(pass, running, files, count, &first, &next, &whole, &decoded);
         if (status != Go || whole) {
             // The batch started after it is not wanted any more.
             if (waiting->Jobs)

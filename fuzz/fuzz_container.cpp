@@ -1,7 +1,8 @@
-// libFuzzer target: the input is a help file. It is opened, every stored file
-// is handed out by one pass over its sections, and every entry of its
-// directory and the files the help request reads are extracted twice (the
-// second time from the cache or through a remembered failure).
+// libFuzzer target: the input is a help file. It is opened (and where it is
+// cut short is found), every stored file is handed out by one pass over its
+// sections, and every entry of its directory and the files the help request
+// reads are extracted twice (the second time from the cache or through a
+// remembered failure).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,9 +59,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
         fwrite(input, 1, size, out);
     fclose(out);
 
+    // Where the file is cut short: the headers alone must tell the header and
+    // the directory as the open container does.
+    ContainerCut early, cut;
+    if (FindHeaderCut(InputPath().c_str(), &early) != 0)
+        abort();
     HelpFile* file = OpenHelpFile(InputPath().c_str());
     if (!file)
         abort();  // the file exists: opening never fails
+    FindContainerCut(file, &cut);
+    const bool fromHeaders = cut.Part == CutHeader || cut.Part == CutDirectory;
+    if ((fromHeaders ? cut.Part : CutNone) != early.Part ||
+        (fromHeaders && (cut.Offset != early.Offset || cut.End != early.End)))
+        abort();
+    char line[512];
+    DescribeContainerCut(&cut, line, sizeof line);
+    if ((line[0] == '\0') != (cut.Part == CutNone))
+        abort();
     StreamOptions options = {2, nullptr, nullptr, nullptr, nullptr, 0};
     StreamStoredFiles(file, &options, TouchStored, nullptr);
     static const char* const wellKnown[] = {"::DataSpace/NameList", "/#TOPICS", "/#STRINGS",

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "container/container.h"
 #include "host/host.h"
 #include "host/os/os.h"
 #include "platform/terminal_text.h"
@@ -102,6 +103,10 @@ bool IsHelpFile(const std::string& path)
         Complain(path + ": not a regular file, so not a help file");
         return false;
     }
+    if (st.st_size == 0) {
+        Complain(path + ": the file is empty, not a help file");
+        return false;
+    }
     FILE* stream = fopen(path.c_str(), "rb");
     if (!stream) {
         Complain(path + ": " + strerror(errno));
@@ -114,5 +119,37 @@ bool IsHelpFile(const std::string& path)
         Complain(path + ": not a help file (no ITSF signature)");
         return false;
     }
+    // A file that ends before its header or its directory is of no use to
+    // any command.
+    ContainerCut cut;
+    if (FindHeaderCut(path.c_str(), &cut) != 0) {
+        Complain(path + ": " + strerror(errno));
+        return false;
+    }
+    if (cut.Part != CutNone) {
+        Complain(path + ": " + CutText(cut));
+        return false;
+    }
+    return true;
+}
+
+std::string CutText(const ContainerCut& cut)
+{
+    char text[512];
+    DescribeContainerCut(&cut, text, sizeof text);
+    return PrintableName(text);
+}
+
+bool ExplainCut(const std::string& path)
+{
+    HelpFile* file = OpenHelpFile(path.c_str());
+    if (!file)
+        return false;
+    ContainerCut cut;
+    FindContainerCut(file, &cut);
+    CloseHelpFile(file);
+    if (cut.Part == CutNone)
+        return false;
+    Complain(path + ": " + CutText(cut));
     return true;
 }

@@ -27,9 +27,18 @@ void Complain(const std::string& message);
 // ExitUsage for the command to return.
 int UsageFailure(const std::string& message);
 
-// Whether path is a regular file that begins as a help file does; if not,
-// says why on stderr. Every command that takes a help file asks first.
+// Whether path is a regular file that begins as a help file does and holds
+// its header and directory whole; if not, says why on stderr (the system's
+// reason, or where the file is cut short). Every command that takes a help
+// file asks first.
 bool IsHelpFile(const std::string& path);
+// The container's line for a cut, control bytes shown as \xNN.
+struct ContainerCut;
+std::string CutText(const ContainerCut& cut);
+// After a command failed on a help file that passed IsHelpFile: says on
+// stderr where the file is cut short, when it is (a stored file past its
+// end), as the reason; false, saying nothing, when it is not.
+bool ExplainCut(const std::string& path);
 // The whole file; false (errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& contents);
 // A file that comes with the program (the module, velkory-serve): beside the

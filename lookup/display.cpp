@@ -1,4 +1,5 @@
-// Topic extraction and display: the second half of a help request.
+// The menu of the matching topics and the chosen topic's extraction and
+// display: the second half of a help request.
 //
 // The chosen page is extracted from the help file itself into the file
 // "velkory.txt" of a new directory that the host names, and handed to the
@@ -11,8 +12,39 @@
 
 #include "container/container.h"
 #include "frame/frame.h"
+#include "lookup/encoding.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
+
+int AppendMenuItem(MenuItem** items, int32_t* count, const char* text, uint32_t userValue)
+{
+    if (*count == INT32_MAX || (size_t)*count + 1 > SIZE_MAX / sizeof(MenuItem))
+        return 0;
+    MenuItem* grown = (MenuItem*)realloc(*items, ((size_t)*count + 1) * sizeof(MenuItem));
+    if (grown == nullptr)
+        return 0;
+    MenuItem* item = &grown[*count];
+    memset(item, 0, sizeof *item);
+    CopyOemText(item->text, text, MenuTextSize);
+    item->userValue = userValue;
+    *items = grown;
+    *count += 1;
+    return 1;
+}
+
+int32_t ChooseMenuItem(const MenuItem* items, int32_t count)
+{
+    if (count == 1)
+        return 0;
+    char menuTitle[MenuTitleBufferSize] = "";
+    LoadMessageText(0, menuTitle);
+    int32_t chosen =
+        hostServices.ShowMenu(hostServices.moduleNumber, -1, -1, 0, MenuFlags, menuTitle, nullptr,
+                              nullptr, nullptr, nullptr, items, count);
+    if (chosen < 0)
+        return MenuLeft;
+    return chosen < count ? chosen : MenuFailed;
+}
 
 // Whether the page may open beside the host's main window: the host has two
 // or more windows, or its current window is the main one. The host is asked

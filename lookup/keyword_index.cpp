@@ -34,11 +34,6 @@ constexpr uint32_t EntryFieldsSize = 16;  // see-also, level, two DWORDs, topic 
 constexpr uint32_t EntryTrailerSize = 8;
 constexpr uint32_t EndOfChain = 0xFFFFFFFFu;
 
-uint32_t ReadLE16(const uint8_t* p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8);
-}
-
 // Appends n bytes and a NUL to the pool; *offset receives where they start.
 int AppendText(KeywordIndex* index, const char* text, uint32_t n, uint32_t* offset)
 {

@@ -20,11 +20,12 @@
 
 namespace {
 
-// The text of target t's menu item, cut to the item's size.
-void ItemText(const KeywordIndex* index, uint32_t t, char* text)
+constexpr size_t ItemTextSize = TitleBufferSize + NameBufferSize + 4;
+
+// The text of target t's menu item.
+void ItemText(const KeywordIndex* index, uint32_t t, char* line)
 {
     const KeywordTarget& target = index->targets[t];
-    char line[TitleBufferSize + NameBufferSize + 4];
     lstrcpynA(line, KeywordText(index, target.keyword), TitleBufferSize);
     int several = (t > 0 && index->targets[t - 1].keyword == target.keyword) ||
         (t + 1 < index->count && index->targets[t + 1].keyword == target.keyword);
@@ -36,9 +37,8 @@ void ItemText(const KeywordIndex* index, uint32_t t, char* text)
     if (detail != nullptr) {
         lstrcatA(line, " - ");
         size_t n = strlen(line);
-        lstrcpynA(line + n, detail, (int)(sizeof line - n));
+        lstrcpynA(line + n, detail, (int)(ItemTextSize - n));
     }
-    CopyOemText(text, line, MenuTextSize);
 }
 
 }  // namespace
@@ -54,6 +54,7 @@ int ShowKeywordTopic(const char* helpPath, const TopicIndex* topics, const char*
     int32_t count = 0;
     uint32_t compared = NoText;
     int matches = 0;
+    char line[ItemTextSize];
     for (uint32_t t = 0; t < index.count; ++t) {
         uint32_t entry = index.targets[t].keyword;
         if (entry != compared) {
@@ -63,38 +64,23 @@ int ShowKeywordTopic(const char* helpPath, const TopicIndex* topics, const char*
         }
         if (!matches)
             continue;
-        if ((size_t)count + 1 > SIZE_MAX / sizeof(MenuItem) || count == INT32_MAX) {
+        ItemText(&index, t, line);
+        if (!AppendMenuItem(&items, &count, line, t)) {
             count = -1;
             break;
         }
-        MenuItem* grown = (MenuItem*)realloc(items, ((size_t)count + 1) * sizeof(MenuItem));
-        if (grown == nullptr) {
-            count = -1;
-            break;
-        }
-        items = grown;
-        memset(&items[count], 0, sizeof items[count]);
-        ItemText(&index, t, items[count].text);
-        items[count].userValue = t;
-        count += 1;
     }
     if (count <= 0) {
         free(items);
         ReleaseKeywordIndex(&index);
-        return count == 0;
+        return count == 0 ? -1 : 0;
     }
 
-    int32_t chosen = 0;
-    if (count >= 2) {
-        char menuTitle[MenuTitleBufferSize] = "";
-        LoadMessageText(0, menuTitle);
-        chosen = hostServices.ShowMenu(hostServices.moduleNumber, -1, -1, 0, MenuFlags, menuTitle,
-                                       nullptr, nullptr, nullptr, nullptr, items, count);
-        if (chosen < 0 || chosen >= count) {
-            free(items);
-            ReleaseKeywordIndex(&index);
-            return chosen < 0;
-        }
+    int32_t chosen = ChooseMenuItem(items, count);
+    if (chosen < 0) {
+        free(items);
+        ReleaseKeywordIndex(&index);
+        return chosen == MenuLeft;
     }
 
     const KeywordTarget& target = index.targets[items[chosen].userValue];

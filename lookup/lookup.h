@@ -16,8 +16,9 @@ constexpr char PageFileName[] = "\\velkory.txt";
 constexpr char TempNamePrefix[] = "VLKT";
 
 // Looks keyword up in the topic index of helpPath (or of its companion index
-// file), lets the user choose among several matches and displays the chosen
-// page. Returns 1 when the request was dealt with, 0 when it failed.
+// file), else in its keyword index, else in its full-text index, lets the
+// user choose among several matches and displays the chosen page. Returns 1
+// when the request was dealt with (no match included), 0 when it failed.
 int ShowHelpTopic(const char* helpPath, const char* keyword);
 
 // Extracts pageName from helpPath into a new temporary directory and opens it
@@ -170,8 +171,110 @@ int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitema
                         KeywordIndex* index, uint32_t codePage = 0);
 
 // When no title begins with keyword: offers the keyword index entries that
-// do, and displays the chosen page as a title match's. Returns 1 or 0.
+// do, and displays the chosen page as a title match's. Returns 1 or 0, or -1
+// when no entry begins with keyword.
 int ShowKeywordTopic(const char* helpPath, const TopicIndex* topics, const char* keyword);
+
+// ---------------------------------------------------------------------------
+// The full-text index (/$FIftiMain, doc/formats/fulltext-index.md): every word
+// of the pages' text, lower-cased in the index's code page, with the topics
+// whose page holds it.
+
+// Results of a full-text lookup.
+enum : int {
+    FullTextOk = 0,       // looked up (finding nothing included)
+    FullTextMissing = 1,  // the help file has no full-text index
+    FullTextDamaged = 2,  // the index cannot be read on the way to the words
+    FullTextNoMemory = 3,
+};
+
+// Where the reader takes the index's bytes from: Read copies length bytes at
+// offset of the index into destination and returns 1, or returns 0 when they
+// cannot be read. The reader asks only for bytes within length.
+struct FullTextSource {
+    uint32_t length;  // bytes in the index
+    int (*Read)(void* context, uint32_t offset, uint32_t length, uint8_t* destination);
+    void* context;
+};
+
+// What the index's header says, checked against the index's length: the
+// root node lies within it, nodes are 64 to 65536 bytes, the tree is 1 to 32
+// levels deep and every number of the lists is coded with scale 2.
+struct FullTextHeader {
+    uint32_t rootOffset;
+    uint32_t depth;  // levels of nodes, the leaves included
+    uint32_t nodeSize;
+    uint8_t documentRoot;  // root sizes of the topic numbers, the counts of
+    uint8_t countRoot;     // location codes and the location codes of a list
+    uint8_t locationRoot;
+    uint32_t codePage;  // of the words; 0 when the index does not say
+    uint32_t lcid;
+};
+
+// Reads the header. Returns 0 when it is no usable index.
+int ReadFullTextHeader(const FullTextSource* source, FullTextHeader* header);
+
+// The topics whose text holds a word that begins with the size bytes of
+// prefix, compared byte for byte (prefix as the index stores words, see
+// FullTextWord): the topics of each such word in the index's order, each
+// topic once, topics at or beyond topicCount left out. Reads only the nodes
+// on the way and the lists of those words. Returns FullTextOk with a new
+// array of *count topics in *topics (freed with free(); null when none), or
+// FullTextDamaged or FullTextNoMemory with none.
+int FindFullTextTopics(const FullTextSource* source, const FullTextHeader* header,
+                       const char* prefix, uint32_t size, uint32_t topicCount, uint32_t** topics,
+                       uint32_t* count);
+
+// The keyword (OEM code page) as the index stores its words: every letter
+// folded to lower case, in codePage (0: the system's ANSI code page), into
+// word (capacity bytes, not terminated), *length bytes. Returns 0 when the
+// keyword cannot be written there (a character the code page lacks): no word
+// of the index can begin with it.
+int FullTextWord(const char* keyword, uint32_t codePage, char* word, uint32_t capacity,
+                 uint32_t* length);
+
+// A page found in the full-text index: its topic and its URL's position in
+// #URLSTR (FindTopicUrl).
+struct FullTextPage {
+    uint32_t topic;
+    uint32_t position;
+};
+
+// The pages of helpPath whose text holds a word beginning with keyword (OEM
+// code page): the topics FindFullTextTopics gives that lead to a page, each
+// page once. The index is read from the help file itself, the words in the
+// code page its header names, else in topics->codePage. Returns FullTextOk
+// with a new array of *count pages in *pages (freed with free(); null when
+// none), or another result with none.
+int FindFullTextPages(const char* helpPath, const TopicIndex* topics, const char* keyword,
+                      FullTextPage** pages, uint32_t* count);
+
+// What a page is offered as (TitleBufferSize bytes, OEM code page): its
+// topic's title, else its page's name without the leading "/".
+void FullTextPageTitle(const TopicIndex* topics, const FullTextPage* page, char* title);
+
+// When neither a title nor the keyword index answers: offers the pages whose
+// text holds a word beginning with keyword, one menu item each, and displays
+// the chosen one as a title match's. Returns 1 or 0, or -1 when there is no
+// such page (also when the help file has no full-text index or a damaged one).
+int ShowFullTextTopic(const char* helpPath, const TopicIndex* topics, const char* keyword);
+
+// ---------------------------------------------------------------------------
+// The menu of a help request.
+
+struct MenuItem;
+
+// Adds an item to the *count items of *items: text (OEM code page) cut to the
+// item's size at a character boundary, and userValue. Returns 0, leaving the
+// list as it was, when it cannot grow (or already holds INT32_MAX items).
+int AppendMenuItem(MenuItem** items, int32_t* count, const char* text, uint32_t userValue);
+
+// The item of count (at least 1) the user chooses in the host's menu; a
+// single item is chosen without one. Returns its index, MenuLeft when the
+// user left the menu, or MenuFailed when the host named no item.
+constexpr int32_t MenuLeft = -1;
+constexpr int32_t MenuFailed = -2;
+int32_t ChooseMenuItem(const MenuItem* items, int32_t count);
 
 // The stored name of helpPath's file that equals name, else the first that
 // equals it ignoring ASCII case, copied into found (NameBufferSize bytes);

@@ -18,11 +18,6 @@ constexpr uint16_t SystemIndexFile = 1;
 constexpr uint16_t SystemTitle = 3;
 constexpr uint16_t SystemLanguage = 4;
 
-static uint16_t ReadLE16(const uint8_t* p)
-{
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-
 // A text record into name of capacity bytes; a text that does not fit is none.
 static void CopySystemName(const uint8_t* data, uint16_t length, char* name, size_t capacity)
 {
@@ -42,8 +37,8 @@ void ParseSystemInfo(const uint8_t* data, uint32_t length, SystemInfo* info)
     memset(info, 0, sizeof *info);
     uint32_t at = 4;
     while (length >= 4 && at <= length - 4) {
-        uint16_t code = ReadLE16(data + at);
-        uint16_t size = ReadLE16(data + at + 2);
+        uint16_t code = (uint16_t)ReadLE16(data + at);
+        uint16_t size = (uint16_t)ReadLE16(data + at + 2);
         at += 4;
         if (size > length - at)
             break;

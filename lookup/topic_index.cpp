@@ -160,25 +160,6 @@ int BuildPageName(const TopicIndex* index, uint32_t position, char* name)
     return 1;
 }
 
-// Adds one zeroed item to the match list and fills in its text (cut to 127
-// bytes, never inside a character) and user value. Returns 0 when the list cannot grow; the list
-// is then left as it was.
-static int AppendMatch(MenuItem** items, int32_t* count, const char* title, uint32_t position)
-{
-    if ((size_t)*count + 1 > SIZE_MAX / sizeof(MenuItem))
-        return 0;
-    MenuItem* grown = (MenuItem*)realloc(*items, ((size_t)*count + 1) * sizeof(MenuItem));
-    if (grown == nullptr)
-        return 0;
-    MenuItem* item = &grown[*count];
-    memset(item, 0, sizeof *item);
-    CopyOemText(item->text, title, MenuTextSize);
-    item->userValue = position;
-    *items = grown;
-    *count += 1;
-    return 1;
-}
-
 int ShowHelpTopic(const char* helpPath, const char* keyword)
 {
     if (keyword == nullptr || keyword[0] == '\0')
@@ -209,35 +190,27 @@ int ShowHelpTopic(const char* helpPath, const char* keyword)
         uint32_t position;
         if (!FindTopicUrl(&index, record, &position))
             continue;
-        if (!AppendMatch(&items, &count, title, position)) {
+        if (!AppendMenuItem(&items, &count, title, position)) {
             free(items);
             ReleaseTopicIndex(&index);
             return 0;
         }
     }
 
-    int32_t chosen = 0;
     if (count == 0) {
+        // The keyword index answers, else the full-text index.
         int result = ShowKeywordTopic(helpPath, &index, keyword);
+        if (result < 0)
+            result = ShowFullTextTopic(helpPath, &index, keyword);
         ReleaseTopicIndex(&index);
-        return result;
+        return result != 0;
     }
-    if (count >= 2) {
-        char menuTitle[MenuTitleBufferSize] = "";
-        LoadMessageText(0, menuTitle);
-        chosen = hostServices.ShowMenu(hostServices.moduleNumber, -1, -1, 0, MenuFlags, menuTitle,
-                                       nullptr, nullptr, nullptr, nullptr, items, count);
-        if (chosen < 0) {
-            free(items);
-            ReleaseTopicIndex(&index);
-            return 1;
-        }
+    int32_t chosen = ChooseMenuItem(items, count);
+    if (chosen < 0) {
+        free(items);
+        ReleaseTopicIndex(&index);
         // An index beyond the list names no topic: the request fails.
-        if (chosen >= count) {
-            free(items);
-            ReleaseTopicIndex(&index);
-            return 0;
-        }
+        return chosen == MenuLeft;
     }
 
     char pageName[NameBufferSize];

@@ -10,7 +10,7 @@ _velkory()
         cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
     fi
-    local commands="help open info config list cat extract test topics index serve browse clean"
+    local commands="help open info config list cat extract test topics index fulltext serve browse clean"
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -53,7 +53,7 @@ _velkory()
                 return
             fi
             helpfiles=1 ;;
-        open|list|test|cat|extract|topics|index) ((${#args[@]} == 0)) && helpfiles=1 ;;
+        open|list|test|cat|extract|topics|index|fulltext) ((${#args[@]} == 0)) && helpfiles=1 ;;
         serve) helpfiles=1 ;;
     esac
     if ((helpfiles)); then

@@ -28,12 +28,13 @@ const char UsageHead[] =
     "Commands that drive the module:\n"
     "  help [--pick N] [FILE|DIR...] KEYWORD\n"
     "                                 show the topic of FILE whose title (else whose\n"
-    "                                 keyword index entry) begins with KEYWORD; with\n"
-    "                                 several, choose in a menu (or the\n"
-    "                                 Nth with --pick; without a terminal and without\n"
-    "                                 --pick the topics are listed on stderr); several\n"
-    "                                 files, and directories of them, make one menu;\n"
-    "                                 without FILE, those of $VELKORY_PATH\n"
+    "                                 keyword index entry, else a word of whose text)\n"
+    "                                 begins with KEYWORD; with several, choose in a\n"
+    "                                 menu (or the Nth with --pick; without a terminal\n"
+    "                                 and without --pick the topics are listed on\n"
+    "                                 stderr); several files, and directories of them,\n"
+    "                                 make one menu; without FILE, those of\n"
+    "                                 $VELKORY_PATH\n"
     "  open TARGET                    the page TARGET names, opened as help opens a\n"
     "                                 topic: FILE::/page.htm#anchor, or\n"
     "                                 ms-its:FILE::/page.htm (mk:@MSITStore: too)\n"
@@ -52,6 +53,9 @@ const char UsageHead[] =
     "                                 its page\n"
     "  index FILE [PREFIX]            every keyword index entry (beginning with PREFIX),\n"
     "                                 a tab, its page\n"
+    "  fulltext FILE WORD             every page whose text holds a word beginning with\n"
+    "                                 WORD (from the full-text index): its title, a\n"
+    "                                 tab, its page\n"
     "\n"
 #if defined(VELKORY_HAVE_SERVE)
     "Commands that show help files in the browser:\n"
@@ -104,6 +108,7 @@ const Command Commands[] = {
     {"test", "test [-j N] FILE", 1, {"-j"}, TestCommand},
     {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
     {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
+    {"fulltext", "fulltext FILE WORD", 2, {}, FullTextCommand},
     {"clean", "clean", 0, {}, CleanCommand},
 #if defined(VELKORY_HAVE_SERVE)
     {"serve",

@@ -25,10 +25,19 @@ namespace {
 
 struct ContainerScope {
     HelpFile* file = nullptr;
+    ContainerCut cut = {};  // where the file ends before a stored file, if it does
     ~ContainerScope()
     {
         if (file)
             CloseHelpFile(file);
+    }
+    // Says once, before any line about a single stored file, that the file
+    // is cut short; whether it is.
+    bool ReportCut(const std::string& path) const
+    {
+        if (cut.Part != CutNone)
+            Complain(path + ": " + CutText(cut));
+        return cut.Part != CutNone;
     }
 };
 
@@ -42,6 +51,7 @@ bool OpenContainer(const std::string& path, ContainerScope& scope)
         Complain(path + ": " + (errno ? strerror(errno) : "cannot be opened"));
         return false;
     }
+    FindContainerCut(scope.file, &scope.cut);
     return true;
 }
 
@@ -121,6 +131,7 @@ int ListCommand(const CommandLine& line)
     ContainerScope container;
     if (!OpenContainer(path, container))
         return 1;
+    bool cut = container.ReportCut(path);
     int32_t count = DirectoryCount(container.file);
     for (int32_t i = 0; i < count; ++i) {
         const DirectoryEntry* entry = DirectoryAt(container.file, i);
@@ -129,7 +140,7 @@ int ListCommand(const CommandLine& line)
         printf("%u\t%u\t%u\t%s\n", entry->Section, entry->Offset, entry->Length,
                PrintableName(entry->Name).c_str());
     }
-    return 0;
+    return cut ? 1 : 0;
 }
 
 int CatCommand(const CommandLine& line)
@@ -152,8 +163,9 @@ int CatCommand(const CommandLine& line)
     uint32_t length = 0;
     uint8_t* data = nullptr;
     if (ExtractFile(container.file, name.c_str(), &length, &data) != 0) {
-        Complain(path + ": '" + PrintableName(name.c_str()) +
-                 "' cannot be extracted: " + ContainerErrorText(container.file->LastError));
+        Complain(path + ": '" + PrintableName(name.c_str()) + "' cannot be extracted: " +
+                 (container.cut.Part != CutNone ? CutText(container.cut)
+                                                : ContainerErrorText(container.file->LastError)));
         return 1;
     }
     SetBinaryOutput();
@@ -255,6 +267,7 @@ int ExtractCommand(const CommandLine& line)
         Complain("cannot create " + target + ": " + error);
         return 1;
     }
+    bool cut = container.ReportCut(path);
 
     // Names are checked and directories made in directory order; the files
     // are then written as the pass hands them out.
@@ -332,7 +345,7 @@ int ExtractCommand(const CommandLine& line)
     if (pass.failed)
         printf("; %d failed", pass.failed);
     printf("\n");
-    return pass.failed ? 1 : 0;
+    return pass.failed || cut ? 1 : 0;
 }
 
 int TestCommand(const CommandLine& line)
@@ -341,6 +354,7 @@ int TestCommand(const CommandLine& line)
     ContainerScope container;
     if (!OpenContainer(path, container))
         return 1;
+    bool cut = container.ReportCut(path);
     // A directory, or a later entry of a name already tested, is not tested.
     std::unordered_set<std::string> names;
     int32_t count = DirectoryCount(container.file);
@@ -360,6 +374,8 @@ int TestCommand(const CommandLine& line)
                (unsigned long long)(pass.files + (uint64_t)pass.failed));
         return 1;
     }
+    if (cut)
+        return 1;
     printf("%s: OK, %llu files, %llu bytes\n", path.c_str(), (unsigned long long)pass.files,
            (unsigned long long)pass.bytes);
     return 0;

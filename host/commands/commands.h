@@ -39,8 +39,9 @@ int ExtractCommand(const CommandLine& line);
 int TestCommand(const CommandLine& line);
 int TopicsCommand(const CommandLine& line);  // keyword_commands.cpp
 int IndexCommand(const CommandLine& line);
-int CleanCommand(const CommandLine& line);  // clean.cpp
-int ServeCommand(const CommandLine& line);  // serve.cpp, where the build has the server
+int FullTextCommand(const CommandLine& line);  // fulltext.cpp
+int CleanCommand(const CommandLine& line);     // clean.cpp
+int ServeCommand(const CommandLine& line);     // serve.cpp, where the build has the server
 int BrowseCommand(const CommandLine& line);
 
 // help.cpp: what the host can see of a page directory it named (name) that

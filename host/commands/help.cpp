@@ -72,7 +72,8 @@ void ExplainHelpFailure(const std::string& file, const RequestRecord& record)
         ExplainPageDirectory(file, record.tempName);
         return;
     }
-    Complain(file + ": the topic index cannot be read");
+    if (!ExplainCut(file))
+        Complain(file + ": the topic index cannot be read");
 }
 
 #if defined(VELKORY_HAVE_SERVE)
@@ -116,7 +117,8 @@ void ExplainPageDirectory(const std::string& file, const std::string& name)
         Complain("cannot write the page into " + name + ": " + reason);
         return;
     }
-    Complain(file + ": the chosen topic's page cannot be extracted");
+    if (!ExplainCut(file))
+        Complain(file + ": the chosen topic's page cannot be extracted");
 }
 
 namespace {
@@ -153,7 +155,10 @@ int AskModule(const std::string& file, const std::string& keyword, const char* o
         return ExitOk;
     }
     if (!record.pageOpened) {
-        Complain("no topic title or index entry of " + file + " begins with '" + keyword + "'");
+        // In a file cut short the index that would hold the keyword may be lost.
+        if (!ExplainCut(file))
+            Complain("no topic title, index entry or word in the pages of " + file +
+                     " begins with '" + keyword + "'");
         return ExitFailed;
     }
     return ExitOk;
@@ -166,11 +171,9 @@ int HelpCommand(const CommandLine& line)
     const std::string& keyword = line.arguments.back();
     if (keyword.empty())
         return UsageFailure("the keyword is empty");
-    std::vector<char> oem(keyword.size() * 2 + 16);
-    if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
-        Complain("the keyword '" + keyword + "' cannot be converted to the help file's code page");
+    std::string oem;
+    if (!KeywordInOem(keyword, "keyword", oem))
         return ExitUsage;
-    }
     std::vector<std::string> files, given(line.arguments.begin(), line.arguments.end() - 1);
     if (int status = ShelfFiles(given, files); status != ExitOk)
         return status;
@@ -188,14 +191,14 @@ int HelpCommand(const CommandLine& line)
     if (files.size() == 1) {
         // One help file: the module's own menu.
         options.pick = line.pick;
-        return AskModule(files[0], keyword, oem.data(), line.modulePath, options);
+        return AskModule(files[0], keyword, oem.c_str(), line.modulePath, options);
     }
     // Several: one menu of them all, and the module of the chosen one's file
     // answers its own menu with the same item.
-    ShelfChoice choice = ChooseOnShelf(files, keyword, oem.data(), line.pick);
+    ShelfChoice choice = ChooseOnShelf(files, keyword, oem.c_str(), line.pick);
     if (!choice.chosen)
         return choice.status;
     options.pick = (int)choice.position + 1;
     options.expectedItem = OemTextForDisplay(choice.match.text.c_str());
-    return AskModule(choice.file, keyword, oem.data(), line.modulePath, options);
+    return AskModule(choice.file, keyword, oem.c_str(), line.modulePath, options);
 }

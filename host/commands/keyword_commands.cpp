@@ -65,9 +65,12 @@ int TopicsCommand(const CommandLine& line)
 {
     const std::string& file = line.arguments[0];
     std::string prefix = line.arguments.size() > 1 ? line.arguments[1] : "";
+    if (!IsHelpFile(file))
+        return ExitFailed;
     TopicIndex index;
     if (!ReadTopicIndex(file.c_str(), &index)) {
-        Complain("cannot read the topic index of " + file);
+        if (!ExplainCut(file))
+            Complain("cannot read the topic index of " + file);
         return ExitFailed;
     }
     std::string oemPrefix = OemPrefix(prefix);
@@ -90,6 +93,8 @@ int IndexCommand(const CommandLine& line)
 {
     const std::string& file = line.arguments[0];
     std::string prefix = line.arguments.size() > 1 ? line.arguments[1] : "";
+    if (!IsHelpFile(file))
+        return ExitFailed;
     // Without a topic index a sitemap index still lists.
     TopicIndex topics;
     if (!ReadTopicIndex(file.c_str(), &topics))
@@ -98,7 +103,8 @@ int IndexCommand(const CommandLine& line)
     int read = ReadKeywordIndex(file.c_str(), &topics, &index);
     ReleaseTopicIndex(&topics);
     if (!read) {
-        Complain("cannot read the keyword index of " + file);
+        if (!ExplainCut(file))
+            Complain("cannot read the keyword index of " + file);
         return ExitFailed;
     }
     std::string oemPrefix = OemPrefix(prefix);

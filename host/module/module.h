@@ -145,6 +145,9 @@ ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::stri
 // without a terminal, that one is to be chosen with --pick.
 int PickBeyondMatches(int pick, size_t count, const std::string& keyword);
 void AskForPick(size_t count, const std::string& keyword);
+// keyword.cpp: the keyword (a what: "keyword", "word") in the module's OEM
+// code page; false, having said why on stderr, when it cannot be converted.
+bool KeywordInOem(const std::string& keyword, const char* what, std::string& oem);
 
 // Within this room: the three blocks filled with the services, answering for
 // the request of options and record (both null: no request, defaults).

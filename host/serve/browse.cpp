@@ -57,15 +57,12 @@ int BrowseTopic(const std::vector<std::string>& files, const std::string& keywor
         return ExitFailed;
     ServeOptions chosen = options;
     if (!keyword.empty()) {
-        std::vector<char> oem(keyword.size() * 2 + 16);
-        if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size())) {
-            Complain("the keyword '" + keyword +
-                     "' cannot be converted to the help file's code page");
+        std::string oem;
+        if (!KeywordInOem(keyword, "keyword", oem))
             return ExitUsage;
-        }
         // The topic as help finds it; its help file is served first, so that
         // its pages are at the top of the URL.
-        ShelfChoice choice = ChooseOnShelf(served, keyword, oem.data(), pick);
+        ShelfChoice choice = ChooseOnShelf(served, keyword, oem.c_str(), pick);
         if (!choice.chosen)
             return choice.status;
         chosen.startPage = choice.match.page.substr(1);

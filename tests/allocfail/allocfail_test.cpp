@@ -14,6 +14,7 @@
 
 #include "container/container.h"
 #include "frame/frame.h"
+#include "lookup/fulltext_builder.h"
 #include "lookup/index_builder.h"
 #include "lookup/keyword_builder.h"
 #include "lookup/lookup.h"
@@ -148,6 +149,18 @@ protected:
         RecordProperty("runs", (int)n);
         return n;
     }
+
+    // Whether a help request for keyword opened Page in the editor.
+    bool OpensPage(const char* keyword)
+    {
+        host.ClearLog();
+        int32_t result = host.SendHelp(help.c_str(), keyword);
+        std::vector<RecordedCall> opened = host.CallsOf("OpenEditor");
+        if (result == 0 || opened.size() != 1)
+            return false;
+        EXPECT_EQ(opened[0].fileContent, Page);
+        return true;
+    }
     std::string help;
 };
 
@@ -212,17 +225,24 @@ TEST_P(AllocationFailureTest, KeywordIndexRequestThroughTheHost)
     files.push_back({"/$WWKeywordLinks/BTree", BuildBTree({{u"timer", {0}}}), 1});
     for (const std::vector<uint8_t>& bytes : {MakeHelpFile(files), sitemapOnly}) {
         ASSERT_TRUE(WriteBytes(help, bytes));
-        long runs = Sweep([&] {
-            host.ClearLog();
-            int32_t result = host.SendHelp(help.c_str(), "timer");
-            std::vector<RecordedCall> opened = host.CallsOf("OpenEditor");
-            if (result == 0 || opened.size() != 1)
-                return false;
-            EXPECT_EQ(opened[0].fileContent, Page);
-            return true;
-        });
+        long runs = Sweep([&] { return OpensPage("timer"); });
         EXPECT_GT(runs, 10);
     }
+}
+
+TEST_P(AllocationFailureTest, FullTextRequestThroughTheHost)
+{
+    // No title or keyword index entry begins with "paragr": the full-text
+    // index answers with two pages.
+    std::vector<StoredFile> files =
+        IndexFiles(BuildIndex({{"Key one", "one.htm"}, {"Key two", "two.htm"}}));
+    files.push_back({"/one.htm", Bytes("stored page"), 0});
+    files.push_back({"/two.htm", Bytes(Page), 1});
+    files.push_back({"/$FIftiMain", BuildFullText({{"paragraph", {{0}, {1}}}}).bytes, 1});
+    ASSERT_TRUE(WriteBytes(help, MakeHelpFile(files)));
+    host.menuChoice = 1;
+    long runs = Sweep([&] { return OpensPage("paragr"); });
+    EXPECT_GT(runs, 10);
 }
 
 TEST_P(AllocationFailureTest, SavingTheSettings)

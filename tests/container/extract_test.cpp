@@ -1,6 +1,7 @@
 // Content sections and extraction: the section table, the uncompressed,
 // compressed and cached paths, and every bound a damaged container can break.
 #include "container_test_support.h"
+#include "lzx/lzx.h"
 #include "support/lzx_encoder.h"
 
 #include <algorithm>
@@ -385,6 +386,51 @@ TEST(ContainerExtract, BrokenCompressedSectionFilesFailCleanly)
     }
 }
 
+TEST(ContainerExtract, ARangeOfAFileComesOutOfEverySection)
+{
+    std::vector<StoredFile> files = SampleFiles();
+    const std::vector<uint8_t>& big = files[5].data;
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    } layouts[] = {{"intervals", MakeHelpFile(files)}, {"whole section", WholeSectionSample()}};
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.what);
+        TempHelpFile temp(layout.bytes);
+        OpenedHelpFile help(temp.path());
+        const DirectoryEntry* entry = FindDirectoryEntry("/html/big.htm", help->Entries);
+        const DirectoryEntry* plain = FindDirectoryEntry("/#SYSTEM", help->Entries);
+        ASSERT_TRUE(entry && plain);
+        const struct {
+            const DirectoryEntry* entry;
+            uint32_t offset, length;
+            const std::vector<uint8_t>* data;  // null: outside the file
+        } ranges[] = {{entry, 70000, 65536, &big},        {entry, 199999, 1, &big},
+                      {entry, 200000, 0, &big},           {plain, 300, 33, &files[1].data},
+                      {entry, 199999, 2, nullptr},        {entry, 200001, 0, nullptr},
+                      {plain, 0xFFFFFFF0u, 0x20, nullptr}};
+        for (const auto& r : ranges) {
+            uint32_t length = 0;
+            uint8_t* data = nullptr;
+            int result = ExtractEntryRange(help.file, r.entry, r.offset, r.length, &length, &data);
+            if (r.data == nullptr) {
+                EXPECT_EQ(result, -1) << r.offset;
+                EXPECT_EQ(help->LastError, ContainerOutsideSection);
+            } else {
+                ASSERT_EQ(result, 0) << r.offset;
+                EXPECT_EQ(std::vector<uint8_t>(data, data + length),
+                          std::vector<uint8_t>(r.data->begin() + r.offset,
+                                               r.data->begin() + r.offset + r.length));
+            }
+            free(data);
+        }
+        // Through the intervals, only those that hold the range were decoded.
+        if (help->Sections->Records[1].Lzx->IntervalCount) {
+            EXPECT_EQ(help->Sections->Records[1].Data, nullptr);
+        }
+    }
+}
+
 TEST(ContainerExtract, FilesOutsideTheirSectionOrTheFileFail)
 {
     std::vector<StoredFile> files = SampleFiles();
@@ -432,6 +478,18 @@ TEST(ContainerExtract, NullArgumentsFail)
 
 namespace {
 
+// About 300 KB of text lines, five windows of 2^16 bytes.
+std::vector<uint8_t> EntryLines()
+{
+    std::vector<uint8_t> text;
+    while (text.size() < 300000) {
+        char line[32];
+        int n = snprintf(line, sizeof line, "entry %zu\n", text.size() % 6007);
+        text.insert(text.end(), line, line + n);
+    }
+    return text;
+}
+
 // A section of help text cut into windows of 2^16 bytes, each compressed as a
 // stream of its own; the windows listed in e8 set the translation bit in
 // their header (the text holds no 0xE8 byte, so nothing is translated).
@@ -461,16 +519,18 @@ HelpFileOptions WindowedStream(const std::vector<uint8_t>& text, const std::vect
 
 TEST(ContainerExtract, ResetTablesThatCannotBeTrustedKeepTheWholeSectionDecoding)
 {
-    std::vector<uint8_t> text;
-    while (text.size() < 300000) {
-        char line[32];
-        int n = snprintf(line, sizeof line, "entry %zu\n", text.size() % 6007);
-        text.insert(text.end(), line, line + n);
-    }
+    const std::vector<uint8_t> text = EntryLines();
     std::vector<StoredFile> files = {{"/f", text, 1}};
     auto patch = [](size_t at, uint64_t value, int width) {
         return [at, value, width](std::vector<uint8_t>& table) {
             for (int i = 0; i < width; i++)
+                table[at + i] = (uint8_t)(value >> (8 * i));
+        };
+    };
+    auto move = [](size_t at, int by) {
+        return [at, by](std::vector<uint8_t>& table) {
+            uint32_t value = ReadLE32(table.data() + at) + (uint32_t)by;
+            for (int i = 0; i < 4; i++)
                 table[at + i] = (uint8_t)(value >> (8 * i));
         };
     };
@@ -486,6 +546,8 @@ TEST(ContainerExtract, ResetTablesThatCannotBeTrustedKeepTheWholeSectionDecoding
         {"block length 0x6000", {}, patch(32, 0x6000, 8), false},
         {"too few entries", {}, patch(4, 8, 4), false},
         {"an interval start repeated", {}, patch(40 + 8 * 4, 0, 8), false},
+        {"an interval start moved two bytes on", {}, move(40 + 8 * 4, 2), false},
+        {"an interval start moved two bytes back", {}, move(40 + 8 * 4, -2), false},
         {"E8 in the last interval's header", {4}, {}, false},
         {"E8 in a middle interval's header", {2}, {}, false},
     };
@@ -526,8 +588,10 @@ TEST(ContainerExtract, TheLongestOutputCheckIsExactForTreesWhoseSymbolsTakeNoBit
             stream.insert(stream.end(), block.begin(), block.end());
         }
         EXPECT_EQ(LongestLzxOutput((uint32_t)stream.size(), bits), (uint64_t)windows * size);
+        // One byte less: two windows, and 33 bytes that hold an uncompressed
+        // block of 17.
         EXPECT_EQ(LongestLzxOutput((uint32_t)stream.size() - 1, bits),
-                  (uint64_t)(windows - 1) * size);
+                  (uint64_t)(windows - 1) * size + 17);
         for (uint32_t length : {windows * size, windows * size + 1}) {
             HelpFileOptions options;
             options.windowBits = bits;
@@ -542,5 +606,98 @@ TEST(ContainerExtract, TheLongestOutputCheckIsExactForTreesWhoseSymbolsTakeNoBit
                 EXPECT_EQ(crafted.file()->LastError, ContainerBadSection);
             }
         }
+    }
+}
+
+TEST(ContainerExtract, ASectionShorterThanAVerbatimBlockHeaderIsOneUncompressedBlock)
+{
+    // An uncompressed block of n bytes takes 16 + n bytes of stream (rounded
+    // up to even): 7 bytes take 24, fewer than any verbatim block, in every
+    // window size.
+    const std::vector<uint8_t> text = {'s', 'e', 'v', 'e', 'n', '!', '\n'};
+    for (int bits = 15; bits <= 21; bits++) {
+        SCOPED_TRACE(bits);
+        HelpFileOptions options;
+        options.windowBits = bits;
+        options.stream = LzxStreamKind::Uncompressed;
+        EXPECT_EQ(LzxUncompressedStream(text, bits).size(), 24u);
+        Crafted crafted(MakeHelpFile({{"/seven", text, 1}}, options));
+        EXPECT_EQ(Extract(crafted.file(), "/seven"), text);
+    }
+}
+
+TEST(ContainerExtract, WithE8OnlyInTheLastHeaderAFileOfTheFirstIntervalIsAsTheWholeSectionDecodes)
+{
+    // Calls (0xE8 and an operand) all through the text: the translation that
+    // the last interval's header asks for changes them in every interval.
+    std::vector<uint8_t> text = EntryLines();
+    for (size_t at = 0; at + 5 < text.size(); at += 97) {
+        const uint8_t call[5] = {0xE8, 0x00, 0x10, 0x00, 0x00};
+        std::copy(call, call + 5, text.begin() + (long)at);
+    }
+    HelpFileOptions options = WindowedStream(text, {4});
+    std::vector<uint8_t> whole(text.size());
+    LzxDecoder decoder = {};
+    ASSERT_EQ(InitLzx(&decoder, 16), LzxOk);
+    ASSERT_EQ(DecodeLzx(&decoder, options.contentBytes->data(), whole.data(),
+                        (int32_t)options.contentBytes->size(), (int32_t)whole.size()),
+              LzxOk);
+    ReleaseLzx(&decoder);
+    const size_t first = 1000;
+    ASSERT_NE(std::vector<uint8_t>(whole.begin(), whole.begin() + first),
+              std::vector<uint8_t>(text.begin(), text.begin() + first));
+    Crafted crafted(
+        MakeHelpFile({{"/first", std::vector<uint8_t>(text.begin(), text.begin() + first), 1},
+                      {"/rest", std::vector<uint8_t>(text.begin() + first, text.end()), 1}},
+                     options));
+    EXPECT_EQ(Extract(crafted.file(), "/first"),
+              std::vector<uint8_t>(whole.begin(), whole.begin() + first));
+    EXPECT_EQ(crafted.file()->Sections->Records[1].Lzx->IntervalCount, 0u);
+}
+
+namespace {
+
+// Records the result of the one stored file a pass hands out.
+int OneResult(void* context, int32_t, const DirectoryEntry* entry, int error, const uint8_t*,
+              uint32_t)
+{
+    if (strcmp(entry->Name, "/in2") == 0)
+        *(int*)context = error;
+    return 0;
+}
+
+}  // namespace
+
+TEST(ContainerExtract, AnIntervalStartMovedByTwoBytesIsTheTablesFaultNotTheDatas)
+{
+    const std::vector<uint8_t> text = EntryLines();
+    // A file within interval 2, the only one asked for: interval 1, whose end
+    // would have shown the table wrong, is not decoded on the way.
+    const size_t at = 131072 + 100, length = 100;
+    const std::vector<uint8_t> in2(text.begin() + at, text.begin() + at + length);
+    for (int by : {2, -2}) {
+        SCOPED_TRACE(by);
+        HelpFileOptions options = WindowedStream(text, {});
+        uint8_t* entry = options.resetTableBytes->data() + 40 + 8 * 4;  // interval 2's start
+        uint32_t moved = ReadLE32(entry) + (uint32_t)by;
+        for (int i = 0; i < 4; i++)
+            entry[i] = (uint8_t)(moved >> (8 * i));
+        const std::vector<uint8_t> bytes = MakeHelpFile(
+            {{"/head", std::vector<uint8_t>(text.begin(), text.begin() + at), 1},
+             {"/in2", in2, 1},
+             {"/tail", std::vector<uint8_t>(text.begin() + at + length, text.end()), 1}},
+            options);
+        Crafted one(bytes);
+        EXPECT_EQ(Extract(one.file(), "/in2"), in2);
+        EXPECT_EQ(one.file()->Sections->Records[1].Lzx->IntervalCount, 0u);
+
+        Crafted pass(bytes);
+        std::vector<uint8_t> wanted((size_t)DirectoryCount(pass.file()), 0);
+        for (int32_t i = 0; i < DirectoryCount(pass.file()); i++)
+            wanted[(size_t)i] = strcmp(DirectoryAt(pass.file(), i)->Name, "/in2") == 0;
+        StreamOptions stream = {1, nullptr, nullptr, nullptr, wanted.data(), 1};
+        int error = -1;
+        EXPECT_EQ(StreamStoredFiles(pass.file(), &stream, OneResult, &error), 0);
+        EXPECT_EQ(error, ContainerOk);
     }
 }

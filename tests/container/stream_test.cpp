@@ -98,7 +98,8 @@ TEST(ContainerStream, DamagedIntervalsFailTheirFilesAndTheHandlerCanStop)
     std::vector<StoredFile> files = {
         {"/a", Pattern(70000, 1), 1},   // intervals 0 and 1
         {"/b", Pattern(100, 2), 1},     // interval 1
-        {"/c", Pattern(200000, 3), 1},  // intervals 1 to 4
+        {"/c", Pattern(192044, 3), 1},  // intervals 1 to 3, ending where interval 4 begins
+        {"/e", Pattern(8000, 5), 1},    // interval 4
         {"/plain", Pattern(50, 4), 0}, {"/d", {}, 1},
     };
     std::vector<uint8_t> bytes = MakeHelpFile(files);
@@ -109,32 +110,41 @@ TEST(ContainerStream, DamagedIntervalsFailTheirFilesAndTheHandlerCanStop)
         const DirectoryEntry* content = FindDirectoryEntry(ContentName().c_str(), help->Entries);
         std::optional<std::vector<uint8_t>> table = Extract(help.file, ResetTableName());
         ASSERT_TRUE(table && content);
+        ASSERT_EQ(FindDirectoryEntry("/e", help->Entries)->Offset, 4u << 16);
         // The first block type of interval 4 made 7.
         bad[help->ContentOffset + content->Offset + ReadLE32(table->data() + 40 + 8 * 8) + 1] |=
             0x70;
     }
     TempHelpFile temp(bad);
-    for (int workers : {1, 2}) {
-        OpenedHelpFile help(temp.path());
-        int status = 0;
-        Collected c = Stream(help.file, workers, &status);
-        EXPECT_EQ(status, 0);
-        std::map<std::string, int32_t> index;
-        for (int32_t i = 0; i < DirectoryCount(help.file); i++)
-            index[DirectoryAt(help.file, i)->Name] = i;
-        EXPECT_EQ(c.files[index["/a"]], files[0].data);
-        EXPECT_EQ(c.files[index["/b"]], files[1].data);
-        EXPECT_EQ(c.errors[index["/c"]], ContainerDamagedData);
-        EXPECT_EQ(c.files[index["/plain"]], files[3].data);
-        EXPECT_EQ(c.files[index["/d"]], std::vector<uint8_t>());
-        // One-by-one extraction then fails /c at once, from the remembered interval.
-        EXPECT_EQ(Extract(help.file, "/c"), std::nullopt);
-        EXPECT_EQ(Extract(help.file, "/b"), files[1].data);
+    for (bool discard : {false, true})
+        for (int workers : {1, 2}) {
+            SCOPED_TRACE(std::string(discard ? "without" : "with") + " the bytes, " +
+                         std::to_string(workers) + " workers");
+            OpenedHelpFile help(temp.path());
+            int status = 0;
+            Collected c = Stream(help.file, workers, &status, -1, discard);
+            EXPECT_EQ(status, 0);
+            std::map<std::string, int32_t> index;
+            for (int32_t i = 0; i < DirectoryCount(help.file); i++)
+                index[DirectoryAt(help.file, i)->Name] = i;
+            auto whole = [&](const char* name, const std::vector<uint8_t>& data) {
+                EXPECT_EQ(c.errors.count(index[name]), 0u) << name;
+                EXPECT_EQ(c.files[index[name]], discard ? std::vector<uint8_t>() : data) << name;
+            };
+            whole("/a", files[0].data);
+            whole("/b", files[1].data);
+            whole("/c", files[2].data);
+            EXPECT_EQ(c.errors[index["/e"]], ContainerDamagedData);
+            whole("/plain", files[4].data);
+            whole("/d", {});
+            // One-by-one extraction then fails /e at once, from the remembered interval.
+            EXPECT_EQ(Extract(help.file, "/e"), std::nullopt);
+            EXPECT_EQ(Extract(help.file, "/b"), files[1].data);
 
-        Collected stopped = Stream(help.file, workers, &status, 2);
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(stopped.files.size() + stopped.errors.size(), 2u);
-    }
+            Collected stopped = Stream(help.file, workers, &status, 2, discard);
+            EXPECT_EQ(status, 1);
+            EXPECT_EQ(stopped.files.size() + stopped.errors.size(), 2u);
+        }
 }
 
 TEST(ContainerStream, WithoutTheBytesEveryFileHasTheResultItHasWithThem)

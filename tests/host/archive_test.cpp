@@ -4,6 +4,7 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
 #include <set>
 
 #include "support/chm_writer.h"
@@ -106,6 +107,62 @@ TEST_F(HostTest, CorpusListsTestsCatsAndExtractsAsTheManifestsSay)
         RunResult cat = Run({"cat", chm, biggest->name});
         EXPECT_EQ(cat.status, 0) << cat.err;
         EXPECT_EQ(Sha256Hex(cat.out.data(), cat.out.size()), biggest->sha256) << biggest->name;
+    }
+}
+
+TEST_F(HostTest, APrefixOfARealHelpFileIsCutShortForEveryCommand)
+{
+    if (SharedDir().empty())
+        GTEST_SKIP() << "no shared corpus beside the source tree";
+    const std::string real = SharedDir() + "/corpus/chm/ISetup.chm";
+    std::vector<uint8_t> whole = ReadBytes(real);
+    // Its directory takes bytes 120 to 24780; its compressed section's
+    // stream, bytes 29660 to 374858, the end of the file.
+    ASSERT_EQ(whole.size(), 374858u);
+    const std::string past = " lies past the end, at ", ends = " ends at 24780, past the end, at ";
+    const std::pair<size_t, std::string> prefixes[] = {
+        {60, "the file has 60 bytes, fewer than its header's 92"},
+        {96, "the directory at offset 120" + past + "96 bytes"},
+        {100, "the directory at offset 120" + past + "100 bytes"},
+        {200, "the directory at offset 120" + ends + "200 bytes"},
+        {4096, "the directory at offset 120" + ends + "4096 bytes"},
+        {200000,
+         "the compressed section MSCompressed at offset 29660 ends at 374858, past the "
+         "end, at 200000 bytes"},
+    };
+    for (const auto& [size, where] : prefixes) {
+        const std::string chm = root_ + "/cut-" + std::to_string(size) + ".chm";
+        const std::string line = "velkory: " + chm + ": cut short: " + where;
+        ASSERT_TRUE(WriteBytes(chm, std::vector<uint8_t>(whole.begin(), whole.begin() + size)));
+        const std::string dir = root_ + "/out";
+        for (const std::vector<std::string>& args :
+             std::vector<std::vector<std::string>> {{"test", chm},
+                                                    {"list", chm},
+                                                    {"extract", chm, dir},
+                                                    {"topics", chm},
+                                                    {"index", chm},
+                                                    {"help", chm, "setup"}}) {
+            SCOPED_TRACE(args[0] + " " + chm);
+            RunResult r = Run(args, {{"VELKORY_EDITOR", "true"}});
+            EXPECT_EQ(r.status, 1) << r.out;
+            std::vector<std::string> said = Lines(r.err);
+            ASSERT_FALSE(said.empty());
+            // Said once, before any line about a single stored file.
+            EXPECT_EQ(said[0], line);
+            EXPECT_EQ(std::count(said.begin(), said.end(), line), 1);
+            if (size < 29660) {
+                EXPECT_EQ(said.size(), 1u) << r.err;
+                EXPECT_EQ(r.out, "");
+            }
+        }
+        // The stored files of the compressed section fail one by one; the
+        // failed ones are not left in the directory.
+        if (size == 200000) {
+            RunResult test = Run({"test", chm});
+            EXPECT_NE(test.out.find("FAILED /#TOPICS: "), std::string::npos) << test.out;
+            EXPECT_FALSE(fs::exists(dir + "/#TOPICS"));
+        }
+        fs::remove_all(dir);
     }
 }
 

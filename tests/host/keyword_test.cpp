@@ -1,7 +1,9 @@
-// The keyword index through the program: the topics and index listings, and
-// pages that open at the anchor's element or the keyword's line.
+// The keyword and full-text indexes through the program: the topics, index
+// and fulltext listings, and pages that open at the anchor's element or the
+// keyword's line.
 #include "host_runner.h"
 
+#include "lookup/fulltext_builder.h"
 #include "lookup/keyword_builder.h"
 #include "support/chm_writer.h"
 
@@ -107,4 +109,46 @@ TEST_F(KeywordHostTest, PagesOpenAtTheAnchorElseAtTheKeyword)
     ASSERT_LE(line, shown.size());
     EXPECT_NE(shown[line - 1].find("SetTimer"), std::string::npos) << shown[line - 1];
     EXPECT_EQ(ReadText(log_ + ".shown").find("Velkory"), std::string::npos);
+}
+
+TEST_F(KeywordHostTest, PagesWhoseTextHoldsTheWordAreListedAndOpenAtIt)
+{
+    std::vector<StoredFile> files = IndexFiles(
+        BuildIndex({{"Intro", "intro.htm"}, {"Functions", "funcs.htm"}, {"", "intro.htm"}}));
+    files.push_back({"/intro.htm", Bytes("<p>intro</p>"), 1});
+    files.push_back({"/funcs.htm", Bytes(FunctionsPage), 1});
+    std::vector<uint8_t> index = BuildFullText({{"call", {{1}}}, {"starts", {{1}, {2}}}}).bytes;
+    std::string indexed = root_ + "/indexed.chm";
+    ASSERT_TRUE(WriteBytes(indexed, MakeHelpFile(files)));
+    files.push_back({"/$FIftiMain", index, 1});
+    std::string plain = indexed;
+    indexed = root_ + "/fulltext.chm";
+    ASSERT_TRUE(WriteBytes(indexed, MakeHelpFile(files)));
+    files.back().data.resize(0x500);
+    std::string damaged = root_ + "/damaged.chm";
+    ASSERT_TRUE(WriteBytes(damaged, MakeHelpFile(files)));
+
+    // In the index's order, each page once, by its topic's title.
+    RunResult listed = Run({"fulltext", indexed, "START"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out, "Functions\t/funcs.htm\nintro.htm\t/intro.htm\n");
+    RunResult none = Run({"fulltext", indexed, "zebra"});
+    EXPECT_EQ(none.status, 0) << none.err;
+    EXPECT_EQ(none.out, "");
+    for (const std::string& file : {plain, damaged, root_ + "/none.chm"}) {
+        RunResult r = Run({"fulltext", file, "call"});
+        EXPECT_EQ(r.status, 1) << file;
+        EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    }
+    EXPECT_USAGE_ERROR(Run({"fulltext", indexed}));
+
+    // help finds the page by its text and opens it at the word's line; not
+    // without the index.
+    RunResult r = Run({"help", indexed, "call"}, {{"VELKORY_EDITOR", Program("vi")}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> args = Lines(ReadText(log_));
+    ASSERT_EQ(args.size(), 2u);
+    EXPECT_EQ(args[0], "+6");
+    EXPECT_EQ(ReadText(log_ + ".shown"), FunctionsPage);
+    EXPECT_EQ(Run({"help", damaged, "call"}).status, 1);
 }

@@ -95,7 +95,11 @@ TEST_F(ShelfTest, ExitStatusAsForOneFile)
          1,
          "no help file could be read",
          nullptr},
-        {{"help", root_ + "/empty-dir", "print"}, {}, 1, "no help file below", nullptr},
+        {{"help", root_ + "/empty-dir", "print"},
+         {},
+         1,
+         "empty-dir: a directory that holds no help file",
+         nullptr},
         // $VELKORY_PATH is the shelf when no file is given.
         {{"help", "--pick", "4", "print"},
          {{"VELKORY_PATH", file_ + "::" + dir_}},

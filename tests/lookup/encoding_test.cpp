@@ -117,39 +117,74 @@ TEST_F(EncodingTest, EachTitleInItsOwnEncoding)
 #endif
 }
 
+TEST(Utf8Text, OnlyWellFormedUtf8BeyondAsciiIsUtf8)
+{
+    const struct {
+        const char* bytes;
+        int utf8;
+    } cases[] = {
+        {"\xE0\xA0\x80", 1},      // U+0800, the first of three bytes
+        {"\xE0\x80\x80", 0},      // U+0000 in three bytes: overlong
+        {"\xC1\xBF", 0},          // overlong in two
+        {"\xF0\x90\x80\x80", 1},  // U+10000
+        {"\xF0\x80\x80\x80", 0},  // overlong in four
+        {"\xED\x9F\xBF", 1},      // U+D7FF
+        {"\xED\xA0\x80", 0},      // a surrogate
+        {"\xF4\x8F\xBF\xBF", 1},  // U+10FFFF
+        {"\xF4\x90\x80\x80", 0},  // past it
+        {"a\xE4\xB8", 0},         // cut short
+        {"plain", 0},             // nothing beyond ASCII
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsUtf8Text(c.bytes, strlen(c.bytes)), c.utf8) << c.bytes;
+}
+
 TEST_F(EncodingTest, CutsNeverSplitACharacter)
 {
-    // 300 three-byte characters of UTF-8: too long for both the 511-byte
-    // title and the 127-byte menu text in any OEM code page.
-    std::u16string text(300, u'\u4E2D');
-    std::string utf8;
-    for (int i = 0; i < 300; ++i)
-        utf8 += "\xE4\xB8\xAD";
-    TestIndex index = BuildIndex({{utf8, "a.htm"}, {utf8 + "x", "b.htm"}});
-    std::string help = Write("x.chm", HelpFileWith(index, {}));
-    for (const char* pair : CodePagePairs()) {
-        UsePair(pair);
-        // The longest start of the text whose OEM form fits limit bytes.
-        auto fitting = [&](size_t limit) {
-            std::string best;
-            for (size_t n = 1; n <= text.size(); ++n) {
-                std::string start = Oem(text.substr(0, n));
-                if (start.size() > limit)
-                    break;
-                best = start;
-            }
-            return best;
-        };
-        host.ClearLog();
-        host.menuChoice = -1;
-        EXPECT_EQ(ShowHelpTopic(help.c_str(), Oem(u"\u4E2D").c_str()), 1);
-        std::vector<RecordedCall> compares = host.CallsOf("CompareTextN");
-        ASSERT_EQ(compares.size(), 2u);
-        EXPECT_EQ(compares[0].Text(0), fitting(511)) << (pair ? pair : "system");
-        std::vector<RecordedCall> menus = host.CallsOf("ShowMenu");
-        ASSERT_EQ(menus.size(), 1u);
-        EXPECT_EQ(std::string(menus[0].menuItems[0].text), fitting(127))
-            << (pair ? pair : "system");
+    // 300 characters of three and of four bytes of UTF-8: too long for both
+    // the 511-byte title and the 127-byte menu text in any OEM code page.
+    // Neither limit falls on a character's end.
+    const struct {
+        const char* utf8;
+        std::u16string wide;
+    } characters[] = {{"\xE4\xB8\xAD", u"\u4E2D"}, {"\xF0\xA0\x80\x80", u"\U00020000"}};
+    for (const auto& character : characters) {
+        std::u16string text;
+        std::string utf8;
+        for (int i = 0; i < 300; ++i) {
+            text += character.wide;
+            utf8 += character.utf8;
+        }
+        TestIndex index = BuildIndex({{utf8, "a.htm"}, {utf8 + "x", "b.htm"}});
+        std::string help = Write("x.chm", HelpFileWith(index, {}));
+        for (const char* pair : CodePagePairs()) {
+            UsePair(pair);
+            SCOPED_TRACE(std::string(pair ? pair : "system") + ", " + character.utf8);
+            // The longest start of the text whose OEM form fits limit bytes
+            // and begins the whole text's OEM form (a start that ends inside a
+            // surrogate pair may not, where the pair becomes one character).
+            const std::string full = Oem(text);
+            auto fitting = [&](size_t limit) {
+                std::string best;
+                for (size_t n = 1; n <= text.size(); ++n) {
+                    std::string start = Oem(text.substr(0, n));
+                    if (start.size() > limit)
+                        break;
+                    if (full.compare(0, start.size(), start) == 0)
+                        best = start;
+                }
+                return best;
+            };
+            host.ClearLog();
+            host.menuChoice = -1;
+            EXPECT_EQ(ShowHelpTopic(help.c_str(), Oem(character.wide).c_str()), 1);
+            std::vector<RecordedCall> compares = host.CallsOf("CompareTextN");
+            ASSERT_EQ(compares.size(), 2u);
+            EXPECT_EQ(compares[0].Text(0), fitting(511));
+            std::vector<RecordedCall> menus = host.CallsOf("ShowMenu");
+            ASSERT_EQ(menus.size(), 1u);
+            EXPECT_EQ(std::string(menus[0].menuItems[0].text), fitting(127));
+        }
     }
 }
 

@@ -202,6 +202,10 @@ TEST_F(KeywordTest, SitemapEntriesTargetsAndSubKeywords)
                       {{"SetTimer", "../SetTimer.htm"}, {"Threads", "misc\\Threads.htm#x"}}) +
         SitemapObject("web", {{"", "http://example.com/a.htm"}}) +
         SitemapObject("merged", {{"", "mk:@MSITStore:other.chm::/m.htm"}}) +
+        SitemapObject("steps", {{"", "a/b/../c.htm"}}) +
+        // A parameter whose name only begins with "Name" is none of the entry's.
+        "<OBJECT type=\"text/sitemap\"><param name=\"Names\" value=\"not this\">"
+        "<param name=\"Name\" value=\"named\"><param name=\"Local\" value=\"n.htm\"></OBJECT>"
         "<param name=\"Name\" value=\"outside any entry\"></UL>";
     KeywordIndex index;
     memset(&index, 0, sizeof index);
@@ -215,6 +219,8 @@ TEST_F(KeywordTest, SitemapEntriesTargetsAndSubKeywords)
         "timer & AB|SetTimer|/SetTimer.htm|",
         "timer & AB|Threads|/help/misc/Threads.htm|x",
         "merged||/m.htm|",
+        "steps||/help/a/c.htm|",
+        "named||/help/n.htm|",
     };
     EXPECT_EQ(Lines(index), expected);
     ReleaseKeywordIndex(&index);
@@ -242,13 +248,23 @@ TEST_F(KeywordTest, SitemapEntriesTargetsAndSubKeywords)
     ReleaseSitemap(&map);
 
     // Through a request: #SYSTEM names the sitemap; without a name, the one
-    // stored *.hhk is the index.
-    std::vector<StoredFile> pages = {PageAt("/help/Send.htm"), PageAt("/m.htm")};
-    for (std::string system : {"help/index.hhk", ""}) {
-        SCOPED_TRACE(system);
+    // stored *.hhk (the extension in any case) is the index.
+    std::vector<StoredFile> pages = {PageAt("/help/Send.htm"), PageAt("/Send.htm"),
+                                     PageAt("/m.htm")};
+    const struct {
+        const char* system;
+        const char* stored;
+        const char* page;
+    } requests[] = {
+        {"help/index.hhk", "/help/index.hhk", "/help/Send.htm"},
+        {"", "/help/index.hhk", "/help/Send.htm"},
+        {"", "/Index.HHK", "/Send.htm"},
+    };
+    for (const auto& request : requests) {
+        SCOPED_TRACE(request.stored);
         std::vector<StoredFile> files = IndexFiles(BuildIndex({{"Other", "o.htm"}}));
-        files.push_back({"/#SYSTEM", SystemNaming(system), 0});
-        files.push_back({"/help/index.hhk", Bytes(hhk), 1});
+        files.push_back({"/#SYSTEM", SystemNaming(request.system), 0});
+        files.push_back({request.stored, Bytes(hhk), 1});
         files.insert(files.end(), pages.begin(), pages.end());
         std::string help = Write("sitemap.chm", MakeHelpFile(files));
         host.ClearLog();
@@ -257,7 +273,7 @@ TEST_F(KeywordTest, SitemapEntriesTargetsAndSubKeywords)
         std::vector<MenuItem> items = host.CallsOf("ShowMenu").at(0).menuItems;
         ASSERT_EQ(items.size(), 3u);
         EXPECT_STREQ(items[2].text, "Send, SendInput, Mode");
-        EXPECT_EQ(Opened().fileContent, "<html>/help/Send.htm</html>");
+        EXPECT_EQ(Opened().fileContent, std::string("<html>") + request.page + "</html>");
         EXPECT_EQ(AnchorBeside(Opened().Text(0)), "Mode");
     }
 }

@@ -618,6 +618,33 @@ TEST_F(RegistryTest, AFileThatCannotBeUsedIsReportedWithItsReason)
     }
 }
 
+TEST_F(RegistryTest, AReadOnlyFileRefusesASaveWhoeverSaves)
+{
+    // As root, whose writes no mode bit refuses, the mode itself refuses.
+    const std::string kept = "Windows Registry Editor Version 5.00\n\n"
+                             "[HKEY_CURRENT_USER\\Software\\Other]\n\"x\"=\"1\"\n";
+    WriteRegistry(kept);
+    chmod(registryPath.c_str(), 0444);
+    EXPECT_EQ(SaveAndRead(),
+              std::to_string(ERROR_ACCESS_DENIED) + "|" + registryPath +
+                  ": the file is read-only|");
+    EXPECT_EQ(ReadWholeFile(registryPath), kept);
+    struct stat info;
+    ASSERT_EQ(stat(registryPath.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0444u);
+    chmod(registryPath.c_str(), 0600);
+}
+
+TEST_F(RegistryTest, AGoodSaveAfterAFailedOneLeavesNoFailureText)
+{
+    const std::string header = "Windows Registry Editor Version 5.00\n\n";
+    const std::string why = registryPath + ": line 4 does not parse";
+    WriteRegistry(header + "[HKEY_CURRENT_USER\\x]\nbad line\n");
+    EXPECT_EQ(SaveAndRead(), std::to_string(ERROR_BADDB) + "|" + why + "|" + why);
+    WriteRegistry(header);
+    EXPECT_EQ(SaveAndRead(), "0||");
+}
+
 // UTF-16LE text as regedit writes it (characters of the Basic Multilingual
 // Plane only).
 std::string Utf16(const std::u16string& text)

@@ -182,7 +182,9 @@ if [ -n "$shared" ] && [ -f "$shared/corpus/chm/ISetup.chm" ]; then
   }
   check "help --pick 5 shows the fifth topic in the viewer" viewed --pick 5 "Z:$chm" "[setup]: allow"
   # One request on every corpus help file: keyword, --pick, the page expected
-  # (no title of ISetup.chm begins with "/LOG": its keyword index answers).
+  # (no title of ISetup.chm begins with "/LOG": its keyword index answers;
+  # neither a title nor an index entry begins with the last four keywords:
+  # the full-text index answers with the pages whose text holds them).
   vk config --modality 1 --visuality 0 >/dev/null
   while IFS='|' read -r file keyword pick page; do
     chm_file=$shared/corpus/chm/$file.chm
@@ -199,7 +201,13 @@ pychm-example|p|2|/page 2.html
 MyProg|My|1|/topic_myprog.htm
 pychm-combined|Two|1|/Untitled2.htm
 pychm-combined2|Two|1|/Untitled2.htm
+ISetup|Obviou|2|/topic_registrysection.htm
+ISPP|occurrenc|3|/topic_stringchange.htm
+WinRing0|hiyohiyo|1|/_RESOURCE/WhatIsWinRing0.html
+MyProg|exampl|1|/topic_myprog.htm
 REQUESTS
+  listed=$(vk fulltext "Z:$chm" obviou)
+  check "fulltext lists the pages whose text holds the word" test "$listed" = "$(printf '[INI] section\t/topic_inisection.htm\n[Registry] section\t/topic_registrysection.htm')"
   manifest=$shared/corpus/chm/ISetup.manifest
   vk help "Z:$chm" "no such topic anywhere" >/dev/null; rc=$?
   check "a keyword that matches nothing fails (exit $rc)" test $rc -eq 1
@@ -239,6 +247,26 @@ REQUESTS
   fi
   pages=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp/VLKT* "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/VLKT* 2>/dev/null | wc -l)
   check "each opened page got a directory of its own ($pages)" test "$pages" -ge 3
+fi
+
+# A help file compiled by chmcmd with its full-text index answers a word of
+# its text; compiled without one, the same request matches nothing.
+if [ -n "$shared" ] && [ -x "$shared/tools/make-chm" ] && command -v chmcmd >/dev/null; then
+  mkdir -p "$work/garden"
+  printf '<html><head><title>Spring sowing</title></head><body><p>Sow the zucchini after the frosts.</p></body></html>' >"$work/garden/a.htm"
+  printf '<html><head><title>Autumn</title></head><body><p>Lift the leeks.</p></body></html>' >"$work/garden/b.htm"
+  "$shared/tools/make-chm" --full-text "$work/garden" "$work/garden-fts.chm" >/dev/null
+  "$shared/tools/make-chm" "$work/garden" "$work/garden.chm" >/dev/null
+  vk config --modality 1 --visuality 0 >/dev/null
+  rm -f "$work/garden.page"
+  printf '@copy /b /y "%%~1" "%%~dp0garden.page" >nul\r\n' >"$work/gardenout.bat"
+  VELKORY_EDITOR="cmd /c Z:${work//\//\\}\\gardenout.bat" vk help "Z:$work/garden-fts.chm" ZUCCH >/dev/null; rc=$?
+  garden_opened() { [ "$1" -eq 0 ] && grep -q zucchini "$work/garden.page" 2>/dev/null; }
+  check "a word of a page's text opens the page through the full-text index (exit $rc)" garden_opened $rc
+  vk help "Z:$work/garden.chm" zucch >/dev/null; rc=$?
+  check "without a full-text index the word matches nothing (exit $rc)" test $rc -eq 1
+else
+  echo "SKIP full-text help file: needs chmcmd (fp-utils) and the shared make-chm"
 fi
 
 # A Chinese help file (UTF-8 pages compiled by chmcmd) in a Chinese locale:

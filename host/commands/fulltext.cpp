@@ -1,0 +1,61 @@
+// The fulltext command: the pages of a help file whose text holds a word
+// beginning with WORD, as the help request's third answer finds them in the
+// file's full-text index, one a line: the title the menu would show, a tab
+// and the page, for scripts.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/commands/commands.h"
+#include "host/host.h"
+#include "host/module/module.h"
+#include "lookup/lookup.h"
+#include "platform/terminal_text.h"
+
+int FullTextCommand(const CommandLine& line)
+{
+    const std::string& file = line.arguments[0];
+    const std::string& word = line.arguments[1];
+    if (word.empty())
+        return UsageFailure("the word is empty");
+    std::string oem;
+    if (!KeywordInOem(word, "word", oem))
+        return ExitUsage;
+    if (!IsHelpFile(file))
+        return ExitFailed;
+    TopicIndex topics;
+    if (!ReadTopicIndex(file.c_str(), &topics)) {
+        Complain("cannot read the topic index of " + file);
+        return ExitFailed;
+    }
+    FullTextPage* pages = nullptr;
+    uint32_t count = 0;
+    int result = FindFullTextPages(file.c_str(), &topics, oem.c_str(), &pages, &count);
+    if (result != FullTextOk) {
+        ReleaseTopicIndex(&topics);
+        Complain(result == FullTextMissing       ? file + " has no full-text index"
+                     : result == FullTextDamaged ? "the full-text index of " + file + " is damaged"
+                                                 : "not enough memory to read " + file);
+        return ExitFailed;
+    }
+    std::string out;
+    char title[TitleBufferSize];
+    char page[NameBufferSize];
+    for (uint32_t k = 0; k < count; ++k) {
+        FullTextPageTitle(&topics, &pages[k], title);
+        if (!BuildPageName(&topics, pages[k].position, page))
+            continue;
+        out += OemTextForDisplay(title) + '\t' + PrintableName(page) + '\n';
+    }
+    free(pages);
+    ReleaseTopicIndex(&topics);
+    if (fwrite(out.data(), 1, out.size(), stdout) != out.size() || fflush(stdout) != 0) {
+        Complain("cannot write the pages of " + file + ": " + strerror(errno));
+        return ExitFailed;
+    }
+    return ExitOk;
+}
