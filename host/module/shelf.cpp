@@ -66,7 +66,7 @@ ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::stri
     }
     if (items.empty()) {
         Complain(read == 0 ? std::string("no help file could be read")
-                           : "no topic title or index entry of " +
+                           : "no topic title, index entry or word in the pages of " +
                          (files.size() == 1 ? files[0] : "the help files") + " begins with '" +
                          keyword + "'");
         choice.status = ExitFailed;

@@ -2,12 +2,14 @@
 // request finds them and in the order of its menu: the topics whose titles
 // begin with the keyword, else the keyword index's entries that do, one per
 // page they lead to, named as the module names them ("keyword - title", or
-// "keyword - page" among several pages of one entry).
+// "keyword - page" among several pages of one entry), else the pages whose
+// text holds a word beginning with it (from the full-text index).
 //
 // This stands where the module's own topic-match function will (lookup/),
 // for the rooms that join or show matches without the module's menu: a
 // shelf of help files, and browse.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -79,6 +81,19 @@ bool ListTopicMatches(const std::string& file, const char* keyword,
         }
         ReleaseKeywordIndex(&keywords);
     }
+    // Else the pages whose text holds a word beginning with it, each whole.
+    FullTextPage* pages = nullptr;
+    uint32_t count = 0;
+    if (matches.empty() &&
+        FindFullTextPages(file.c_str(), &index, keyword, &pages, &count) == FullTextOk) {
+        for (uint32_t k = 0; k < count; ++k) {
+            FullTextPageTitle(&index, &pages[k], title);
+            std::string url = TopicUrl(index, pages[k].position), page = "/";
+            page += url.substr(0, url.find('#'));
+            matches.push_back({ItemText(title), page, ""});
+        }
+    }
+    free(pages);
     ReleaseTopicIndex(&index);
     return true;
 }
