@@ -35,6 +35,12 @@ const char UsageHead[] =
     "                                 stderr); several files, and directories of them,\n"
     "                                 make one menu; without FILE, those of\n"
     "                                 $VELKORY_PATH\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  help --search [--pick N] FILE KEYWORD\n"
+    "                                 the same; when nothing answers, the pages whose\n"
+    "                                 text holds KEYWORD, as search shows them (on a\n"
+    "                                 terminal, help asks whether to search)\n"
+#endif
     "  open TARGET                    the page TARGET names, opened as help opens a\n"
     "                                 topic: FILE::/page.htm#anchor, or\n"
     "                                 ms-its:FILE::/page.htm (mk:@MSITStore: too)\n"
@@ -56,16 +62,27 @@ const char UsageHead[] =
     "  fulltext FILE WORD             every page whose text holds a word beginning with\n"
     "                                 WORD (from the full-text index): its title, a\n"
     "                                 tab, its page\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  search [--limit N] [--json] FILE|DIR... QUERY\n"
+    "                                 the pages whose text matches QUERY, best first:\n"
+    "                                 title, a tab, the page (and on a terminal the\n"
+    "                                 snippet, then the page opens as help opens one);\n"
+    "                                 every word is needed, \"a phrase\", prefix*,\n"
+    "                                 -excluded; a DIR stands for the help files below\n"
+    "                                 it; --limit N hits (20), --json one object a line\n"
+#endif
     "\n"
 #if defined(VELKORY_HAVE_SERVE)
     "Commands that show help files in the browser:\n"
-    "  serve [--port N] [--no-open] [--watch-stdin] FILE...\n"
-    "                                 serve the help files on 127.0.0.1 with a viewer\n"
-    "                                 (contents, index, search) until interrupted; the\n"
-    "                                 first line of output is its URL; --watch-stdin:\n"
-    "                                 until standard input ends, or, when it gives a\n"
-    "                                 process number first, until that process ends\n"
-    "  browse [--pick N] [--port N] [--no-open] [FILE|DIR...] [KEYWORD]\n"
+    "  serve [--port N] [--new-token] [--no-open] [--watch-stdin] FILE|DIR...\n"
+    "                                 serve the help files (a folder's too) on 127.0.0.1\n"
+    "                                 with a viewer (contents, index, search) until\n"
+    "                                 interrupted; the first line of output is its URL,\n"
+    "                                 the same from run to run (--port N: another port;\n"
+    "                                 --new-token: new URLs); --watch-stdin: until\n"
+    "                                 standard input ends, or, when it gives a process\n"
+    "                                 number first, until that process ends\n"
+    "  browse [--pick N] [--port N] [--new-token] [--no-open] [FILE|DIR...] [KEYWORD]\n"
     "                                 the topic as help finds it, in the browser\n"
     "\n"
 #endif
@@ -73,6 +90,10 @@ const char UsageHead[] =
     "  clean                          remove this host's page directories (VLKT-*) from\n"
     "                                 the temporary directory whose viewer has ended,\n"
     "                                 or, without a record of it, over a day old\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  clean --cache                  empty the cache of search indexes\n"
+    "                                 ($XDG_CACHE_HOME/velkory, else ~/.cache/velkory)\n"
+#endif
     "  --help, --version\n"
     "\n"
     "Options:\n"
@@ -82,7 +103,8 @@ const char UsageHead[] =
 
 const char UsageTail[] =
     "Exit status: 0 done (help: a page opened or the menu left), 1 failed (help:\n"
-    "also when no topic matched or the viewer failed), 2 usage error.\n";
+    "also when no topic matched or the viewer failed; search: also when nothing\n"
+    "matched), 2 usage error.\n";
 
 struct Command {
     const char* name;
@@ -94,7 +116,16 @@ struct Command {
 };
 
 const Command Commands[] = {
+#if defined(VELKORY_HAVE_SEARCH)
+    {"help",
+     "help [--search] [--pick N] [FILE|DIR...] KEYWORD",
+     1,
+     {"--pick", "--search"},
+     HelpCommand,
+     SIZE_MAX - 1},
+#else
     {"help", "help [--pick N] [FILE|DIR...] KEYWORD", 1, {"--pick"}, HelpCommand, SIZE_MAX - 1},
+#endif
     {"open", "open TARGET", 1, {}, OpenCommand},
     {"info", "info", 0, {}, InfoCommand},
     {"config",
@@ -109,18 +140,28 @@ const Command Commands[] = {
     {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
     {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"fulltext", "fulltext FILE WORD", 2, {}, FullTextCommand},
+#if defined(VELKORY_HAVE_SEARCH)
+    {"clean", "clean [--cache]", 0, {"--cache"}, CleanCommand},
+    {"search",
+     "search [--limit N] [--json] FILE|DIR... QUERY",
+     2,
+     {"--limit", "--json"},
+     SearchCommand,
+     SIZE_MAX - 2},
+#else
     {"clean", "clean", 0, {}, CleanCommand},
+#endif
 #if defined(VELKORY_HAVE_SERVE)
     {"serve",
-     "serve [--port N] [--no-open] [--watch-stdin] FILE...",
+     "serve [--port N] [--new-token] [--no-open] [--watch-stdin] FILE|DIR...",
      1,
-     {"--port", "--no-open", "--watch-stdin"},
+     {"--port", "--new-token", "--no-open", "--watch-stdin"},
      ServeCommand,
      SIZE_MAX - 1},
     {"browse",
-     "browse [--pick N] [--port N] [--no-open] [FILE|DIR...] [KEYWORD]",
+     "browse [--pick N] [--port N] [--new-token] [--no-open] [FILE|DIR...] [KEYWORD]",
      0,
-     {"--pick", "--port", "--no-open"},
+     {"--pick", "--port", "--new-token", "--no-open"},
      BrowseCommand,
      SIZE_MAX},
 #endif
@@ -230,6 +271,21 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
         } else if (name == "--no-open") {
             line.open = false;
             line.optionsSeen.push_back(name);
+        } else if (name == "--limit") {
+            ok = takeNumber(name, 1, 100000, line.limit);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--json") {
+            line.json = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--cache") {
+            line.cache = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--search") {
+            line.search = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--new-token") {
+            line.newToken = true;
+            line.optionsSeen.push_back(name);
         } else if (name == "--watch-stdin") {
             line.watchStdin = true;
             line.optionsSeen.push_back(name);
@@ -241,7 +297,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             return false;
         if (inlineValue &&
             (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
-             name == "--show" || name == "--no-open" || name == "--watch-stdin")) {
+             name == "--show" || name == "--no-open" || name == "--json" || name == "--cache" ||
+             name == "--search" || name == "--new-token" || name == "--watch-stdin")) {
             error = name + " takes no value";
             return false;
         }

@@ -7,6 +7,7 @@
 // (page/). `velkory clean` removes those whose recorded viewer has ended,
 // whatever their age, and those without a record that are more than a day
 // old.
+// `velkory clean --cache` empties the cache of search indexes instead.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,9 @@
 #include "host/host.h"
 #include "host/os/os.h"
 #include "host/page/page.h"
+#if defined(VELKORY_HAVE_SEARCH)
+#include "host/search/search.h"
+#endif
 
 namespace {
 
@@ -40,10 +44,37 @@ bool IsHostTempName(const std::string& name)
     return true;
 }
 
+#if defined(VELKORY_HAVE_SEARCH)
+int EmptyCache()
+{
+    SearchCache cache;
+    std::string error;
+    if (!UserSearchCache(cache, error)) {
+        Complain(error);
+        return 1;
+    }
+    CacheCleaning cleaning = EmptySearchCache(cache);
+    for (const std::string& failure : cleaning.failures)
+        Complain("cannot remove " + failure);
+    printf("%d search ind%s removed from %s\n", cleaning.removed,
+           cleaning.removed == 1 ? "ex" : "exes", cache.directory.c_str());
+    if (cleaning.busy)
+        printf("%d left: another velkory is building %s\n", cleaning.busy,
+               cleaning.busy == 1 ? "it" : "them");
+    return cleaning.failures.empty() ? 0 : 1;
+}
+#endif
+
 }  // namespace
 
-int CleanCommand(const CommandLine&)
+int CleanCommand(const CommandLine& line)
 {
+#if defined(VELKORY_HAVE_SEARCH)
+    if (line.cache)
+        return EmptyCache();
+#else
+    (void)line;
+#endif
     const std::string dir = TempDirectory();
     const time_t now = time(nullptr);
     int removed = 0, failed = 0;

@@ -3,8 +3,8 @@
 // options apply; a command checks what only it can know and returns its exit
 // status (a usage error through UsageFailure, never thrown).
 //
-// Room commands/: may call serve/, module/, page/, terminal/, os/ and the
-// module's container/, lookup/ and platform/.
+// Room commands/: may call serve/, search/, module/, page/, terminal/, os/
+// and the module's container/, lookup/ and platform/.
 #pragma once
 
 #include <string>
@@ -21,8 +21,13 @@ struct CommandLine {
     bool cancel = false;      // --cancel
     bool show = false;        // --show
     int jobs = 0;             // -j N: decoding workers for test and extract; 0: one per core
-    int port = 0;             // --port N (serve, browse)
+    int port = -1;            // --port N (serve, browse); -1 when not given
+    bool newToken = false;    // --new-token (serve, browse)
     bool open = true;         // unless --no-open
+    int limit = 0;            // --limit N (search); 0 when not given
+    bool json = false;        // --json (search)
+    bool cache = false;       // --cache (clean)
+    bool search = false;      // --search (help)
     bool watchStdin = false;  // --watch-stdin (serve)
     std::vector<std::string> optionsSeen;
     // The command line as given (argv[1..]), for a program run in this one's place.
@@ -43,6 +48,14 @@ int FullTextCommand(const CommandLine& line);  // fulltext.cpp
 int CleanCommand(const CommandLine& line);     // clean.cpp
 int ServeCommand(const CommandLine& line);     // serve.cpp, where the build has the server
 int BrowseCommand(const CommandLine& line);
+// search.cpp, where the build has the search (velkory-serve); velkory takes
+// search_relay.cpp's, which hand the command over to velkory-serve.
+int SearchCommand(const CommandLine& line);
+// When no title or index entry of file begins with keyword: the pages whose
+// text holds it, shown as search shows them (help --search, or the user's
+// yes). The exit status of help.
+int SearchPagesInstead(const CommandLine& line, const std::string& file,
+                       const std::string& keyword);
 
 // help.cpp: what the host can see of a page directory it named (name) that
 // holds no page of file: what is at the name instead, or why the module could

@@ -23,7 +23,6 @@
 #include "host/serve/serve.h"
 #endif
 #include "host/os/os.h"
-#include "platform/terminal_text.h"
 
 namespace {
 
@@ -85,6 +84,20 @@ bool BrowserViewerWanted()
 }
 #endif
 
+#if defined(VELKORY_HAVE_SEARCH)
+// Asks on the terminal whether to search the pages' text; yes unless the
+// answer begins with 'n'.
+bool AskToSearch(const std::string& keyword)
+{
+    fprintf(stderr, "velkory: search the text of its pages for '%s'? [Y/n] ", keyword.c_str());
+    fflush(stderr);
+    char answer[64];
+    if (!fgets(answer, sizeof answer, stdin))
+        return false;
+    return answer[0] != 'n' && answer[0] != 'N';
+}
+#endif
+
 }  // namespace
 
 // What the host can see of a page directory it named that holds no page:
@@ -125,10 +138,10 @@ namespace {
 
 // Asks the module for help on keyword in file, its menu answered as options
 // say, and explains what happened. The exit status.
-int AskModule(const std::string& file, const std::string& keyword, const char* oem,
-              const std::string& modulePath, const RequestOptions& options)
+int AskModule(const CommandLine& line, const std::string& file, const std::string& keyword,
+              const char* oem, const RequestOptions& options)
 {
-    ModuleSession session(modulePath, options);
+    ModuleSession session(line.modulePath, options);
     if (!session.Begin())
         return ExitFailed;
     int32_t result = session.Help(file, oem);
@@ -155,10 +168,19 @@ int AskModule(const std::string& file, const std::string& keyword, const char* o
         return ExitOk;
     }
     if (!record.pageOpened) {
+#if defined(VELKORY_HAVE_SEARCH)
+        if (line.search)
+            return SearchPagesInstead(line, file, keyword);
+#endif
         // In a file cut short the index that would hold the keyword may be lost.
-        if (!ExplainCut(file))
-            Complain("no topic title, index entry or word in the pages of " + file +
-                     " begins with '" + keyword + "'");
+        if (ExplainCut(file))
+            return ExitFailed;
+        Complain("no topic title, index entry or word in the pages of " + file + " begins with '" +
+                 keyword + "'");
+#if defined(VELKORY_HAVE_SEARCH)
+        if (IsInteractive() && AskToSearch(keyword))
+            return SearchPagesInstead(line, file, keyword);
+#endif
         return ExitFailed;
     }
     return ExitOk;
@@ -191,7 +213,7 @@ int HelpCommand(const CommandLine& line)
     if (files.size() == 1) {
         // One help file: the module's own menu.
         options.pick = line.pick;
-        return AskModule(files[0], keyword, oem.c_str(), line.modulePath, options);
+        return AskModule(line, files[0], keyword, oem.c_str(), options);
     }
     // Several: one menu of them all, and the module of the chosen one's file
     // answers its own menu with the same item.
@@ -200,5 +222,5 @@ int HelpCommand(const CommandLine& line)
         return choice.status;
     options.pick = (int)choice.position + 1;
     options.expectedItem = OemTextForDisplay(choice.match.text.c_str());
-    return AskModule(choice.file, keyword, oem.c_str(), line.modulePath, options);
+    return AskModule(line, choice.file, keyword, oem.c_str(), options);
 }

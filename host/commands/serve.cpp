@@ -13,6 +13,9 @@ ServeOptions OptionsOf(const CommandLine& line)
 {
     ServeOptions options;
     options.port = line.port;
+    options.newToken = line.newToken;
+    // A server for one viewer keeps nothing: the user's own URLs stay.
+    options.keepAddress = !line.watchStdin;
     options.open = line.open;
     options.words = line.words;
     return options;
@@ -22,8 +25,9 @@ ServeOptions OptionsOf(const CommandLine& line)
 
 int ServeCommand(const CommandLine& line)
 {
+    // A folder is a library of the help files in it; the server checks those.
     for (const std::string& file : line.arguments)
-        if (!IsHelpFile(file))
+        if (PathKindAt(file, true) != PathDirectory && !IsHelpFile(file))
             return ExitFailed;
     if (line.watchStdin)
         ServeWhileInputLasts();

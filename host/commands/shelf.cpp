@@ -61,8 +61,7 @@ int ShelfFiles(const std::vector<std::string>& given, std::vector<std::string>& 
             files.push_back(place);  // what it is, the command says
     }
     if (files.empty()) {
-        Complain(places.size() == 1 ? places[0] + ": a directory that holds no help file"
-                                    : "no help file below " + places[0] + " and the others");
+        Complain("no help file below " + places[0] + (places.size() > 1 ? " and the others" : ""));
         return ExitFailed;
     }
     return ExitOk;

@@ -8,6 +8,7 @@
 #include "host/host.h"
 #include "host/module/module.h"
 #include "host/os/os.h"
+#include "lookup/lookup.h"
 
 namespace {
 
@@ -107,4 +108,19 @@ void ReadSettings(int32_t& modality, int32_t& visuality)
     LinkedRequest request({}, "");
     modality = Modality;
     visuality = Visuality;
+}
+
+bool OpenHelpPage(const std::string& helpFile, const std::string& page, const char* keyword,
+                  const RequestOptions& options, RequestRecord& record)
+{
+    HostServices services;
+    HostUtilities utilities;
+    ModuleContext context;
+    FillHostBlocks(services, utilities, context, &options, &record);
+    Start(&services, &context);
+    record.helpFile = helpFile;
+    int displayed = DisplayTopic(helpFile.c_str(), keyword, page.c_str());
+    Exit();
+    EndRequest(&record);
+    return displayed && record.pageOpened && !record.openFailed;
 }

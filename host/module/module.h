@@ -108,6 +108,15 @@ private:
 // The two settings, read by the module's own code linked into the host.
 void ReadSettings(int32_t& modality, int32_t& visuality);
 
+// Opens page (a stored name) of helpFile exactly as a help request opens the
+// topic the user chose, by the module's own code linked into the host: the
+// page extracted into a new page directory and shown in the viewer or the
+// editor the settings name, at the first line holding keyword (in the OEM
+// code page). True when it was shown; false, with the reason on stderr
+// where the viewer says it, otherwise with record telling what happened.
+bool OpenHelpPage(const std::string& helpFile, const std::string& page, const char* keyword,
+                  const RequestOptions& options, RequestRecord& record);
+
 // settings_check.cpp: after the module saved the settings, or after the host
 // read them: true, with the file and the reason on stderr, when the settings
 // file failed.
@@ -123,6 +132,12 @@ int ModuleMessageCapacity(int number);      // the size of the module's destinat
 // terminal, or --pick beyond the items, which record notes).
 int ChooseFromMenu(const std::string& title, const std::vector<std::string>& items,
                    const RequestOptions& options, RequestRecord& record);
+// keyword.cpp: the keyword (a what: "keyword", "word") in the module's OEM
+// code page; false, having said why on stderr, when it cannot be converted.
+bool KeywordInOem(const std::string& keyword, const char* what, std::string& oem);
+// Compares the first count bytes of text with keyword as the module does
+// (letters without regard to case): <0, 0 or >0.
+int CompareAsModule(const char* text, const char* keyword, int32_t count);
 
 // shelf.cpp: the joined menu of the matches of several help files (each item
 // naming its file when there are several), as help and browse show it; a help
@@ -145,9 +160,6 @@ ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::stri
 // without a terminal, that one is to be chosen with --pick.
 int PickBeyondMatches(int pick, size_t count, const std::string& keyword);
 void AskForPick(size_t count, const std::string& keyword);
-// keyword.cpp: the keyword (a what: "keyword", "word") in the module's OEM
-// code page; false, having said why on stderr, when it cannot be converted.
-bool KeywordInOem(const std::string& keyword, const char* what, std::string& oem);
 
 // Within this room: the three blocks filled with the services, answering for
 // the request of options and record (both null: no request, defaults).

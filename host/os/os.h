@@ -59,6 +59,7 @@ void AdoptUserLocale();
 std::string TextInLocale(const std::string& text);
 bool IsInteractive();  // stdin and stdout or stderr are terminals
 bool StdoutIsTerminal();
+bool StderrIsTerminal();
 enum Key {
     KeyNone = 0,
     KeyUp = 0x10000,

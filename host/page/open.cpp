@@ -17,6 +17,7 @@
 #include "host/os/os.h"
 #include "host/page/page.h"
 #include "lookup/lookup.h"
+#include "platform/charsets.h"
 #include "platform/platform.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // open.cpp: the viewer and the editor. path is the page file the module
@@ -47,6 +48,34 @@ void RemovePageDirectory(const std::string& dir);
 // Splits a command held in a variable like a shell word list, without a shell.
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
+// The text pipeline: a help file's bytes go to UTF-8 here, once, and the
+// renderer, the search and the server work on UTF-8 from then on.
+//
+// charset.cpp: bytes in a charset to UTF-8.
+// Bytes in codePage (a Windows code page number, CP_UTF8 included; 0 for the
+// module's ANSI code page) as UTF-8, through the system's MultiByteToWideChar
+// (the module's own on Linux): bytes that are no character become U+FFFD
+// (from UTF-8, one for each byte) or '?'. Windows-1252 is the text unit's
+// table, and stands in for a code page the system cannot convert.
+std::string CodePageToUtf8(std::string_view bytes, unsigned codePage);
+// A help file's text (its title, a contents entry, a keyword): UTF-8 as it is
+// when its bytes are UTF-8, else read in codePage.
+std::string TextToUtf8(std::string_view bytes, unsigned codePage);
+// The code page a page is in: the charset it declares (<meta charset>, or the
+// charset of a Content-Type <meta>), else UTF-8 when its bytes are UTF-8
+// beyond ASCII, else fallbackCodePage (the help file's language), else the
+// module's ANSI code page.
+unsigned PageCodePage(std::string_view page, unsigned fallbackCodePage);
+
+// The code page a page declares in its first 4096 bytes, by <meta
+// charset="..."> or the charset parameter of a <meta ... content="...">; 0
+// when it declares none it knows.
+unsigned DeclaredCodePage(const char* page, size_t size);
+// A page's bytes in codePage as UTF-8, without the NUL bytes no page means.
+std::string PageToUtf8(std::string_view page, unsigned codePage);
+// The ANSI code page of the help file's language; 0 when it does not tell.
+unsigned HelpFileCodePage(const std::string& helpFile);
+
 // Within this room. What the host puts beside the page: the rendered text,
 // and the page with its landing marked while it is rendered.
 constexpr char RenderedFileName[] = "velkory-page.txt";
@@ -79,31 +108,28 @@ std::string ServerProgramPath();
 // '/' kept.
 std::string EncodeUrlPath(const std::string& name);
 
-// render.cpp: HTML to plain text in the terminal's encoding, wrapped to width.
-// The page is in the charset it declares (<meta charset>, or the charset of a
-// Content-Type <meta>), else in UTF-8 when its bytes are UTF-8 beyond ASCII,
-// else in fallbackCodePage (the help file's language), else in the module's
-// ANSI code page.
-std::string RenderHtmlToText(const std::string& html, int width, unsigned fallbackCodePage = 0);
-// The code page a page is in by that rule; 0 for the module's ANSI code page.
-unsigned PageCodePage(const std::string& html, unsigned fallbackCodePage);
-// The ANSI code page of the help file's language; 0 when it does not tell.
-unsigned HelpFileCodePage(const std::string& helpFile);
+// page_text.cpp: a page as text, for the search and the exporter.
+struct PageText {
+    unsigned codePage = 0;  // the code page the page was read in (PageCodePage)
+    std::string html;       // the page as UTF-8 (PageToUtf8)
+    // Its first <title>: references decoded, white space collapsed, cut at
+    // a character boundary to at most MaxTitleBytes; "" without one.
+    std::string title;
+    // What a reader sees of it: no tags, scripts, styles or title, character
+    // references decoded, white space collapsed to single spaces, and each
+    // boundary of a block (paragraph, heading, list item, table row, line
+    // break, ...) one newline; no empty lines, none at the start.
+    std::string text;
+};
+constexpr size_t MaxTitleBytes = 300;
+// The page's bytes and the help file's code page (0 when unknown) as text.
+PageText ReadPageText(std::string_view page, unsigned fallbackCodePage);
+// The same for a page already in UTF-8: its title and visible text.
+void ReadUtf8PageText(std::string_view html, std::string& title, std::string& text);
 
-// charset.cpp: character sets as pages name them.
-// The code page of a charset name, letter case ignored ("utf-8" 65001,
-// "gb2312" 936, "shift_jis" 932, "iso-8859-1" 1252 as browsers read it); 0
-// for a name it does not know.
-unsigned CharsetCodePage(const char* name, size_t length);
-// The charset name w3m and lynx know a code page by; null for none.
-const char* CodePageCharset(unsigned codePage);
-// The code page a page declares in its first 4096 bytes, by <meta
-// charset="..."> or the charset parameter of a <meta ... content="...">; 0
-// when it declares none it knows.
-unsigned DeclaredCodePage(const char* page, size_t size);
-// references.cpp: the character reference at text[i] == '&': the position
-// after it, with its character in cp; i when it is not a reference.
-size_t DecodeReference(const std::string& text, size_t i, uint32_t& cp);
+// render.cpp: HTML to plain text in the terminal's encoding, wrapped to width.
+// The page is read in PageCodePage(html, fallbackCodePage).
+std::string RenderHtmlToText(const std::string& html, int width, unsigned fallbackCodePage = 0);
 
 // landing.cpp: where a page opens: at the element its anchor names (the
 // first line of its table row, or the heading it is in or that comes just

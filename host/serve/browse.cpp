@@ -15,7 +15,6 @@
 #include "host/page/page.h"
 #include "host/serve/serve.h"
 #include "lookup/lookup.h"
-#include "platform/terminal_text.h"
 
 void OpenInBrowser(const std::string& url)
 {

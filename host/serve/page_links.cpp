@@ -27,7 +27,7 @@ bool NamesHelpFilePage(const std::string& html, size_t at)
 }  // namespace
 
 std::string RewriteHelpFileLinks(std::string html, const std::string& root,
-                                 const std::string& folder)
+                                 const std::string& label, const std::string& folder)
 {
     for (size_t i = html.find('='); i != std::string::npos; i = html.find('=', i + 1)) {
         // A value after '=', quoted or not.
@@ -41,10 +41,12 @@ std::string RewriteHelpFileLinks(std::string html, const std::string& root,
         size_t end = quote ? html.find(quote, at) : html.find_first_of(" \t\r\n>", at);
         if (end == std::string::npos)
             continue;
-        std::string url = LinkUrl(html.substr(at, end - at), folder, "");
+        std::string url = LinkUrl(html.substr(at, end - at), folder);
         if (url.empty())
             continue;
-        url.insert(0, root);
+        // LinkUrl's URLs are relative to the help file's own folder of URLs.
+        url = url.compare(0, 3, "../") == 0 ? root + url.substr(3)
+                                            : root + EncodeUrlPath(label) + "/" + url;
         html.replace(at, end - at, url);
         i = at + url.size() - 1;
     }

@@ -273,11 +273,11 @@ TEST_F(HostTest, EveryCommandRefusesWhatIsNotAHelpFile)
                                                     {"index", file, "a"}}) {
             RunResult r = Run(args);
             EXPECT_EQ(r.status, 1) << args[0] << " " << file;
-            // To help, a directory is a shelf of the help files below it.
+            // help takes a directory as a shelf of the help files below it.
             bool shelf = args[0] == "help" && file == root_ + "/folder.chm";
             EXPECT_EQ(r.err,
-                      "velkory: " + file + ": " +
-                          (shelf ? "a directory that holds no help file" : reason) + "\n")
+                      shelf ? "velkory: no help file below " + file + "\n"
+                            : "velkory: " + file + ": " + reason + "\n")
                 << args[0];
             EXPECT_EQ(r.out, "") << args[0] << " " << file;
             EXPECT_FALSE(fs::exists(dir)) << args[0] << " " << file;

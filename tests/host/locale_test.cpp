@@ -77,15 +77,23 @@ TEST_F(HostTest, KeywordsMatchWithLetterCaseIgnoredInAnyScript)
     const struct {
         const char* keyword;
         const char* page;
+        const char* title;
     } requests[] = {
-        {"\xC3\xA9mile", "zola"},            // e with acute for E with acute
-        {"rdpmc\xEF\xBD\x94", "rdpmc"},      // full-width t for full-width T
-        {"\xD0\xBF\xD1\x80\xD0\x98", "ru"},  // Cyrillic, both ways
+        {"\xC3\xA9mile", "zola", "\xC3\x89mile Zola"},         // e with acute for E with acute
+        {"rdpmc\xEF\xBD\x94", "rdpmc", "Rdpmc\xEF\xBC\xB4x"},  // full-width t for full-width T
+        {"\xD0\xBF\xD1\x80\xD0\x98", "ru",
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBC\xD0\xB5\xD1\x80"},  // Cyrillic, both ways
     };
+    // help opens the page, and topics lists the same title: both compare as
+    // the module does.
     for (const auto& request : requests) {
         RunResult run = Run({"help", file, request.keyword}, Utf8Locale);
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(ReadText(run.out.substr(0, run.out.find('\n'))), request.page) << request.keyword;
+        RunResult topics = Run({"topics", file, request.keyword}, Utf8Locale);
+        EXPECT_EQ(topics.status, 0) << topics.err;
+        EXPECT_EQ(topics.out, std::string(request.title) + "\t/" + request.page + ".htm\n")
+            << request.keyword;
     }
 }
 

@@ -82,7 +82,7 @@ TEST_F(ShelfTest, ExitStatusAsForOneFile)
         std::vector<std::string> args;
         std::map<std::string, std::string> env;
         int status;
-        const char* said;
+        std::string said;
         const char* page;  // what opened; null for nothing
     } cases[] = {
         // Only one match on the whole shelf opens at once.
@@ -101,7 +101,7 @@ TEST_F(ShelfTest, ExitStatusAsForOneFile)
         {{"help", root_ + "/empty-dir", "print"},
          {},
          1,
-         "empty-dir: a directory that holds no help file",
+         "no help file below " + root_ + "/empty-dir",
          nullptr},
         // $VELKORY_PATH is the shelf when no file is given.
         {{"help", "--pick", "4", "print"},
