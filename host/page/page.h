@@ -202,6 +202,11 @@ struct MatchedTopic {
 };
 bool ListTopicMatches(const std::string& file, const char* keyword,
                       std::vector<MatchedTopic>& matches);
+// The same from the A-link index: the pages that name themselves for an
+// associative link that begins with name, offered as keyword index entries
+// are. False when the topic index or the A-link index cannot be read.
+bool ListAlinkMatches(const std::string& file, const char* name,
+                      std::vector<MatchedTopic>& matches);
 
 // Compares the first count bytes of text with keyword as the module does
 // (letters without regard to case): <0, 0 or >0.

@@ -50,6 +50,8 @@ bash)
         check "Alpha alpine" velkory help a.chm B.CHM al
         check "./B.CHM ./a.chm" velkory help a.chm ./
         check "B.CHM a.chm" velkory open ""
+        check "--alias --id --map" velkory open --
+        check "B.CHM a.chm" velkory open --id 100 ""
         check "0 1" velkory config --visuality ""
     ' _ "$src/packaging/velkory.bash" || exit 1
     ;;
