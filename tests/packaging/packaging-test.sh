@@ -40,7 +40,7 @@ bash)
         check "search serve" velkory se
         check "--json --limit" velkory search --
         check "--cache" velkory clean --
-        check "--pick --search" velkory help --
+        check "--alink --pick --search" velkory help --
         check "B.CHM a.chm" velkory search --limit 3 ""
         check "--new-token --no-open --port" velkory serve --
         check "--pick --port" velkory browse --p
