@@ -15,14 +15,14 @@ _velkory()
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --module|--pick|--port|--modality|--visuality|--limit) ((i++)) ;;
+            --module|--pick|--port|--modality|--visuality|--limit|--id|-mapid|--alias|--map|--alink) ((i++)) ;;
             -*) ;;
             *) if [[ -z $command ]]; then command=${words[i]}; else args+=("${words[i]}"); fi ;;
         esac
     done
     case $prev in
-        --module) COMPREPLY=($(compgen -f -- "$cur")); return ;;
-        --pick|--port|--limit) return ;;
+        --module|--map) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --pick|--port|--limit|--id|-mapid|--alias|--alink) return ;;
         --modality|--visuality) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
     esac
     if [[ -z $command ]]; then
@@ -31,7 +31,8 @@ _velkory()
     fi
     local options=""
     case $command in
-        help) options="--pick --search" ;;
+        help) options="--pick --search --alink" ;;
+        open) options="--id --alias --map" ;;
         search) options="--limit --json" ;;
         clean) options="--cache" ;;
         config) options="--modality --visuality --cancel --show" ;;

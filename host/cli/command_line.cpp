@@ -41,9 +41,18 @@ const char UsageHead[] =
     "                                 text holds KEYWORD, as search shows them (on a\n"
     "                                 terminal, help asks whether to search)\n"
 #endif
+    "  help [--pick N] --alink NAME [FILE|DIR...]\n"
+    "                                 the same for the pages that name themselves\n"
+    "                                 for associative links (A-links) NAME...\n"
     "  open TARGET                    the page TARGET names, opened as help opens a\n"
     "                                 topic: FILE::/page.htm#anchor, or\n"
-    "                                 ms-its:FILE::/page.htm (mk:@MSITStore: too)\n"
+    "                                 ms-its:FILE::/page.htm (mk:@MSITStore: too),\n"
+    "                                 or FILE alone: its default topic\n"
+    "  open --id N FILE               the topic of context ID N (also -mapid N FILE)\n"
+    "  open --alias NAME [--map FILE] HELPFILE\n"
+    "                                 the topic of a name of the help project, as the\n"
+    "                                 map header FILE (else one HELPFILE stores)\n"
+    "                                 defines it\n"
     "  info                           the module's names, title and capabilities\n"
     "  config                         change the settings in a dialog; without a\n"
     "                                 terminal: --modality N --visuality N saves those\n"
@@ -118,15 +127,25 @@ struct Command {
 const Command Commands[] = {
 #if defined(VELKORY_HAVE_SEARCH)
     {"help",
-     "help [--search] [--pick N] [FILE|DIR...] KEYWORD",
-     1,
-     {"--pick", "--search"},
+     "help [--search] [--pick N] [FILE|DIR...] KEYWORD | help [--pick N] --alink NAME "
+     "[FILE|DIR...]",
+     0,
+     {"--pick", "--search", "--alink"},
      HelpCommand,
-     SIZE_MAX - 1},
+     SIZE_MAX},
 #else
-    {"help", "help [--pick N] [FILE|DIR...] KEYWORD", 1, {"--pick"}, HelpCommand, SIZE_MAX - 1},
+    {"help",
+     "help [--pick N] [FILE|DIR...] KEYWORD | help [--pick N] --alink NAME [FILE|DIR...]",
+     0,
+     {"--pick", "--alink"},
+     HelpCommand,
+     SIZE_MAX},
 #endif
-    {"open", "open TARGET", 1, {}, OpenCommand},
+    {"open",
+     "open TARGET | open (--id N | --alias NAME [--map FILE]) FILE",
+     1,
+     {"--id", "--alias", "--map"},
+     OpenCommand},
     {"info", "info", 0, {}, InfoCommand},
     {"config",
      "config [--show | --cancel | --modality N --visuality N]",
@@ -181,6 +200,26 @@ bool ParsePosition(const std::string& option, const std::string& value, int low,
         return false;
     }
     number = (int)parsed;
+    return true;
+}
+
+// A context ID as help projects write them: decimal, 0x hexadecimal or
+// negative (taken as its two's complement); false, with the reason in error,
+// when value is none.
+bool ParseContextId(const std::string& option, const std::string& value, uint32_t& id,
+                    std::string& error)
+{
+    char* end = nullptr;
+    errno = 0;
+    long long parsed = strtoll(value.c_str(), &end, 0);
+    bool octal = value.size() > 1 && value[0] == '0' && value[1] != 'x' && value[1] != 'X';
+    if (value.empty() || *end != '\0' || errno != 0 || octal || parsed < INT32_MIN ||
+        parsed > UINT32_MAX) {
+        error =
+            option + " expects a context ID (a number, 0x for hexadecimal), not '" + value + "'";
+        return false;
+    }
+    id = (uint32_t)parsed;
     return true;
 }
 
@@ -264,6 +303,22 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             line.optionsSeen.push_back(name);
         } else if (name == "--show") {
             line.show = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--id" || name == "-mapid") {
+            // -mapid is the Windows help viewer's spelling.
+            std::string text;
+            ok = takeValue(text) && ParseContextId(name, text, line.contextId, error);
+            line.hasContextId = true;
+            line.optionsSeen.push_back("--id");
+        } else if (name == "--alias" || name == "--map" || name == "--alink") {
+            std::string& target = name == "--alias" ? line.alias
+                : name == "--map"                   ? line.mapFile
+                                                    : line.alink;
+            ok = takeValue(target);
+            if (ok && target.empty()) {
+                error = name + " needs a " + (name == "--map" ? "file" : "name");
+                ok = false;
+            }
             line.optionsSeen.push_back(name);
         } else if (name == "--port") {
             ok = takeNumber(name, 0, 65535, line.port);

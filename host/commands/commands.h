@@ -7,6 +7,7 @@
 // and the module's container/, lookup/ and platform/.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,21 +15,26 @@
 struct CommandLine {
     std::string command;
     std::vector<std::string> arguments;
-    std::string modulePath;   // --module PATH; "" for the module beside the program
-    int pick = 0;             // --pick N (from 1); 0 when not given
-    int modality = -1;        // --modality N; -1 when not given
-    int visuality = -1;       // --visuality N; -1 when not given
-    bool cancel = false;      // --cancel
-    bool show = false;        // --show
-    int jobs = 0;             // -j N: decoding workers for test and extract; 0: one per core
-    int port = -1;            // --port N (serve, browse); -1 when not given
-    bool newToken = false;    // --new-token (serve, browse)
-    bool open = true;         // unless --no-open
-    int limit = 0;            // --limit N (search); 0 when not given
-    bool json = false;        // --json (search)
-    bool cache = false;       // --cache (clean)
-    bool search = false;      // --search (help)
-    bool watchStdin = false;  // --watch-stdin (serve)
+    std::string modulePath;     // --module PATH; "" for the module beside the program
+    int pick = 0;               // --pick N (from 1); 0 when not given
+    int modality = -1;          // --modality N; -1 when not given
+    int visuality = -1;         // --visuality N; -1 when not given
+    bool cancel = false;        // --cancel
+    bool show = false;          // --show
+    int jobs = 0;               // -j N: decoding workers for test and extract; 0: one per core
+    int port = -1;              // --port N (serve, browse); -1 when not given
+    bool newToken = false;      // --new-token (serve, browse)
+    bool open = true;           // unless --no-open
+    int limit = 0;              // --limit N (search); 0 when not given
+    bool json = false;          // --json (search)
+    bool cache = false;         // --cache (clean)
+    bool search = false;        // --search (help)
+    bool watchStdin = false;    // --watch-stdin (serve)
+    bool hasContextId = false;  // --id N or -mapid N (open)
+    uint32_t contextId = 0;     // its context ID (a negative one as its two's complement)
+    std::string alias;          // --alias NAME (open)
+    std::string mapFile;        // --map FILE: the map header that defines the alias
+    std::string alink;          // --alink NAME (help)
     std::vector<std::string> optionsSeen;
     // The command line as given (argv[1..]), for a program run in this one's place.
     std::vector<std::string> words;
@@ -72,6 +78,10 @@ struct OpenTarget {
 };
 // False, with the reason in error, when TARGET names no help file.
 bool ParseOpenTarget(const std::string& text, OpenTarget& target, std::string& error);
+// Opens the page of file stored as name (found as ResolveStoredName finds
+// it) at anchor ("" for none) as a help request opens the page it chose,
+// through the module's own code. The exit status, having said why on failure.
+int OpenStoredPage(const std::string& file, const std::string& name, const std::string& anchor);
 
 // shelf.cpp: the help files of a shelf: those given, a directory standing
 // for every help file (*.chm) below it in the order of their paths, else the

@@ -190,15 +190,27 @@ int AskModule(const CommandLine& line, const std::string& file, const std::strin
 
 int HelpCommand(const CommandLine& line)
 {
-    const std::string& keyword = line.arguments.back();
+    bool alinks = !line.alink.empty();
+    if (!alinks && line.arguments.empty())
+        return UsageFailure("missing arguments: velkory help [--pick N] [FILE|DIR...] KEYWORD");
+    const std::string& keyword = alinks ? line.alink : line.arguments.back();
     if (keyword.empty())
         return UsageFailure("the keyword is empty");
     std::string oem;
     if (!KeywordInOem(keyword, "keyword", oem))
         return ExitUsage;
-    std::vector<std::string> files, given(line.arguments.begin(), line.arguments.end() - 1);
+    std::vector<std::string> files,
+        given(line.arguments.begin(), line.arguments.end() - (alinks ? 0 : 1));
     if (int status = ShelfFiles(given, files); status != ExitOk)
         return status;
+    if (alinks) {
+        // The module is asked for keywords only: the host offers the pages
+        // and opens the chosen one through the module's own code, as open does.
+        ShelfChoice choice = ChooseOnShelf(files, keyword, oem.c_str(), line.pick, true);
+        if (!choice.chosen)
+            return choice.status;
+        return OpenStoredPage(choice.file, choice.match.page, choice.match.anchor);
+    }
     if (files.size() == 1 && !IsHelpFile(files[0]))
         return ExitFailed;
 #if defined(VELKORY_HAVE_SERVE)

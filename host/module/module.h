@@ -140,7 +140,8 @@ bool KeywordInOem(const std::string& keyword, const char* what, std::string& oem
 int CompareAsModule(const char* text, const char* keyword, int32_t count);
 
 // shelf.cpp: the joined menu of the matches of several help files (each item
-// naming its file when there are several), as help and browse show it; a help
+// naming its file when there are several), as help and browse show it (with
+// alinks, of the pages named for the A-link keyword, as help --alink); a help
 // file that cannot be read is said on stderr and skipped. keyword is as the
 // user typed it, oemKeyword in the OEM code page, pick as --pick gives it.
 // When nothing was chosen, status is the command's exit status: 1 when
@@ -154,7 +155,7 @@ struct ShelfChoice {
     MatchedTopic match;
 };
 ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::string& keyword,
-                          const char* oemKeyword, int pick);
+                          const char* oemKeyword, int pick, bool alinks = false);
 // What help says of a menu of count topics matching keyword that nothing was
 // chosen from: a --pick beyond them (a usage error; the exit status), or,
 // without a terminal, that one is to be chosen with --pick.

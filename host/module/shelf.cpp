@@ -33,7 +33,7 @@ void AskForPick(size_t count, const std::string& keyword)
 }
 
 ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::string& keyword,
-                          const char* oemKeyword, int pick)
+                          const char* oemKeyword, int pick, bool alinks)
 {
     ShelfChoice choice;
     struct Item {
@@ -49,8 +49,9 @@ ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::stri
         if (!IsHelpFile(files[f]))
             continue;
         std::vector<MatchedTopic> matches;
-        if (!ListTopicMatches(files[f], oemKeyword, matches)) {
-            Complain(files[f] + ": the topic index cannot be read; skipped");
+        if (!(alinks ? ListAlinkMatches : ListTopicMatches)(files[f], oemKeyword, matches)) {
+            Complain(files[f] + (alinks ? ": its A-link index" : ": the topic index") +
+                     " cannot be read; skipped");
             continue;
         }
         ++read;
@@ -65,10 +66,15 @@ ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::stri
         }
     }
     if (items.empty()) {
-        Complain(read == 0 ? std::string("no help file could be read")
-                           : "no topic title or index entry of " +
-                         (files.size() == 1 ? files[0] : "the help files") + " begins with '" +
-                         keyword + "'");
+        std::string where = files.size() == 1 ? files[0] : "the help files";
+        if (read == 0)
+            Complain("no help file could be read");
+        else if (alinks)
+            Complain("no page of " + where + " names itself for an A-link beginning with '" +
+                     keyword + "'");
+        else
+            Complain("no topic title, index entry or word in the pages of " + where +
+                     " begins with '" + keyword + "'");
         choice.status = ExitFailed;
         return choice;
     }

@@ -192,7 +192,8 @@ std::string ProgramName(const std::string& command);
 
 // topic_matches.cpp: the topics of a help file that match keyword (in the
 // OEM code page) as the module's help request finds them, in the order of its
-// menu: titles that begin with it, else keyword index entries that do. False
+// menu: titles that begin with it, else keyword index entries that do, else
+// pages of the full-text index that hold a word beginning with it. False
 // when the help file's topic index cannot be read.
 struct MatchedTopic {
     std::string text;    // the menu item's text, in the OEM code page
@@ -200,6 +201,11 @@ struct MatchedTopic {
     std::string anchor;  // "" without one
 };
 bool ListTopicMatches(const std::string& file, const char* keyword,
+                      std::vector<MatchedTopic>& matches);
+// The same from the A-link index: the pages that name themselves for an
+// associative link that begins with name, offered as keyword index entries
+// are. False when the topic index or the A-link index cannot be read.
+bool ListAlinkMatches(const std::string& file, const char* name,
                       std::vector<MatchedTopic>& matches);
 
 // Compares the first count bytes of text with keyword as the module does

@@ -2,12 +2,14 @@
 // request finds them and in the order of its menu: the topics whose titles
 // begin with the keyword, else the keyword index's entries that do, one per
 // page they lead to, named as the module names them ("keyword - title", or
-// "keyword - page" among several pages of one entry).
+// "keyword - page" among several pages of one entry), else the pages whose
+// text holds a word beginning with it (from the full-text index).
 //
 // This stands where the module's own topic-match function will (lookup/),
 // for the rooms that join or show matches without the module's menu: a
 // shelf of help files, and browse.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -33,6 +35,29 @@ std::string TopicUrl(const TopicIndex& index, uint32_t position)
 std::string ItemText(const std::string& text)
 {
     return text.substr(0, std::min(strnlen(text.c_str(), MenuTextSize - 1), text.size()));
+}
+
+// The entries of a keyword index (or of the A-link index, which has its
+// layout) that begin with keyword, one per page they lead to, named as the
+// module names them.
+void AppendEntryMatches(const KeywordIndex& keywords, const char* keyword,
+                        std::vector<MatchedTopic>& matches)
+{
+    int32_t length = (int32_t)strlen(keyword);
+    for (uint32_t t = 0; t < keywords.count; ++t) {
+        const KeywordTarget& target = keywords.targets[t];
+        if (CompareAsModule(KeywordText(&keywords, target.keyword), keyword, length))
+            continue;
+        bool several = (t > 0 && keywords.targets[t - 1].keyword == target.keyword) ||
+            (t + 1 < keywords.count && keywords.targets[t + 1].keyword == target.keyword);
+        std::string text = KeywordText(&keywords, target.keyword);
+        if (target.title != NoText)
+            text += std::string(" - ") + KeywordText(&keywords, target.title);
+        else if (several)
+            text += std::string(" - ") + (KeywordText(&keywords, target.page) + 1);
+        matches.push_back({ItemText(text), KeywordText(&keywords, target.page),
+                           target.anchor == NoText ? "" : KeywordText(&keywords, target.anchor)});
+    }
 }
 
 }  // namespace
@@ -62,23 +87,39 @@ bool ListTopicMatches(const std::string& file, const char* keyword,
     KeywordIndex keywords;
     memset(&keywords, 0, sizeof keywords);
     if (matches.empty() && ReadKeywordIndex(file.c_str(), &index, &keywords)) {
-        for (uint32_t t = 0; t < keywords.count; ++t) {
-            const KeywordTarget& target = keywords.targets[t];
-            if (CompareAsModule(KeywordText(&keywords, target.keyword), keyword, length))
-                continue;
-            bool several = (t > 0 && keywords.targets[t - 1].keyword == target.keyword) ||
-                (t + 1 < keywords.count && keywords.targets[t + 1].keyword == target.keyword);
-            std::string text = KeywordText(&keywords, target.keyword);
-            if (target.title != NoText)
-                text += std::string(" - ") + KeywordText(&keywords, target.title);
-            else if (several)
-                text += std::string(" - ") + (KeywordText(&keywords, target.page) + 1);
-            matches.push_back(
-                {ItemText(text), KeywordText(&keywords, target.page),
-                 target.anchor == NoText ? "" : KeywordText(&keywords, target.anchor)});
-        }
+        AppendEntryMatches(keywords, keyword, matches);
         ReleaseKeywordIndex(&keywords);
     }
+    // Else the pages whose text holds a word beginning with it, each whole.
+    FullTextPage* pages = nullptr;
+    uint32_t count = 0;
+    if (matches.empty() &&
+        FindFullTextPages(file.c_str(), &index, keyword, &pages, &count) == FullTextOk) {
+        for (uint32_t k = 0; k < count; ++k) {
+            FullTextPageTitle(&index, &pages[k], title);
+            std::string url = TopicUrl(index, pages[k].position), page = "/";
+            page += url.substr(0, url.find('#'));
+            matches.push_back({ItemText(title), page, ""});
+        }
+    }
+    free(pages);
     ReleaseTopicIndex(&index);
     return true;
+}
+
+bool ListAlinkMatches(const std::string& file, const char* name, std::vector<MatchedTopic>& matches)
+{
+    matches.clear();
+    TopicIndex index;
+    if (!ReadTopicIndex(file.c_str(), &index))
+        return false;
+    KeywordIndex links;
+    memset(&links, 0, sizeof links);
+    bool read = ReadAssociativeLinks(file.c_str(), &index, &links);
+    if (read) {
+        AppendEntryMatches(links, name, matches);
+        ReleaseKeywordIndex(&links);
+    }
+    ReleaseTopicIndex(&index);
+    return read;
 }

@@ -3,10 +3,22 @@
 // file that cannot be read named and skipped.
 #include "host_runner.h"
 
+#include <algorithm>
+
 #include "help_fixture.h"
 #include "support/corpus.h"
 
 namespace {
+
+// The topics listed on stderr for want of a terminal.
+std::vector<std::string> Listed(const std::string& err)
+{
+    std::vector<std::string> items;
+    for (const std::string& line : Lines(err))
+        if (!line.empty() && isdigit((unsigned char)line[0]))
+            items.push_back(line);
+    return items;
+}
 
 class ShelfTest : public HelpCommandTest {
 protected:
@@ -29,15 +41,6 @@ protected:
         WriteText(dir_ + "/notes.txt", "not a help file");
     }
 
-    // The topics listed on stderr for want of a terminal.
-    static std::vector<std::string> Listed(const std::string& err)
-    {
-        std::vector<std::string> items;
-        for (const std::string& line : Lines(err))
-            if (!line.empty() && isdigit((unsigned char)line[0]))
-                items.push_back(line);
-        return items;
-    }
     std::string dir_;
 };
 
@@ -79,7 +82,7 @@ TEST_F(ShelfTest, ExitStatusAsForOneFile)
         std::vector<std::string> args;
         std::map<std::string, std::string> env;
         int status;
-        const char* said;
+        std::string said;
         const char* page;  // what opened; null for nothing
     } cases[] = {
         // Only one match on the whole shelf opens at once.
@@ -87,7 +90,7 @@ TEST_F(ShelfTest, ExitStatusAsForOneFile)
         {{"help", file_, dir_, "zebra"},
          {},
          1,
-         "no topic title or index entry of the help files",
+         "no topic title, index entry or word in the pages of the help files",
          nullptr},
         {{"help", "--pick", "9", file_, dir_, "print"}, {}, 2, "only 5 topics match", nullptr},
         {{"help", root_ + "/missing.chm", dir_ + "/cut.chm", "print"},
@@ -95,7 +98,11 @@ TEST_F(ShelfTest, ExitStatusAsForOneFile)
          1,
          "no help file could be read",
          nullptr},
-        {{"help", root_ + "/empty-dir", "print"}, {}, 1, "no help file below", nullptr},
+        {{"help", root_ + "/empty-dir", "print"},
+         {},
+         1,
+         "no help file below " + root_ + "/empty-dir",
+         nullptr},
         // $VELKORY_PATH is the shelf when no file is given.
         {{"help", "--pick", "4", "print"},
          {{"VELKORY_PATH", file_ + "::" + dir_}},
@@ -123,17 +130,44 @@ TEST_F(HostTest, AShelfOfTheCorpusJoinsAKeywordThatSeveralFilesHold)
     if (CorpusHelpFiles().empty())
         GTEST_SKIP() << "no shared corpus (../shared/corpus/chm)";
     std::string corpus = SharedDir() + "/corpus/chm";
+    // The two files whose titles hold it, among the pages of the others whose
+    // text does, in the order of the files' paths.
     RunResult listed = Run({"help", corpus, "Two"});
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_NE(listed.err.find("1\tTwo (pychm-combined.chm)\n2\tTwo (pychm-combined2.chm)\n"),
-              std::string::npos)
-        << listed.err;
+    std::vector<std::string> items = Listed(listed.err);
+    auto second = std::find_if(items.begin(), items.end(), [](const std::string& item) {
+        return item.find("\tTwo (pychm-combined2.chm)") != std::string::npos;
+    });
+    ASSERT_TRUE(second != items.end() && second != items.begin()) << listed.err;
+    size_t pick = (size_t)(second - items.begin()) + 1;
+    EXPECT_EQ(second[-1], std::to_string(pick - 1) + "\tTwo (pychm-combined.chm)");
+    EXPECT_NE(items.front().find("(ISPP.chm)"), std::string::npos) << listed.err;
     std::string log = root_ + "/log";
-    RunResult opened = Run({"help", "--pick", "2", corpus, "Two"},
+    RunResult opened = Run({"help", "--pick", std::to_string(pick), corpus, "Two"},
                            {{"VELKORY_EDITOR", RecordingProgram("editor", log)}});
     EXPECT_EQ(opened.status, 0) << opened.err;
     EXPECT_EQ(ReadText(log + ".shown"),
               Run({"cat", corpus + "/pychm-combined2.chm", "/Untitled2.htm"}).out);
+
+    // A word that only the pages' text holds: each file's full-text answer,
+    // and the choice is the one that file's own menu opens.
+    std::vector<std::string> shelf = {corpus + "/ISetup.chm", corpus + "/WinRing0.chm"};
+    RunResult words = Run({"help", shelf[0], shelf[1], "driver"});
+    EXPECT_EQ(Listed(words.err),
+              (std::vector<std::string> {
+                  "1\t[Setup]: ArchitecturesAllowed (ISetup.chm)", "2\tHow to Build (WinRing0.chm)",
+                  "3\tGetDllStatus (WinRing0.chm)", "4\tGetDriverVersion (WinRing0.chm)",
+                  "5\tGetDriverType (WinRing0.chm)"}))
+        << words.err;
+    std::string own = root_ + "/own";
+    Run({"help", "--pick", "2", shelf[1], "driver"},
+        {{"VELKORY_EDITOR", RecordingProgram("own", own)}});
+    EXPECT_EQ(Run({"help", "--pick", "3", shelf[0], shelf[1], "driver"},
+                  {{"VELKORY_EDITOR", RecordingProgram("editor", log)}})
+                  .status,
+              0);
+    EXPECT_EQ(ReadText(log + ".shown"), ReadText(own + ".shown"));
+    EXPECT_NE(ReadText(log + ".shown"), "");
 }
 
 }  // namespace

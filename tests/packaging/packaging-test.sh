@@ -40,7 +40,7 @@ bash)
         check "search serve" velkory se
         check "--json --limit" velkory search --
         check "--cache" velkory clean --
-        check "--pick --search" velkory help --
+        check "--alink --pick --search" velkory help --
         check "B.CHM a.chm" velkory search --limit 3 ""
         check "--new-token --no-open --port" velkory serve --
         check "--pick --port" velkory browse --p
@@ -50,6 +50,8 @@ bash)
         check "Alpha alpine" velkory help a.chm B.CHM al
         check "./B.CHM ./a.chm" velkory help a.chm ./
         check "B.CHM a.chm" velkory open ""
+        check "--alias --id --map" velkory open --
+        check "B.CHM a.chm" velkory open --id 100 ""
         check "0 1" velkory config --visuality ""
     ' _ "$src/packaging/velkory.bash" || exit 1
     ;;
