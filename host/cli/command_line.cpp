@@ -61,6 +61,13 @@ const char UsageHead[] =
     "                                 the topic as help finds it, in the browser\n"
     "\n"
 #endif
+#if defined(VELKORY_HAVE_LSP)
+    "Commands for editors:\n"
+    "  lsp                            a language server on standard input and output:\n"
+    "                                 hover, definition and workspace symbols from the\n"
+    "                                 help files the client names, else $VELKORY_PATH\n"
+    "\n"
+#endif
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
     "                                 the temporary directory that are over a day old\n"
@@ -113,6 +120,9 @@ const Command Commands[] = {
      {"--pick", "--port", "--no-open"},
      BrowseCommand,
      1},
+#endif
+#if defined(VELKORY_HAVE_LSP)
+    {"lsp", "lsp", 0, {}, LspCommand},
 #endif
 };
 

@@ -3,7 +3,7 @@
 // options apply; a command checks what only it can know and returns its exit
 // status (a usage error through UsageFailure, never thrown).
 //
-// Room commands/: may call serve/, module/, page/, terminal/, os/ and the
+// Room commands/: may call serve/, lsp/, module/, page/, terminal/, os/ and the
 // module's container/, lookup/ and platform/.
 #pragma once
 
@@ -41,6 +41,16 @@ int FullTextCommand(const CommandLine& line);  // fulltext.cpp
 int CleanCommand(const CommandLine& line);     // clean.cpp
 int ServeCommand(const CommandLine& line);     // serve.cpp, where the build has the server
 int BrowseCommand(const CommandLine& line);
+int LspCommand(const CommandLine& line);  // lsp.cpp, where the build has the language server
+
+// shelf.cpp: the help files of a shelf: those given, a directory standing
+// for every help file (*.chm) below it in the order of their paths, else the
+// places of $VELKORY_PATH (colon-separated) taken so. ExitOk, else the exit
+// status having said why: a usage error when none is given and VELKORY_PATH
+// names none, a failure when the directories hold no help file.
+int ShelfFiles(const std::vector<std::string>& given, std::vector<std::string>& files);
+// Whether path ends as a help file's name does (".chm", any letter case).
+bool HasHelpFileName(const std::string& path);
 
 // workers.cpp: threads that run batches of decoding jobs for test and
 // extract, living as long as the pool and taking the batches in the order

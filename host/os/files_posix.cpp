@@ -57,6 +57,21 @@ std::string TempDirectory()
     return dir;
 }
 
+size_t ReadAvailable(FILE* in, char* buffer, size_t size)
+{
+    ssize_t n;
+    do
+        n = read(fileno(in), buffer, size);
+    while (n < 0 && errno == EINTR);
+    return n > 0 ? (size_t)n : 0;
+}
+
+std::string MakePrivateDirectory(const std::string& prefix)
+{
+    std::string pattern = TempDirectory() + "/" + prefix + "XXXXXX";
+    return mkdtemp(pattern.data()) != nullptr ? pattern : "";
+}
+
 bool PathExists(const std::string& path)
 {
     struct stat st;
