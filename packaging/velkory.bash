@@ -10,7 +10,7 @@ _velkory()
         cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
     fi
-    local commands="help info config list cat extract test topics index fulltext serve browse clean"
+    local commands="help info config list cat extract test topics index fulltext serve browse lsp clean"
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in

@@ -97,8 +97,8 @@ public:
     ~PageStore();
     PageStore(const PageStore&) = delete;
     PageStore& operator=(const PageStore&) = delete;
-    // The path of topic's page extracted (once per help file and page), and
-    // the line (from 0) of its anchor; false when it cannot be extracted.
+    // The path of the stored page of file, extracted once per help file and
+    // page; false when it cannot be extracted.
     bool Extract(const std::string& file, const std::string& page, std::string& path);
 
 private:
