@@ -21,5 +21,8 @@ int LspCommand(const CommandLine&)
     if (path != nullptr && path[0] != '\0')
         ShelfFiles({}, options.shelf);
     SetBinaryOutput();
+    // An editor that goes away leaves the server to end at the end of its
+    // input, removing its pages, not to be killed by its next answer.
+    IgnoreBrokenPipe();
     return RunLanguageServer(stdin, stdout, options);
 }

@@ -1,5 +1,6 @@
 // The file system on POSIX systems, and the facts of the system (System).
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,11 @@ std::string TempDirectory()
     while (dir.size() > 1 && dir.back() == '/')
         dir.pop_back();
     return dir;
+}
+
+void IgnoreBrokenPipe()
+{
+    signal(SIGPIPE, SIG_IGN);
 }
 
 size_t ReadAvailable(FILE* in, char* buffer, size_t size)

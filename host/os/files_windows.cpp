@@ -59,6 +59,11 @@ std::string TempDirectory()
     return dir;
 }
 
+void IgnoreBrokenPipe()
+{
+    // A write to a pipe without a reader fails on Windows as it is.
+}
+
 size_t ReadAvailable(FILE* in, char* buffer, size_t size)
 {
     HANDLE handle = (HANDLE)_get_osfhandle(_fileno(in));

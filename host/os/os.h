@@ -131,6 +131,8 @@ bool IsOwnDirectory(const std::string& path, time_t& modified);
 uint64_t ProcessNumber();
 // Standard output as bytes, not text.
 void SetBinaryOutput();
+// Writing to a pipe whose reader has gone fails instead of ending the process.
+void IgnoreBrokenPipe();
 // Up to size bytes of in, as soon as some are there (a pipe's first bytes are
 // not held back until size have come); 0 at the end or on an error.
 size_t ReadAvailable(FILE* in, char* buffer, size_t size);
