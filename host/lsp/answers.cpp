@@ -134,7 +134,9 @@ std::string TopicMarkdown(const LspTopic& topic)
         std::string line = text.substr(start, end - start);
         start = end + 1;
         size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line.substr(first) == topic.title)
+        // Blank lines, the title again and rules ("=====") are no paragraph.
+        if (first == std::string::npos || line.substr(first) == topic.title ||
+            line.find_first_not_of("=-_* \t") == std::string::npos)
             continue;
         line = line.substr(first);
         if (used + line.size() > HoverTextBytes) {
