@@ -4,8 +4,8 @@
 //
 // The chosen page is extracted from the help file itself into the file
 // "velkory.txt" of a new directory that the host names, and handed to the
-// host's viewer or editor; the anchor of the chosen link, when it has one,
-// is left beside it. The module never removes the directory, nor a page it
+// host's viewer or editor; the page's stored name and the anchor of the
+// chosen link, when it has one, are left beside it. The module never removes the directory, nor a page it
 // handed over: the host may still be showing it after the request returns.
 #include <cstdio>
 #include <cstdlib>
@@ -129,8 +129,9 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
     free(page);
     if (!written)
         return 0;
+    WriteBesidePage(path, PageNameFileName, pageName);
     if (anchor != nullptr)
-        WriteAnchorFile(path, anchor);
+        WriteBesidePage(path, AnchorFileName, anchor);
 
     uint32_t flags = Visuality ? OpenFlagViewer : OpenFlagEditor;
     int windowTest = HostWindowTestPasses();
@@ -143,22 +144,23 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
     return 1;
 }
 
-int WriteAnchorFile(const char* pagePath, const char* anchor)
+int WriteBesidePage(const char* pagePath, const char* fileName, const char* text)
 {
     const char* slash = strrchr(pagePath, '/');
     if (slash == nullptr)
         return 0;
     size_t directoryLength = (size_t)(slash - pagePath) + 1;
     char path[TempPathBufferSize];
-    if (directoryLength + sizeof AnchorFileName > sizeof path)
+    size_t nameSize = strlen(fileName) + 1;
+    if (directoryLength + nameSize > sizeof path)
         return 0;
     memcpy(path, pagePath, directoryLength);
-    memcpy(path + directoryLength, AnchorFileName, sizeof AnchorFileName);
+    memcpy(path + directoryLength, fileName, nameSize);
     FILE* out = fopen(path, "wb");
     if (out == nullptr)
         return 0;
-    size_t n = strlen(anchor);
-    int written = fwrite(anchor, 1, n, out) == n;
+    size_t n = strlen(text);
+    int written = fwrite(text, 1, n, out) == n;
     written = fclose(out) == 0 && written;
     if (!written)
         remove(path);

@@ -124,7 +124,8 @@ std::string TopicMarkdown(const LspTopic& topic)
     std::string html;
     if (!topic.found || !ReadStored(topic.file, topic.page, html))
         return "";
-    std::string text = RenderHtmlToText(html, 100000, HelpFileCodePage(topic.file));
+    // The page as a reader sees it: one line for each block, in UTF-8.
+    std::string text = ReadPageText(html, HelpFileCodePage(topic.file)).text;
     std::string markdown = "**" + MarkdownText(topic.title) + "**\n\n";
     size_t used = 0, paragraphs = 0;
     for (size_t start = 0; start < text.size() && paragraphs < HoverParagraphs;) {

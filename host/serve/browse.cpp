@@ -1,5 +1,6 @@
-// velkory browse: the topic lookup that browse shares with help, and opening
-// the browser.
+// velkory browse: the topic chosen as help chooses it (on a shelf too), and
+// opening the browser.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,79 +15,6 @@
 #include "host/page/page.h"
 #include "host/serve/serve.h"
 #include "lookup/lookup.h"
-#include "platform/terminal_text.h"
-
-namespace {
-
-// The topics that match the keyword, chosen among as help does (the same
-// matches, the same menu): the URL of the chosen one with its anchor, "" with
-// the exit status in status otherwise.
-std::string ChooseTopic(const std::string& file, const std::string& keyword, int pick, int& status)
-{
-    status = ExitFailed;
-    std::string oem;
-    if (!KeywordInOem(keyword, "keyword", oem)) {
-        status = ExitUsage;
-        return "";
-    }
-    TopicMatches matches;
-    int found = FindTopicMatches(file.c_str(), oem.c_str(), TopicFromAny, CompareAsModule,
-                                 TopicMatchLimit, &matches);
-    if (found != TopicMatchOk) {
-        Complain(found == TopicMatchNoMemory ? "not enough memory to read " + file
-                     : found == TopicMatchNoTopicIndex
-                     ? file + ": the topic index cannot be read"
-                     : file + ": the keyword index cannot be read");
-        return "";
-    }
-    MenuItem* items = nullptr;
-    int32_t count = 0;
-    if (!TopicMenuItems(&matches, &items, &count)) {
-        ReleaseTopicMatches(&matches);
-        Complain("not enough memory to read " + file);
-        return "";
-    }
-    int chosen = 0;
-    if (count == 0) {
-        Complain("no topic or index entry of " + file + " begins with '" + keyword + "'");
-    } else if (count > 1) {
-        std::vector<std::string> texts;
-        for (int32_t k = 0; k < count; ++k)
-            texts.push_back(OemTextForDisplay(items[k].text));
-        RequestOptions options;
-        options.pick = pick;
-        RequestRecord record;
-        chosen = ChooseFromMenu("Topics", texts, options, record);
-        // As help: a --pick beyond the topics is a usage error; a menu left,
-        // or topics listed for want of a terminal, is not a failure.
-        if (record.pickOutOfRange) {
-            free(items);
-            ReleaseTopicMatches(&matches);
-            status = UsageFailure("--pick " + std::to_string(pick) + ": only " +
-                                  std::to_string(count) + " topics match '" + keyword + "'");
-            return "";
-        }
-        if (chosen < 0 && !IsInteractive())
-            Complain(std::to_string(count) + " topics match '" + keyword +
-                     "': choose one with --pick N");
-        if (chosen < 0)
-            status = ExitOk;
-    }
-    free(items);
-    std::string url;
-    if (chosen >= 0 && chosen < count) {
-        const TopicMatch& match = matches.matches[chosen];
-        url = TopicMatchText(&matches, match.page);
-        while (!url.empty() && url[0] == '/')
-            url.erase(0, 1);
-        if (match.anchor != NoText)
-            url += std::string("#") + TopicMatchText(&matches, match.anchor);
-    }
-    ReleaseTopicMatches(&matches);
-    return url;
-}
-
-}  // namespace
 
 void OpenInBrowser(const std::string& url)
 {
@@ -116,17 +44,31 @@ void OpenInBrowser(const std::string& url)
     Complain("no browser to open (set BROWSER or install xdg-utils); open " + url);
 }
 
-int BrowseTopic(const std::string& file, const std::string& keyword, int pick,
+int BrowseTopic(const std::vector<std::string>& files, const std::string& keyword, int pick,
                 const ServeOptions& options)
 {
-    if (!IsHelpFile(file))
+    // The help files that cannot be read are said and left out.
+    std::vector<std::string> served;
+    for (const std::string& file : files)
+        if (IsHelpFile(file))
+            served.push_back(file);
+    if (served.empty())
         return ExitFailed;
     ServeOptions chosen = options;
     if (!keyword.empty()) {
-        int status = ExitOk;
-        chosen.startPage = ChooseTopic(file, keyword, pick, status);
-        if (chosen.startPage.empty())
-            return status;
+        std::string oem;
+        if (!KeywordInOem(keyword, "keyword", oem))
+            return ExitUsage;
+        // The topic as help finds it; its help file is served first, so that
+        // its pages are at the top of the URL.
+        ShelfChoice choice = ChooseOnShelf(served, keyword, oem.c_str(), pick);
+        if (!choice.chosen)
+            return choice.status;
+        chosen.startPage = choice.match.page.substr(1);
+        if (!choice.match.anchor.empty())
+            chosen.startPage += "#" + choice.match.anchor;
+        served.erase(std::find(served.begin(), served.end(), choice.file));
+        served.insert(served.begin(), choice.file);
     }
-    return RunServer({file}, chosen);
+    return RunServer(served, chosen);
 }
