@@ -7,6 +7,7 @@
 //   commands/  one file per command (or per small family of commands)
 //   serve/     the browser view: the server, its routes and the viewer
 //   search/    the text search: one index per help file, in the cache
+//   lsp/       the language server for editors (Linux only)
 //   module/    the module loaded by path and the services it calls back
 //   page/      opening a page: viewer, editor, tmux, renderer, landing line
 //   terminal/  the menu and the dialog drawn in the terminal

@@ -1,11 +1,12 @@
-// The menu of the matching topics and the chosen topic's extraction and
-// display: the second half of a help request.
+// The help request: the topics that match the keyword (topic_match.cpp)
+// offered in the host's menu, and the chosen topic's page extracted and
+// displayed.
 //
 // The chosen page is extracted from the help file itself into the file
 // "velkory.txt" of a new directory that the host names, and handed to the
-// host's viewer or editor. The module never removes the directory, nor a
-// page it handed over: the host may still be showing it after the request
-// returns.
+// host's viewer or editor; the page's stored name and the anchor of the
+// chosen link, when it has one, are left beside it. The module never removes the directory, nor a page it
+// handed over: the host may still be showing it after the request returns.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -141,4 +142,85 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
     else
         hostServices.OpenEditor(path, keyword, 0, 0, -1, -1, flags, 0, 1);
     return 1;
+}
+
+int WriteBesidePage(const char* pagePath, const char* fileName, const char* text)
+{
+    const char* slash = strrchr(pagePath, '/');
+    if (slash == nullptr)
+        return 0;
+    size_t directoryLength = (size_t)(slash - pagePath) + 1;
+    char path[TempPathBufferSize];
+    size_t nameSize = strlen(fileName) + 1;
+    if (directoryLength + nameSize > sizeof path)
+        return 0;
+    memcpy(path, pagePath, directoryLength);
+    memcpy(path + directoryLength, fileName, nameSize);
+    FILE* out = fopen(path, "wb");
+    if (out == nullptr)
+        return 0;
+    size_t n = strlen(text);
+    int written = fwrite(text, 1, n, out) == n;
+    written = fclose(out) == 0 && written;
+    if (!written)
+        remove(path);
+    return written;
+}
+
+namespace {
+
+// The module's comparison: its host's.
+int CompareAsHost(const char* text, const char* keyword, int32_t count)
+{
+    return hostUtilities.CompareTextN(text, keyword, count);
+}
+
+}  // namespace
+
+int ShowHelpTopic(const char* helpPath, const char* keyword)
+{
+    if (keyword == nullptr || keyword[0] == '\0')
+        return 1;
+    if (helpPath == nullptr)
+        return 0;
+
+    TopicMatches matches;
+    if (FindTopicMatches(helpPath, keyword, TopicFromAny, CompareAsHost, TopicMatchLimit,
+                         &matches) != TopicMatchOk)
+        return 0;
+    MenuItem* items = nullptr;
+    int32_t count = 0;
+    if (!TopicMenuItems(&matches, &items, &count)) {
+        ReleaseTopicMatches(&matches);
+        return 0;
+    }
+    int32_t chosen = count > 0 ? ChooseMenuItem(items, count) : MenuLeft;
+    free(items);
+    if (chosen < 0) {
+        ReleaseTopicMatches(&matches);
+        // No match, or the menu left: dealt with. An index beyond the list
+        // names no topic: the request fails.
+        return chosen == MenuLeft;
+    }
+
+    // A title's or a full-text page's name that does not fit fails before
+    // anything is created; it opens at the top of the page. An index entry's
+    // page is found whatever the case and escapes of its link, and opens at
+    // its anchor.
+    const TopicMatch& match = matches.matches[chosen];
+    const char* page = TopicMatchText(&matches, match.page);
+    char pageName[NameBufferSize];
+    int result = 0;
+    if (match.source == TopicFromKeywordIndex) {
+        char anchor[NameBufferSize];
+        if (!ResolveStoredName(helpPath, page, pageName))
+            lstrcpynA(pageName, page, NameBufferSize);
+        lstrcpynA(anchor, TopicMatchText(&matches, match.anchor), NameBufferSize);
+        result = DisplayTopic(helpPath, keyword, pageName, anchor[0] ? anchor : nullptr);
+    } else if (lstrlenA(page) < NameBufferSize) {
+        lstrcpynA(pageName, page, NameBufferSize);
+        result = DisplayTopic(helpPath, keyword, pageName);
+    }
+    ReleaseTopicMatches(&matches);
+    return result;
 }

@@ -1,21 +1,21 @@
-// The help request through the full-text index, when neither a topic title
-// nor the keyword index answers.
+// The full-text index's answer: the pages whose text holds a word beginning
+// with the keyword, the third source of the topics that match it
+// (topic_match.cpp), when neither a topic title nor the keyword index
+// answers.
 //
 // The keyword is looked up as the index stores its words: its letters folded
 // to lower case and the whole written in the index's code page (the one its
 // header names, else the help file's language's), then compared byte for
 // byte with the beginning of each word. Every topic of every word that begins
-// with it gives one menu item per page, with the topic's title, in the
-// index's order; the chosen page is displayed as a title match's. The index
-// is read through the reset intervals that hold the parts it needs. A help
-// file without a full-text index, or whose index is damaged on the way to the
-// words, has no such page.
+// with it gives its page, once, in the index's order, with the topic's
+// title. The index is read through the reset intervals that hold the parts
+// it needs. A help file without a full-text index, or whose index is damaged
+// on the way to the words, has no such page.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "container/container.h"
-#include "frame/frame.h"
 #include "lookup/encoding.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
@@ -52,7 +52,7 @@ int ReadStoredIndex(void* context, uint32_t offset, uint32_t length, uint8_t* de
 // The topic records #TOPICS holds, the last one cut short included.
 uint32_t TopicCount(const TopicIndex* topics)
 {
-    return topics->topicsLength / 16 + (topics->topicsLength % 16 != 0);
+    return topics->topicsLength / TopicRecordSize + (topics->topicsLength % TopicRecordSize != 0);
 }
 
 // The topics of the index of file whose words begin with keyword.
@@ -167,40 +167,4 @@ void FullTextPageTitle(const TopicIndex* topics, const FullTextPage* page, char*
     if (!BuildPageName(topics, page->position, name))
         name[1] = '\0';
     TextToOem(name + 1, strlen(name + 1), topics->codePage, title, TitleBufferSize);
-}
-
-int ShowFullTextTopic(const char* helpPath, const TopicIndex* topics, const char* keyword)
-{
-    FullTextPage* pages = nullptr;
-    uint32_t count = 0;
-    int result = FindFullTextPages(helpPath, topics, keyword, &pages, &count);
-    if (result == FullTextNoMemory)
-        return 0;
-    if (result != FullTextOk || count == 0) {
-        free(pages);
-        return -1;
-    }
-    MenuItem* items = nullptr;
-    int32_t itemCount = 0;
-    char title[TitleBufferSize];
-    for (uint32_t k = 0; k < count && itemCount < INT32_MAX; ++k) {
-        FullTextPageTitle(topics, &pages[k], title);
-        if (!AppendMenuItem(&items, &itemCount, title, pages[k].position)) {
-            free(items);
-            free(pages);
-            return 0;
-        }
-    }
-    free(pages);
-    int32_t chosen = ChooseMenuItem(items, itemCount);
-    if (chosen < 0) {
-        free(items);
-        return chosen == MenuLeft;
-    }
-    char pageName[NameBufferSize];
-    int built = BuildPageName(topics, items[chosen].userValue, pageName);
-    free(items);
-    if (!built)
-        return 0;
-    return DisplayTopic(helpPath, keyword, pageName);
 }

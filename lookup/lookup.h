@@ -29,6 +29,19 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
                  const char* anchor = nullptr);
 
 // The topic index: the four stored files that map topics to titles and URLs.
+//
+// The layout of its records, named here for every reader: #TOPICS holds one
+// record of TopicRecordSize bytes per topic, whose field at TopicTitleField
+// is the offset of the topic's title in #STRINGS and whose field at
+// TopicUrlField is the offset of its entry in #URLTBL; the field at
+// UrlTableUrlField of that entry is the position of the topic's URL in
+// #URLSTR (possibly preceded by zero bytes). Every field is a 32-bit
+// little-endian number.
+constexpr uint32_t TopicRecordSize = 16;
+constexpr uint32_t TopicTitleField = 4;
+constexpr uint32_t TopicUrlField = 8;
+constexpr uint32_t UrlTableUrlField = 8;
+
 struct TopicIndex {
     uint8_t* topics;  // "/#TOPICS": 16-byte records
     uint32_t topicsLength;
@@ -47,6 +60,10 @@ struct TopicIndex {
 // filled, or 0 with nothing held.
 int ReadTopicIndex(const char* helpPath, TopicIndex* index);
 void ReleaseTopicIndex(TopicIndex* index);
+
+// The topic records a walk of the index examines: those whose title field
+// begins inside #TOPICS (none when #TOPICS holds 12 bytes or less).
+uint32_t TopicRecordCount(const TopicIndex* index);
 
 // The title of topic record k, converted to the OEM code page from its own
 // encoding (lookup/encoding.h) into title (TitleBufferSize bytes). Returns 0 when the record or its title lies
@@ -186,11 +203,6 @@ int ReadCompiledKeywords(const uint8_t* data, uint32_t length, const TopicIndex*
 int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitemapName,
                         KeywordIndex* index, uint32_t codePage = 0);
 
-// When no title begins with keyword: offers the keyword index entries that
-// do, and displays the chosen page as a title match's. Returns 1 or 0, or -1
-// when no entry begins with keyword.
-int ShowKeywordTopic(const char* helpPath, const TopicIndex* topics, const char* keyword);
-
 // ---------------------------------------------------------------------------
 // The full-text index (/$FIftiMain, doc/formats/fulltext-index.md): every word
 // of the pages' text, lower-cased in the index's code page, with the topics
@@ -269,11 +281,84 @@ int FindFullTextPages(const char* helpPath, const TopicIndex* topics, const char
 // topic's title, else its page's name without the leading "/".
 void FullTextPageTitle(const TopicIndex* topics, const FullTextPage* page, char* title);
 
-// When neither a title nor the keyword index answers: offers the pages whose
-// text holds a word beginning with keyword, one menu item each, and displays
-// the chosen one as a title match's. Returns 1 or 0, or -1 when there is no
-// such page (also when the help file has no full-text index or a damaged one).
-int ShowFullTextTopic(const char* helpPath, const TopicIndex* topics, const char* keyword);
+// ---------------------------------------------------------------------------
+// The topics that match a keyword: what a help request offers in its menu,
+// and what every other reader of a help file offers for a keyword (the
+// host's listings, the browser view), so that all of them agree.
+
+// Where a match comes from; the sources asked are a mask of these.
+enum : uint32_t {
+    TopicFromTitle = 1,         // a topic title of the topic index
+    TopicFromKeywordIndex = 2,  // an entry of the keyword index, one match per page it leads to
+    TopicFromFullText = 4,      // a page whose text holds a word beginning with the keyword
+    TopicFromAny = 7,           // the three in turn, as a help request asks them
+};
+
+// The most matches a help request offers: as many as a menu holds.
+constexpr uint32_t TopicMatchLimit = INT32_MAX;
+
+// One match. Texts are offsets into TopicMatches.text (TopicMatchText), in
+// the OEM code page.
+struct TopicMatch {
+    uint32_t source;  // TopicFromTitle, TopicFromKeywordIndex or TopicFromFullText
+    uint32_t entry;   // what begins with the keyword: the title, the index entry
+                      // ("keyword, sub-keyword"), or for a page of the full-text
+                      // index its title; consecutive matches of one index entry
+                      // share the offset
+    uint32_t title;   // the topic's title (the index target's, NoText when the
+                      // index gives none)
+    uint32_t text;    // the menu item's text, uncut (an index entry's is
+                      // "keyword - title", or "keyword - page" among several pages)
+    uint32_t page;    // the stored name: "/" and the link up to its first "#",
+                      // as the index writes it (ResolveStoredName finds an index
+                      // entry's page whose name differs in case or escapes)
+    uint32_t anchor;  // what followed that "#" (a page of the full-text index
+                      // is offered whole, without one), or NoText
+    uint32_t value;   // the menu item's value: the URL's position in #URLSTR
+                      // (titles, full text) or the target's number in the keyword index
+};
+
+struct TopicMatches {
+    TopicMatch* matches;
+    uint32_t count;
+    uint32_t capacity;
+    char* text;
+    uint32_t textLength;
+    uint32_t textCapacity;
+    uint32_t more;      // 1 when matches beyond the limit were left out
+    uint32_t fullText;  // the full-text lookup's FullText* result when it was made, else FullTextOk
+};
+
+// Results of FindTopicMatches.
+enum : int {
+    TopicMatchOk = 0,  // looked up (matching nothing included)
+    TopicMatchNoTopicIndex =
+        1,  // titles or full text were asked and the topic index cannot be read
+    TopicMatchNoKeywordIndex = 2,  // the keyword index was asked and cannot be read
+    TopicMatchNoMemory = 3,
+};
+
+// The comparison of a keyword with a title or an index entry: the first count
+// bytes of keyword against text, 0 when they agree. The module passes its
+// host's CompareTextN; the host its own function of the same rule.
+typedef int (*TopicCompare)(const char* text, const char* keyword, int32_t count);
+
+// The topics of helpPath that match keyword (OEM code page; "" matches every
+// title and every index entry, and no page of the full-text index). The
+// sources of the mask are asked in this order, and the first that gives a
+// match answers alone: the titles of the topic index (every examined record
+// compared once, an unreadable title as "", in record order; untitled topics
+// never match), then the keyword index (each entry compared once, its pages
+// in index order), then the full-text index (its pages in the index's order,
+// each page once). At most limit matches are kept. Reads the help file
+// through the module's readers and calls nothing of the host but compare, so
+// the host may call it without a module session. Returns TopicMatchOk with
+// matches filled, else another result with nothing held.
+int FindTopicMatches(const char* helpPath, const char* keyword, uint32_t sources,
+                     TopicCompare compare, uint32_t limit, TopicMatches* matches);
+void ReleaseTopicMatches(TopicMatches* matches);
+// The text at offset, or "" for NoText.
+const char* TopicMatchText(const TopicMatches* matches, uint32_t offset);
 
 // ---------------------------------------------------------------------------
 // The menu of a help request.
@@ -284,6 +369,11 @@ struct MenuItem;
 // item's size at a character boundary, and userValue. Returns 0, leaving the
 // list as it was, when it cannot grow (or already holds INT32_MAX items).
 int AppendMenuItem(MenuItem** items, int32_t* count, const char* text, uint32_t userValue);
+
+// The menu items of matches: each match's text cut to the item's size at a
+// character boundary, and its value. Returns 0, with nothing held, when
+// memory runs out.
+int TopicMenuItems(const TopicMatches* matches, MenuItem** items, int32_t* count);
 
 // The item of count (at least 1) the user chooses in the host's menu; a
 // single item is chosen without one. Returns its index, MenuLeft when the

@@ -1,13 +1,10 @@
-// Topic index lookup: the first half of a help request.
+// The topic index reader: a help file's topics, their titles and URLs.
 //
-// A help file's topic index is four stored files. #TOPICS holds one 16-byte
-// record per topic; bytes 4-7 are the offset of the topic's title in
-// #STRINGS, bytes 8-11 the offset of its entry in #URLTBL. Bytes 8-11 of that
-// entry are the position of the topic's URL in #URLSTR, possibly preceded by
-// zero bytes. The index is read from the companion index file (the help path
-// with its last three characters replaced by "chi") when that opens, and from
-// the help file itself otherwise; the page itself always comes from the help
-// file.
+// A help file's topic index is four stored files, #TOPICS, #STRINGS, #URLTBL
+// and #URLSTR, whose record layout lookup.h names. The index is read from
+// the companion index file (the help path with its last three characters
+// replaced by "chi") when that opens, and from the help file itself
+// otherwise; the page itself always comes from the help file.
 //
 // Every offset read from the index is checked against the length of the file
 // it points into: a topic whose title or URL lies outside its file never
@@ -18,19 +15,11 @@
 #include <cstring>
 
 #include "container/container.h"
-#include "frame/frame.h"
 #include "lookup/encoding.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
 
 static const char* const IndexFileNames[4] = {"/#TOPICS", "/#STRINGS", "/#URLTBL", "/#URLSTR"};
-
-// Bytes of one #TOPICS record and the fields read from it.
-constexpr uint32_t TopicRecordSize = 16;
-constexpr uint32_t TopicTitleField = 4;
-constexpr uint32_t TopicUrlField = 8;
-// The #URLSTR position within a #URLTBL entry.
-constexpr uint32_t UrlTableUrlField = 8;
 
 void ReleaseTopicIndex(TopicIndex* index)
 {
@@ -90,14 +79,13 @@ int ReadTopicIndex(const char* helpPath, TopicIndex* index)
     return 1;
 }
 
-// Whether record k is examined: its title field begins inside #TOPICS. A
-// #TOPICS of 12 bytes or less has no record examined.
-static int TopicExamined(const TopicIndex* index, uint32_t record)
+uint32_t TopicRecordCount(const TopicIndex* index)
 {
     if (index->topicsLength <= 12)
         return 0;
-    uint64_t at = (uint64_t)record * TopicRecordSize + TopicTitleField;
-    return at < index->topicsLength;
+    // Records 0 to n - 1 have their title field begin inside #TOPICS.
+    return (uint32_t)(((uint64_t)index->topicsLength - TopicTitleField + TopicRecordSize - 1) /
+                      TopicRecordSize);
 }
 
 // The 32-bit field at offset within record k, when all four bytes lie in
@@ -158,66 +146,4 @@ int BuildPageName(const TopicIndex* index, uint32_t position, char* name)
     memcpy(name + 1, url, n);
     name[n + 1] = '\0';
     return 1;
-}
-
-int ShowHelpTopic(const char* helpPath, const char* keyword)
-{
-    if (keyword == nullptr || keyword[0] == '\0')
-        return 1;
-    if (helpPath == nullptr)
-        return 0;
-
-    TopicIndex index;
-    if (!ReadTopicIndex(helpPath, &index))
-        return 0;
-
-    // The walk: every record whose title field begins inside #TOPICS, in
-    // file order; a match is a title whose first n characters agree with the
-    // keyword as the host compares them.
-    int32_t keywordLength = lstrlenA(keyword);
-    MenuItem* items = nullptr;
-    int32_t count = 0;
-    char title[TitleBufferSize];
-    for (uint32_t record = 0; TopicExamined(&index, record); ++record) {
-        // A title that cannot be read (real files store 0xFFFFFFFF for
-        // untitled topics) is compared as empty like every examined topic,
-        // so the host sees one comparison per record, and never matches.
-        int readable = ReadTopicTitle(&index, record, title);
-        if (!readable)
-            title[0] = '\0';
-        if (hostUtilities.CompareTextN(title, keyword, keywordLength) != 0 || !readable)
-            continue;
-        uint32_t position;
-        if (!FindTopicUrl(&index, record, &position))
-            continue;
-        if (!AppendMenuItem(&items, &count, title, position)) {
-            free(items);
-            ReleaseTopicIndex(&index);
-            return 0;
-        }
-    }
-
-    if (count == 0) {
-        // The keyword index answers, else the full-text index.
-        int result = ShowKeywordTopic(helpPath, &index, keyword);
-        if (result < 0)
-            result = ShowFullTextTopic(helpPath, &index, keyword);
-        ReleaseTopicIndex(&index);
-        return result != 0;
-    }
-    int32_t chosen = ChooseMenuItem(items, count);
-    if (chosen < 0) {
-        free(items);
-        ReleaseTopicIndex(&index);
-        // An index beyond the list names no topic: the request fails.
-        return chosen == MenuLeft;
-    }
-
-    char pageName[NameBufferSize];
-    int built = BuildPageName(&index, items[chosen].userValue, pageName);
-    free(items);
-    ReleaseTopicIndex(&index);
-    if (!built)
-        return 0;
-    return DisplayTopic(helpPath, keyword, pageName);
 }

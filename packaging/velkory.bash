@@ -11,7 +11,7 @@ _velkory()
         cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
     fi
-    local commands="help open info config list cat extract test topics index fulltext search serve browse clean"
+    local commands="help open info config list cat extract test topics index fulltext search serve browse lsp clean"
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in

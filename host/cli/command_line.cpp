@@ -95,6 +95,13 @@ const char UsageHead[] =
     "                                 the topic as help finds it, in the browser\n"
     "\n"
 #endif
+#if defined(VELKORY_HAVE_LSP)
+    "Commands for editors:\n"
+    "  lsp                            a language server on standard input and output:\n"
+    "                                 hover, definition and workspace symbols from the\n"
+    "                                 help files the client names, else $VELKORY_PATH\n"
+    "\n"
+#endif
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
     "                                 the temporary directory whose viewer has ended,\n"
@@ -183,6 +190,9 @@ const Command Commands[] = {
      {"--pick", "--port", "--new-token", "--no-open"},
      BrowseCommand,
      SIZE_MAX},
+#endif
+#if defined(VELKORY_HAVE_LSP)
+    {"lsp", "lsp", 0, {}, LspCommand},
 #endif
 };
 

@@ -3,8 +3,8 @@
 // options apply; a command checks what only it can know and returns its exit
 // status (a usage error through UsageFailure, never thrown).
 //
-// Room commands/: may call serve/, search/, module/, page/, terminal/, os/
-// and the module's container/, lookup/ and platform/.
+// Room commands/: may call serve/, search/, lsp/, module/, page/, terminal/,
+// os/ and the module's container/, lookup/ and platform/.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +54,7 @@ int FullTextCommand(const CommandLine& line);  // fulltext.cpp
 int CleanCommand(const CommandLine& line);     // clean.cpp
 int ServeCommand(const CommandLine& line);     // serve.cpp, where the build has the server
 int BrowseCommand(const CommandLine& line);
+int LspCommand(const CommandLine& line);  // lsp.cpp, where the build has the language server
 // search.cpp, where the build has the search (velkory-serve); velkory takes
 // search_relay.cpp's, which hand the command over to velkory-serve.
 int SearchCommand(const CommandLine& line);

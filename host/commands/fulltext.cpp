@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,32 +26,31 @@ int FullTextCommand(const CommandLine& line)
         return ExitUsage;
     if (!IsHelpFile(file))
         return ExitFailed;
-    TopicIndex topics;
-    if (!ReadTopicIndex(file.c_str(), &topics)) {
+    TopicMatches matches;
+    int found = FindTopicMatches(file.c_str(), oem.c_str(), TopicFromFullText, CompareAsModule,
+                                 TopicMatchLimit, &matches);
+    int result = found == TopicMatchNoMemory ? FullTextNoMemory : (int)matches.fullText;
+    if (found == TopicMatchNoTopicIndex) {
         Complain("cannot read the topic index of " + file);
         return ExitFailed;
     }
-    FullTextPage* pages = nullptr;
-    uint32_t count = 0;
-    int result = FindFullTextPages(file.c_str(), &topics, oem.c_str(), &pages, &count);
     if (result != FullTextOk) {
-        ReleaseTopicIndex(&topics);
+        ReleaseTopicMatches(&matches);
         Complain(result == FullTextMissing       ? file + " has no full-text index"
                      : result == FullTextDamaged ? "the full-text index of " + file + " is damaged"
                                                  : "not enough memory to read " + file);
         return ExitFailed;
     }
     std::string out;
-    char title[TitleBufferSize];
-    char page[NameBufferSize];
-    for (uint32_t k = 0; k < count; ++k) {
-        FullTextPageTitle(&topics, &pages[k], title);
-        if (!BuildPageName(&topics, pages[k].position, page))
-            continue;
-        out += OemTextForDisplay(title) + '\t' + PrintableName(page) + '\n';
+    for (uint32_t k = 0; k < matches.count; ++k) {
+        const TopicMatch& match = matches.matches[k];
+        // A page whose name the help request could not open is left out.
+        const char* page = TopicMatchText(&matches, match.page);
+        if (strlen(page) < NameBufferSize)
+            out += OemTextForDisplay(TopicMatchText(&matches, match.title)) + '\t' +
+                PrintableName(page) + '\n';
     }
-    free(pages);
-    ReleaseTopicIndex(&topics);
+    ReleaseTopicMatches(&matches);
     if (fwrite(out.data(), 1, out.size(), stdout) != out.size() || fflush(stdout) != 0) {
         Complain("cannot write the pages of " + file + ": " + strerror(errno));
         return ExitFailed;

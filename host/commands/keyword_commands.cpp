@@ -6,6 +6,8 @@
 // request does: titles and keywords come out as the menu would show them,
 // and the prefix is compared as the module compares a keyword
 // (CompareAsModule: letter case ignored in any script the OEM code page has).
+// The entries listed are those the help request would offer for the prefix
+// from the same source (FindTopicMatches).
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -29,11 +31,6 @@ std::string OemPrefix(const std::string& prefix)
     return oem.data();
 }
 
-bool BeginsWith(const char* text, const std::string& prefix)
-{
-    return CompareAsModule(text, prefix.c_str(), (int32_t)prefix.size()) == 0;
-}
-
 void PrintLine(const char* oemText, const std::string& page)
 {
     std::string line = OemTextForDisplay(oemText);
@@ -52,6 +49,23 @@ int Finish(const std::string& file)
     return ExitOk;
 }
 
+// The matches of prefix from one source of file's topics, or a failure said
+// and false.
+bool FindMatches(const std::string& file, const std::string& prefix, uint32_t source,
+                 TopicMatches& matches)
+{
+    int result = FindTopicMatches(file.c_str(), OemPrefix(prefix).c_str(), source, CompareAsModule,
+                                  TopicMatchLimit, &matches);
+    if (result == TopicMatchOk)
+        return true;
+    if (result == TopicMatchNoMemory)
+        Complain("not enough memory to read " + file);
+    else if (!ExplainCut(file))
+        Complain(std::string("cannot read the ") +
+                 (result == TopicMatchNoTopicIndex ? "topic" : "keyword") + " index of " + file);
+    return false;
+}
+
 }  // namespace
 
 int TopicsCommand(const CommandLine& line)
@@ -60,25 +74,17 @@ int TopicsCommand(const CommandLine& line)
     std::string prefix = line.arguments.size() > 1 ? line.arguments[1] : "";
     if (!IsHelpFile(file))
         return ExitFailed;
-    TopicIndex index;
-    if (!ReadTopicIndex(file.c_str(), &index)) {
-        if (!ExplainCut(file))
-            Complain("cannot read the topic index of " + file);
+    TopicMatches matches;
+    if (!FindMatches(file, prefix, TopicFromTitle, matches))
         return ExitFailed;
+    for (uint32_t k = 0; k < matches.count; ++k) {
+        const TopicMatch& match = matches.matches[k];
+        // A page whose name the help request could not open is left out.
+        const char* page = TopicMatchText(&matches, match.page);
+        if (strlen(page) < NameBufferSize)
+            PrintLine(TopicMatchText(&matches, match.title), page);
     }
-    std::string oemPrefix = OemPrefix(prefix);
-    char title[TitleBufferSize];
-    char page[NameBufferSize];
-    for (uint32_t record = 0;
-         index.topicsLength > 12 && (uint64_t)record * 16 + 4 < index.topicsLength; ++record) {
-        uint32_t position;
-        if (!ReadTopicTitle(&index, record, title) || title[0] == '\0' ||
-            !BeginsWith(title, oemPrefix) || !FindTopicUrl(&index, record, &position) ||
-            !BuildPageName(&index, position, page))
-            continue;
-        PrintLine(title, page);
-    }
-    ReleaseTopicIndex(&index);
+    ReleaseTopicMatches(&matches);
     return Finish(file);
 }
 
@@ -89,28 +95,16 @@ int IndexCommand(const CommandLine& line)
     if (!IsHelpFile(file))
         return ExitFailed;
     // Without a topic index a sitemap index still lists.
-    TopicIndex topics;
-    if (!ReadTopicIndex(file.c_str(), &topics))
-        memset(&topics, 0, sizeof topics);
-    KeywordIndex index;
-    int read = ReadKeywordIndex(file.c_str(), &topics, &index);
-    ReleaseTopicIndex(&topics);
-    if (!read) {
-        if (!ExplainCut(file))
-            Complain("cannot read the keyword index of " + file);
+    TopicMatches matches;
+    if (!FindMatches(file, prefix, TopicFromKeywordIndex, matches))
         return ExitFailed;
+    for (uint32_t k = 0; k < matches.count; ++k) {
+        const TopicMatch& match = matches.matches[k];
+        std::string page = TopicMatchText(&matches, match.page);
+        if (match.anchor != NoText)
+            page += std::string("#") + TopicMatchText(&matches, match.anchor);
+        PrintLine(TopicMatchText(&matches, match.entry), page);
     }
-    std::string oemPrefix = OemPrefix(prefix);
-    for (uint32_t t = 0; t < index.count; ++t) {
-        const KeywordTarget& target = index.targets[t];
-        const char* keyword = KeywordText(&index, target.keyword);
-        if (!BeginsWith(keyword, oemPrefix))
-            continue;
-        std::string page = KeywordText(&index, target.page);
-        if (target.anchor != NoText)
-            page += std::string("#") + KeywordText(&index, target.anchor);
-        PrintLine(keyword, page);
-    }
-    ReleaseKeywordIndex(&index);
+    ReleaseTopicMatches(&matches);
     return Finish(file);
 }

@@ -1,5 +1,6 @@
 // The file system on POSIX systems, and the facts of the system (System).
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,26 @@ std::string TempDirectory()
     while (dir.size() > 1 && dir.back() == '/')
         dir.pop_back();
     return dir;
+}
+
+void IgnoreBrokenPipe()
+{
+    signal(SIGPIPE, SIG_IGN);
+}
+
+size_t ReadAvailable(FILE* in, char* buffer, size_t size)
+{
+    ssize_t n;
+    do
+        n = read(fileno(in), buffer, size);
+    while (n < 0 && errno == EINTR);
+    return n > 0 ? (size_t)n : 0;
+}
+
+std::string MakePrivateDirectory(const std::string& prefix)
+{
+    std::string pattern = TempDirectory() + "/" + prefix + "XXXXXX";
+    return mkdtemp(pattern.data()) != nullptr ? pattern : "";
 }
 
 bool PathExists(const std::string& path)

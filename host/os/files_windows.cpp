@@ -59,6 +59,36 @@ std::string TempDirectory()
     return dir;
 }
 
+void IgnoreBrokenPipe()
+{
+    // A write to a pipe without a reader fails on Windows as it is.
+}
+
+size_t ReadAvailable(FILE* in, char* buffer, size_t size)
+{
+    HANDLE handle = (HANDLE)_get_osfhandle(_fileno(in));
+    DWORD n = 0;
+    if (handle == INVALID_HANDLE_VALUE ||
+        !ReadFile(handle, buffer, size > 0x10000000 ? 0x10000000 : (DWORD)size, &n, nullptr))
+        return 0;
+    return n;
+}
+
+std::string MakePrivateDirectory(const std::string& prefix)
+{
+    // A name taken by another process fails to be created: the next is tried.
+    std::string dir = TempDirectory();
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        std::string path = dir + "\\" + prefix + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(GetTickCount() + attempt);
+        if (CreateDirectoryA(path.c_str(), nullptr))
+            return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return "";
+}
+
 bool PathExists(const std::string& path)
 {
     struct _stat64 st;

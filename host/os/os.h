@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -149,6 +150,9 @@ extern const bool ShellBackslashes;
 // files_*: the file system.
 std::string ExecutableDirectory();
 std::string TempDirectory();  // without a trailing separator
+// A new directory of this user's alone in TempDirectory(), named prefix and a
+// few unique characters; "" when none can be made.
+std::string MakePrivateDirectory(const std::string& prefix);
 // Whether anything (a link included) is at path; true when it cannot be told,
 // false when path or the directory it would be in is missing.
 bool PathExists(const std::string& path);
@@ -167,6 +171,11 @@ bool IsOwnDirectory(const std::string& path, time_t& modified);
 uint64_t ProcessNumber();
 // Standard output as bytes, not text.
 void SetBinaryOutput();
+// Writing to a pipe whose reader has gone fails instead of ending the process.
+void IgnoreBrokenPipe();
+// Up to size bytes of in, as soon as some are there (a pipe's first bytes are
+// not held back until size have come); 0 at the end or on an error.
+size_t ReadAvailable(FILE* in, char* buffer, size_t size);
 // Creates target (if missing) for extract; root is the path to write below.
 bool MakeTargetDirectory(const std::string& target, std::string& root, std::string& error);
 // A stored name's component in a form the file system can hold.

@@ -191,10 +191,10 @@ void AddStartLine(std::vector<std::string>& argv, size_t line);
 std::string ProgramName(const std::string& command);
 
 // topic_matches.cpp: the topics of a help file that match keyword (in the
-// OEM code page) as the module's help request finds them, in the order of its
-// menu: titles that begin with it, else keyword index entries that do, else
-// pages of the full-text index that hold a word beginning with it. False
-// when the help file's topic index cannot be read.
+// OEM code page) as the module's help request finds them (FindTopicMatches),
+// in the order of its menu: titles that begin with it, else keyword index
+// entries that do, else pages whose text holds it. False when the help
+// file's indexes cannot be read.
 struct MatchedTopic {
     std::string text;    // the menu item's text, in the OEM code page
     std::string page;    // the stored name the link gives, "/" first

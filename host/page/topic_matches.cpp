@@ -1,13 +1,9 @@
 // The topics of one help file that match a keyword, as the module's help
-// request finds them and in the order of its menu: the topics whose titles
-// begin with the keyword, else the keyword index's entries that do, one per
-// page they lead to, named as the module names them ("keyword - title", or
-// "keyword - page" among several pages of one entry), else the pages whose
-// text holds a word beginning with it (from the full-text index).
-//
-// This stands where the module's own topic-match function will (lookup/),
-// for the rooms that join or show matches without the module's menu: a
-// shelf of help files, and browse.
+// request finds them (FindTopicMatches, with the module's comparison) and as
+// its menu names them, in its order: titles, else keyword index entries,
+// else pages of the full-text index; and the entries of the A-link index,
+// named as keyword index entries are. For the rooms that join or show
+// matches without the module's menu: a shelf of help files, and browse.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -19,17 +15,6 @@
 #include "lookup/lookup.h"
 
 namespace {
-
-// The URL at position in #URLSTR, without its leading "/".
-std::string TopicUrl(const TopicIndex& index, uint32_t position)
-{
-    std::string url;
-    for (uint32_t p = position; p < index.urlsLength && index.urls[p] != 0; ++p)
-        url += (char)index.urls[p];
-    while (!url.empty() && url[0] == '/')
-        url.erase(0, 1);
-    return url;
-}
 
 // A menu item's text: at most its 127 bytes, as the module's menu holds it.
 std::string ItemText(const std::string& text)
@@ -66,45 +51,22 @@ bool ListTopicMatches(const std::string& file, const char* keyword,
                       std::vector<MatchedTopic>& matches)
 {
     matches.clear();
-    TopicIndex index;
-    if (!ReadTopicIndex(file.c_str(), &index))
+    TopicMatches found;
+    if (FindTopicMatches(file.c_str(), keyword, TopicFromAny, CompareAsModule, TopicMatchLimit,
+                         &found) != TopicMatchOk)
         return false;
-    int32_t length = (int32_t)strlen(keyword);
-    char title[TitleBufferSize];
-    for (uint32_t record = 0; (uint64_t)record * 16 + 4 < index.topicsLength; ++record) {
-        uint32_t position;
-        if (!ReadTopicTitle(&index, record, title) ||
-            CompareAsModule(title, keyword, length) != 0 ||
-            !FindTopicUrl(&index, record, &position))
-            continue;
-        std::string url = TopicUrl(index, position);
-        size_t mark = url.find('#');
-        std::string page = "/";
-        page += url.substr(0, mark);
-        matches.push_back(
-            {ItemText(title), page, mark == std::string::npos ? "" : url.substr(mark + 1)});
+    // The texts the module's menu holds, cut as it cuts them.
+    MenuItem* items = nullptr;
+    int32_t count = 0;
+    bool listed = TopicMenuItems(&found, &items, &count) != 0;
+    for (int32_t k = 0; listed && k < count; ++k) {
+        const TopicMatch& match = found.matches[k];
+        matches.push_back({items[k].text, TopicMatchText(&found, match.page),
+                           TopicMatchText(&found, match.anchor)});
     }
-    KeywordIndex keywords;
-    memset(&keywords, 0, sizeof keywords);
-    if (matches.empty() && ReadKeywordIndex(file.c_str(), &index, &keywords)) {
-        AppendEntryMatches(keywords, keyword, matches);
-        ReleaseKeywordIndex(&keywords);
-    }
-    // Else the pages whose text holds a word beginning with it, each whole.
-    FullTextPage* pages = nullptr;
-    uint32_t count = 0;
-    if (matches.empty() &&
-        FindFullTextPages(file.c_str(), &index, keyword, &pages, &count) == FullTextOk) {
-        for (uint32_t k = 0; k < count; ++k) {
-            FullTextPageTitle(&index, &pages[k], title);
-            std::string url = TopicUrl(index, pages[k].position), page = "/";
-            page += url.substr(0, url.find('#'));
-            matches.push_back({ItemText(title), page, ""});
-        }
-    }
-    free(pages);
-    ReleaseTopicIndex(&index);
-    return true;
+    free(items);
+    ReleaseTopicMatches(&found);
+    return listed;
 }
 
 bool ListAlinkMatches(const std::string& file, const char* name, std::vector<MatchedTopic>& matches)
