@@ -23,6 +23,10 @@ struct CommandLine {
     int jobs = 0;            // -j N: decoding workers for test and extract; 0: one per core
     int port = 0;            // --port N (serve, browse)
     bool open = true;        // unless --no-open
+    std::string to;          // --to FORMAT (export)
+    std::string output;      // --output PATH (export)
+    std::string split;       // --split DIR (export)
+    std::string assets;      // --assets DIR (export)
     std::vector<std::string> optionsSeen;
     // The command line as given (argv[1..]), for a program run in this one's place.
     std::vector<std::string> words;
@@ -41,6 +45,7 @@ int FullTextCommand(const CommandLine& line);  // fulltext.cpp
 int CleanCommand(const CommandLine& line);     // clean.cpp
 int ServeCommand(const CommandLine& line);     // serve.cpp, where the build has the server
 int BrowseCommand(const CommandLine& line);
+int ExportCommand(const CommandLine& line);  // export.cpp, where the build has the exporter
 
 // workers.cpp: threads that run batches of decoding jobs for test and
 // extract, living as long as the pool and taking the batches in the order

@@ -97,6 +97,11 @@ bool StdoutIsTerminal()
     return isatty(1) != 0;
 }
 
+bool StderrIsTerminal()
+{
+    return isatty(2) != 0;
+}
+
 bool IsInteractive()
 {
     return isatty(0) && (isatty(1) || isatty(2));

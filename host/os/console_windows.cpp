@@ -110,6 +110,11 @@ bool StdoutIsTerminal()
     return _isatty(1) != 0;
 }
 
+bool StderrIsTerminal()
+{
+    return _isatty(2) != 0;
+}
+
 bool IsInteractive()
 {
     return _isatty(0) && (_isatty(1) || _isatty(2));

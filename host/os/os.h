@@ -53,6 +53,7 @@ void KeepFreedMemory();
 void AdoptUserLocale();
 bool IsInteractive();  // stdin and stdout or stderr are terminals
 bool StdoutIsTerminal();
+bool StderrIsTerminal();  // where progress lines go
 enum Key {
     KeyNone = 0,
     KeyUp = 0x10000,
