@@ -431,6 +431,8 @@ bool ScanBook(Book& book, std::string& error, const std::function<void(size_t)>&
         HtmlDocument document(PageUtf8(bytes, book.codePage));
         PageReferences references = ScanPage(document);
         page.ids = std::move(references.ids);
+        for (const std::string& anchor : references.anchors)
+            page.idOrder.emplace(page.ids[anchor], (int)page.idOrder.size() + 1);
         if (page.title.empty())
             page.title = references.title.empty() ? page.stored.substr(1) : references.title;
         std::string folder = StoredFolder(page.stored);

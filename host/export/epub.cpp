@@ -45,32 +45,43 @@ struct SpineItem {
 };
 
 // The spine, and where the navigation sends each contents entry. An entry
-// leads to its page unless that page stands before the previous entry's
-// target in the spine (a page the contents name twice, out of order: the
-// navigation must follow the reading order); such an entry, and one without
-// a page, gets a page of its own that names it and links on.
+// leads to its page (and anchor) unless that stands before the previous
+// entry's target in the reading order (a page the contents name twice, or
+// anchors named out of order: the navigation must follow the reading
+// order); such an entry, and one without a page, gets a page of its own
+// that names it and links on.
 struct Layout {
     std::vector<SpineItem> spine;
     std::vector<bool> direct;  // per contents entry: the navigation leads to its page
 };
+
+std::string Fragment(const Book& book, int page, const std::string& anchor);
 
 Layout MakeLayout(const Book& book)
 {
     Layout layout;
     layout.direct.assign(book.contents.size(), false);
     std::vector<int> position(book.pages.size(), -1);  // a page's place in the spine
-    int last = -1;
+    // The previous entry's target: its place in the spine and in its page.
+    std::pair<int, int> last {-1, 0};
     for (size_t c = 0; c < book.contents.size(); ++c) {
-        int page = book.contents[c].page;
+        const ContentsItem& item = book.contents[c];
+        int page = item.page;
         if (page >= 0 && position[page] < 0) {
             position[page] = (int)layout.spine.size();
             layout.spine.push_back({SpineItem::Page, page});
         }
-        if (page >= 0 && position[page] >= last) {
+        std::pair<int, int> target {page >= 0 ? position[page] : -1, 0};
+        if (page >= 0) {
+            const auto& order = book.pages[page].idOrder;
+            auto at = order.find(Fragment(book, page, item.anchor));
+            target.second = at == order.end() ? 0 : at->second;
+        }
+        if (page >= 0 && target >= last) {
             layout.direct[c] = true;
-            last = position[page];
+            last = target;
         } else {
-            last = (int)layout.spine.size();
+            last = {(int)layout.spine.size(), 0};
             layout.spine.push_back({SpineItem::Section, (int)c});
         }
     }

@@ -160,6 +160,7 @@ struct BookPage {
     std::string title;   // UTF-8: its first contents item's, else its <title>, else its name
     int contents = -1;   // its first contents item
     std::unordered_map<std::string, std::string> ids;  // ScanPage's, once scanned
+    std::unordered_map<std::string, int> idOrder;      // an output id's place in the page, from 1
     std::vector<int> keywords;                         // the keywords leading to it
 };
 struct BookResource {

@@ -107,16 +107,25 @@ public:
 
     // Where a page's section is (split: its file; pageFile gives its name).
     std::function<std::string(int page)> pageFile;
+    bool forPandoc = false;  // HTML for pandoc to turn into Markdown
 
     bool Section(const Topic& topic, std::string& out, std::string& error)
     {
         int level = topic.depth + 2 > 6 ? 6 : topic.depth + 2;
         std::string id = TopicId(topic);
-        out += "<section class=\"topic\" id=\"" + id + "\">\n<h" + std::to_string(level) + ">" +
-            EscapeXml(topic.title) + "</h" + std::to_string(level) + ">\n";
+        std::string h = "h" + std::to_string(level);
+        // pandoc keeps an id only on an empty link: the topic's anchor
+        // stands in its heading, without a section around it.
+        if (forPandoc)
+            out +=
+                "<" + h + "><a id=\"" + id + "\"></a>" + EscapeXml(topic.title) + "</" + h + ">\n";
+        else
+            out += "<section class=\"topic\" id=\"" + id + "\">\n<" + h + ">" +
+                EscapeXml(topic.title) + "</" + h + ">\n";
         if (topic.page >= 0 && !Page(topic.page, level, out, error))
             return false;
-        out += "</section>\n";
+        if (!forPandoc)
+            out += "</section>\n";
         return true;
     }
 
@@ -317,7 +326,8 @@ bool Pandoc(const std::string& html, std::string& markdown, std::string& error)
         error = error.empty() ? "cannot write " + input : error;
         return false;
     }
-    bool ran = CaptureOutput({"pandoc", "--from=html", "--to=gfm", "--wrap=none", input}, markdown);
+    bool ran = CaptureOutput(
+        {"pandoc", "--from=html-native_divs", "--to=gfm", "--wrap=none", input}, markdown);
     remove(input.c_str());
     if (!ran) {
         error = "pandoc failed to convert the pages";
@@ -406,6 +416,7 @@ bool WriteMarkdown(Book& book, const ExportOptions& options, std::string& error)
             fileOfPage[topics[t].page] = (int)t;
     }
     SectionWriter sections(book, options, folder);
+    sections.forPandoc = true;
     if (split)
         sections.pageFile = [&](int page) {
             return fileOfPage[page] >= 0 ? files[fileOfPage[page]] : "";

@@ -287,7 +287,10 @@ std::string SubtreeText(const GumboNode* node)
             text += top->v.text.text;
             continue;
         }
-        if (IsElement(top) && RuleOf(top).role != Role::Drop && RuleOf(top).role != Role::Head) {
+        // Below node, what is not written gives no text (node itself may be
+        // a title).
+        if (IsElement(top) &&
+            (top == node || (RuleOf(top).role != Role::Drop && RuleOf(top).role != Role::Head))) {
             const GumboVector* children = Children(top);
             for (unsigned i = children->length; i > 0; --i)
                 stack.push_back((const GumboNode*)children->data[i - 1]);
