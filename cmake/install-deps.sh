@@ -13,7 +13,7 @@ else
   packages=(cmake g++ make pkg-config python3 libgtest-dev googletest libbenchmark-dev
             g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fp-utils
             libmspack-dev libchm-dev p7zip-full clang-format
-            libcpp-httplib-dev media-types chromium zsh man-db dpkg-dev w3m lynx tmux ccache)
+            libcpp-httplib-dev media-types chromium zsh man-db dpkg-dev w3m lynx tmux ccache libzip-dev libgumbo-dev nlohmann-json3-dev pandoc epubcheck)
 fi
 
 missing=()

@@ -10,11 +10,11 @@ _velkory()
         cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
     fi
-    local commands="help info config list cat extract test topics index fulltext serve browse clean"
+    local commands="help info config list cat extract test topics index fulltext serve browse export clean"
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --module|--pick|--port|--modality|--visuality) ((i++)) ;;
+            --module|--pick|--port|--modality|--visuality|--to|--output|-o|--split|--assets) ((i++)) ;;
             -*) ;;
             *) if [[ -z $command ]]; then command=${words[i]}; else args+=("${words[i]}"); fi ;;
         esac
@@ -23,6 +23,9 @@ _velkory()
         --module) COMPREPLY=($(compgen -f -- "$cur")); return ;;
         --pick|--port) return ;;
         --modality|--visuality) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
+        --to) COMPREPLY=($(compgen -W "epub html markdown text jsonl" -- "$cur")); return ;;
+        --output|-o) COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
+        --split|--assets) COMPREPLY=($(compgen -d -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
     esac
     if [[ -z $command ]]; then
         COMPREPLY=($(compgen -W "$commands --module --help --version" -- "$cur"))
@@ -34,6 +37,7 @@ _velkory()
         config) options="--modality --visuality --cancel --show" ;;
         serve) options="--port --no-open" ;;
         browse) options="--pick --port --no-open" ;;
+        export) options="--to --output --split --assets" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -49,7 +53,7 @@ _velkory()
                 return
             fi
             ((${#args[@]} == 0)) && helpfiles=1 ;;
-        list|test|cat|extract|topics|index|fulltext) ((${#args[@]} == 0)) && helpfiles=1 ;;
+        list|test|cat|extract|topics|index|fulltext|export) ((${#args[@]} == 0)) && helpfiles=1 ;;
         serve) helpfiles=1 ;;
     esac
     if ((helpfiles)); then
