@@ -238,7 +238,10 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
     bool Open(const std::string& path, std::string& error);
     bool Write(std::string_view bytes);
-    // Flushes, checks, renames; false with the reason in error.
+    // Flushes, checks and closes the temporary file; false with the reason
+    // in error.
+    bool Close(std::string& error);
+    // Closes (unless closed) and renames it; false with the reason in error.
     bool Commit(std::string& error);
     const std::string& TemporaryPath() const
     {
@@ -249,6 +252,7 @@ private:
     std::string path_, temporary_;
     FILE* file_ = nullptr;
     bool failed_ = false;
+    bool closed_ = false;
     int error_ = 0;
 };
 // A temporary name beside path, for outputs another library writes.

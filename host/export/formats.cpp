@@ -457,8 +457,11 @@ bool WriteMarkdown(Book& book, const ExportOptions& options, std::string& error)
                     : markdown.substr(from + begin.size(),
                                       to == std::string::npos ? std::string::npos
                                                               : to - from - begin.size());
+                // Written and closed now (a book has more topics than a
+                // process may have open files), renamed at the end.
                 auto file = std::make_unique<OutputFile>();
-                if (!file->Open(options.split + "/" + files[k], error) || !file->Write(part)) {
+                if (!file->Open(options.split + "/" + files[k], error) || !file->Write(part) ||
+                    !file->Close(error)) {
                     error =
                         error.empty() ? "cannot write " + options.split + "/" + files[k] : error;
                     return false;

@@ -58,11 +58,12 @@ bool OutputFile::Write(std::string_view bytes)
     return !failed_;
 }
 
-bool OutputFile::Commit(std::string& error)
+bool OutputFile::Close(std::string& error)
 {
     if (!file_) {
-        error = "cannot write " + path_;
-        return false;
+        if (!closed_)
+            error = "cannot write " + path_;
+        return closed_ && !failed_;
     }
     bool flushed = fflush(file_) == 0;
     if (!flushed && !failed_) {
@@ -73,6 +74,7 @@ bool OutputFile::Commit(std::string& error)
         file_ = nullptr;
         if (failed_)
             error = std::string("cannot write to standard output: ") + strerror(error_);
+        closed_ = true;
         return !failed_;
     }
     if (!failed_ && fsync(fileno(file_)) != 0 && errno != EINVAL) {
@@ -84,12 +86,20 @@ bool OutputFile::Commit(std::string& error)
         error_ = errno;
     }
     file_ = nullptr;
-    if (!failed_ && rename(temporary_.c_str(), path_.c_str()) != 0) {
-        failed_ = true;
-        error_ = errno;
-    }
-    if (failed_) {
+    closed_ = true;
+    if (failed_)
         error = "cannot write " + path_ + ": " + strerror(error_);
+    return !failed_;
+}
+
+bool OutputFile::Commit(std::string& error)
+{
+    if (!Close(error))
+        return false;
+    if (temporary_.empty())
+        return true;  // standard output
+    if (rename(temporary_.c_str(), path_.c_str()) != 0) {
+        error = "cannot write " + path_ + ": " + strerror(errno);
         return false;
     }
     temporary_.clear();

@@ -451,6 +451,18 @@ TEST_F(MadeBookTest, EveryFormatHoldsEveryTopicOnceInReadingOrder)
     EXPECT_TRUE(start != std::string::npos && start < bee && bee < rest &&
                 rest != std::string::npos)
         << run.out;
+    // A file per topic, numbered in order, linking to each other.
+    std::string split = root_ + "/split";
+    run = Run({"export", "--split", split, file_});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(split))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names,
+              (std::set<std::string> {"0001-a.md", "0002-part.md", "0003-sub-b.md", "0004-c.md"}));
+    EXPECT_NE(ReadText(split + "/0001-a.md").find("[to b](0003-sub-b.md#t1-sec)"),
+              std::string::npos)
+        << ReadText(split + "/0001-a.md");
 }
 
 TEST_F(ExportTest, CorpusTopicsComeOnceInContentsOrderInEveryFormat)
