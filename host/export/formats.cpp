@@ -349,7 +349,8 @@ bool WriteHtml(Book& book, const ExportOptions& options, std::string& error)
     SectionWriter sections(book, options, OutputFolder(options.output));
     std::string text = HtmlHead(book, book.title) + "<header><h1>" + EscapeXml(book.title) +
         "</h1></header>\n<nav class=\"contents\">\n<h2>Contents</h2>\n" +
-        ContentsList(book, topics, [](const Topic& topic) { return "#" + TopicId(topic); });
+        ContentsList(book, topics,
+                     [](const Topic& topic) { return TopicId(topic).insert(0, "#"); });
     if (!book.keywords.empty())
         text += "<p><a href=\"#index\">Index</a></p>\n";
     text += "</nav>\n";
@@ -482,7 +483,13 @@ bool WriteMarkdown(Book& book, const ExportOptions& options, std::string& error)
     return true;
 }
 
-bool WriteText(Book& book, const ExportOptions& options, std::string& error)
+namespace {
+
+// Writes, topic by topic, what make gives for it (bytes: its page's, "" for
+// an entry without a page) to the output, which is whole or not at all.
+bool WriteTopics(Book& book, const ExportOptions& options, std::string& error,
+                 const std::function<std::string(size_t number, const Topic& topic,
+                                                 const std::string& bytes)>& make)
 {
     std::vector<Topic> topics = Topics(book);
     OutputFile out;
@@ -490,69 +497,68 @@ bool WriteText(Book& book, const ExportOptions& options, std::string& error)
         return false;
     Progress progress(options.progress, topics.size(), "rendering topics");
     for (size_t t = 0; t < topics.size(); ++t) {
-        const Topic& topic = topics[t];
-        std::string bytes, text;
-        if (topic.page >= 0) {
-            if (!ReadStored(book, book.pages[topic.page].stored, bytes, error))
-                return false;
-            text = RenderedPage(bytes, book.codePage);
-        }
-        std::string title = topic.title;
-        if (title.empty() && topic.page >= 0) {
-            HtmlDocument document(PageUtf8(bytes, book.codePage));
-            title = ScanPage(document).title;
-            if (title.empty())
-                title = book.pages[topic.page].stored.substr(1);
-        }
-        size_t width = Utf8Width(title.data(), title.size());
-        const char rule = topic.depth == 0 ? '=' : topic.depth == 1 ? '-' : '~';
-        std::string heading =
-            (t ? "\n\n" : "") + title + "\n" + std::string(width ? width : 1, rule) + "\n\n";
-        while (!text.empty() && text.back() == '\n')
-            text.pop_back();
-        if (!out.Write(heading + text + (text.empty() ? "" : "\n")))
+        std::string bytes;
+        if (topics[t].page >= 0 &&
+            !ReadStored(book, book.pages[topics[t].page].stored, bytes, error))
+            return false;
+        if (!out.Write(make(t, topics[t], bytes)))
             break;
         progress.Step(t + 1);
     }
     return out.Commit(error);
 }
 
+}  // namespace
+
+bool WriteText(Book& book, const ExportOptions& options, std::string& error)
+{
+    return WriteTopics(
+        book, options, error, [&](size_t t, const Topic& topic, const std::string& bytes) {
+            std::string text = topic.page >= 0 ? RenderedPage(bytes, book.codePage) : "";
+            std::string title = topic.title;
+            if (title.empty() && topic.page >= 0) {
+                HtmlDocument document(PageUtf8(bytes, book.codePage));
+                title = ScanPage(document).title;
+                if (title.empty())
+                    title = book.pages[topic.page].stored.substr(1);
+            }
+            size_t width = Utf8Width(title.data(), title.size());
+            const char rule = topic.depth == 0 ? '=' : topic.depth == 1 ? '-' : '~';
+            std::string heading = t ? "\n\n" : "";
+            heading += title;
+            heading += '\n';
+            heading.append(width ? width : 1, rule);
+            heading += "\n\n";
+            while (!text.empty() && text.back() == '\n')
+                text.pop_back();
+            return heading + text + (text.empty() ? "" : "\n");
+        });
+}
+
 bool WriteJsonl(Book& book, const ExportOptions& options, std::string& error)
 {
-    std::vector<Topic> topics = Topics(book);
-    OutputFile out;
-    if (!out.Open(options.output, error))
-        return false;
-    Progress progress(options.progress, topics.size(), "rendering topics");
-    for (size_t t = 0; t < topics.size(); ++t) {
-        const Topic& topic = topics[t];
-        if (topic.page < 0)
-            continue;
-        const BookPage& page = book.pages[topic.page];
-        std::string bytes;
-        if (!ReadStored(book, page.stored, bytes, error))
-            return false;
-        HtmlDocument document(PageUtf8(bytes, book.codePage));
-        PageReferences references = ScanPage(document);
-        nlohmann::json object;
-        object["file"] = book.fileName;
-        object["page"] = page.stored;
-        object["title"] = !topic.title.empty() ? topic.title
-            : !references.title.empty()        ? references.title
-                                               : page.stored.substr(1);
-        object["path"] =
-            topic.item >= 0 ? TitlePath(book, topic.item) : std::vector<std::string> {};
-        nlohmann::json keywords = nlohmann::json::array();
-        for (int k : page.keywords)
-            keywords.push_back(book.keywords[k].text);
-        object["keywords"] = keywords;
-        object["anchors"] = references.anchors;
-        object["language"] = book.language;
-        object["text"] = RenderedPage(bytes, book.codePage);
-        if (!out.Write(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
-                       "\n"))
-            break;
-        progress.Step(t + 1);
-    }
-    return out.Commit(error);
+    return WriteTopics(
+        book, options, error, [&](size_t, const Topic& topic, const std::string& bytes) {
+            if (topic.page < 0)
+                return std::string();
+            const BookPage& page = book.pages[topic.page];
+            HtmlDocument document(PageUtf8(bytes, book.codePage));
+            PageReferences references = ScanPage(document);
+            nlohmann::json object;
+            object["file"] = book.fileName;
+            object["page"] = page.stored;
+            object["title"] = !topic.title.empty() ? topic.title
+                : !references.title.empty()        ? references.title
+                                                   : page.stored.substr(1);
+            object["path"] =
+                topic.item >= 0 ? TitlePath(book, topic.item) : std::vector<std::string> {};
+            nlohmann::json keywords = nlohmann::json::array();
+            for (int k : page.keywords)
+                keywords.push_back(book.keywords[k].text);
+            object["keywords"] = keywords;
+            object["anchors"] = references.anchors;
+            object["language"] = book.language;
+            object["text"] = RenderedPage(bytes, book.codePage);
+            return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        });
 }

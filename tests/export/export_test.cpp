@@ -440,6 +440,16 @@ TEST_F(MadeBookTest, EveryFormatHoldsEveryTopicOnceInReadingOrder)
             EXPECT_EQ(target.rfind("data:image/gif;base64,", 0), 0u) << target;
     EXPECT_TRUE(links.ids.count("t0-top") && links.ids.count("t0-top_2"));
 
+    // Text: the contents' titles as headings, underlined by their level.
+    run = Run({"export", "--to", "text", "-o", "-", file_});
+    ASSERT_EQ(run.status, 0) << run.err;
+    size_t first = run.out.find("Start\n=====\n"), part = run.out.find("\nPart\n====\n"),
+           second = run.out.find("\nBee\n---\n\nsection"),
+           third = run.out.find("\nNot in the contents\n===");
+    EXPECT_TRUE(first == 0 && part > first && second > part && third > second &&
+                third != std::string::npos)
+        << run.out;
+
     // Markdown through pandoc, when it is there.
     if (system("command -v pandoc >/dev/null") != 0)
         GTEST_SKIP() << "pandoc is not installed";
