@@ -374,6 +374,9 @@ std::string Package(const Book& book, const std::vector<SpineItem>& spine, time_
 
 // A zip entry whose bytes are made when libzip reads it and dropped when it
 // is done with them.
+// libzip asks for an entry's size before it opens it and again after it
+// closed it; the size is kept, the bytes only from the first question (or
+// the opening) to the closing, so that one page at a time is in memory.
 struct LazySource {
     std::function<bool(std::string& out, std::string& error)> make;
     std::string* failure;  // the first reason an entry could not be made
@@ -381,6 +384,8 @@ struct LazySource {
     std::string data;
     size_t offset = 0;
     bool made = false;
+    bool sized = false;
+    size_t size = 0;
     zip_error_t error;
 };
 
@@ -390,7 +395,7 @@ zip_int64_t LazyCallback(void* state, void* data, zip_uint64_t length, zip_sourc
     switch (command) {
     case ZIP_SOURCE_OPEN:
     case ZIP_SOURCE_STAT:
-        if (!source->made) {
+        if (!source->made && (command == ZIP_SOURCE_OPEN || !source->sized)) {
             std::string why;
             if (!source->make(source->data, why)) {
                 if (source->failure->empty())
@@ -398,7 +403,8 @@ zip_int64_t LazyCallback(void* state, void* data, zip_uint64_t length, zip_sourc
                 zip_error_set(&source->error, ZIP_ER_READ, EIO);
                 return -1;
             }
-            source->made = true;
+            source->made = source->sized = true;
+            source->size = source->data.size();
             source->offset = 0;
         }
         if (command == ZIP_SOURCE_OPEN) {
@@ -409,7 +415,7 @@ zip_int64_t LazyCallback(void* state, void* data, zip_uint64_t length, zip_sourc
             if (!stat)
                 return -1;
             zip_stat_init(stat);
-            stat->size = source->data.size();
+            stat->size = source->size;
             stat->mtime = source->modified;
             stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
             return sizeof(zip_stat_t);
