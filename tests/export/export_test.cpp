@@ -333,7 +333,7 @@ protected:
             return std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13) + red +
                 std::string("\x00\x00\x00\x00\x00,"
                             "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
-                            23);
+                            21);
         };
         file_ = root_ + "/made.chm";
         ASSERT_TRUE(WriteBytes(
