@@ -68,6 +68,34 @@ bool Normalize(const std::string& path, std::string& out)
     return true;
 }
 
+// A web address as a valid URL: what a URL cannot hold as written (a space,
+// "<", a second "#", a "%" without two hex digits, bytes beyond ASCII) is
+// percent-encoded.
+std::string ValidUrl(const std::string& url)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    auto isHex = [](char c) { return IsAsciiAlnum(c) && (c <= '9' || FoldAscii(c) <= 'f'); };
+    std::string out;
+    bool fragment = false;
+    for (size_t i = 0; i < url.size(); ++i) {
+        unsigned char c = (unsigned char)url[i];
+        bool keep = IsAsciiAlnum((char)c) || (c < 0x80 && strchr("-._~:/?@!$&'()*+,;=", c));
+        if (c == '#' && !fragment) {
+            fragment = keep = true;
+        } else if (c == '%') {
+            keep = i + 2 < url.size() && isHex(url[i + 1]) && isHex(url[i + 2]);
+        }
+        if (keep) {
+            out += (char)c;
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 bool IsPageName(const std::string& name)
 {
     return EndsWith(name, ".htm") || EndsWith(name, ".html") || EndsWith(name, ".xhtml") ||
@@ -376,7 +404,7 @@ BookLink ResolveLink(const Book& book, const std::string& folder, const std::str
     } else if (scheme == "http:" || scheme == "https:" || scheme == "mailto:" || scheme == "ftp:" ||
                scheme == "news:" || scheme == "data:") {
         link.kind = BookLink::External;
-        link.url = href;
+        link.url = ValidUrl(href);
         return link;
     } else if (target.find(':') != std::string::npos &&
                target.find(':') < target.find_first_of("/\\")) {
