@@ -651,6 +651,30 @@ TEST_F(FullDiskTest, OutputCutByAFullDiskIsRemovedAndReported)
     }
 }
 
+TEST_F(ExportTest, HostileHelpFilesGiveABookOrAFailureWithNothingLeft)
+{
+    if (MalformedHelpFiles().empty())
+        GTEST_SKIP() << "no shared corpus";
+    // Those the container reader refuses, or whose pages cannot be read, fail;
+    // the others hold readable pages behind their damage and give a book.
+    const std::set<std::string> failing = {"cve-2017-6419-lzx-negative-spaninfo.chm",
+                                           "cve-2018-14680-blank-filenames.chm",
+                                           "cve-2018-18585-blank-filenames.chm"};
+    for (const std::string& help : MalformedHelpFiles()) {
+        std::string name = BaseName(help), epub = root_ + "/out/" + name + ".epub";
+        fs::create_directories(root_ + "/out");
+        RunResult run = Run({"export", "-o", epub, help});
+        if (failing.count(name)) {
+            EXPECT_EQ(run.status, 1) << name << ": " << run.err;
+            EXPECT_TRUE(fs::is_empty(root_ + "/out")) << name;
+        } else {
+            EXPECT_EQ(run.status, 0) << name << ": " << run.err;
+            EXPECT_EQ(BrokenLinks(Unzip(epub)), std::vector<std::string> {}) << name;
+        }
+        fs::remove_all(root_ + "/out");
+    }
+}
+
 TEST_F(ExportTest, CommandLineMistakesAreUsageErrors)
 {
     std::string help = root_ + "/x.chm";
