@@ -80,20 +80,28 @@ std::string LanguageTag(uint32_t lcid);
 // out, every id a valid XML name and unique, links rewritten by the caller.
 
 struct GumboInternalOutput;
-// A parsed page. Deep nesting is flattened before gumbo frees the tree, so
-// no hostile page makes anything recurse.
+// A parsed page, in an arena of its own that goes with it.
 class HtmlDocument {
 public:
     explicit HtmlDocument(std::string_view utf8);
-    ~HtmlDocument();
     HtmlDocument(const HtmlDocument&) = delete;
     HtmlDocument& operator=(const HtmlDocument&) = delete;
     GumboInternalOutput* output() const
     {
         return output_;
     }
+    struct Arena {
+        std::vector<void*> blocks;
+        char* next = nullptr;
+        size_t left = 0;
+        Arena() = default;
+        Arena(const Arena&) = delete;
+        Arena& operator=(const Arena&) = delete;
+        ~Arena();
+    };
 
 private:
+    Arena arena_;
     GumboInternalOutput* output_;
 };
 

@@ -656,15 +656,31 @@ void Collect(const GumboOutput* output, PageReferences& references)
     }
 }
 
-void* Allocate(void*, size_t size)
+// gumbo allocates and frees a great many small blocks; they come from the
+// document's arena, freed all at once with the document (so gumbo's own
+// recursive release of the tree is never run either).
+constexpr size_t ArenaBlock = 256 * 1024;
+
+void* Allocate(void* userdata, size_t size)
 {
-    return malloc(size);
+    HtmlDocument::Arena& arena = *(HtmlDocument::Arena*)userdata;
+    size = (size + 15) & ~(size_t)15;
+    if (size > arena.left) {
+        size_t block = size > ArenaBlock ? size : ArenaBlock;
+        char* memory = (char*)malloc(block);
+        if (!memory)
+            return nullptr;
+        arena.blocks.push_back(memory);
+        arena.next = memory;
+        arena.left = block;
+    }
+    void* given = arena.next;
+    arena.next += size;
+    arena.left -= size;
+    return given;
 }
 
-void Release(void*, void* pointer)
-{
-    free(pointer);
-}
+void Release(void*, void*) { }
 
 // True for a character XML 1.0 can hold.
 bool IsXmlCharacter(uint32_t cp)
@@ -764,49 +780,20 @@ std::string WalkCss(std::string_view css,
 
 }  // namespace
 
+HtmlDocument::Arena::~Arena()
+{
+    for (void* block : blocks)
+        free(block);
+}
+
 HtmlDocument::HtmlDocument(std::string_view utf8)
 {
     GumboOptions options = kGumboDefaultOptions;
     options.allocator = Allocate;
     options.deallocator = Release;
+    options.userdata = &arena_;
     options.max_errors = 0;
     output_ = gumbo_parse_with_options(&options, utf8.data(), utf8.size());
-}
-
-HtmlDocument::~HtmlDocument()
-{
-    if (!output_)
-        return;
-    // Every node becomes a child of the document, so that gumbo's recursive
-    // release goes one level deep whatever the page's nesting.
-    GumboNode* document = output_->document;
-    std::vector<GumboNode*> all, stack;
-    GumboVector& top = document->v.document.children;
-    for (unsigned i = 0; i < top.length; ++i)
-        stack.push_back((GumboNode*)top.data[i]);
-    while (!stack.empty()) {
-        GumboNode* node = stack.back();
-        stack.pop_back();
-        all.push_back(node);
-        if (IsElement(node)) {
-            GumboVector& children = node->v.element.children;
-            for (unsigned i = 0; i < children.length; ++i)
-                stack.push_back((GumboNode*)children.data[i]);
-            children.length = 0;
-        }
-    }
-    void** data = (void**)malloc((all.size() + 1) * sizeof(void*));
-    if (data) {
-        memcpy(data, all.data(), all.size() * sizeof(void*));
-        free(top.data);
-        top.data = data;
-        top.length = (unsigned)all.size();
-        top.capacity = (unsigned)all.size() + 1;
-    }
-    GumboOptions options = kGumboDefaultOptions;
-    options.allocator = Allocate;
-    options.deallocator = Release;
-    gumbo_destroy_output(&options, output_);
 }
 
 PageReferences ScanPage(const HtmlDocument& page)
