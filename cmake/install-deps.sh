@@ -3,17 +3,19 @@
 # the native toolchain and test libraries, the 32-bit Windows cross compiler,
 # wine with its 32-bit half, chmcmd for the sample help file, the peers and
 # tools the benchmarks compare against, cpp-httplib and the media types for
-# `velkory serve`, and what its tests drive: Chromium, zsh, man, dpkg-dev.
+# `velkory serve`, and what its tests drive: Chromium (with node and npm for
+# puppeteer-core), zsh, man, dpkg-dev.
 set -euo pipefail
 
 # usage: install-deps.sh [demo]   (demo: only what building and the demo need)
 if [ "${1:-}" = demo ]; then
-  packages=(cmake g++ make fp-utils pkg-config libcpp-httplib-dev media-types)
+  packages=(cmake g++ make fp-utils pkg-config libcpp-httplib-dev nlohmann-json3-dev media-types libxapian-dev)
 else
   packages=(cmake g++ make pkg-config python3 libgtest-dev googletest libbenchmark-dev
             g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fp-utils
             libmspack-dev libchm-dev p7zip-full clang-format
-            libcpp-httplib-dev media-types chromium zsh man-db dpkg-dev w3m lynx tmux ccache libzip-dev libgumbo-dev nlohmann-json3-dev pandoc epubcheck)
+            libcpp-httplib-dev nlohmann-json3-dev media-types chromium zsh man-db dpkg-dev w3m lynx tmux ccache nodejs libxapian-dev libzip-dev libgumbo-dev pandoc epubcheck)
+  command -v npm >/dev/null || packages+=(npm)  # a nodejs from elsewhere may bring its own npm
 fi
 
 missing=()

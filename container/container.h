@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "container/bytes.h"
 #include "container/fields.h"
 
 struct LzxDecoder;
@@ -167,18 +168,6 @@ const DirectoryEntry* DirectoryAt(const HelpFile* file, int32_t index);
 // How many entries the directory leaves out because their names are longer
 // than 255 bytes.
 int32_t DirectoryLongNameCount(const HelpFile* file);
-
-// The unsigned 16-bit little-endian value at p, at any alignment.
-inline uint32_t ReadLE16(const uint8_t* p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8);
-}
-
-// The unsigned 32-bit little-endian value at p, at any alignment.
-inline uint32_t ReadLE32(const uint8_t* p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
 
 // Reads one encoded integer (7 bits a byte, most significant group first, the
 // top bit set on every byte but the last) at *cursor and advances *cursor past

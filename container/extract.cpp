@@ -57,11 +57,6 @@ uint64_t LongestLzxOutput(uint32_t compressedLength, int windowBits)
     return ((uint64_t)(compressedLength / 34) << windowBits) + (rest > 16 ? rest - 16 : 0);
 }
 
-static uint64_t ReadLE64(const uint8_t* p)
-{
-    return (uint64_t)ReadLE32(p) | ((uint64_t)ReadLE32(p + 4) << 32);
-}
-
 static int WindowBitsForCode(uint32_t code)
 {
     switch (code) {

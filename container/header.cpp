@@ -78,11 +78,6 @@ void ReadContainerHeader(HelpFile* file)
     file->ContentOffset = ReadLE32(contentOffset);
 }
 
-static uint64_t ReadLE64(const uint8_t* p)
-{
-    return (uint64_t)ReadLE32(p) | ((uint64_t)ReadLE32(p + 4) << 32);
-}
-
 void ReadHeaderSections(HelpFile* file)
 {
     uint8_t table[2 * ItsfHeaderSectionEntry];

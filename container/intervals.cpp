@@ -21,11 +21,6 @@
 #include <cstdlib>
 #include <cstring>
 
-static uint64_t ReadLE64(const uint8_t* p)
-{
-    return (uint64_t)ReadLE32(p) | ((uint64_t)ReadLE32(p + 4) << 32);
-}
-
 uint32_t IntervalLength(const LzxSection* lzx, uint32_t k)
 {
     uint64_t start = (uint64_t)k << lzx->WindowBits;

@@ -6,6 +6,7 @@
 //   cli/       the command line: options, the table of commands, usage
 //   commands/  one file per command (or per small family of commands)
 //   serve/     the browser view: the server, its routes and the viewer
+//   search/    the text search: one index per help file, in the cache
 //   module/    the module loaded by path and the services it calls back
 //   page/      opening a page: viewer, editor, tmux, renderer, landing line
 //   terminal/  the menu and the dialog drawn in the terminal
@@ -49,4 +50,4 @@ std::string CompanionPath(const std::string& name, const char* installed);
 // Text for the terminal.
 std::string PrintableName(const char* name);  // control bytes shown as \xNN
 std::string OemTextForDisplay(const char* text);
-std::string FoldedText(std::string text);  // letters folded as the module compares them
+std::string FoldedText(std::string text);  // ASCII letters lowered (names, tags, extensions)

@@ -128,8 +128,9 @@ int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName
     free(page);
     if (!written)
         return 0;
+    WriteBesidePage(path, PageNameFileName, pageName);
     if (anchor != nullptr)
-        WriteAnchorFile(path, anchor);
+        WriteBesidePage(path, AnchorFileName, anchor);
 
     uint32_t flags = Visuality ? OpenFlagViewer : OpenFlagEditor;
     int windowTest = HostWindowTestPasses();

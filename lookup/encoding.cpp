@@ -61,45 +61,6 @@ uint32_t LocaleAnsiCodePage(uint32_t lcid)
     return 0;
 }
 
-int IsUtf8Text(const char* text, size_t size)
-{
-    const unsigned char* b = (const unsigned char*)text;
-    int beyondAscii = 0;
-    size_t i = 0;
-    while (i < size) {
-        unsigned char lead = b[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        beyondAscii = 1;
-        size_t length;
-        unsigned char low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return 0;
-        }
-        if (length > size - i)
-            return 0;
-        for (size_t j = 1; j < length; ++j) {
-            if (b[i + j] < low || b[i + j] > high)
-                return 0;
-            low = 0x80, high = 0xBF;
-        }
-        i += length;
-    }
-    return beyondAscii;
-}
-
 size_t CharacterBoundary(const char* text, size_t size, size_t limit, UINT codePage)
 {
     if (size <= limit)
@@ -154,15 +115,6 @@ int WideToOem(const WCHAR* text, size_t units, char* out, size_t capacity)
     out[n] = '\0';
     free(oem);
     return 1;
-}
-
-// Whether the n bytes of text are all ASCII.
-static int IsAsciiText(const char* text, size_t n)
-{
-    unsigned char any = 0;
-    for (size_t i = 0; i < n; ++i)
-        any |= (unsigned char)text[i];
-    return any < 0x80;
 }
 
 // Whether ASCII text reaches the OEM code page unchanged along both ways a
@@ -220,7 +172,7 @@ void TextToOem(const char* text, size_t size, uint32_t languageCodePage, char* o
         return;
     }
     // Most titles are ASCII, and need no conversion at all.
-    if (IsAsciiText(text, n) && AsciiPassesUnchanged()) {
+    if (IsAscii(text, n) && AsciiPassesUnchanged()) {
         size_t keep = n < capacity - 1 ? n : capacity - 1;
         memcpy(out, text, keep);
         out[keep] = '\0';

@@ -13,15 +13,12 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "platform/text.h"
 
 // The ANSI code page Windows gives the language of lcid: 1252 for English,
 // 932 for Japanese, 1251 for Russian and so on. 0 for a language written
 // only in Unicode (Hindi, Georgian) and for an LCID it does not know.
 uint32_t LocaleAnsiCodePage(uint32_t lcid);
-
-// Whether the size bytes of text are valid UTF-8 holding at least one byte
-// beyond ASCII.
-int IsUtf8Text(const char* text, size_t size);
 
 // How many bytes of text, at most limit of its size bytes, can be kept
 // without splitting a character of codePage (CP_ACP, CP_OEMCP, CP_UTF8 or a

@@ -434,7 +434,8 @@ int ReadSitemapKeywords(const uint8_t* data, uint32_t length, const char* sitema
     return ok;
 }
 
-int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordIndex* index)
+int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordIndex* index,
+                     const char* compiledName)
 {
     memset(index, 0, sizeof *index);
     int pathLength = lstrlenA(helpPath);
@@ -457,7 +458,7 @@ int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordInde
         return 0;
     uint32_t length = 0;
     uint8_t* data = nullptr;
-    int listed = ExtractListed(file, "/$WWKeywordLinks/BTree", &length, &data);
+    int listed = ExtractListed(file, compiledName, &length, &data);
     CloseHelpFile(file);
     if (listed < 0)
         return 0;
@@ -466,6 +467,8 @@ int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordInde
         read = ReadCompiledKeywords(data, length, topics, index);
         free(data);
     }
+    if (read == -1 && strcmp(compiledName, KeywordLinksName) != 0)
+        read = 1;  // no such index: it has no other form
     if (read == -1) {
         // No compiled index: the sitemap index, from the help file itself.
         file = OpenHelpFile(helpPath);
@@ -523,6 +526,13 @@ int ResolveStoredName(const char* helpPath, const char* name, char* found)
     HelpFile* file = OpenHelpFile(helpPath);
     if (file == nullptr)
         return 0;
+    int resolved = ResolveStoredNameIn(file, name, found);
+    CloseHelpFile(file);
+    return resolved;
+}
+
+int ResolveStoredNameIn(HelpFile* file, const char* name, char* found)
+{
     // A link may escape bytes of the name as %XX ("a%20b.htm" for "a b.htm"):
     // it is read so only when the name as it is finds nothing.
     int resolved = FindStoredName(file, name, found);
@@ -535,6 +545,5 @@ int ResolveStoredName(const char* helpPath, const char* name, char* found)
         resolved = n != length && memchr(decoded, '\0', n) == nullptr &&
             FindStoredName(file, decoded, found);
     }
-    CloseHelpFile(file);
     return resolved;
 }

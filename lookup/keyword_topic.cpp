@@ -95,22 +95,23 @@ int ShowKeywordTopic(const char* helpPath, const TopicIndex* topics, const char*
     return DisplayTopic(helpPath, keyword, pageName, anchor[0] ? anchor : nullptr);
 }
 
-int WriteAnchorFile(const char* pagePath, const char* anchor)
+int WriteBesidePage(const char* pagePath, const char* fileName, const char* text)
 {
     const char* slash = strrchr(pagePath, '/');
     if (slash == nullptr)
         return 0;
     size_t directoryLength = (size_t)(slash - pagePath) + 1;
     char path[TempPathBufferSize];
-    if (directoryLength + sizeof AnchorFileName > sizeof path)
+    size_t nameSize = strlen(fileName) + 1;
+    if (directoryLength + nameSize > sizeof path)
         return 0;
     memcpy(path, pagePath, directoryLength);
-    memcpy(path + directoryLength, AnchorFileName, sizeof AnchorFileName);
+    memcpy(path + directoryLength, fileName, nameSize);
     FILE* out = fopen(path, "wb");
     if (out == nullptr)
         return 0;
-    size_t n = strlen(anchor);
-    int written = fwrite(anchor, 1, n, out) == n;
+    size_t n = strlen(text);
+    int written = fwrite(text, 1, n, out) == n;
     written = fclose(out) == 0 && written;
     if (!written)
         remove(path);

@@ -22,8 +22,8 @@ constexpr char TempNamePrefix[] = "VLKT";
 int ShowHelpTopic(const char* helpPath, const char* keyword);
 
 // Extracts pageName from helpPath into a new temporary directory and opens it
-// in the host's viewer or editor; an anchor is named beside the page (see
-// WriteAnchorFile). Returns 1 or 0; a page that could not be written whole is
+// in the host's viewer or editor; the page's stored name and its anchor are
+// named beside it (see WriteBesidePage). Returns 1 or 0; a page that could not be written whole is
 // removed before the host sees it.
 int DisplayTopic(const char* helpPath, const char* keyword, const char* pageName,
                  const char* anchor = nullptr);
@@ -68,12 +68,15 @@ struct HelpFile;
 // What a help file's #SYSTEM tells: its language, its title (in the help
 // file's encoding, as written) and the stored names of its contents (.hhc)
 // and index (.hhk) sitemaps, as written there (usually without the leading
-// "/"). Missing items are 0 or empty.
+// "/"), with the page it opens on and the window type it opens in. Missing
+// items are 0 or empty.
 struct SystemInfo {
     uint32_t lcid;
     char contentsFile[NameBufferSize];
     char indexFile[NameBufferSize];
     char title[TitleBufferSize];
+    char defaultTopic[NameBufferSize];   // a link, as written ("dir/page%201.htm#part")
+    char defaultWindow[NameBufferSize];  // the name of a window type of #WINDOWS
 };
 
 // Reads the #SYSTEM of an open help file. Returns 0, with info cleared, when
@@ -81,6 +84,14 @@ struct SystemInfo {
 int ReadSystemInfo(HelpFile* file, SystemInfo* info);
 // The records of a #SYSTEM's length bytes; whatever cannot be read is left out.
 void ParseSystemInfo(const uint8_t* data, uint32_t length, SystemInfo* info);
+
+// The page a window type of #WINDOWS opens on (its default file, else its
+// home page), as written in #STRINGS, into page (NameBufferSize bytes): the
+// window type called window, else the first one. "" when there is none or it
+// cannot be read. ReadWindowHome reads both files of an open help file.
+void ParseWindowHome(const uint8_t* windows, uint32_t windowsLength, const uint8_t* strings,
+                     uint32_t stringsLength, const char* window, char* page);
+void ReadWindowHome(HelpFile* file, const char* window, char* page);
 
 // ---------------------------------------------------------------------------
 // Sitemaps: the HTML lists of <OBJECT type="text/sitemap"> entries that hold a
@@ -154,7 +165,12 @@ struct KeywordIndex {
 // topics) when it is there, else the sitemap index stored in the help file
 // (the one #SYSTEM names, else the one *.hhk stored). Returns 1 with the index
 // filled (possibly empty), 0 with nothing held when memory runs out.
-int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordIndex* index);
+// compiledName may name another compiled index of the same layout (the A-link
+// index, AssociativeLinksName): only that one is read then, since it has no
+// sitemap form.
+constexpr char KeywordLinksName[] = "/$WWKeywordLinks/BTree";
+int ReadKeywordIndex(const char* helpPath, const TopicIndex* topics, KeywordIndex* index,
+                     const char* compiledName = KeywordLinksName);
 void ReleaseKeywordIndex(KeywordIndex* index);
 const char* KeywordText(const KeywordIndex* index, uint32_t offset);
 
@@ -283,10 +299,99 @@ int32_t ChooseMenuItem(const MenuItem* items, int32_t count);
 // exists.
 int ResolveStoredName(const char* helpPath, const char* name, char* found);
 
-// Beside the page file at pagePath (".../velkory.txt"), the file that names
-// the anchor the page should open at, for hosts that look for it.
-// The file holds the anchor's bytes alone; a host that does not look for it
+// Beside the page file at pagePath (".../velkory.txt"), files for hosts that
+// look for them: the anchor the page should open at, and the page's stored
+// name (so that a host can serve the help file and follow the page's links).
+// Each holds its text's bytes alone; a host that does not look for them
 // opens the page as usual. Returns 0, leaving no such file, when it cannot be
 // written.
 constexpr char AnchorFileName[] = "velkory.anchor";
-int WriteAnchorFile(const char* pagePath, const char* anchor);
+constexpr char PageNameFileName[] = "velkory.page";
+int WriteBesidePage(const char* pagePath, const char* fileName, const char* text);
+
+// ---------------------------------------------------------------------------
+// The context map: the topics a program opens by number ([MAP] and [ALIAS] of
+// the help project, compiled into /#IVB with their pages in /#STRINGS), and
+// the A-link index (/$WWAssociativeLinks/BTree). doc/formats/context-map.md
+// has the layouts.
+
+constexpr char ContextMapName[] = "/#IVB";
+constexpr char AssociativeLinksName[] = "/$WWAssociativeLinks/BTree";
+
+// /#IVB and the /#STRINGS of the same help file, as extracted (or any bytes
+// a caller points at).
+struct ContextMap {
+    uint8_t* map;  // a DWORD length, then (context ID, #STRINGS offset) pairs of DWORDs
+    uint32_t mapLength;
+    uint8_t* strings;
+    uint32_t stringsLength;
+};
+
+// Where a context ID or alias leads: a stored name of the help file and the
+// anchor its link named.
+struct ContextTarget {
+    char page[NameBufferSize];    // the stored name, as the directory spells it ("/html/a.htm")
+    char anchor[NameBufferSize];  // what followed "#" in the link, "" when nothing did
+};
+
+// Extracts the context map of an open help file. Returns 1 with the map
+// filled, 0 with nothing held when the file has no /#IVB or it (or #STRINGS)
+// cannot be read.
+int ReadContextMap(HelpFile* file, ContextMap* map);
+void ReleaseContextMap(ContextMap* map);
+
+// The link the map gives for context ID id, as #STRINGS holds it (the first
+// pair of that ID counts), into link (NameBufferSize bytes). Returns 0 when
+// no pair within the map has the ID, or its text lies outside #STRINGS, is
+// empty or does not fit.
+int FindContextLink(const ContextMap* map, uint32_t id, char* link);
+
+// The stored page a link of the context map (or of an alias line) names in
+// file: "#" starts the anchor; backslashes are read as "/"; whatever precedes
+// a "::" is the help file's own path; and a link that begins with folders of
+// the computer it was compiled on names the longest tail of it that is a
+// stored name (found as ResolveStoredName finds one). Returns 0 when no
+// stored file matches, for a link of another scheme ("http://") and for one
+// that does not fit.
+int ResolveContextLink(HelpFile* file, const char* link, ContextTarget* target);
+
+// The page that context ID id opens in the help file at helpPath. Returns 1
+// with target filled, 0 when the file, its context map or the ID's page
+// cannot be found.
+int FindContextPage(const char* helpPath, uint32_t id, ContextTarget* target);
+
+// What a help project's map and alias definitions say of a name. A compiled
+// help file keeps no names: they live in the project's [MAP] and [ALIAS]
+// sections and the header files these include. Each line of text (length
+// bytes, CR LF or LF) is one definition; the name is compared without regard
+// to ASCII case and the first line that defines it counts:
+//   "#define NAME 123" or "NAME 0x7B" or "NAME=-1"    a context ID (-1 is 0xFFFFFFFF)
+//   "NAME=dir\page.htm#anchor"                         an alias's link
+// Lines beginning with ";" or "//", other "#" lines and "#define"s of
+// anything but a number define nothing.
+enum ContextNameKind : int {
+    ContextNameUnknown = 0,
+    ContextNameId = 1,    // *id holds the context ID
+    ContextNameLink = 2,  // link (NameBufferSize bytes) holds the alias's link
+};
+int FindContextName(const char* text, uint32_t length, const char* name, uint32_t* id, char* link);
+
+// The page that alias (a name of the project's [ALIAS] or [MAP]) opens in the
+// help file at helpPath, through definitions (length bytes of the lines
+// FindContextName reads), else through the map header files the help file
+// stores (*.h, *.hh, *.hm, *.ali, in directory order): a link is resolved as
+// ResolveContextLink resolves it, a context ID through the context map.
+// Returns 1 with target filled, 0 when nothing defines the name or what it
+// leads to is not there.
+int FindAliasPage(const char* helpPath, const char* alias, ContextTarget* target,
+                  const char* definitions = nullptr, uint32_t definitionsLength = 0);
+
+// The stored name as ResolveStoredName finds it, in a help file already open.
+int ResolveStoredNameIn(HelpFile* file, const char* name, char* found);
+
+// Reads the A-link index of helpPath (/$WWAssociativeLinks/BTree of the file
+// the topic index came from) as ReadKeywordIndex reads the compiled keyword
+// index: each A-link name with the pages of its topics. Returns 1 with the
+// index filled (empty when the file has no A-links), 0 with nothing held
+// when the file cannot be read or memory runs out.
+int ReadAssociativeLinks(const char* helpPath, const TopicIndex* topics, KeywordIndex* index);

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "lookup/lookup.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -53,27 +54,8 @@ int AppendByte(SitemapBuilder* b, char c)
 int AppendCodePoint(SitemapBuilder* b, uint32_t cp)
 {
     char out[4];
-    int n;
-    if (cp < 0x80) {
-        out[0] = (char)cp;
-        n = 1;
-    } else if (cp < 0x800) {
-        out[0] = (char)(0xC0 | (cp >> 6));
-        out[1] = (char)(0x80 | (cp & 0x3F));
-        n = 2;
-    } else if (cp < 0x10000) {
-        out[0] = (char)(0xE0 | (cp >> 12));
-        out[1] = (char)(0x80 | ((cp >> 6) & 0x3F));
-        out[2] = (char)(0x80 | (cp & 0x3F));
-        n = 3;
-    } else {
-        out[0] = (char)(0xF0 | (cp >> 18));
-        out[1] = (char)(0x80 | ((cp >> 12) & 0x3F));
-        out[2] = (char)(0x80 | ((cp >> 6) & 0x3F));
-        out[3] = (char)(0x80 | (cp & 0x3F));
-        n = 4;
-    }
-    for (int i = 0; i < n; ++i)
+    size_t n = EncodeUtf8(cp, out);
+    for (size_t i = 0; i < n; ++i)
         if (!AppendByte(b, out[i]))
             return 0;
     return 1;
@@ -84,17 +66,12 @@ int IsSpace(uint8_t c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
-int LowerAscii(uint8_t c)
-{
-    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
-}
-
 // Whether the n bytes at p spell word (lower case) ignoring ASCII case.
 int SameWord(const uint8_t* p, uint32_t n, const char* word)
 {
     uint32_t i = 0;
     for (; i < n && word[i] != '\0'; ++i)
-        if (LowerAscii(p[i]) != (uint8_t)word[i])
+        if (FoldAscii((char)p[i]) != word[i])
             return 0;
     return i == n && word[i] == '\0';
 }
@@ -104,16 +81,8 @@ struct Span {
     uint32_t length;
 };
 
-// The named references a sitemap uses; the rest stay as written.
-struct NamedReference {
-    const char* name;
-    uint32_t codePoint;
-};
-const NamedReference NamedReferences[] = {
-    {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0},
-};
-
-// Appends the value with its character references decoded, and a NUL.
+// Appends the value with its character references decoded (only those
+// closed by ';' that name a character: ReferencesClosed), and a NUL.
 // Returns the value's offset, or NoText when memory runs out.
 uint32_t AppendValue(SitemapBuilder* b, Span value)
 {
@@ -128,43 +97,14 @@ uint32_t AppendValue(SitemapBuilder* b, Span value)
             continue;
         }
         if (c == '&') {
-            uint32_t end = i + 1;
-            while (end < n && end - i <= 10 && p[end] != ';')
-                ++end;
-            if (end < n && p[end] == ';') {
-                uint32_t cp = 0;
-                int decoded = 0;
-                if (end > i + 2 && p[i + 1] == '#') {
-                    int hex = p[i + 2] == 'x' || p[i + 2] == 'X';
-                    uint32_t k = i + 2 + (hex ? 1 : 0);
-                    decoded = k < end;
-                    for (; k < end && decoded; ++k) {
-                        uint32_t d = p[k] >= '0' && p[k] <= '9' ? p[k] - '0'
-                            : hex && LowerAscii(p[k]) >= 'a' && LowerAscii(p[k]) <= 'f'
-                            ? LowerAscii(p[k]) - 'a' + 10
-                            : 99;
-                        if (d == 99)
-                            decoded = 0;
-                        else
-                            cp = cp * (hex ? 16 : 10) + d;
-                        if (cp > 0x10FFFF)
-                            decoded = 0;
-                    }
-                    if (cp == 0)
-                        decoded = 0;
-                } else {
-                    for (const NamedReference& r : NamedReferences)
-                        if (SameWord(p + i + 1, end - i - 1, r.name)) {
-                            cp = r.codePoint;
-                            decoded = 1;
-                        }
-                }
-                if (decoded) {
-                    if (!AppendCodePoint(b, cp))
-                        return NoText;
-                    i = end + 1;
-                    continue;
-                }
+            uint32_t cp;
+            size_t length =
+                DecodeCharacterReference((const char*)p + i, n - i, &cp, ReferencesClosed);
+            if (length > 0) {
+                if (!AppendCodePoint(b, cp))
+                    return NoText;
+                i += (uint32_t)length;
+                continue;
             }
         }
         if (!AppendByte(b, (char)c))

@@ -25,7 +25,7 @@ else()
     file(RELATIVE_PATH VELKORY_SERVER_FROM_BIN
       ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
       ${CMAKE_INSTALL_PREFIX}/${VELKORY_MODULE_DIR}/velkory-serve)
-    target_compile_definitions(velkory_host PRIVATE VELKORY_INSTALLED_SERVER="${VELKORY_SERVER_FROM_BIN}")
+    target_compile_definitions(velkory_host_parts PRIVATE VELKORY_INSTALLED_SERVER="${VELKORY_SERVER_FROM_BIN}")
     install(TARGETS velkory_serve RUNTIME DESTINATION ${VELKORY_MODULE_DIR})
   endif()
   if(TARGET velkory_export)

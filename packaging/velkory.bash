@@ -1,5 +1,6 @@
-# bash completion for velkory: commands, options, help files, and the topic
-# titles and index keywords of the help file already given (from `velkory
+# bash completion for velkory: commands, options, help files (and for search
+# the folders that hold them, whose help files it searches), and the topic
+# titles and index keywords of the help files already given (from `velkory
 # topics` and `velkory index`).
 _velkory()
 {
@@ -10,18 +11,18 @@ _velkory()
         cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
     fi
-    local commands="help info config list cat extract test topics index fulltext serve browse export clean"
+    local commands="help open info config list cat extract test topics index fulltext search serve browse export clean"
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --module|--pick|--port|--modality|--visuality|--to|--output|-o|--split|--assets) ((i++)) ;;
+            --module|--pick|--port|--modality|--visuality|--limit|--to|--output|-o|--split|--assets) ((i++)) ;;
             -*) ;;
             *) if [[ -z $command ]]; then command=${words[i]}; else args+=("${words[i]}"); fi ;;
         esac
     done
     case $prev in
         --module) COMPREPLY=($(compgen -f -- "$cur")); return ;;
-        --pick|--port) return ;;
+        --pick|--port|--limit) return ;;
         --modality|--visuality) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
         --to) COMPREPLY=($(compgen -W "epub html markdown text jsonl" -- "$cur")); return ;;
         --output|-o) COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
@@ -33,10 +34,12 @@ _velkory()
     fi
     local options=""
     case $command in
-        help) options="--pick" ;;
+        help) options="--pick --search" ;;
+        search) options="--limit --json" ;;
+        clean) options="--cache" ;;
         config) options="--modality --visuality --cancel --show" ;;
-        serve) options="--port --no-open" ;;
-        browse) options="--pick --port --no-open" ;;
+        serve) options="--port --new-token --no-open" ;;
+        browse) options="--pick --port --new-token --no-open" ;;
         export) options="--to --output --split --assets" ;;
     esac
     if [[ $cur == -* ]]; then
@@ -46,15 +49,20 @@ _velkory()
     local helpfiles=0
     case $command in
         help|browse)
-            if ((${#args[@]} == 1)); then
+            # After help files, the keywords they hold; a word with a '/' is
+            # one more help file or directory of the shelf.
+            local shelf=() a
+            for a in "${args[@]}"; do [[ -f $a ]] && shelf+=("$a"); done
+            if ((${#shelf[@]})) && [[ $cur != */* ]]; then
                 local IFS=$'\n'
-                COMPREPLY=($( { velkory topics "${args[0]}" "$cur"; velkory index "${args[0]}" "$cur"; } \
-                               2>/dev/null | cut -f1 | sort -u))
+                COMPREPLY=($(for a in "${shelf[@]}"; do velkory topics "$a" "$cur"
+                                 velkory index "$a" "$cur"; done 2>/dev/null | cut -f1 | sort -u))
                 return
             fi
-            ((${#args[@]} == 0)) && helpfiles=1 ;;
-        list|test|cat|extract|topics|index|fulltext|export) ((${#args[@]} == 0)) && helpfiles=1 ;;
+            helpfiles=1 ;;
+        open|list|test|cat|extract|topics|index|fulltext|export) ((${#args[@]} == 0)) && helpfiles=1 ;;
         serve) helpfiles=1 ;;
+        search) helpfiles=1 ;;
     esac
     if ((helpfiles)); then
         COMPREPLY=($(compgen -o plusdirs -f -X '!*.[cC][hH][mM]' -- "$cur"))

@@ -7,11 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <iconv.h>
-
-// The pair in force and the iconv descriptors it needs: ANSI to UTF-32 (when
-// ANSI is not 1252), OEM to UTF-32 and UTF-32 to OEM (when OEM is not 437).
-// The locale's own pair opens them when they are first used.
+// The pair in force, and what it was made from.
 struct CodePagePair {
     bool resolved;
     char setting[32];  // the variable's text the pair was made from
@@ -19,9 +15,6 @@ struct CodePagePair {
     char error[96];    // why the variable's pair is not in force, "" when it is
     unsigned ansi;
     unsigned oem;
-    mutable iconv_t ansiDecoder;
-    mutable iconv_t oemDecoder;
-    mutable iconv_t oemEncoder;
 };
 
 enum CodePageEncoding {
@@ -31,9 +24,11 @@ enum CodePageEncoding {
 };
 
 // The pair in force, brought in line with VELKORY_CODEPAGES and the locale.
+// Each thread keeps its own.
 const CodePagePair* CurrentCodePages(void);
 // Decodes size bytes of src into code points; out has room for size entries.
-// Bytes that are no character become '?' (or U+FFFD in UTF-8).
+// Bytes that are no character become '?' (or U+FFFD in UTF-8, one for each
+// byte).
 size_t DecodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, const char* src,
                       size_t size, uint32_t* out);
 // Writes the encoding of one code point into out (room for 8 bytes) and

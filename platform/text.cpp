@@ -73,30 +73,40 @@ const uint16_t OemGlyphs[33] = {
 
 }  // namespace
 
-uint32_t DecodeUtf8(const char* text, size_t size, size_t* length)
+uint32_t DecodeUtf8(const char* text, size_t size, size_t* length, Utf8Invalid invalid)
 {
     const unsigned char* bytes = (const unsigned char*)text;
     unsigned char lead = bytes[0];
     *length = 1;
-    uint32_t value;
-    size_t need;
-    uint32_t minimum;
     if (lead < 0x80)
         return lead;
+    uint32_t value;
+    size_t need;
+    // The range of the second byte: the lead bytes E0, ED, F0 and F4 narrow
+    // it so that no overlong form, surrogate or value past U+10FFFF decodes.
+    unsigned char low = 0x80, high = 0xBF;
     if (lead >= 0xC2 && lead <= 0xDF) {
-        value = lead & 0x1F, need = 2, minimum = 0x80;
+        value = lead & 0x1F, need = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
-        value = lead & 0x0F, need = 3, minimum = 0x800;
+        value = lead & 0x0F, need = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
-        value = lead & 0x07, need = 4, minimum = 0x10000;
+        value = lead & 0x07, need = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
     } else {
         return ReplacementCharacter;
     }
-    size_t j = 1;
-    for (; j < need && j < size && (bytes[j] & 0xC0) == 0x80; j++)
+    for (size_t j = 1; j < need; j++) {
+        if (j >= size || bytes[j] < low || bytes[j] > high) {
+            if (invalid == Utf8InvalidSubpart)
+                *length = j;
+            return ReplacementCharacter;
+        }
         value = (value << 6) | (bytes[j] & 0x3F);
-    if (j < need || value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return ReplacementCharacter;
+        low = 0x80, high = 0xBF;
+    }
     *length = need;
     return value;
 }
@@ -133,6 +143,81 @@ size_t Utf8CharacterLength(const char* text, size_t size, size_t i)
     while (i + length < size && ((unsigned char)text[i + length] & 0xC0) == 0x80)
         ++length;
     return length;
+}
+
+bool IsAscii(const char* text, size_t size)
+{
+    // Eight bytes at a time: this runs over whole pages.
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        memcpy(&word, text + i, 8);
+        if (word & 0x8080808080808080ull)
+            return false;
+    }
+    for (; i < size; i++)
+        if ((unsigned char)text[i] >= 0x80)
+            return false;
+    return true;
+}
+
+// The length of the well-formed UTF-8 that begins text: all of it, or up to
+// the first byte that is no character.
+static size_t Utf8Prefix(const char* text, size_t size, bool* beyondAscii)
+{
+    size_t i = 0;
+    while (i < size) {
+        if (i + 8 <= size && IsAscii(text + i, 8)) {
+            i += 8;
+            continue;
+        }
+        if ((unsigned char)text[i] < 0x80) {
+            i++;
+            continue;
+        }
+        size_t length;
+        if (DecodeUtf8(text + i, size - i, &length) == ReplacementCharacter && length == 1)
+            return i;
+        *beyondAscii = true;
+        i += length;
+    }
+    return i;
+}
+
+bool IsUtf8(const char* text, size_t size)
+{
+    bool beyondAscii = false;
+    return Utf8Prefix(text, size, &beyondAscii) == size;
+}
+
+bool IsUtf8Text(const char* text, size_t size)
+{
+    bool beyondAscii = false;
+    return Utf8Prefix(text, size, &beyondAscii) == size && beyondAscii;
+}
+
+size_t EncodeUtf16(uint32_t cp, uint16_t* out)
+{
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+        cp = ReplacementCharacter;
+    if (cp < 0x10000) {
+        out[0] = (uint16_t)cp;
+        return 1;
+    }
+    cp -= 0x10000;
+    out[0] = (uint16_t)(0xD800 + (cp >> 10));
+    out[1] = (uint16_t)(0xDC00 + (cp & 0x3FF));
+    return 2;
+}
+
+uint32_t DecodeUtf16(uint32_t unit, uint32_t next, size_t* units)
+{
+    *units = 1;
+    if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+        *units = 2;
+        return 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+    }
+    return unit;
 }
 
 bool DecodeSingleByte(unsigned codePage, unsigned char byte, uint32_t* cp)
@@ -207,21 +292,6 @@ uint32_t FoldCase(uint32_t cp)
     if (offset % run.stride != 0 || offset / run.stride >= run.count)
         return cp;
     return (uint32_t)((int64_t)cp + run.delta);
-}
-
-char FoldAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
-}
-
-bool IsAsciiAlnum(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-char UpperAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
 }
 
 int CompareFolded(const char* a, const char* b, size_t count)

@@ -26,12 +26,24 @@ const char UsageHead[] =
     "Context help from Compiled HTML Help files (.chm), through the Velkory module.\n"
     "\n"
     "Commands that drive the module:\n"
-    "  help [--pick N] FILE KEYWORD   show the topic of FILE whose title (else whose\n"
+    "  help [--pick N] [FILE|DIR...] KEYWORD\n"
+    "                                 show the topic of FILE whose title (else whose\n"
     "                                 keyword index entry, else a word of whose text)\n"
     "                                 begins with KEYWORD; with several, choose in a\n"
     "                                 menu (or the Nth with --pick; without a terminal\n"
     "                                 and without --pick the topics are listed on\n"
-    "                                 stderr)\n"
+    "                                 stderr); several files, and directories of them,\n"
+    "                                 make one menu; without FILE, those of\n"
+    "                                 $VELKORY_PATH\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  help --search [--pick N] FILE KEYWORD\n"
+    "                                 the same; when nothing answers, the pages whose\n"
+    "                                 text holds KEYWORD, as search shows them (on a\n"
+    "                                 terminal, help asks whether to search)\n"
+#endif
+    "  open TARGET                    the page TARGET names, opened as help opens a\n"
+    "                                 topic: FILE::/page.htm#anchor, or\n"
+    "                                 ms-its:FILE::/page.htm (mk:@MSITStore: too)\n"
     "  info                           the module's names, title and capabilities\n"
     "  config                         change the settings in a dialog; without a\n"
     "                                 terminal: --modality N --visuality N saves those\n"
@@ -50,14 +62,27 @@ const char UsageHead[] =
     "  fulltext FILE WORD             every page whose text holds a word beginning with\n"
     "                                 WORD (from the full-text index): its title, a\n"
     "                                 tab, its page\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  search [--limit N] [--json] FILE|DIR... QUERY\n"
+    "                                 the pages whose text matches QUERY, best first:\n"
+    "                                 title, a tab, the page (and on a terminal the\n"
+    "                                 snippet, then the page opens as help opens one);\n"
+    "                                 every word is needed, \"a phrase\", prefix*,\n"
+    "                                 -excluded; a DIR stands for the help files below\n"
+    "                                 it; --limit N hits (20), --json one object a line\n"
+#endif
     "\n"
 #if defined(VELKORY_HAVE_SERVE)
     "Commands that show help files in the browser:\n"
-    "  serve [--port N] [--no-open] FILE...\n"
-    "                                 serve the help files on 127.0.0.1 with a viewer\n"
-    "                                 (contents, index, search) until interrupted; the\n"
-    "                                 first line of output is its URL\n"
-    "  browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]\n"
+    "  serve [--port N] [--new-token] [--no-open] [--watch-stdin] FILE|DIR...\n"
+    "                                 serve the help files (a folder's too) on 127.0.0.1\n"
+    "                                 with a viewer (contents, index, search) until\n"
+    "                                 interrupted; the first line of output is its URL,\n"
+    "                                 the same from run to run (--port N: another port;\n"
+    "                                 --new-token: new URLs); --watch-stdin: until\n"
+    "                                 standard input ends, or, when it gives a process\n"
+    "                                 number first, until that process ends\n"
+    "  browse [--pick N] [--port N] [--new-token] [--no-open] [FILE|DIR...] [KEYWORD]\n"
     "                                 the topic as help finds it, in the browser\n"
     "\n"
 #endif
@@ -78,7 +103,12 @@ const char UsageHead[] =
 #endif
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
-    "                                 the temporary directory that are over a day old\n"
+    "                                 the temporary directory whose viewer has ended,\n"
+    "                                 or, without a record of it, over a day old\n"
+#if defined(VELKORY_HAVE_SEARCH)
+    "  clean --cache                  empty the cache of search indexes\n"
+    "                                 ($XDG_CACHE_HOME/velkory, else ~/.cache/velkory)\n"
+#endif
     "  --help, --version\n"
     "\n"
     "Options:\n"
@@ -88,7 +118,8 @@ const char UsageHead[] =
 
 const char UsageTail[] =
     "Exit status: 0 done (help: a page opened or the menu left), 1 failed (help:\n"
-    "also when no topic matched or the viewer failed), 2 usage error.\n";
+    "also when no topic matched or the viewer failed; search: also when nothing\n"
+    "matched), 2 usage error.\n";
 
 struct Command {
     const char* name;
@@ -100,7 +131,17 @@ struct Command {
 };
 
 const Command Commands[] = {
-    {"help", "help [--pick N] FILE KEYWORD", 2, {"--pick"}, HelpCommand},
+#if defined(VELKORY_HAVE_SEARCH)
+    {"help",
+     "help [--search] [--pick N] [FILE|DIR...] KEYWORD",
+     1,
+     {"--pick", "--search"},
+     HelpCommand,
+     SIZE_MAX - 1},
+#else
+    {"help", "help [--pick N] [FILE|DIR...] KEYWORD", 1, {"--pick"}, HelpCommand, SIZE_MAX - 1},
+#endif
+    {"open", "open TARGET", 1, {}, OpenCommand},
     {"info", "info", 0, {}, InfoCommand},
     {"config",
      "config [--show | --cancel | --modality N --visuality N]",
@@ -114,20 +155,30 @@ const Command Commands[] = {
     {"topics", "topics FILE [PREFIX]", 1, {}, TopicsCommand, 1},
     {"index", "index FILE [PREFIX]", 1, {}, IndexCommand, 1},
     {"fulltext", "fulltext FILE WORD", 2, {}, FullTextCommand},
+#if defined(VELKORY_HAVE_SEARCH)
+    {"clean", "clean [--cache]", 0, {"--cache"}, CleanCommand},
+    {"search",
+     "search [--limit N] [--json] FILE|DIR... QUERY",
+     2,
+     {"--limit", "--json"},
+     SearchCommand,
+     SIZE_MAX - 2},
+#else
     {"clean", "clean", 0, {}, CleanCommand},
+#endif
 #if defined(VELKORY_HAVE_SERVE)
     {"serve",
-     "serve [--port N] [--no-open] FILE...",
+     "serve [--port N] [--new-token] [--no-open] [--watch-stdin] FILE|DIR...",
      1,
-     {"--port", "--no-open"},
+     {"--port", "--new-token", "--no-open", "--watch-stdin"},
      ServeCommand,
      SIZE_MAX - 1},
     {"browse",
-     "browse [--pick N] [--port N] [--no-open] FILE [KEYWORD]",
-     1,
-     {"--pick", "--port", "--no-open"},
+     "browse [--pick N] [--port N] [--new-token] [--no-open] [FILE|DIR...] [KEYWORD]",
+     0,
+     {"--pick", "--port", "--new-token", "--no-open"},
      BrowseCommand,
-     1},
+     SIZE_MAX},
 #endif
 #if defined(VELKORY_HAVE_EXPORT)
     {"export",
@@ -256,6 +307,24 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
         } else if (name == "--no-open") {
             line.open = false;
             line.optionsSeen.push_back(name);
+        } else if (name == "--limit") {
+            ok = takeNumber(name, 1, 100000, line.limit);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--json") {
+            line.json = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--cache") {
+            line.cache = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--search") {
+            line.search = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--new-token") {
+            line.newToken = true;
+            line.optionsSeen.push_back(name);
+        } else if (name == "--watch-stdin") {
+            line.watchStdin = true;
+            line.optionsSeen.push_back(name);
         } else {
             error = "unknown option '" + arg + "'";
             return false;
@@ -264,7 +333,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             return false;
         if (inlineValue &&
             (name == "--help" || name == "-h" || name == "--version" || name == "--cancel" ||
-             name == "--show" || name == "--no-open")) {
+             name == "--show" || name == "--no-open" || name == "--json" || name == "--cache" ||
+             name == "--search" || name == "--new-token" || name == "--watch-stdin")) {
             error = name + " takes no value";
             return false;
         }

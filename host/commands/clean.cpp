@@ -1,9 +1,13 @@
 // The names that MakeTempName makes in the temporary directory, and the
-// clean command that removes the old ones.
+// clean command that removes the ones left behind.
 //
-// Every help request leaves a directory "VLKT-<16 hex digits>" holding the
-// page it showed (the module never deletes it: the viewer may still have the
-// page open). `velkory clean` removes those that are more than a day old.
+// A help request makes a directory "VLKT-<16 hex digits>" holding the page it
+// showed. The module never deletes it (the viewer may still have the page
+// open); the host does once a viewer or editor it waited for has ended
+// (page/). `velkory clean` removes those whose recorded viewer has ended,
+// whatever their age, and those without a record that are more than a day
+// old.
+// `velkory clean --cache` empties the cache of search indexes instead.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,10 @@
 #include "host/commands/commands.h"
 #include "host/host.h"
 #include "host/os/os.h"
+#include "host/page/page.h"
+#if defined(VELKORY_HAVE_SEARCH)
+#include "host/search/search.h"
+#endif
 
 namespace {
 
@@ -36,10 +44,37 @@ bool IsHostTempName(const std::string& name)
     return true;
 }
 
+#if defined(VELKORY_HAVE_SEARCH)
+int EmptyCache()
+{
+    SearchCache cache;
+    std::string error;
+    if (!UserSearchCache(cache, error)) {
+        Complain(error);
+        return 1;
+    }
+    CacheCleaning cleaning = EmptySearchCache(cache);
+    for (const std::string& failure : cleaning.failures)
+        Complain("cannot remove " + failure);
+    printf("%d search ind%s removed from %s\n", cleaning.removed,
+           cleaning.removed == 1 ? "ex" : "exes", cache.directory.c_str());
+    if (cleaning.busy)
+        printf("%d left: another velkory is building %s\n", cleaning.busy,
+               cleaning.busy == 1 ? "it" : "them");
+    return cleaning.failures.empty() ? 0 : 1;
+}
+#endif
+
 }  // namespace
 
-int CleanCommand(const CommandLine&)
+int CleanCommand(const CommandLine& line)
 {
+#if defined(VELKORY_HAVE_SEARCH)
+    if (line.cache)
+        return EmptyCache();
+#else
+    (void)line;
+#endif
     const std::string dir = TempDirectory();
     const time_t now = time(nullptr);
     int removed = 0, failed = 0;
@@ -60,7 +95,8 @@ int CleanCommand(const CommandLine&)
         time_t modified = 0;
         if (!IsOwnDirectory(path, modified))
             continue;
-        if (now - modified < OneDay)
+        ViewerState viewer = PageViewerState(path);
+        if (viewer == ViewerRunning || (viewer == ViewerUnrecorded && now - modified < OneDay))
             continue;
         // remove_all removes symbolic links inside without following them.
         std::error_code removeError;

@@ -1,6 +1,8 @@
 // The help command: a keyword looked up in a help file by the module, which
 // shows the matching topics in the host's menu and opens the chosen page in
 // the host's viewer or editor; and the host's explanation when it could not.
+// On a shelf of several help files the host joins their matches into one
+// menu and has the chosen one's module answer its own menu with it.
 //
 // Exit status: 0 when a page was opened (or the user left the menu, or the
 // topics were listed for a script to choose with --pick); 1 when no topic
@@ -16,11 +18,11 @@
 #include "host/commands/commands.h"
 #include "host/host.h"
 #include "host/module/module.h"
+#include "host/page/page.h"
 #if defined(VELKORY_HAVE_SERVE)
 #include "host/serve/serve.h"
 #endif
 #include "host/os/os.h"
-#include "platform/terminal_text.h"
 
 namespace {
 
@@ -61,6 +63,43 @@ bool CanWriteIn(const std::string& dir, std::string& reason)
     return ok;
 }
 
+// What the host can see of a help file that the module could not use.
+void ExplainHelpFailure(const std::string& file, const RequestRecord& record)
+{
+    // A topic was chosen when the module asked for a page directory.
+    if (!record.tempName.empty()) {
+        ExplainPageDirectory(file, record.tempName);
+        return;
+    }
+    if (!ExplainCut(file))
+        Complain(file + ": the topic index cannot be read");
+}
+
+#if defined(VELKORY_HAVE_SERVE)
+// Whether VELKORY_VIEWER asks for the browser.
+bool BrowserViewerWanted()
+{
+    const char* viewer = getenv("VELKORY_VIEWER");
+    return viewer && strcmp(viewer, "browser") == 0;
+}
+#endif
+
+#if defined(VELKORY_HAVE_SEARCH)
+// Asks on the terminal whether to search the pages' text; yes unless the
+// answer begins with 'n'.
+bool AskToSearch(const std::string& keyword)
+{
+    fprintf(stderr, "velkory: search the text of its pages for '%s'? [Y/n] ", keyword.c_str());
+    fflush(stderr);
+    char answer[64];
+    if (!fgets(answer, sizeof answer, stdin))
+        return false;
+    return answer[0] != 'n' && answer[0] != 'N';
+}
+#endif
+
+}  // namespace
+
 // What the host can see of a page directory it named that holds no page:
 // what is at the name instead, or why the module could not write there.
 void ExplainPageDirectory(const std::string& file, const std::string& name)
@@ -95,97 +134,93 @@ void ExplainPageDirectory(const std::string& file, const std::string& name)
         Complain(file + ": the chosen topic's page cannot be extracted");
 }
 
-// Removes the page directory the host named when nothing will show its page:
-// the page the module wrote there too with withPage, else only when empty.
-void RemovePageDirectory(const std::string& name, bool withPage)
-{
-    if (name.empty() || PathKindAt(name, false) != PathDirectory)
-        return;
-    if (withPage)
-        remove((name + System.pathSeparator + "velkory.txt").c_str());
-    RemoveEmptyDirectory(name);
-}
+namespace {
 
-// What the host can see of a help file that the module could not use.
-void ExplainHelpFailure(const std::string& file, const RequestRecord& record)
+// Asks the module for help on keyword in file, its menu answered as options
+// say, and explains what happened. The exit status.
+int AskModule(const CommandLine& line, const std::string& file, const std::string& keyword,
+              const char* oem, const RequestOptions& options)
 {
-    // A topic was chosen when the module asked for a page directory.
-    if (!record.tempName.empty()) {
-        ExplainPageDirectory(file, record.tempName);
-        return;
+    ModuleSession session(line.modulePath, options);
+    if (!session.Begin())
+        return ExitFailed;
+    int32_t result = session.Help(file, oem);
+    const RequestRecord& record = session.Record();
+
+    if (record.pickOutOfRange) {
+        RemovePageDirectory(record.tempName);
+        return PickBeyondMatches(options.pick, (size_t)record.menuItems, keyword);
     }
-    if (!ExplainCut(file))
-        Complain(file + ": the topic index cannot be read");
-}
-
-#if defined(VELKORY_HAVE_SERVE)
-// Whether VELKORY_VIEWER asks for the browser.
-bool BrowserViewerWanted()
-{
-    const char* viewer = getenv("VELKORY_VIEWER");
-    return viewer && strcmp(viewer, "browser") == 0;
-}
+    if (record.pickMismatch) {
+        RemovePageDirectory(record.tempName);
+        Complain(file + ": its topics changed while they were shown; nothing was opened");
+        return ExitFailed;
+    }
+    if (result == 0) {
+        ExplainHelpFailure(file, record);
+        RemoveEmptyDirectory(record.tempName);
+        return ExitFailed;
+    }
+    if (record.openFailed)
+        return ExitFailed;
+    if (record.menuShown && record.menuCancelled) {
+        AskForPick((size_t)record.menuItems, keyword);
+        return ExitOk;
+    }
+    if (!record.pageOpened) {
+#if defined(VELKORY_HAVE_SEARCH)
+        if (line.search)
+            return SearchPagesInstead(line, file, keyword);
 #endif
-
-std::string Topics(int count)
-{
-    return std::to_string(count) + (count == 1 ? " topic matches" : " topics match");
+        // In a file cut short the index that would hold the keyword may be lost.
+        if (ExplainCut(file))
+            return ExitFailed;
+        Complain("no topic title, index entry or word in the pages of " + file + " begins with '" +
+                 keyword + "'");
+#if defined(VELKORY_HAVE_SEARCH)
+        if (IsInteractive() && AskToSearch(keyword))
+            return SearchPagesInstead(line, file, keyword);
+#endif
+        return ExitFailed;
+    }
+    return ExitOk;
 }
 
 }  // namespace
 
 int HelpCommand(const CommandLine& line)
 {
-    const std::string& file = line.arguments[0];
-    const std::string& keyword = line.arguments[1];
+    const std::string& keyword = line.arguments.back();
     if (keyword.empty())
         return UsageFailure("the keyword is empty");
-
     std::string oem;
     if (!KeywordInOem(keyword, "keyword", oem))
         return ExitUsage;
-    if (!IsHelpFile(file))
+    std::vector<std::string> files, given(line.arguments.begin(), line.arguments.end() - 1);
+    if (int status = ShelfFiles(given, files); status != ExitOk)
+        return status;
+    if (files.size() == 1 && !IsHelpFile(files[0]))
         return ExitFailed;
 #if defined(VELKORY_HAVE_SERVE)
     int32_t modality = 0, visuality = 0;
     if (BrowserViewerWanted() && (ReadSettings(modality, visuality), visuality == 1)) {
         ServeOptions browse;
         browse.words = line.words;
-        return BrowseTopic(file, keyword, line.pick, browse);
+        return BrowseTopic(files, keyword, line.pick, browse);
     }
 #endif
-
     RequestOptions options;
-    options.pick = line.pick;
-    ModuleSession session(line.modulePath, options);
-    if (!session.Begin())
-        return ExitFailed;
-    int32_t result = session.Help(file, oem.c_str());
-    const RequestRecord& record = session.Record();
-
-    if (record.pickOutOfRange) {
-        RemovePageDirectory(record.tempName, true);
-        return UsageFailure("--pick " + std::to_string(line.pick) + ": only " +
-                            Topics(record.menuItems) + " '" + keyword + "'");
+    if (files.size() == 1) {
+        // One help file: the module's own menu.
+        options.pick = line.pick;
+        return AskModule(line, files[0], keyword, oem.c_str(), options);
     }
-    if (result == 0) {
-        ExplainHelpFailure(file, record);
-        RemovePageDirectory(record.tempName, false);
-        return ExitFailed;
-    }
-    if (record.openFailed)
-        return ExitFailed;
-    if (record.menuShown && record.menuCancelled) {
-        if (!IsInteractive())
-            Complain(Topics(record.menuItems) + " '" + keyword + "': choose one with --pick N");
-        return ExitOk;
-    }
-    if (!record.pageOpened) {
-        // In a file cut short the index that would hold the keyword may be lost.
-        if (!ExplainCut(file))
-            Complain("no topic title, index entry or word in the pages of " + file +
-                     " begins with '" + keyword + "'");
-        return ExitFailed;
-    }
-    return ExitOk;
+    // Several: one menu of them all, and the module of the chosen one's file
+    // answers its own menu with the same item.
+    ShelfChoice choice = ChooseOnShelf(files, keyword, oem.c_str(), line.pick);
+    if (!choice.chosen)
+        return choice.status;
+    options.pick = (int)choice.position + 1;
+    options.expectedItem = OemTextForDisplay(choice.match.text.c_str());
+    return AskModule(line, choice.file, keyword, oem.c_str(), options);
 }

@@ -4,7 +4,8 @@
 //
 // Both read the help file through the module's own readers, as a help
 // request does: titles and keywords come out as the menu would show them,
-// and the prefix is compared as the host compares a keyword.
+// and the prefix is compared as the module compares a keyword
+// (CompareAsModule: letter case ignored in any script the OEM code page has).
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "host/commands/commands.h"
 #include "host/host.h"
+#include "host/module/module.h"
 #include "lookup/lookup.h"
 #include "platform/terminal_text.h"
 
@@ -29,16 +31,7 @@ std::string OemPrefix(const std::string& prefix)
 
 bool BeginsWith(const char* text, const std::string& prefix)
 {
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char a = text[i], b = prefix[i];
-        if (a >= 'A' && a <= 'Z')
-            a = (char)(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = (char)(b - 'A' + 'a');
-        if (a != b)
-            return false;
-    }
-    return true;
+    return CompareAsModule(text, prefix.c_str(), (int32_t)prefix.size()) == 0;
 }
 
 void PrintLine(const char* oemText, const std::string& page)

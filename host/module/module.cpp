@@ -8,6 +8,7 @@
 #include "host/host.h"
 #include "host/module/module.h"
 #include "host/os/os.h"
+#include "lookup/lookup.h"
 
 namespace {
 
@@ -89,13 +90,37 @@ const char* ModuleSession::StoreFailure(int access) const
 // The host links the module's objects for its file commands; starting that
 // copy with the host's blocks has it load the settings exactly as the loaded
 // module does, from the same key, with the same parsing.
+LinkedRequest::LinkedRequest(const RequestOptions& options, const std::string& helpFile)
+    : options_(options)
+{
+    record_.helpFile = helpFile;
+    FillHostBlocks(services_, utilities_, context_, &options_, &record_);
+    Start(&services_, &context_);
+}
+
+LinkedRequest::~LinkedRequest()
+{
+    EndRequest(&record_);
+}
+
 void ReadSettings(int32_t& modality, int32_t& visuality)
+{
+    LinkedRequest request({}, "");
+    modality = Modality;
+    visuality = Visuality;
+}
+
+bool OpenHelpPage(const std::string& helpFile, const std::string& page, const char* keyword,
+                  const RequestOptions& options, RequestRecord& record)
 {
     HostServices services;
     HostUtilities utilities;
     ModuleContext context;
-    FillHostBlocks(services, utilities, context, nullptr, nullptr);
+    FillHostBlocks(services, utilities, context, &options, &record);
     Start(&services, &context);
-    modality = Modality;
-    visuality = Visuality;
+    record.helpFile = helpFile;
+    int displayed = DisplayTopic(helpFile.c_str(), keyword, page.c_str());
+    Exit();
+    EndRequest(&record);
+    return displayed && record.pageOpened && !record.openFailed;
 }

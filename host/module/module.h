@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "frame/host_api.h"
+#include "host/page/page.h"
 #include "platform/store_failure.h"
 
 // What the command line asked of the services.
@@ -24,6 +25,10 @@ struct RequestOptions {
     int modality = -1;  // the dialog's answers; -1 when not given
     int visuality = -1;
     bool cancel = false;  // leave the dialog
+    // With pick: the text (for display) the module's menu must show at that
+    // item, else nothing is chosen (a shelf's menu chose it from the same
+    // matches); "" for any.
+    std::string expectedItem;
 };
 
 // What the services saw during one request, for the host's explanations.
@@ -32,6 +37,7 @@ struct RequestRecord {
     int menuItems = 0;            // with this many items
     bool menuCancelled = false;   // and nothing was chosen
     bool pickOutOfRange = false;  // --pick named an item that does not exist
+    bool pickMismatch = false;    // or one whose text is not the one expected
     bool pageOpened = false;      // OpenViewer or OpenEditor was called
     bool openFailed = false;      // and the viewer or editor failed (said on stderr)
     std::string tempName;         // the last name MakeTempName gave
@@ -75,8 +81,41 @@ private:
     ModuleContext context_;
 };
 
+// The module's own code linked into the host, started with the host's
+// services for one request while this lives, for what the exports cannot
+// ask: the settings, and a page the caller names shown as the module shows
+// the page a help request chose (lookup.h, DisplayTopic). --module does not
+// apply to it.
+class LinkedRequest {
+public:
+    LinkedRequest(const RequestOptions& options, const std::string& helpFile);
+    ~LinkedRequest();
+    LinkedRequest(const LinkedRequest&) = delete;
+    LinkedRequest& operator=(const LinkedRequest&) = delete;
+    const RequestRecord& Record() const
+    {
+        return record_;
+    }
+
+private:
+    RequestOptions options_;
+    RequestRecord record_;
+    HostServices services_;
+    HostUtilities utilities_;
+    ModuleContext context_;
+};
+
 // The two settings, read by the module's own code linked into the host.
 void ReadSettings(int32_t& modality, int32_t& visuality);
+
+// Opens page (a stored name) of helpFile exactly as a help request opens the
+// topic the user chose, by the module's own code linked into the host: the
+// page extracted into a new page directory and shown in the viewer or the
+// editor the settings name, at the first line holding keyword (in the OEM
+// code page). True when it was shown; false, with the reason on stderr
+// where the viewer says it, otherwise with record telling what happened.
+bool OpenHelpPage(const std::string& helpFile, const std::string& page, const char* keyword,
+                  const RequestOptions& options, RequestRecord& record);
 
 // settings_check.cpp: after the module saved the settings, or after the host
 // read them: true, with the file and the reason on stderr, when the settings
@@ -99,6 +138,28 @@ bool KeywordInOem(const std::string& keyword, const char* what, std::string& oem
 // Compares the first count bytes of text with keyword as the module does
 // (letters without regard to case): <0, 0 or >0.
 int CompareAsModule(const char* text, const char* keyword, int32_t count);
+
+// shelf.cpp: the joined menu of the matches of several help files (each item
+// naming its file when there are several), as help and browse show it; a help
+// file that cannot be read is said on stderr and skipped. keyword is as the
+// user typed it, oemKeyword in the OEM code page, pick as --pick gives it.
+// When nothing was chosen, status is the command's exit status: 1 when
+// nothing matched, 0 when the menu was left (or listed for want of a
+// terminal), 2 for a --pick beyond the matches (said on stderr).
+struct ShelfChoice {
+    bool chosen = false;
+    int status = 0;
+    std::string file;     // the chosen match's help file
+    size_t position = 0;  // its place (from 0) in the module's menu of that file
+    MatchedTopic match;
+};
+ShelfChoice ChooseOnShelf(const std::vector<std::string>& files, const std::string& keyword,
+                          const char* oemKeyword, int pick);
+// What help says of a menu of count topics matching keyword that nothing was
+// chosen from: a --pick beyond them (a usage error; the exit status), or,
+// without a terminal, that one is to be chosen with --pick.
+int PickBeyondMatches(int pick, size_t count, const std::string& keyword);
+void AskForPick(size_t count, const std::string& keyword);
 
 // Within this room: the three blocks filled with the services, answering for
 // the request of options and record (both null: no request, defaults).

@@ -5,6 +5,7 @@
 // blocks, so each is declared with exactly the calling convention of its
 // pointer type: stdcall for fixed argument lists, cdecl for the two variadic
 // ones (on 32-bit Windows; both are the default convention elsewhere).
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -49,6 +50,19 @@ int VK_STDCALL ShowMenu(int32_t, int32_t, int32_t, int32_t, uint32_t, const char
         memcpy(text, items[i].text, sizeof(items[i].text));
         text[sizeof(items[i].text)] = '\0';
         texts.push_back(OemTextForDisplay(text));
+    }
+    // The item chosen elsewhere from the same matches must be the one here
+    // (either text may be the other cut short).
+    const std::string& expected = options->expectedItem;
+    if (!expected.empty() && options->pick > 0 && (size_t)options->pick <= texts.size()) {
+        const std::string& text = texts[(size_t)options->pick - 1];
+        size_t common = std::min(text.size(), expected.size());
+        if (common == 0 || text.compare(0, common, expected, 0, common) != 0) {
+            record->menuShown = true;
+            record->menuItems = (int)texts.size();
+            record->pickMismatch = true;
+            return -1;
+        }
     }
     return ChooseFromMenu(title ? OemTextForDisplay(title) : std::string(), texts, *options,
                           *record);
@@ -119,15 +133,32 @@ bool PickBeyondOneTopic()
     return true;
 }
 
+// What became of the page at path: the directory the host named for it goes
+// when nothing shows the page any longer (the module never deletes it).
+int PageShown(const char* path, PageOutcome outcome)
+{
+    record->openFailed = outcome == PageFailed;
+    std::string directory = path;
+    directory.resize(
+        directory.find_last_of("/\\") == std::string::npos ? 0 : directory.find_last_of("/\\"));
+    auto slashes = [](std::string name) {
+        for (char& c : name)
+            c = c == '\\' ? '/' : c;
+        return name;
+    };
+    if (outcome == PageFinished && !record->tempName.empty() &&
+        slashes(directory) == slashes(record->tempName))
+        RemovePageDirectory(record->tempName);
+    return outcome == PageFailed ? 0 : 1;
+}
+
 int VK_STDCALL OpenViewer(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
                           uint32_t flags)
 {
     if (!path || PickBeyondOneTopic())
         return 0;
     record->pageOpened = true;
-    bool shown = OpenPageInViewer(path, title, flags, record->helpFile);
-    record->openFailed = !shown;
-    return shown ? 1 : 0;
+    return PageShown(path, OpenPageInViewer(path, title, flags, record->helpFile));
 }
 
 int VK_STDCALL OpenEditor(const char* path, const char* title, int32_t, int32_t, int32_t, int32_t,
@@ -136,9 +167,7 @@ int VK_STDCALL OpenEditor(const char* path, const char* title, int32_t, int32_t,
     if (!path || PickBeyondOneTopic())
         return 0;
     record->pageOpened = true;
-    bool shown = OpenPageInEditor(path, title, flags, record->helpFile);
-    record->openFailed = !shown;
-    return shown ? 1 : 0;
+    return PageShown(path, OpenPageInEditor(path, title, flags, record->helpFile));
 }
 
 int VK_STDCALL ControlHost(int32_t, int32_t command, void* param)
@@ -276,18 +305,6 @@ int VK_STDCALL GetModuleMessage(const void* messageContext, int32_t number, char
 }
 
 }  // namespace
-
-int CompareAsModule(const char* text, const char* keyword, int32_t count)
-{
-    if (count <= 0)
-        return 0;
-    if (!text || !keyword)
-        return text == keyword ? 0 : (text ? 1 : -1);
-    // In a UTF-8 OEM code page, letters beyond ASCII fold too.
-    if (GetOEMCP() == CP_UTF8)
-        return CompareFoldedUtf8(text, keyword, (size_t)count);
-    return CompareFolded(text, keyword, (size_t)count);
-}
 
 int ChooseFromMenu(const std::string& title, const std::vector<std::string>& items,
                    const RequestOptions& options, RequestRecord& record)

@@ -3,12 +3,16 @@
 // return, an interrupt, a termination or hang-up signal, a suspension) giving
 // the user the terminal back as it was.
 #include <cerrno>
+#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
+
+#include <langinfo.h>
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -90,6 +94,30 @@ void OnSignal(int sig)
 void AdoptUserLocale()
 {
     setlocale(LC_CTYPE, "");
+}
+
+std::string TextInLocale(const std::string& text)
+{
+    if (MB_CUR_MAX > 1 && strcmp(nl_langinfo(CODESET), "UTF-8") == 0)
+        return text;
+    std::string out;
+    out.reserve(text.size());
+    char bytes[MB_LEN_MAX];
+    for (size_t i = 0; i < text.size();) {
+        size_t length = 0;
+        uint32_t cp = DecodeUtf8(text.data() + i, text.size() - i, &length);
+        mbstate_t state;
+        memset(&state, 0, sizeof state);
+        // A byte that is no UTF-8 comes as the replacement, which no
+        // character set but UTF-8 holds.
+        size_t written = wcrtomb(bytes, (wchar_t)cp, &state);
+        if (written == (size_t)-1 || written == 0)
+            out += '?';
+        else
+            out.append(bytes, written);
+        i += length ? length : 1;
+    }
+    return out;
 }
 
 bool StdoutIsTerminal()

@@ -105,6 +105,11 @@ void ApplySequence(HANDLE handle, const std::string& parameters, char final)
 // The console's code pages are the system's; nothing to take.
 void AdoptUserLocale() { }
 
+std::string TextInLocale(const std::string& text)
+{
+    return text;  // the console's own code page already
+}
+
 bool StdoutIsTerminal()
 {
     return _isatty(1) != 0;

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,9 +52,14 @@ void KeepFreedMemory();
 // Takes the character type of the user's locale (LANG, LC_ALL, LC_CTYPE), which
 // the module's code pages follow.
 void AdoptUserLocale();
+// Terminal text as the user's locale writes it. Where terminal text is UTF-8
+// but the locale's character set is not (LANG=C), each character that set
+// lacks, and each byte that is no UTF-8, becomes '?'; elsewhere the text is
+// returned as it is.
+std::string TextInLocale(const std::string& text);
 bool IsInteractive();  // stdin and stdout or stderr are terminals
 bool StdoutIsTerminal();
-bool StderrIsTerminal();  // where progress lines go
+bool StderrIsTerminal();
 enum Key {
     KeyNone = 0,
     KeyUp = 0x10000,
@@ -85,13 +91,46 @@ size_t TerminalCharacter(const std::string& text, size_t i, int& columns);
 // SplitCommandLine (open.cpp), with the quoting of the system's own shell.
 // Runs argv with the terminal, waiting for it: its exit status (128 + the
 // signal when one ended it), or -1 when it could not be started, with the
-// reason in error.
-int RunProgram(const std::vector<std::string>& argv, std::string& error);
+// reason in error. started, when given, is told its process number once it
+// runs.
+int RunProgram(const std::vector<std::string>& argv, std::string& error,
+               const std::function<void(uint64_t)>& started = {});
 // Starts argv without waiting for it (a browser); false when it cannot be.
 bool StartProgram(const std::vector<std::string>& argv);
 // Runs argv without a terminal and gathers its standard output; false when
 // it could not run or did not exit 0.
 bool CaptureOutput(const std::vector<std::string>& argv, std::string& out);
+// A program that runs beside this one and talks to it through its standard
+// input and output, which are pipes of this process's (its standard error is
+// this one's). It runs in a session of its own, so that the terminal's
+// interrupt does not reach it. POSIX only: it is velkory-serve.
+struct Companion {
+    int64_t process = -1;
+    int input = -1;   // its standard input, for writing
+    int output = -1;  // its standard output, for reading
+};
+bool StartCompanion(const std::vector<std::string>& argv, Companion& companion, std::string& error);
+// The first line it writes (without the line end), waiting at most seconds;
+// false when it ends first, or stays silent.
+bool ReadCompanionLine(Companion& companion, std::string& line, int seconds);
+bool WriteToCompanion(Companion& companion, const std::string& text);
+// Closes its standard input and output; with wait, waits until it has ended
+// (killing it when it is still there after seconds).
+void EndCompanion(Companion& companion, bool wait, int seconds = 5);
+// The process that has number process, as a text that names it and no later
+// process given the same number (its number and when it began); "" when no
+// such process runs.
+std::string ProcessIdentity(uint64_t process);
+// Whether the process a ProcessIdentity text names still runs: false when it
+// has ended or its number now names another; false for a text that names no
+// process.
+bool ProcessRuns(const std::string& identity);
+// Blocks until the process of that number (not necessarily this one's
+// child) has ended.
+void WaitUntilProcessEnds(uint64_t process);
+// Stops this process as the system's termination request (SIGTERM) does.
+void RequestOwnTermination();
+
 // Replaces this process with the program at path, given argv (argv[0]
 // included) and this environment; returns only when it cannot, with the
 // reason in error. POSIX only: it hands serve over to velkory-serve, which

@@ -1,96 +1,179 @@
-// Character sets as web pages name them, and the Windows code pages behind
-// them (host.h).
+// Bytes to UTF-8: the charset a page is in, and the one conversion every text
+// of a help file takes on its way to UTF-8 (page.h). The names of charsets
+// are the platform's table (platform/charsets.h); the conversion itself is
+// the system's MultiByteToWideChar (the module's own on Linux).
 #include "host/host.h"
 #include "host/page/page.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
+#include <vector>
+
+#include "container/container.h"
+#include "lookup/encoding.h"
+#include "lookup/lookup.h"
+#include "platform/charsets.h"
+#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
-const struct {
-    const char* name;
-    unsigned codePage;
-} Charsets[] = {
-    {"utf-8", 65001},       {"utf8", 65001},         {"unicode-1-1-utf-8", 65001},
-    {"us-ascii", 1252},     {"ascii", 1252},         {"iso-8859-1", 1252},
-    {"iso8859-1", 1252},    {"latin1", 1252},        {"l1", 1252},
-    {"windows-1250", 1250}, {"windows-1251", 1251},  {"windows-1252", 1252},
-    {"windows-1253", 1253}, {"windows-1254", 1254},  {"windows-1255", 1255},
-    {"windows-1256", 1256}, {"windows-1257", 1257},  {"windows-1258", 1258},
-    {"cp1250", 1250},       {"cp1251", 1251},        {"cp1252", 1252},
-    {"cp1253", 1253},       {"cp1254", 1254},        {"cp1255", 1255},
-    {"cp1256", 1256},       {"cp1257", 1257},        {"cp1258", 1258},
-    {"x-cp1250", 1250},     {"x-cp1251", 1251},      {"iso-8859-2", 28592},
-    {"iso-8859-3", 28593},  {"iso-8859-4", 28594},   {"iso-8859-5", 28595},
-    {"iso-8859-6", 28596},  {"iso-8859-7", 28597},   {"iso-8859-8", 28598},
-    {"iso-8859-9", 1254},   {"iso-8859-13", 28603},  {"iso-8859-15", 28605},
-    {"windows-874", 874},   {"tis-620", 874},        {"iso-8859-11", 874},
-    {"koi8-r", 20866},      {"koi8-u", 21866},       {"ibm866", 866},
-    {"cp866", 866},         {"gb2312", 936},         {"gbk", 936},
-    {"x-gbk", 936},         {"cp936", 936},          {"csgb2312", 936},
-    {"euc-cn", 936},        {"chinese", 936},        {"gb18030", 54936},
-    {"big5", 950},          {"big5-hkscs", 950},     {"x-x-big5", 950},
-    {"cp950", 950},         {"shift_jis", 932},      {"shift-jis", 932},
-    {"sjis", 932},          {"x-sjis", 932},         {"ms_kanji", 932},
-    {"windows-31j", 932},   {"cp932", 932},          {"csshiftjis", 932},
-    {"euc-jp", 20932},      {"x-euc-jp", 20932},     {"iso-2022-jp", 50220},
-    {"euc-kr", 949},        {"ks_c_5601-1987", 949}, {"ks_c_5601", 949},
-    {"korean", 949},        {"cp949", 949},          {"windows-949", 949},
-};
-
-const struct {
-    unsigned codePage;
-    const char* name;
-} Names[] = {
-    {65001, "UTF-8"},       {936, "GBK"},           {54936, "GB18030"},     {950, "Big5"},
-    {932, "Shift_JIS"},     {20932, "EUC-JP"},      {50220, "ISO-2022-JP"}, {949, "EUC-KR"},
-    {874, "TIS-620"},       {1250, "windows-1250"}, {1251, "windows-1251"}, {1252, "windows-1252"},
-    {1253, "windows-1253"}, {1254, "windows-1254"}, {1255, "windows-1255"}, {1256, "windows-1256"},
-    {1257, "windows-1257"}, {1258, "windows-1258"}, {20866, "KOI8-R"},      {21866, "KOI8-U"},
-    {866, "IBM866"},        {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},
-    {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
-    {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"},
-};
-
-char Lower(char c)
+bool IsCharsetCharacter(char c)
 {
-    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
-}
-
-bool IsNameCharacter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '_' || c == '.' || c == ':';
+    return IsAsciiAlnum(c) || c == '-' || c == '_' || c == '.' || c == ':';
 }
 
 // Whether the size bytes at text, letter case ignored, begin with word.
 bool StartsWith(const char* text, size_t size, const char* word)
 {
-    size_t n = strlen(word);
-    if (n > size)
+    return StartsWithFolded(text, size, word, strlen(word));
+}
+
+// Whether ASCII text is itself in codePage, as in every code page Windows
+// gives a system (not in UTF-7 or EBCDIC): tried once for each code page a
+// thread meets, through the converter itself.
+bool KeepsAscii(unsigned codePage)
+{
+    thread_local struct {
+        unsigned codePage;
+        bool keeps;
+    } tried[4] = {};
+    thread_local unsigned next = 0;
+    for (const auto& entry : tried)
+        if (entry.codePage == codePage)
+            return entry.keeps;
+    char ascii[95];
+    WCHAR wide[95];
+    for (int c = 0x20; c < 0x7F; ++c)
+        ascii[c - 0x20] = (char)c;
+    bool keeps = MultiByteToWideChar(codePage, 0, ascii, 95, wide, 95) == 95;
+    for (int i = 0; keeps && i < 95; ++i)
+        keeps = wide[i] == (WCHAR)ascii[i];
+    tried[next] = {codePage, keeps};
+    next = (next + 1) % 4;
+    return keeps;
+}
+
+// The bytes before the first that is not ASCII, eight at a time.
+size_t AsciiRun(const char* text, size_t size)
+{
+    size_t i = 0;
+    while (i + 8 <= size && IsAscii(text + i, 8))
+        i += 8;
+    while (i < size && (unsigned char)text[i] < 0x80)
+        ++i;
+    return i;
+}
+
+// Appends size bytes of text: ASCII a run at a time, and each other
+// character as nonAscii(character, bytes left, out) appends it, which returns
+// the bytes it read.
+template <typename NonAscii>
+void AppendByRuns(std::string& out, const char* text, size_t size, NonAscii nonAscii)
+{
+    out.reserve(out.size() + size + size / 8);
+    for (size_t i = 0; i < size;) {
+        size_t run = AsciiRun(text + i, size - i);
+        out.append(text + i, run);
+        i += run;
+        if (i < size)
+            i += nonAscii(text + i, size - i, out);
+    }
+}
+
+// UTF-8 by the host's rule: each byte that is no character becomes U+FFFD.
+size_t AppendUtf8Character(const char* text, size_t left, std::string& out)
+{
+    size_t length;
+    uint32_t cp = DecodeUtf8(text, left, &length);
+    if (cp == ReplacementCharacter && length == 1)
+        out += "\xEF\xBF\xBD";
+    else
+        out.append(text, length);
+    return length;
+}
+
+// Windows-1252 through the text unit's table.
+size_t AppendWindows1252Character(const char* text, size_t, std::string& out)
+{
+    uint32_t cp;
+    DecodeSingleByte(1252, (unsigned char)*text, &cp);
+    char bytes[4];
+    out.append(bytes, EncodeUtf8(cp, bytes));
+    return 1;
+}
+
+// Through the system's MultiByteToWideChar; false when it cannot convert
+// codePage.
+bool AppendThroughUtf16(std::string& out, const char* text, size_t size, unsigned codePage)
+{
+    if (size > (size_t)INT_MAX / 4)
         return false;
-    for (size_t i = 0; i < n; ++i)
-        if (Lower(text[i]) != word[i])
+    // Most code pages need no more UTF-16 units than bytes; the others are
+    // asked how many they need.
+    std::vector<WCHAR> wide(size + 1);
+    int units = MultiByteToWideChar(codePage, 0, text, (int)size, wide.data(), (int)wide.size());
+    if (units <= 0) {
+        units = MultiByteToWideChar(codePage, 0, text, (int)size, nullptr, 0);
+        if (units <= 0)
             return false;
+        wide.resize((size_t)units);
+        units = MultiByteToWideChar(codePage, 0, text, (int)size, wide.data(), units);
+        if (units <= 0)
+            return false;
+    }
+    // The UTF-8 is counted first, then written in place.
+    size_t n = (size_t)units, bytes = 0;
+    for (size_t i = 0; i < n; ++i)
+        bytes += wide[i] < 0x80 ? 1 : wide[i] < 0x800 ? 2 : 3;  // a pair is 4 in all
+    size_t at = out.size();
+    out.resize(at + bytes);
+    char* p = out.data() + at;
+    for (size_t i = 0; i < n;) {
+        if (wide[i] < 0x80) {
+            *p++ = (char)wide[i++];
+            continue;
+        }
+        size_t used;
+        uint32_t cp = DecodeUtf16(wide[i], i + 1 < n ? wide[i + 1] : 0, &used);
+        p += EncodeUtf8(cp >= 0xD800 && cp <= 0xDFFF ? ReplacementCharacter : cp, p);
+        i += used;
+    }
+    out.resize((size_t)(p - out.data()));
     return true;
 }
 
 }  // namespace
 
-unsigned CharsetCodePage(const char* name, size_t length)
+std::string CodePageToUtf8(std::string_view bytes, unsigned codePage)
 {
-    for (const auto& entry : Charsets)
-        if (strlen(entry.name) == length && StartsWith(name, length, entry.name))
-            return entry.codePage;
-    return 0;
+    std::string out;
+    if (codePage == 0)
+        codePage = GetACP();
+    if (codePage == CP_UTF8) {
+        if (IsUtf8(bytes.data(), bytes.size()))
+            out.assign(bytes);
+        else
+            AppendByRuns(out, bytes.data(), bytes.size(), AppendUtf8Character);
+        return out;
+    }
+    if (IsAscii(bytes.data(), bytes.size()) && KeepsAscii(codePage)) {
+        out.assign(bytes);
+        return out;
+    }
+    if (codePage != 1252 && AppendThroughUtf16(out, bytes.data(), bytes.size(), codePage))
+        return out;
+    // Windows-1252, and the fallback for a code page the system cannot
+    // convert.
+    out.clear();
+    AppendByRuns(out, bytes.data(), bytes.size(), AppendWindows1252Character);
+    return out;
 }
 
-const char* CodePageCharset(unsigned codePage)
+std::string TextToUtf8(std::string_view bytes, unsigned codePage)
 {
-    for (const auto& entry : Names)
-        if (entry.codePage == codePage)
-            return entry.name;
-    return nullptr;
+    return CodePageToUtf8(bytes, IsUtf8(bytes.data(), bytes.size()) ? CP_UTF8 : codePage);
 }
 
 unsigned DeclaredCodePage(const char* page, size_t size)
@@ -114,7 +197,7 @@ unsigned DeclaredCodePage(const char* page, size_t size)
                     page[k] == '\t'))
                 ++k;
             size_t start = k;
-            while (k < end && IsNameCharacter(page[k]))
+            while (k < end && IsCharsetCharacter(page[k]))
                 ++k;
             unsigned codePage = CharsetCodePage(page + start, k - start);
             if (codePage != 0)
@@ -123,4 +206,35 @@ unsigned DeclaredCodePage(const char* page, size_t size)
         i = end;
     }
     return 0;
+}
+
+unsigned PageCodePage(std::string_view page, unsigned fallbackCodePage)
+{
+    unsigned declared = DeclaredCodePage(page.data(), page.size());
+    if (declared != 0)
+        return declared;
+    if (IsUtf8Text(page.data(), page.size()))
+        return CP_UTF8;
+    return fallbackCodePage != 0 ? fallbackCodePage : GetACP();
+}
+
+std::string PageToUtf8(std::string_view page, unsigned codePage)
+{
+    std::string html = CodePageToUtf8(page, codePage);
+    // NUL bytes mean nothing in a page, and would end a text early.
+    if (memchr(html.data(), '\0', html.size()) != nullptr)
+        html.erase(std::remove(html.begin(), html.end(), '\0'), html.end());
+    return html;
+}
+
+unsigned HelpFileCodePage(const std::string& helpFile)
+{
+    unsigned codePage = 0;
+    if (HelpFile* help = helpFile.empty() ? nullptr : OpenHelpFile(helpFile.c_str())) {
+        SystemInfo info;
+        ReadSystemInfo(help, &info);
+        CloseHelpFile(help);
+        codePage = LocaleAnsiCodePage(info.lcid);
+    }
+    return codePage;
 }

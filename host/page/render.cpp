@@ -4,20 +4,18 @@
 // references, and keeps the shape of the page readable: paragraphs and
 // headings apart, line breaks, list items with their bullets or numbers,
 // table rows on lines of their own, preformatted text as it is, everything
-// else wrapped to the width. Pages come in the module's ANSI code page (or
-// UTF-8 when they say so) and leave in the terminal's.
+// else wrapped to the width. The page is read into UTF-8 by the text pipeline
+// (charset.cpp) and its markup by the tokenizer the page text shares
+// (markup.h); the text leaves in the terminal's encoding.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "container/container.h"
 #include "host/host.h"
+#include "host/page/markup.h"
 #include "host/page/page.h"
-#include "host/terminal/terminal.h"
-#include "lookup/encoding.h"
-#include "lookup/lookup.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
 
@@ -27,29 +25,37 @@ namespace {
 // collapse and wrap, and written as a space at the end.
 constexpr char HardSpace = '\x01';
 
-// Appends one character, given by its code point, in the terminal's encoding.
+// Appends one character, given by its code point.
 void AppendCodePoint(std::string& out, uint32_t cp)
 {
     if (cp == 0xA0) {
         out += HardSpace;
         return;
     }
-    char bytes[8];
-    out.append(bytes, CodePointToTerminal(cp, bytes));
+    char bytes[4];
+    out.append(bytes, EncodeUtf8(cp, bytes));
 }
 
-// Appends the character reference at text[i] == '&'; returns the position
-// after it, or i + 1 with a literal '&' when it is not a reference.
-size_t AppendReference(const std::string& text, size_t i, std::string& out)
+// Appends text with its character references decoded.
+void AppendDecoded(std::string& out, std::string_view text)
 {
-    uint32_t cp = 0;
-    size_t next = DecodeReference(text, i, cp);
-    if (next == i) {
-        out += '&';
-        return i + 1;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t cp;
+        size_t length =
+            text[i] == '&' ? DecodeCharacterReference(text.data() + i, text.size() - i, &cp) : 0;
+        if (length > 0) {
+            AppendCodePoint(out, cp);
+            i += length;
+        } else {
+            out += text[i++];
+        }
     }
-    AppendCodePoint(out, cp);
-    return next;
+}
+
+// Columns that text takes.
+size_t Columns(const std::string& text)
+{
+    return Utf8Width(text.data(), text.size());
 }
 
 struct ListLevel {
@@ -281,7 +287,7 @@ private:
 
         std::vector<std::string> lines;
         std::string line = first;
-        size_t lineWidth = TerminalTextWidth(line);
+        size_t lineWidth = Columns(line);
         size_t prefixWidth = lineWidth;
         size_t i = 0;
         while (i < paragraph_.size()) {
@@ -290,11 +296,11 @@ private:
                 end = paragraph_.size();
             std::string word = paragraph_.substr(i, end - i);
             i = end + 1;
-            size_t wordWidth = TerminalTextWidth(word);
+            size_t wordWidth = Columns(word);
             if (lineWidth > prefixWidth && lineWidth + 1 + wordWidth > (size_t)width_) {
                 lines.push_back(line);
                 line = rest;
-                lineWidth = prefixWidth = TerminalTextWidth(rest);
+                lineWidth = prefixWidth = Columns(rest);
             }
             if (lineWidth > prefixWidth) {
                 line += ' ';
@@ -307,7 +313,7 @@ private:
         size_t longest = 0;
         for (const std::string& text : lines) {
             EmitLine(text);
-            longest = std::max(longest, TerminalTextWidth(text));
+            longest = std::max(longest, Columns(text));
         }
         if (heading_ == 1 || heading_ == 2)
             EmitLine(std::string(indent, ' ') +
@@ -330,80 +336,39 @@ private:
     std::vector<ListLevel> lists_;
 };
 
-// The page's bytes in the terminal's encoding.
-std::string ToTerminal(const std::string& html, unsigned fallbackCodePage)
+// The rendered text in the terminal's encoding: no C1 control reaches the
+// terminal (a page may hold them; 1252 leaves five bytes undefined).
+std::string ForTerminal(std::string text)
 {
-    unsigned codePage = PageCodePage(html, fallbackCodePage);
-    if (codePage != 0) {
-        std::string out(html.size() * 3 + 8, '\0');
-        size_t length = 0;
-        bool converted = codePage == CP_UTF8
-            ? Utf8ToTerminal(html.data(), html.size(), out.data(), out.size(), &length)
-            : CodePageToTerminal(codePage, html.data(), html.size(), out.data(), out.size(),
-                                 &length);
-        if (converted) {
-            out.resize(length);
-            // NUL bytes would end the text early; they are dropped.
-            out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
-            return out;
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == '\xC2' && (unsigned char)text[i + 1] >= 0x80 &&
+            (unsigned char)text[i + 1] < 0xA0) {
+            text.replace(i, 2, "?");
         }
     }
-    // The page is the module's ANSI code page; NUL bytes would end the
-    // conversion early, so each run between them is converted on its own.
-    std::string out;
-    size_t i = 0;
-    while (i <= html.size()) {
-        size_t end = html.find('\0', i);
-        if (end == std::string::npos)
-            end = html.size();
-        std::string run = html.substr(i, end - i);
-        std::vector<char> buffer(run.size() * 4 + 8);
-        AnsiToTerminal(run.c_str(), buffer.data(), buffer.size());
-        out += buffer.data();
-        i = end + 1;
-    }
+    std::string out(text.size() + 8, '\0');
+    size_t length = 0;
+    if (!Utf8ToTerminal(text.data(), text.size(), out.data(), out.size(), &length))
+        return text;
+    out.resize(length);
     return out;
 }
 
-bool TagIs(const std::string& name, std::initializer_list<const char*> names)
+bool TagIs(const char* name, std::initializer_list<const char*> names)
 {
     for (const char* candidate : names)
-        if (name == candidate)
+        if (strcmp(name, candidate) == 0)
             return true;
     return false;
 }
 
 }  // namespace
 
-unsigned HelpFileCodePage(const std::string& helpFile)
-{
-    unsigned codePage = 0;
-    if (HelpFile* help = helpFile.empty() ? nullptr : OpenHelpFile(helpFile.c_str())) {
-        SystemInfo info;
-        ReadSystemInfo(help, &info);
-        CloseHelpFile(help);
-        codePage = LocaleAnsiCodePage(info.lcid);
-    }
-    return codePage;
-}
-
-unsigned PageCodePage(const std::string& html, unsigned fallbackCodePage)
-{
-    unsigned declared = DeclaredCodePage(html.data(), html.size());
-    if (declared != 0)
-        return declared;
-    if (IsUtf8Text(html.data(), html.size()))
-        return CP_UTF8;
-    return fallbackCodePage;
-}
-
 std::string RenderHtmlToText(const std::string& page, int width, unsigned fallbackCodePage)
 {
-    const std::string html = ToTerminal(page, fallbackCodePage);
+    const std::string html = PageToUtf8(page, PageCodePage(page, fallbackCodePage));
     TextBuilder text(width);
     std::string pendingText;
-    size_t i = 0;
-    const size_t n = html.size();
 
     auto flushText = [&]() {
         if (!pendingText.empty()) {
@@ -412,87 +377,29 @@ std::string RenderHtmlToText(const std::string& page, int width, unsigned fallba
         }
     };
 
-    while (i < n) {
-        char c = html[i];
-        if (c == '&') {
-            i = AppendReference(html, i, pendingText);
+    MarkupReader reader(html);
+    MarkupToken token;
+    while (reader.Next(token)) {
+        if (token.kind == MarkupToken::Text) {
+            AppendDecoded(pendingText, token.text);
             continue;
         }
-        if (c != '<') {
-            pendingText += c;
-            ++i;
+        if (token.kind == MarkupToken::CData) {
+            pendingText += token.text;
             continue;
         }
-        // Markup: a comment, a declaration, a processing instruction or a tag.
-        if (html.compare(i, 4, "<!--") == 0) {
-            size_t end = html.find("-->", i + 4);
-            i = end == std::string::npos ? n : end + 3;
+        // Scripts, styles, the title and templates are not page text.
+        if (token.kind == MarkupToken::RawText ||
+            (token.kind == MarkupToken::StartTag && !token.selfClosing &&
+             IsRawTextElement(token.name)))
             continue;
-        }
-        if (i + 1 < n && (html[i + 1] == '!' || html[i + 1] == '?')) {
-            if (html.compare(i, 9, "<![CDATA[") == 0) {
-                size_t end = html.find("]]>", i + 9);
-                pendingText += html.substr(i + 9, (end == std::string::npos ? n : end) - i - 9);
-                i = end == std::string::npos ? n : end + 3;
-                continue;
-            }
-            size_t end = html.find('>', i);
-            i = end == std::string::npos ? n : end + 1;
-            continue;
-        }
-        size_t j = i + 1;
-        bool closing = j < n && html[j] == '/';
-        if (closing)
-            ++j;
-        size_t nameStart = j;
-        while (j < n && (IsAsciiAlnum(html[j]) || html[j] == '-' || html[j] == ':'))
-            ++j;
-        if (j == nameStart) {  // a lone '<' is text
-            pendingText += '<';
-            ++i;
-            continue;
-        }
-        std::string name = FoldedText(html.substr(nameStart, j - nameStart));
-        // The end of the tag, quoted attribute values skipped.
-        size_t tagEnd = j;
-        char quote = 0;
-        while (tagEnd < n) {
-            char t = html[tagEnd];
-            if (quote) {
-                if (t == quote)
-                    quote = 0;
-            } else if (t == '"' || t == '\'') {
-                quote = t;
-            } else if (t == '>') {
-                break;
-            }
-            ++tagEnd;
-        }
-        std::string attributes = html.substr(j, (tagEnd < n ? tagEnd : n) - j);
-        i = tagEnd < n ? tagEnd + 1 : n;
-
-        bool selfClosed = !attributes.empty() && attributes.back() == '/';
-        if (!closing && !selfClosed && TagIs(name, {"script", "style", "title", "template"})) {
-            // Their content is not page text.
-            std::string close = "</" + name;
-            size_t end = i;
-            while (true) {
-                end = html.find("</", end);
-                if (end == std::string::npos) {
-                    end = n;
-                    break;
-                }
-                if (FoldedText(html.substr(end, close.size())) == close)
-                    break;
-                end += 2;
-            }
-            size_t after = html.find('>', end);
-            i = after == std::string::npos ? n : after + 1;
-            continue;
-        }
+        const std::string name = token.name;
+        const bool closing = token.kind == MarkupToken::EndTag;
+        const std::string attributes(token.text);
 
         // Inside preformatted text only the text and line breaks count.
-        if (text.InPre() && name != "br" && !(closing && TagIs(name, {"pre", "xmp", "listing"})))
+        if (text.InPre() && name != "br" &&
+            !(closing && TagIs(token.name, {"pre", "xmp", "listing"})))
             continue;
 
         flushText();
@@ -563,11 +470,9 @@ std::string RenderHtmlToText(const std::string& page, int width, unsigned fallba
                             k, end == std::string::npos ? std::string::npos : end - k);
                     }
                     if (!alt.empty()) {
-                        std::string decoded;
-                        for (size_t a = 0; a < alt.size();)
-                            a = alt[a] == '&' ? AppendReference(alt, a, decoded)
-                                              : (decoded += alt[a], a + 1);
-                        pendingText += "[" + decoded + "]";
+                        pendingText += "[";
+                        AppendDecoded(pendingText, alt);
+                        pendingText += "]";
                     }
                 }
             }
@@ -575,5 +480,5 @@ std::string RenderHtmlToText(const std::string& page, int width, unsigned fallba
         // Every other tag (a, b, i, span, font, ...) leaves only its text.
     }
     flushText();
-    return text.Finish();
+    return ForTerminal(text.Finish());
 }

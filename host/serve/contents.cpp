@@ -1,15 +1,20 @@
 // The table of contents and the keyword index as the viewer shows them: JSON
 // made from the help file's sitemaps by the lookup's readers.
 //
-// Links are made URLs below the base: a sitemap's links are relative to its
-// folder, "ms-its:NAME.chm::/page" ones name another help file, and links out
-// of the help file (http:, mailto:) are left out.
+// Links are made URLs relative to the help file's own (its viewer's) URL: a
+// sitemap's links are relative to its folder, "ms-its:NAME.chm::/page" ones
+// name another help file ("../NAME.chm/page"), and links out of the help
+// file (http:, mailto:) are left out.
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "container/container.h"
+#include "host/host.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
@@ -20,7 +25,7 @@ namespace {
 // Text in the OEM code page as UTF-8; UTF-8 stays.
 std::string OemToUtf8(const char* text)
 {
-    return ToUtf8(text, GetOEMCP());
+    return TextToUtf8(text, GetOEMCP());
 }
 
 // The stored name of the contents sitemap: the one #SYSTEM names when it is
@@ -58,7 +63,7 @@ std::string PercentDecode(const std::string& text)
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
 {
-    return LowerAscii(text.substr(0, strlen(prefix))) == prefix;
+    return FoldedText(text.substr(0, strlen(prefix))) == prefix;
 }
 
 // "a/./b/../c" as "a/c"; false when it climbs above the root.
@@ -90,96 +95,101 @@ bool Normalize(const std::string& path, std::string& out)
 
 }  // namespace
 
-// The URL below the base of a sitemap's link.
-std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix)
+bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLink& out)
 {
-    std::string target = link, anchor;
+    out = ResolvedLink();
+    std::string target = link;
     size_t mark = target.find('#');
     if (mark != std::string::npos) {
-        anchor = PercentDecode(target.substr(mark + 1));
+        out.anchor = PercentDecode(target.substr(mark + 1));
         target.erase(mark);
     }
     target = PercentDecode(target);
     for (char& c : target)
         if (c == '\\')
             c = '/';
-    std::string base = prefix, path;
+    std::string path;
     size_t separator = target.find("::");
     if (separator != std::string::npos &&
         (StartsWithNoCase(target, "ms-its:") || StartsWithNoCase(target, "mk:@msitstore:") ||
          StartsWithNoCase(target, "its:"))) {
         std::string file = target.substr(0, separator);
-        file = file.substr(file.find_last_of(":/") + 1);
-        base = "~chm/" + EncodeUrlPath(file) + "/";
+        out.file = file.substr(file.find_last_of(":/") + 1);
         path = target.substr(separator + 2);
     } else if (target.find(':') != std::string::npos) {
-        return "";  // out of the help file
+        return false;  // out of the help file
     } else {
         path = (!target.empty() && target[0] == '/') ? target : folder + target;
     }
-    std::string clean;
-    if (!Normalize(path, clean) || clean.empty())
+    return Normalize(path, out.path) && !out.path.empty();
+}
+
+// The URL below the base of a sitemap's link.
+std::string LinkUrl(const std::string& link, const std::string& folder)
+{
+    ResolvedLink resolved;
+    if (!ResolveLink(link, folder, resolved))
         return "";
-    std::string url = base + EncodeUrlPath(clean);
-    if (!anchor.empty()) {
-        url += '#';
-        url += EncodeUrlPath(anchor);
-    }
+    std::string base = resolved.file.empty() ? "" : "../" + EncodeUrlPath(resolved.file) + "/";
+    return WithAnchor(base + EncodeUrlPath(resolved.path), resolved.anchor);
+}
+
+std::string WithAnchor(std::string url, const std::string& anchor)
+{
+    if (!anchor.empty())
+        url.append("#").append(EncodeUrlPath(anchor));
     return url;
 }
 
-std::string ContentsJson(HelpFile* file, const std::string& prefix, uint32_t codePage)
+nlohmann::json ContentsTree(HelpFile* file, uint32_t codePage)
 {
+    nlohmann::json items = nlohmann::json::array();
     std::string name = ContentsName(file);
     if (name.empty())
-        return "{\"items\":[]}";
+        return items;
     if (name[0] != '/')
         name = "/" + name;
     uint32_t length = 0;
     uint8_t* data = nullptr;
     if (ExtractFile(file, name.c_str(), &length, &data) != 0)
-        return "{\"items\":[]}";
+        return items;
     Sitemap map;
     int parsed = ParseSitemap(data, length, &map);
     free(data);
     if (!parsed)
-        return "{\"items\":[]}";
-    std::string folder = name.substr(0, name.rfind('/') + 1);
+        return items;
+    std::string folder = name.substr(1, name.rfind('/'));
     std::vector<std::vector<uint32_t>> children(map.entryCount + 1);
     for (uint32_t e = 0; e < map.entryCount; ++e) {
         uint32_t parent = map.entries[e].parent;
         children[parent < map.entryCount ? parent : map.entryCount].push_back(e);
     }
-    std::string json;
     // Depth is bounded by the parser's levels.
-    auto emit = [&](auto& self, uint32_t node) -> void {
-        json += '[';
-        for (size_t k = 0; k < children[node].size(); ++k) {
-            const SitemapEntry& entry = map.entries[children[node][k]];
-            if (k)
-                json += ',';
-            json += "{\"n\":" + JsonString(ToUtf8(SitemapText(&map, entry.name), codePage));
+    auto add = [&](auto& self, uint32_t node, nlohmann::json& into) -> void {
+        for (uint32_t child : children[node]) {
+            const SitemapEntry& entry = map.entries[child];
+            nlohmann::json item = {{"n", TextToUtf8(SitemapText(&map, entry.name), codePage)}};
             if (entry.targetCount > 0) {
-                std::string url = LinkUrl(SitemapText(&map, map.targets[entry.firstTarget].local),
-                                          folder.substr(1), prefix);
+                std::string url =
+                    LinkUrl(SitemapText(&map, map.targets[entry.firstTarget].local), folder);
                 if (!url.empty())
-                    json += ",\"u\":" + JsonString(url);
+                    item["u"] = url;
             }
-            if (!children[children[node][k]].empty()) {
-                json += ",\"c\":";
-                self(self, children[node][k]);
+            if (!children[child].empty()) {
+                item["c"] = nlohmann::json::array();
+                self(self, child, item["c"]);
             }
-            json += '}';
+            into.push_back(std::move(item));
         }
-        json += ']';
     };
-    emit(emit, map.entryCount);
+    add(add, map.entryCount, items);
     ReleaseSitemap(&map);
-    return "{\"items\":" + json + "}";
+    return items;
 }
 
-std::string KeywordsJson(const char* helpPath, const std::string& prefix)
+nlohmann::json KeywordsTree(const char* helpPath)
 {
+    nlohmann::json items = nlohmann::json::array();
     TopicIndex topics;
     bool haveTopics = ReadTopicIndex(helpPath, &topics) != 0;
     if (!haveTopics)
@@ -189,17 +199,15 @@ std::string KeywordsJson(const char* helpPath, const std::string& prefix)
     if (haveTopics)
         ReleaseTopicIndex(&topics);
     if (!read)
-        return "{\"items\":[]}";
-    std::string json = "{\"items\":[";
+        return items;
     for (uint32_t i = 0; i < index.count;) {
         uint32_t keyword = index.targets[i].keyword;
         uint32_t end = i;
         while (end < index.count && index.targets[end].keyword == keyword)
             ++end;
-        if (i)
-            json += ',';
-        json += "{\"n\":" + JsonString(OemToUtf8(KeywordText(&index, keyword))) + ",\"u\":[";
-        std::string subs;
+        nlohmann::json item = {{"n", OemToUtf8(KeywordText(&index, keyword))},
+                               {"u", nlohmann::json::array()}};
+        nlohmann::json subs = nlohmann::json::array();
         for (uint32_t t = i; t < end; ++t) {
             const KeywordTarget& target = index.targets[t];
             std::string link = KeywordText(&index, target.page);
@@ -207,24 +215,75 @@ std::string KeywordsJson(const char* helpPath, const std::string& prefix)
                 link += '#';
                 link += KeywordText(&index, target.anchor);
             }
-            std::string url = LinkUrl(link, "", prefix);
-            if (t > i)
-                json += ',';
-            json += JsonString(url);
+            std::string url = LinkUrl(link, "");
+            item["u"].push_back(url);
             if (end - i > 1) {
-                std::string title = target.title != NoText ? KeywordText(&index, target.title)
+                const char* title = target.title != NoText ? KeywordText(&index, target.title)
                                                            : KeywordText(&index, target.page);
-                subs += std::string(subs.empty() ? "" : ",") +
-                    "{\"n\":" + JsonString(OemToUtf8(title.c_str())) + ",\"u\":[" +
-                    JsonString(url) + "]}";
+                subs.push_back({{"n", OemToUtf8(title)}, {"u", nlohmann::json::array({url})}});
             }
         }
-        json += "]";
         if (!subs.empty())
-            json += ",\"c\":[" + subs + "]";
-        json += "}";
+            item["c"] = std::move(subs);
+        items.push_back(std::move(item));
         i = end;
     }
     ReleaseKeywordIndex(&index);
-    return json + "]}";
+    return items;
+}
+
+std::string HtmlText(const std::string& utf8)
+{
+    std::string out;
+    for (char c : utf8) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string JsonText(const nlohmann::json& value)
+{
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string PlainTreeHtml(const nlohmann::json& items, const std::string& base)
+{
+    std::string html = "<ul>\n";
+    for (const nlohmann::json& item : items) {
+        std::string url;
+        auto urls = item.find("u");
+        if (urls != item.end() && urls->is_string())
+            url = urls->get<std::string>();
+        else if (urls != item.end() && urls->is_array() && !urls->empty() && (*urls)[0].is_string())
+            url = (*urls)[0].get<std::string>();
+        html += "<li>";
+        if (!url.empty())
+            html.append("<a href=\"").append(HtmlText(base + url)).append("\">");
+        html += HtmlText(item.value("n", ""));
+        if (!url.empty())
+            html += "</a>";
+        auto children = item.find("c");
+        if (children != item.end())
+            html.append("\n").append(PlainTreeHtml(*children, base));
+        html += "</li>\n";
+    }
+    return html + "</ul>\n";
 }

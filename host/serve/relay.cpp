@@ -8,19 +8,14 @@
 
 #include "host/host.h"
 #include "host/os/os.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
 
 namespace {
 
-#if defined(VELKORY_INSTALLED_SERVER)
-const char* const InstalledServer = VELKORY_INSTALLED_SERVER;
-#else
-const char* const InstalledServer = nullptr;
-#endif
-
 int Relay(const ServeOptions& options)
 {
-    std::string path = CompanionPath("velkory-serve", InstalledServer);
+    std::string path = ServerProgramPath();
     std::vector<std::string> argv {path};
     argv.insert(argv.end(), options.words.begin(), options.words.end());
     std::string error;
@@ -36,7 +31,10 @@ int RunServer(const std::vector<std::string>&, const ServeOptions& options)
     return Relay(options);
 }
 
-int BrowseTopic(const std::string&, const std::string&, int, const ServeOptions& options)
+int BrowseTopic(const std::vector<std::string>&, const std::string&, int,
+                const ServeOptions& options)
 {
     return Relay(options);
 }
+
+void ServeWhileInputLasts() { }

@@ -1,20 +1,26 @@
 // Full-text search over the pages of a help file.
 //
-// Every page's text (tags, scripts, styles and comments left out) is cut into
-// words: runs of ASCII letters and digits, '_' and bytes from 0x80 up, with
-// A-Z lowered. Each page counts its words, those of its title five times
-// over. A query matches the pages that hold every one of its words (the last
-// one as a prefix, for search as you type), ranked by BM25.
+// Every page is read as text by the page room (ReadPageText: its charset
+// decoded to UTF-8, tags, scripts, styles and comments left out, references
+// decoded) and then cut into words: runs of ASCII letters and digits, '_' and
+// characters beyond ASCII other than punctuation, symbols and spaces, each
+// letter folded by the text unit's case folding (FoldCase). Each page counts
+// its words, those of its title five times over. A query matches the pages
+// that hold every one of its words (the last one as a prefix, for search as
+// you type), ranked by BM25.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "host/host.h"
+#include "host/page/page.h"
 #include "host/serve/serve.h"
-#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -23,30 +29,26 @@ constexpr uint32_t TitleWeight = 5;
 constexpr size_t MaxQueryWords = 8;
 constexpr size_t MaxExpansions = 200;
 
-bool IsWordByte(unsigned char c)
+// Whether cp belongs to a word: ASCII letters, digits and '_', and every
+// character beyond ASCII but the spaces, punctuation and symbols of Latin-1,
+// General Punctuation, currency, arrows, mathematics, box drawing, shapes,
+// and the CJK and full-width punctuation.
+bool IsWordCharacter(uint32_t cp)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-        c >= 0x80;
+    if (cp < 0x80)
+        return IsAsciiAlnum((char)cp) || cp == '_';
+    if (cp < 0xC0)
+        return cp == 0xAA || cp == 0xB5 || cp == 0xBA;
+    return !(cp == 0xD7 || cp == 0xF7 || (cp >= 0x2000 && cp <= 0x206F) ||
+             (cp >= 0x20A0 && cp <= 0x20CF) || (cp >= 0x2190 && cp <= 0x23FF) ||
+             (cp >= 0x2500 && cp <= 0x27BF) || (cp >= 0x3000 && cp <= 0x303F) ||
+             (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF0F) ||
+             (cp >= 0xFF1A && cp <= 0xFF20) || (cp >= 0xFF3B && cp <= 0xFF40) ||
+             (cp >= 0xFF5B && cp <= 0xFF65) || cp == ReplacementCharacter);
 }
 
-char LowerByte(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, size_t at, const char* word)
-{
-    size_t n = strlen(word);
-    if (at + n > text.size())
-        return false;
-    for (size_t i = 0; i < n; ++i)
-        if (LowerByte(text[at + i]) != word[i])
-            return false;
-    return true;
-}
-
-// Calls add(word) for each word of the page's visible text.
-template <typename Add> void ForEachTextWord(std::string_view html, Add add)
+// Calls add(word) for each word of UTF-8 text, its letters folded.
+template <typename Add> void ForEachWord(std::string_view text, Add add)
 {
     std::string word;
     auto flush = [&]() {
@@ -54,185 +56,38 @@ template <typename Add> void ForEachTextWord(std::string_view html, Add add)
             add(word);
         word.clear();
     };
-    size_t i = 0;
-    const size_t n = html.size();
-    while (i < n) {
-        char c = html[i];
-        if (c == '<') {
+    for (size_t i = 0; i < text.size();) {
+        uint32_t cp = (unsigned char)text[i];
+        size_t length = 1;
+        if (cp >= 0x80)
+            cp = DecodeUtf8(text.data() + i, text.size() - i, &length);
+        i += length;
+        if (!IsWordCharacter(cp)) {
             flush();
-            const char* skipTo = nullptr;
-            if (StartsWithNoCase(html, i, "<!--"))
-                skipTo = "-->";
-            else if (StartsWithNoCase(html, i, "<script"))
-                skipTo = "</script";
-            else if (StartsWithNoCase(html, i, "<style"))
-                skipTo = "</style";
-            if (skipTo) {
-                size_t at = i + 1;
-                while (at < n && !StartsWithNoCase(html, at, skipTo))
-                    ++at;
-                i = at;
-            }
-            size_t close = html.find('>', i);
-            i = close == std::string_view::npos ? n : close + 1;
-            continue;
+        } else if (cp < 0x80) {
+            word += FoldAscii((char)cp);
+        } else {
+            char bytes[4];
+            word.append(bytes, EncodeUtf8(FoldCase(cp), bytes));
         }
-        if (c == '&') {
-            // An entity separates words, except the few that stand for a letter.
-            flush();
-            size_t semicolon = html.find(';', i);
-            i = (semicolon != std::string_view::npos && semicolon - i <= 10) ? semicolon + 1
-                                                                             : i + 1;
-            continue;
-        }
-        if (IsWordByte((unsigned char)c))
-            word += LowerByte(c);
-        else
-            flush();
-        ++i;
     }
     flush();
 }
 
-bool IsValidUtf8(std::string_view text)
-{
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char c = (unsigned char)text[i];
-        size_t extra = c < 0x80 ? 0
-            : (c >> 5) == 6     ? 1
-            : (c >> 4) == 14    ? 2
-            : (c >> 3) == 30    ? 3
-                                : 9;
-        if (extra == 9 || i + extra >= text.size())
-            return false;
-        for (size_t k = 1; k <= extra; ++k)
-            if (((unsigned char)text[i + k] >> 6) != 2)
-                return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-void AppendUtf8(std::string& out, uint32_t code)
-{
-    if (code < 0x80) {
-        out += (char)code;
-    } else if (code < 0x800) {
-        out += (char)(0xC0 | (code >> 6));
-        out += (char)(0x80 | (code & 0x3F));
-    } else {
-        out += (char)(0xE0 | (code >> 12));
-        out += (char)(0x80 | ((code >> 6) & 0x3F));
-        out += (char)(0x80 | (code & 0x3F));
-    }
-}
-
-// Windows-1252 0x80-0x9F; the rest of the upper half is Latin-1.
-const uint16_t Cp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
 }  // namespace
-
-std::string LowerAscii(std::string text)
-{
-    for (char& c : text)
-        c = LowerByte(c);
-    return text;
-}
 
 bool EndsWithNoCase(const std::string& text, const char* suffix)
 {
     size_t n = strlen(suffix);
-    return text.size() >= n && LowerAscii(text.substr(text.size() - n)) == suffix;
-}
-
-std::string ToUtf8(std::string_view bytes, uint32_t codePage)
-{
-    if (IsValidUtf8(bytes))
-        return std::string(bytes);
-    if (codePage != 0 && codePage != Windows1252 && bytes.size() < (size_t)INT32_MAX / 2) {
-        int length = (int)bytes.size();
-        std::vector<WCHAR> wide((size_t)length + 1);
-        int units = MultiByteToWideChar(codePage, 0, bytes.data(), length, wide.data(), length + 1);
-        int size = units > 0
-            ? WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr)
-            : 0;
-        if (size > 0) {
-            std::string out((size_t)size, '\0');
-            WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, out.data(), size, nullptr, nullptr);
-            return out;
-        }
-    }
-    std::string out;
-    for (char c : bytes) {
-        unsigned char u = (unsigned char)c;
-        AppendUtf8(out, u < 0x80 ? u : u < 0xA0 ? Cp1252High[u - 0x80] : u);
-    }
-    return out;
-}
-
-std::string JsonString(std::string_view utf8)
-{
-    std::string out = "\"";
-    for (char c : utf8) {
-        unsigned char u = (unsigned char)c;
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", u);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string HtmlTitle(std::string_view html, uint32_t codePage)
-{
-    size_t at = 0;
-    while (at < html.size() && !StartsWithNoCase(html, at, "<title"))
-        ++at;
-    size_t open = html.find('>', at);
-    if (at >= html.size() || open == std::string_view::npos)
-        return "";
-    size_t end = open + 1;
-    while (end < html.size() && !StartsWithNoCase(html, end, "</title"))
-        ++end;
-    std::string title;
-    bool space = false;
-    for (size_t i = open + 1; i < end && title.size() < 300; ++i) {
-        char c = html[i];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-            space = !title.empty();
-            continue;
-        }
-        if (space)
-            title += ' ';
-        space = false;
-        title += c;
-    }
-    // The common entities; the rest stay as written.
-    static const char* const Entities[][2] = {
-        {"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&nbsp;", " "}};
-    for (const auto& entity : Entities) {
-        size_t found;
-        while ((found = title.find(entity[0])) != std::string::npos)
-            title.replace(found, strlen(entity[0]), entity[1]);
-    }
-    return ToUtf8(title, codePage);
+    return text.size() >= n && FoldedText(text.substr(text.size() - n)) == suffix;
 }
 
 void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_view html)
 {
     uint32_t page = (uint32_t)builder.pages.size();
-    std::string title = HtmlTitle(html, builder.codePage);
-    builder.pages.push_back({name, title.empty() ? name : title});
+    PageText text = ReadPageText(html, builder.codePage);
+    builder.pages.push_back(
+        {name, text.title.empty() ? TextToUtf8(name, Windows1252) : text.title});
     std::unordered_map<uint32_t, uint32_t> counts;
     uint32_t length = 0;
     auto add = [&](const std::string& word, uint32_t weight) {
@@ -244,8 +99,8 @@ void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_
         counts[it->second] += weight;
         length += weight;
     };
-    ForEachTextWord(html, [&](const std::string& word) { add(word, 1); });
-    ForEachTextWord(title, [&](const std::string& word) { add(word, TitleWeight); });
+    ForEachWord(text.text, [&](const std::string& word) { add(word, 1); });
+    ForEachWord(text.title, [&](const std::string& word) { add(word, TitleWeight); });
     for (const auto& [id, count] : counts)
         builder.lists[id].push_back({page, count});
     builder.pageLengths.push_back(length);
@@ -286,7 +141,7 @@ SearchIndex FinishSearchIndex(SearchBuilder& builder)
 std::vector<SearchHit> RunSearch(const SearchIndex& index, const std::string& query, size_t limit)
 {
     std::vector<std::string> terms;
-    ForEachTextWord(query, [&](const std::string& word) {
+    ForEachWord(query, [&](const std::string& word) {
         if (terms.size() < MaxQueryWords)
             terms.push_back(word);
     });

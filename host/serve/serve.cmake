@@ -1,8 +1,9 @@
 # velkory serve and browse (included by host/CMakeLists.txt, so paths are
 # relative to host/): an HTTP server (cpp-httplib, from Debian's
-# libcpp-httplib-dev) and the viewer's files, embedded at build time, in a
-# program of their own, velkory-serve, so that loading cpp-httplib (and with
-# it OpenSSL) does not slow down every other command. Not in the Windows
+# libcpp-httplib-dev), JSON written with nlohmann-json3-dev, and the viewer's
+# files, embedded at build time, in a program of their own, velkory-serve, so
+# that loading cpp-httplib (and with it OpenSSL) does not slow down every
+# other command. Not in the Windows
 # build: Debian ships cpp-httplib for the native system only.
 set(VELKORY_SERVE OFF)
 if(NOT WIN32)
@@ -10,10 +11,11 @@ if(NOT WIN32)
   if(PkgConfig_FOUND)
     pkg_check_modules(VELKORY_HTTPLIB IMPORTED_TARGET cpp-httplib)
   endif()
-  if(VELKORY_HTTPLIB_FOUND)
+  find_package(nlohmann_json 3 QUIET GLOBAL)
+  if(VELKORY_HTTPLIB_FOUND AND nlohmann_json_FOUND)
     set(VELKORY_SERVE ON)
   else()
-    message(WARNING "cpp-httplib not found (package libcpp-httplib-dev): velkory is built without serve and browse")
+    message(WARNING "cpp-httplib or nlohmann-json not found (packages libcpp-httplib-dev, nlohmann-json3-dev): velkory is built without serve and browse")
   endif()
 endif()
 set(VELKORY_SERVE ${VELKORY_SERVE} PARENT_SCOPE)
@@ -34,6 +36,16 @@ if(VELKORY_SERVE)
   list(REMOVE_ITEM VELKORY_SERVE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/serve/relay.cpp)
   add_library(velkory_serve_objects OBJECT ${VELKORY_SERVE_SOURCES} ${VELKORY_VIEWER_SOURCE})
   target_compile_options(velkory_serve_objects PRIVATE ${VELKORY_WARNINGS})
-  target_link_libraries(velkory_serve_objects PUBLIC velkory_host_parts PkgConfig::VELKORY_HTTPLIB pthread)
+  target_link_libraries(velkory_serve_objects PUBLIC velkory_host_parts PkgConfig::VELKORY_HTTPLIB
+                        nlohmann_json::nlohmann_json pthread)
   target_compile_definitions(velkory_host_parts PUBLIC VELKORY_HAVE_SERVE=1)
 endif()
+
+# The server's tests read its JSON with the same library; their target is
+# made after this directory.
+function(velkory_serve_test_links)
+  if(TARGET test_serve AND VELKORY_SERVE)
+    target_link_libraries(test_serve PRIVATE nlohmann_json::nlohmann_json)
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL velkory_serve_test_links)

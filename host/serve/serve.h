@@ -2,15 +2,32 @@
 // loopback interface, with a viewer (contents, index, title and full-text
 // search) at the base URL.
 //
+//   server.cpp    the run: the listening sockets, the signals, the threads
+//   routes.cpp    every URL, one route each, and the checks before them
+//   library.cpp   the help files served, their pages and their start pages
+//   contents.cpp  the contents and the keyword index, links as URLs
+//   page_search.cpp  the full-text search, behind one interface
+//   search.cpp    its engine, and text helpers
+//   browse.cpp    browse: a topic chosen as help chooses it, the browser
+//   relay.cpp     in velkory itself: serve handed over to velkory-serve
+//
 // Room serve/ (Linux only): may call module/, page/, terminal/, os/ and the
 // module's container/, lookup/ and platform/.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "host/page/page.h"  // EncodeUrlPath
 
 // The code page assumed for texts of a help file whose language is unknown.
 constexpr uint32_t Windows1252 = 1252;
@@ -42,7 +59,7 @@ struct SearchBuilder {
     std::vector<std::string> words;
     std::vector<std::vector<std::pair<uint32_t, uint32_t>>> lists;
     std::vector<uint32_t> pageLengths;
-    uint32_t codePage = Windows1252;  // of the titles that are not UTF-8
+    uint32_t codePage = Windows1252;  // of the pages that do not say theirs
 };
 void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_view html);
 SearchIndex FinishSearchIndex(SearchBuilder& builder);
@@ -51,31 +68,157 @@ SearchIndex FinishSearchIndex(SearchBuilder& builder);
 // first, at most limit.
 std::vector<SearchHit> RunSearch(const SearchIndex& index, const std::string& query, size_t limit);
 
-// Text helpers shared with the server.
-// Text in codePage (0 or 1252: Windows-1252) as UTF-8; valid UTF-8 stays.
-std::string ToUtf8(std::string_view bytes, uint32_t codePage = Windows1252);
-// The <title> as UTF-8, "" without one.
-std::string HtmlTitle(std::string_view html, uint32_t codePage = Windows1252);
-std::string JsonString(std::string_view utf8);  // quoted, escaped
-std::string LowerAscii(std::string text);       // A-Z only
-bool EndsWithNoCase(const std::string& text, const char* suffix);
-std::string EncodeUrlPath(const std::string& name);  // percent-encoded; '/' stays
+// Text helpers shared with the server (texts go to UTF-8 through the page
+// room's pipeline: TextToUtf8, ReadPageText).
+bool EndsWithNoCase(const std::string& text, const char* suffix);  // ASCII case ignored
 
-// contents.cpp: the viewer's contents tree and keyword index as JSON,
-// {"items": [{"n": name, "u": url or [urls], "c": [children]}]}, their links
-// as URLs below the base, with prefix before those of this help file.
+// page_search.cpp: the full-text search of one help file's pages, the only
+// calls the server makes to it, whatever engine answers them.
+struct PageSearch;
+struct FoundPage {
+    std::string name;   // stored name, with its leading "/"
+    std::string title;  // as UTF-8, its character references decoded
+    double score = 0;   // higher is better; comparable between help files
+};
+// Reads the page called name into html; false when it cannot be read.
+using PageReader = std::function<bool(const std::string& name, std::string& html)>;
+// Indexes the pages (stored names of HTML pages); null when stopping became
+// true first. Texts that are not UTF-8 are in codePage.
+std::shared_ptr<const PageSearch> IndexPages(const std::vector<std::string>& names,
+                                             const PageReader& read, uint32_t codePage,
+                                             const std::atomic<bool>& stopping);
+// Every page with its title, in the order given.
+std::vector<FoundPage> IndexedPages(const PageSearch& search);
+// The pages that hold every word of query (the last one as a prefix, for
+// search as you type), best first, at most limit.
+std::vector<FoundPage> SearchPages(const PageSearch& search, const std::string& query,
+                                   size_t limit);
+
+// contents.cpp: the viewer's contents tree and keyword index, as lists of
+// {"n": name, "u": url or [urls], "c": [children]}, their links as URLs
+// relative to the help file's own ("page.htm", "../other.chm/page.htm").
 // The contents are the .hhc that #SYSTEM names, else the first one stored;
 // their texts are in the help file's code page (codePage) unless UTF-8.
 struct HelpFile;
-std::string ContentsJson(HelpFile* file, const std::string& prefix, uint32_t codePage);
-std::string KeywordsJson(const char* helpPath, const std::string& prefix);
-std::string LinkUrl(const std::string& link, const std::string& folder, const std::string& prefix);
+nlohmann::json ContentsTree(HelpFile* file, uint32_t codePage);
+nlohmann::json KeywordsTree(const char* helpPath);
+// The same as plain HTML lists of links, for browsers without scripts.
+std::string PlainTreeHtml(const nlohmann::json& items, const std::string& base);
+// Text for HTML: &, <, > and quotes escaped.
+std::string HtmlText(const std::string& utf8);
+// JSON as text; bytes that are not UTF-8 come out as U+FFFD.
+std::string JsonText(const nlohmann::json& value);
+std::string WithAnchor(std::string url, const std::string& anchor);  // url#anchor, encoded
+std::string LinkUrl(const std::string& link, const std::string& folder);
+// A link as a sitemap or #SYSTEM writes it ("a%20b.htm#x", "..\\c.htm",
+// "ms-its:other.chm::/d.htm"), relative to folder: the help file it names
+// ("" for this one), the stored name without its leading "/" and the anchor.
+// False for links out of the help files and paths above the root.
+struct ResolvedLink {
+    std::string file, path, anchor;
+};
+bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLink& out);
+
+// page_links.cpp: a served page's links to pages of help files (ms-its:,
+// mk:@MSITStore:, its:) as the server's URLs of those pages, below root
+// ("/<token>/"), for the page at folder ("/dir/") of the help file named
+// label in URLs; relative links are left as they are.
+std::string RewriteHelpFileLinks(std::string html, const std::string& root,
+                                 const std::string& label, const std::string& folder);
+
+// library.cpp: the help files served, those given and those of their
+// folders that links name, opened when first named.
+struct ServedFile {
+    // As given (or found beside a file given), and its name, unique among the
+    // files served: the name its URLs begin with.
+    std::string path, label;
+    HelpFile* file = nullptr;
+    std::mutex lock;                                      // the reader is not shared
+    std::unordered_map<std::string, int32_t> lowerNames;  // for names in another case
+    uint64_t size = 0;                                    // in bytes
+    std::string title;                                    // from #SYSTEM, as UTF-8; "" without one
+    uint32_t lcid = 0;                                    // its language, 0 when unknown
+    uint32_t codePage = Windows1252;                      // of its texts that are not UTF-8
+    // The page it opens on (a stored name) and the anchor there.
+    std::string home, homeAnchor;
+    std::string damage;  // why some of its pages cannot be read, "" when none
+    // Made when first asked for, under lock.
+    std::shared_ptr<const nlohmann::json> contents, keywords;
+    // The full-text index, once made: by the background thread for the files
+    // given, on demand (under indexLock) for the others.
+    std::shared_ptr<const PageSearch> search;
+    std::atomic<bool> indexed {false};
+    bool background = false;
+    std::mutex indexLock;
+    ServedFile() = default;
+    ServedFile(const ServedFile&) = delete;
+    ~ServedFile();
+};
+struct Library {
+    bool several = false;              // a folder or several files: a library page
+    std::vector<std::string> folders;  // of the files given
+    std::mutex filesLock;              // guards the list's growth
+    std::vector<std::unique_ptr<ServedFile>> files;
+    std::atomic<bool> stopping {false};
+};
+// Adds the help files given, and those of the folders given (*.chm); false,
+// having said why, when a file given cannot be served or there is none.
+bool OpenLibrary(Library& library, const std::vector<std::string>& paths);
+// The help file at number in the list, or null.
+ServedFile* ServedFileAt(Library& library, size_t number);
+size_t ServedFileNumber(Library& library, const ServedFile* served);
+// The help file a label names: a served one, or one in the folder of a given
+// one (its name's case aside, as Windows finds it), opened now; null if none.
+ServedFile* FindServedFile(Library& library, const std::string& label);
+// A stored file's bytes (name with its leading "/"; in another case too);
+// false when it is not stored (reason "") or cannot be read (the reason).
+bool ReadStored(ServedFile& served, const std::string& name, std::string& body,
+                std::string& reason);
+// The contents tree or the keyword index.
+std::shared_ptr<const nlohmann::json> TreeOf(ServedFile& served, bool contents);
+// The full-text index; null while it is being made in the background. One
+// made on demand is made now.
+std::shared_ptr<const PageSearch> SearchOf(Library& library, ServedFile& served);
+// Indexes the files given, one after the other, until stopping.
+void IndexLibrary(Library& library);
+// The pages of every help file given that hold every word of query, best
+// first, at most limit; waiting counts the files whose index is not made yet.
+struct LibraryHit {
+    ServedFile* file;
+    FoundPage page;
+};
+std::vector<LibraryHit> SearchLibrary(Library& library, const std::string& query, size_t limit,
+                                      size_t& waiting);
+// The name of a language, "" when it is not known.
+std::string LanguageName(uint32_t lcid);
+
+// address.cpp: the token and the port kept from run to run, in a file beside
+// the settings file.
+struct KeptAddress {
+    std::string token;  // 32 hex digits
+    int port = 0;       // 0: none yet
+};
+enum AddressRead {
+    AddressKept,
+    AddressMissing,
+    AddressUntrusted,  // not the user's alone, not a plain file, or unreadable
+};
+std::string AddressFilePath();  // "" when none can be formed
+AddressRead ReadAddress(const std::string& path, KeptAddress& address);
+// Writes the file whole, replacing the one there or only when there is none;
+// 0, or the errno of the failure.
+int WriteAddress(const std::string& path, const KeptAddress& address, bool replace);
+std::string NewToken();  // 32 hex digits; "" when the system gives no random bytes
 
 // server.cpp: the server.
 struct ServeOptions {
-    int port = 0;
+    int port = -1;  // -1: the last run's when it is free, else any; 0: any
+    bool newToken = false;
+    // false: a token and a port of this run alone, neither read nor kept
+    // (a server that lives as long as one viewer).
+    bool keepAddress = true;
     bool open = true;
-    std::string startPage;  // opened in the viewer first: a stored name with its anchor
+    std::string startPage;  // opened in the viewer first: a URL with its anchor
     // The command line as given (argv[1..]): velkory hands it over to
     // velkory-serve, which runs the command itself (relay.cpp).
     std::vector<std::string> words;
@@ -83,12 +226,47 @@ struct ServeOptions {
 // Serves the help files until SIGINT or SIGTERM. The exit status.
 int RunServer(const std::vector<std::string>& files, const ServeOptions& options);
 
+// routes.cpp: what the server answers. Every URL lies below "/<token>/", and
+// only requests that name the server in their Host header are answered.
+struct ServerState {
+    std::string token;
+    std::vector<std::string> hosts;  // accepted Host header values
+    Library library;
+    std::unordered_map<std::string, std::string> mimeTypes;
+};
+namespace httplib {
+class Server;
+}
+void AddRoutes(httplib::Server& server, ServerState& state);
+// Extension (lower case) to media type, from the system's list.
+std::unordered_map<std::string, std::string> ReadMimeTypes();
+// The URL of a stored page relative to its help file's.
+std::string PageUrl(const std::string& name);
+
+// pages.cpp: the pages the server writes itself. root is "/<token>/".
+// The library: every help file served, and the pages that hold query.
+std::string LibraryPage(Library& library, const std::string& root, const std::string& query);
+// A help file's contents or index as plain links, for browsers without scripts.
+std::string PlainPage(ServedFile& served, const std::string& root, bool contents);
+// What a page that cannot be read shows instead.
+std::string UnreadablePage(const std::string& name, const std::string& reason);
+
+// lifetime.cpp: the server of this process serves only until its standard
+// input ends, or, when a process number comes there first, until that
+// process ends (for a program that starts the server for its own viewer,
+// page/text_browser.cpp). Called before RunServer. In velkory itself a
+// no-op (relay.cpp): velkory-serve, which takes its place, does it.
+void ServeWhileInputLasts();
+
 // browse.cpp: the page of the topic whose title begins with keyword (all of
-// the help file without one) in the browser, as help would show it; pick
-// chooses among several as help's --pick does. The exit status.
+// the help files without one) in the browser, as help would show it; on a
+// shelf of several help files the matches of all of them in one menu, and
+// the chosen topic's file served first. pick chooses among several as help's
+// --pick does. A help file that cannot be read is said and left out. The
+// exit status.
 // In velkory itself RunServer and BrowseTopic are relay.cpp's: they hand the
 // command line over to velkory-serve.
-int BrowseTopic(const std::string& file, const std::string& keyword, int pick,
+int BrowseTopic(const std::vector<std::string>& files, const std::string& keyword, int pick,
                 const ServeOptions& options);
 // Opens url in $BROWSER, else xdg-open, without waiting; says so when it cannot.
 void OpenInBrowser(const std::string& url);

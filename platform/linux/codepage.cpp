@@ -8,22 +8,19 @@
 // and 437 converts through built-in tables: CharToOemA through the 256-entry
 // table that Windows itself applies from 1252 to 437, best-fit replacements
 // included (A with grave becomes a plain A, the bullet becomes byte 07, which
-// code page 437 shows as a bullet). Any other code page is converted with
-// iconv, through UTF-32; characters the target cannot represent, and bytes
+// code page 437 shows as a bullet). Any other code page goes through the
+// converter (converter.h); characters the target cannot represent, and bytes
 // that are not text in the source, become '?'. A variable that cannot be
-// read, or names a code page iconv does not know, leaves the locale's pair in
-// force, and CodePageSettingError says why.
+// read, or names a code page the converter cannot convert, leaves the
+// locale's pair in force, and CodePageSettingError says why.
 //
 // The variable and the locale are looked at on every call, so a change takes
-// effect at once; the iconv descriptors of the current pair are kept until it
-// changes.
+// effect at once. Each thread keeps its own pair.
 #include "platform/codepage.h"
-#include "platform/linux/codepages.h"
+#include "platform/linux/converter.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
-#include <errno.h>
-#include <iconv.h>
 #include <langinfo.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -56,27 +53,8 @@ const unsigned DefaultAnsi = 1252;
 const unsigned DefaultOem = 437;
 const unsigned Utf8CodePage = 65001;
 
-const iconv_t NoConverter = (iconv_t)-1;
-
-CodePagePair pair = {false,      "",          false,       "",         DefaultAnsi,
-                     DefaultOem, NoConverter, NoConverter, NoConverter};
-
-void CloseConverter(iconv_t* converter)
-{
-    if (*converter != NoConverter)
-        iconv_close(*converter);
-    *converter = NoConverter;
-}
-
-iconv_t OpenConverter(unsigned codePage, bool toCodePage)
-{
-    char name[24];
-    if (codePage == 65001)
-        snprintf(name, sizeof name, "UTF-8");
-    else
-        snprintf(name, sizeof name, "CP%u", codePage);
-    return toCodePage ? iconv_open(name, "UTF-32LE") : iconv_open("UTF-32LE", name);
-}
+// The pair of each thread, which the variable and the locale made last.
+thread_local CodePagePair pair = {false, "", false, "", DefaultAnsi, DefaultOem};
 
 // A code page number of 1 to 65535 digits-only text; false otherwise.
 bool ParseCodePage(const char* text, size_t length, unsigned* codePage)
@@ -95,55 +73,6 @@ bool ParseCodePage(const char* text, size_t length, unsigned* codePage)
     return true;
 }
 
-// The descriptors go with the module when it is unloaded.
-__attribute__((destructor)) void CloseCodePagePair(void)
-{
-    CloseConverter(&pair.ansiDecoder);
-    CloseConverter(&pair.oemDecoder);
-    CloseConverter(&pair.oemEncoder);
-    pair.resolved = false;
-}
-
-// Decodes size bytes with iconv into at most capacity code points; bytes
-// that are no character become '?'. Returns the number of code points.
-size_t DecodeWithIconv(iconv_t converter, const char* src, size_t size, uint32_t* out,
-                       size_t capacity)
-{
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    size_t count = 0;
-    unsigned char chunk[256];
-    char* in = (char*)src;
-    size_t inLeft = size;
-    while (count < capacity) {
-        char* outPointer = (char*)chunk;
-        size_t outLeft = sizeof chunk;
-        size_t result = inLeft > 0 ? iconv(converter, &in, &inLeft, &outPointer, &outLeft)
-                                   : iconv(converter, nullptr, nullptr, &outPointer, &outLeft);
-        int error = result == (size_t)-1 ? errno : 0;
-        size_t produced = (sizeof chunk - outLeft) / 4;
-        for (size_t i = 0; i < produced && count < capacity; i++)
-            out[count++] = (uint32_t)chunk[4 * i] | (uint32_t)chunk[4 * i + 1] << 8 |
-                (uint32_t)chunk[4 * i + 2] << 16 | (uint32_t)chunk[4 * i + 3] << 24;
-        if (error == E2BIG)
-            continue;
-        if (error == EILSEQ && inLeft > 0) {
-            if (count < capacity)
-                out[count++] = '?';
-            in++;
-            inLeft--;
-            continue;
-        }
-        if (error != 0) {  // EINVAL: a character cut short by the end
-            if (count < capacity)
-                out[count++] = '?';
-            break;
-        }
-        if (inLeft == 0 && produced == 0)
-            break;
-    }
-    return count;
-}
-
 // The byte of code page 437 for a code point: the character itself, else (with
 // ANSI 1252) the best fit Windows gives the 1252 character; 0 when none.
 unsigned char Encode437(const CodePagePair* cp, uint32_t value)
@@ -154,9 +83,7 @@ unsigned char Encode437(const CodePagePair* cp, uint32_t value)
     for (unsigned b = 1; b < 0x80; b++)
         if (Oem437Glyph((unsigned char)b) == value)
             return (unsigned char)b;
-    if (cp->ansi == 1252 && EncodeSingleByte(1252, value, &byte) && Ansi1252ToOem437[byte] != '?')
-        return Ansi1252ToOem437[byte];
-    return 0;
+    return EncodeCodePoint(437, value, cp->ansi == 1252, &byte) == 1 ? byte : 0;
 }
 
 // Whether the process's locale speaks UTF-8.
@@ -164,36 +91,6 @@ bool LocaleIsUtf8(void)
 {
     const char* codeset = nl_langinfo(CODESET);
     return codeset != nullptr && strcmp(codeset, "UTF-8") == 0;
-}
-
-// Opens the descriptors the pair ansi:oem needs; false, with none open, when
-// iconv does not know one of them.
-bool OpenPair(unsigned ansi, unsigned oem)
-{
-    bool ok = true;
-    pair.ansi = ansi;
-    pair.oem = oem;
-    if (ansi != DefaultAnsi)
-        ok = (pair.ansiDecoder = OpenConverter(ansi, false)) != NoConverter;
-    if (ok && oem != DefaultOem) {
-        ok = (pair.oemDecoder = OpenConverter(oem, false)) != NoConverter &&
-            (pair.oemEncoder = OpenConverter(oem, true)) != NoConverter;
-    }
-    if (!ok) {
-        CloseConverter(&pair.ansiDecoder);
-        CloseConverter(&pair.oemDecoder);
-        CloseConverter(&pair.oemEncoder);
-        return false;
-    }
-    return true;
-}
-
-// The descriptor in *slot, opened now when it is not yet.
-iconv_t Converter(iconv_t* slot, unsigned codePage, bool toCodePage)
-{
-    if (*slot == NoConverter)
-        *slot = OpenConverter(codePage, toCodePage);
-    return *slot;
 }
 
 }  // namespace
@@ -207,9 +104,6 @@ const CodePagePair* CurrentCodePages(void)
     bool utf8Locale = LocaleIsUtf8();
     if (pair.resolved && strcmp(setting, pair.setting) == 0 && pair.utf8Locale == utf8Locale)
         return &pair;
-    CloseConverter(&pair.ansiDecoder);
-    CloseConverter(&pair.oemDecoder);
-    CloseConverter(&pair.oemEncoder);
     // A text too long to remember names no pair: it is simply looked at again.
     size_t length = strlen(setting);
     pair.resolved = length < sizeof pair.setting;
@@ -222,17 +116,20 @@ const CodePagePair* CurrentCodePages(void)
         const char* colon = strchr(setting, ':');
         unsigned ansi, oem;
         if (colon == nullptr || !ParseCodePage(setting, (size_t)(colon - setting), &ansi) ||
-            !ParseCodePage(colon + 1, strlen(colon + 1), &oem))
+            !ParseCodePage(colon + 1, strlen(colon + 1), &oem)) {
             snprintf(pair.error, sizeof pair.error,
                      "expected ANSI:OEM, two code page numbers from 1 to 65535 (as 1252:437)");
-        else if (OpenPair(ansi, oem))
+        } else if (!CodePageConvertible(ansi) || !CodePageConvertible(oem)) {
+            snprintf(pair.error, sizeof pair.error,
+                     "code page %u cannot be converted (iconv does not know it)",
+                     CodePageConvertible(ansi) ? oem : ansi);
+        } else {
+            pair.ansi = ansi;
+            pair.oem = oem;
             return &pair;
-        else
-            snprintf(pair.error, sizeof pair.error, "iconv cannot convert code page %u or %u", ansi,
-                     oem);
+        }
     }
-    // The locale's pair, which iconv always has (1252 and 437 need it not,
-    // UTF-8 it always knows): its descriptors are opened when needed.
+    // The locale's pair, which the converter always has.
     pair.ansi = DefaultAnsi;
     pair.oem = utf8Locale ? Utf8CodePage : DefaultOem;
     return &pair;
@@ -248,26 +145,17 @@ const char* CodePageSettingError(void)
 size_t DecodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, const char* src,
                       size_t size, uint32_t* out)
 {
-    if (encoding == EncodingUtf8) {
-        size_t count = 0;
-        size_t i = 0;
-        while (i < size) {
-            size_t length;
-            out[count++] = DecodeUtf8(src + i, size - i, &length);
-            i += length;
-        }
-        return count;
-    }
-    unsigned codePage = encoding == EncodingAnsi ? cp->ansi : cp->oem;
-    if ((codePage == 1252 && encoding == EncodingAnsi) ||
-        (codePage == 437 && encoding == EncodingOem)) {
-        for (size_t i = 0; i < size; i++)
-            DecodeSingleByte(codePage, (unsigned char)src[i], &out[i]);
-        return size;
-    }
-    iconv_t converter = encoding == EncodingAnsi ? Converter(&cp->ansiDecoder, codePage, false)
-                                                 : Converter(&cp->oemDecoder, codePage, false);
-    return DecodeWithIconv(converter, src, size, out, size);
+    unsigned codePage = encoding == EncodingUtf8 ? CP_UTF8
+        : encoding == EncodingAnsi               ? cp->ansi
+                                                 : cp->oem;
+    TextDecoder decoder;
+    size_t count = 0;
+    if (!OpenTextDecoder(&decoder, codePage, src, size, Utf8InvalidByte))
+        return 0;
+    size_t decoded;
+    while (count < size && (decoded = DecodeText(&decoder, out + count, size - count)) > 0)
+        count += decoded;
+    return count;
 }
 
 // Writes the encoding of one code point into out (room for 8 bytes) and
@@ -287,20 +175,7 @@ size_t EncodeCodePage(const CodePagePair* cp, CodePageEncoding encoding, uint32_
         return (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF
             ? 0
             : EncodeUtf8(value, (char*)out);
-    iconv_t converter = Converter(&cp->oemEncoder, cp->oem, true);
-    if (converter == NoConverter)
-        return 0;
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    unsigned char in[4] = {(unsigned char)value, (unsigned char)(value >> 8),
-                           (unsigned char)(value >> 16), (unsigned char)(value >> 24)};
-    char* inPointer = (char*)in;
-    size_t inLeft = 4;
-    char* outPointer = (char*)out;
-    size_t outLeft = 8;
-    if (iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft) == (size_t)-1 ||
-        iconv(converter, nullptr, nullptr, &outPointer, &outLeft) == (size_t)-1)
-        return 0;
-    return 8 - outLeft;
+    return EncodeCodePoint(cp->oem, value, false, out);
 }
 
 // Windows reads the source whole before it writes, so src and dest may be

@@ -1,8 +1,10 @@
 // The settings store of the Linux platform layer: the registry of the current
-// user kept in one text file. Three parts, each in its own file:
+// user kept in one text file. Its parts, each in its own file:
 //
-//  - registry_text.cpp: the .reg text format, the document in memory, parsing
-//    and writing it (format code: no operating system calls);
+//  - registry_document.cpp: the document in memory and the names it holds;
+//  - registry_encoding.cpp: the file's encodings (UTF-8, regedit's UTF-16);
+//  - registry_text.cpp: the .reg text format, parsing and writing it (format
+//    code: no operating system calls, like the two above);
 //  - registry_file.cpp: where the file lives, reading it, and the locked
 //    atomic update that replaces it;
 //  - registry.cpp: the Win32 registry functions over the two.
@@ -52,6 +54,9 @@ char* CopyText(const char* text, size_t length);  // null when memory ran out
 void Append(ByteBuffer* buffer, const void* data, size_t size);
 void AppendText(ByteBuffer* buffer, const char* text);
 void AppendByte(ByteBuffer* buffer, char c);
+// The well-formed UTF-8 character at text: its length, and its code point in
+// *point; 0 when the bytes there are not one.
+size_t Utf8Sequence(const BYTE* text, size_t size, uint32_t* point);
 
 // The document in memory. Paths are below HKEY_CURRENT_USER; names compare
 // without regard to ASCII letter case.

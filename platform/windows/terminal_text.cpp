@@ -3,6 +3,7 @@
 // for display both go through CharToOemA, and OEM text is shown as it is.
 #include "platform/terminal_text.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 #include <limits.h>
 #include <stdlib.h>
@@ -67,18 +68,10 @@ bool AnsiToTerminal(const char* src, char* dest, size_t capacity)
 
 size_t CodePointToTerminal(uint32_t cp, char* out)
 {
-    wchar_t wide[2];
-    int units = 0;
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        wide[0] = (wchar_t)(0xD800 + (cp >> 10));
-        wide[1] = (wchar_t)(0xDC00 + (cp & 0x3FF));
-        units = 2;
-    } else {
-        wide[0] = (wchar_t)cp;
-        units = 1;
-    }
-    int length = WideCharToMultiByte(CP_OEMCP, 0, wide, units, out, 8, "?", nullptr);
+    uint16_t units[2];
+    int count = (int)EncodeUtf16(cp, units);
+    wchar_t wide[2] = {(wchar_t)units[0], (wchar_t)units[1]};
+    int length = WideCharToMultiByte(CP_OEMCP, 0, wide, count, out, 8, "?", nullptr);
     if (length > 0)
         return (size_t)length;
     out[0] = '?';

@@ -321,4 +321,64 @@ TEST_F(HostTest, CleanRemovesOnlyOldPageDirectoriesOfItsOwn)
     EXPECT_NE(r.out.find("1 directory removed"), std::string::npos) << r.out;
 }
 
+// "NUMBER START" as the host records a process, START being field 22 of
+// /proc/NUMBER/stat.
+std::string Identity(pid_t pid)
+{
+    std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+    }
+    return std::to_string(pid) + " " + field;
+}
+
+TEST_F(HostTest, CleanRemovesPageDirectoriesWhoseViewerHasEndedWhateverTheirAge)
+{
+    pid_t ended = fork();
+    if (ended == 0)
+        _exit(0);
+    ASSERT_GT(ended, 0);
+    waitpid(ended, nullptr, 0);
+    std::string running = Identity(getpid());
+    const struct {
+        std::string record;  // "" for none
+        bool old;
+        bool removed;
+    } cases[] = {
+        {running, true, false},                          // still shown, however old
+        {std::to_string(ended), false, true},            // its viewer has ended
+        {std::to_string(getpid()) + " 1", false, true},  // its number now names another
+        {"", false, false},                              // no record: the age rule
+        {"", true, true},
+        // Records that name no process are no records.
+        {"0", false, false},
+        {"-1", true, true},
+        {"12abc", false, false},
+        {std::string(80, '7'), false, false},
+    };
+    std::vector<std::string> paths;
+    int index = 0;
+    for (const auto& c : cases) {
+        char name[32];
+        snprintf(name, sizeof name, "VLKT-%016x", ++index);
+        std::string path = tmp_ + "/" + name;
+        fs::create_directories(path);
+        WriteText(path + "/velkory.txt", "page");
+        if (!c.record.empty())
+            WriteText(path + "/velkory.viewer", c.record);
+        if (c.old) {
+            struct timeval times[2] = {{time(nullptr) - 3 * 86400, 0},
+                                       {time(nullptr) - 3 * 86400, 0}};
+            utimes(path.c_str(), times);
+        }
+        paths.push_back(path);
+    }
+    RunResult r = Run({"clean"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (size_t i = 0; i < paths.size(); ++i)
+        EXPECT_EQ(fs::exists(paths[i]), !cases[i].removed) << "record '" << cases[i].record << "'";
+    EXPECT_NE(r.out.find("4 directories removed"), std::string::npos) << r.out;
+}
+
 }  // namespace

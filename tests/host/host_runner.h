@@ -77,12 +77,19 @@ protected:
     RunResult Run(const std::vector<std::string>& args,
                   const std::map<std::string, std::string>& env = {})
     {
+        return RunCommand(program_, args, env);
+    }
+
+    // Runs program (a path, or a name looked up on PATH) the same way.
+    RunResult RunCommand(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env = {})
+    {
         std::string outPath = root_ + "/stdout", errPath = root_ + "/stderr";
         pid_t pid = fork();
         if (pid == 0) {
             for (const char* name :
                  {"VELKORY_VIEWER", "VELKORY_EDITOR", "PAGER", "VISUAL", "EDITOR", "TMUX",
-                  "VELKORY_RENDERER", "VELKORY_CODEPAGES", "COLUMNS"})
+                  "VELKORY_RENDERER", "VELKORY_CODEPAGES", "VELKORY_PATH", "COLUMNS"})
                 unsetenv(name);
             setenv("VELKORY_REGISTRY", registry_.c_str(), 1);
             setenv("TMPDIR", tmp_.c_str(), 1);
@@ -105,11 +112,11 @@ protected:
             dup2(out, 1);
             dup2(err, 2);
             std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(program_.c_str()));
+            argv.push_back(const_cast<char*>(program.c_str()));
             for (const std::string& arg : args)
                 argv.push_back(const_cast<char*>(arg.c_str()));
             argv.push_back(nullptr);
-            execv(program_.c_str(), argv.data());
+            execvp(program.c_str(), argv.data());
             _exit(127);
         }
         RunResult result;
@@ -126,6 +133,20 @@ protected:
     {
         std::string path = root_ + "/" + name;
         WriteText(path, "#!/bin/sh\n" + body);
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+
+    // A stand-in program called name in the test's bin/ that writes its
+    // arguments, one a line, to log and the file it is given (its last
+    // argument) to log + ".shown".
+    std::string RecordingProgram(const std::string& name, const std::string& log)
+    {
+        fs::create_directories(root_ + "/bin");
+        std::string path = root_ + "/bin/" + name;
+        WriteText(path,
+                  "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done > '" + log +
+                      "'\nfor a; do last=$a; done\ncat \"$last\" > '" + log + ".shown'\n");
         chmod(path.c_str(), 0755);
         return path;
     }

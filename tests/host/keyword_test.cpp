@@ -36,17 +36,9 @@ protected:
         log_ = root_ + "/log";
     }
 
-    // A stand-in program called name that records its arguments and, for a
-    // viewer, the file it shows.
     std::string Program(const std::string& name)
     {
-        fs::create_directories(root_ + "/bin");
-        std::string path = root_ + "/bin/" + name;
-        WriteText(path,
-                  "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done > '" + log_ +
-                      "'\nfor a; do last=$a; done\ncat \"$last\" > '" + log_ + ".shown'\n");
-        chmod(path.c_str(), 0755);
-        return path;
+        return RecordingProgram(name, log_);
     }
     std::string file_, log_;
 };

@@ -77,15 +77,23 @@ TEST_F(HostTest, KeywordsMatchWithLetterCaseIgnoredInAnyScript)
     const struct {
         const char* keyword;
         const char* page;
+        const char* title;
     } requests[] = {
-        {"\xC3\xA9mile", "zola"},            // e with acute for E with acute
-        {"rdpmc\xEF\xBD\x94", "rdpmc"},      // full-width t for full-width T
-        {"\xD0\xBF\xD1\x80\xD0\x98", "ru"},  // Cyrillic, both ways
+        {"\xC3\xA9mile", "zola", "\xC3\x89mile Zola"},         // e with acute for E with acute
+        {"rdpmc\xEF\xBD\x94", "rdpmc", "Rdpmc\xEF\xBC\xB4x"},  // full-width t for full-width T
+        {"\xD0\xBF\xD1\x80\xD0\x98", "ru",
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBC\xD0\xB5\xD1\x80"},  // Cyrillic, both ways
     };
+    // help opens the page, and topics lists the same title: both compare as
+    // the module does.
     for (const auto& request : requests) {
         RunResult run = Run({"help", file, request.keyword}, Utf8Locale);
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(ReadText(run.out.substr(0, run.out.find('\n'))), request.page) << request.keyword;
+        RunResult topics = Run({"topics", file, request.keyword}, Utf8Locale);
+        EXPECT_EQ(topics.status, 0) << topics.err;
+        EXPECT_EQ(topics.out, std::string(request.title) + "\t/" + request.page + ".htm\n")
+            << request.keyword;
     }
 }
 
@@ -113,6 +121,35 @@ TEST_F(HostTest, PagesThatDoNotSayTheirCharsetRenderInTheFilesLanguage)
             << renderer << ": " << run.out;
         EXPECT_NE(run.out.find("\xE5\xB8\xAE\xE5\x8A\xA9"), std::string::npos)
             << renderer << ": " << run.out;
+    }
+}
+
+TEST_F(HostTest, InALocaleThatIsNotUtf8PagesAreShownInItsCharset)
+{
+    // LANG=C: the page's e with acute, euro sign and ideograph become '?',
+    // so that less shows the page instead of calling it a binary file.
+    std::string file = root_ + "/cafe.chm";
+    ASSERT_TRUE(
+        WriteBytes(file,
+                   HelpFileWith(BuildIndex({{"Cafe", "cafe.htm"}}),
+                                {{"/cafe.htm",
+                                  Bytes("<meta charset=\"utf-8\"><p>Caf\xC3\xA9 5 \xE2\x82\xAC "
+                                        "\xE4\xB8\xAD ok</p>"),
+                                  1}})));
+    ASSERT_EQ(Run({"config", "--modality", "1", "--visuality", "1"}).status, 0);
+    std::string log = root_ + "/log";
+    for (const char* renderer : {"plain", "w3m", "lynx"}) {
+        for (bool viewer : {false, true}) {
+            std::map<std::string, std::string> env = {{"VELKORY_RENDERER", renderer}};
+            if (viewer)
+                env["VELKORY_VIEWER"] = RecordingProgram("less", log);
+            RunResult run = Run({"help", file, "cafe"}, env);
+            ASSERT_EQ(run.status, 0) << renderer << ": " << run.err;
+            std::string shown = viewer ? ReadText(log + ".shown") : run.out;
+            EXPECT_NE(shown.find("Caf? 5 ? ? ok"), std::string::npos) << renderer << ": " << shown;
+            for (unsigned char c : shown)
+                ASSERT_LT(c, 0x80) << renderer << ": " << shown;
+        }
     }
 }
 

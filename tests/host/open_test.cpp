@@ -1,11 +1,13 @@
 // Opening pages: the commands from the environment, split without a shell;
-// modal and non-modal opens (a tmux window).
+// modal and non-modal opens (a tmux window); velkory open.
 #include "host_runner.h"
 
 #include <set>
 
+#include "host/commands/commands.h"
 #include "lookup/index_builder.h"
 #include "support/chm_writer.h"
+#include "support/corpus.h"
 
 namespace {
 
@@ -63,12 +65,15 @@ TEST_F(OpenTest, NonModalOpensGoToATmuxWindowModalOnesWait)
     RunResult r = Run({"help", file_, "topic"}, env);
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> args = Lines(ReadText(tmuxLog));
-    ASSERT_GE(args.size(), 6u) << ReadText(tmuxLog);
+    ASSERT_GE(args.size(), 9u) << ReadText(tmuxLog);
     EXPECT_EQ(args[0], "new-window");
     EXPECT_EQ(args[1], "-n");
     EXPECT_EQ(args[2], "topic");
+    // It prints the window's process number, which the page directory records.
+    EXPECT_EQ(std::vector<std::string>(args.begin() + 3, args.begin() + 6),
+              (std::vector<std::string> {"-P", "-F", "#{pane_pid}"}));
     std::set<std::string> given;
-    size_t i = 3;
+    size_t i = 6;
     for (; i + 1 < args.size() && args[i] == "-e"; i += 2)
         given.insert(args[i + 1]);
     EXPECT_TRUE(given.count("LESS=-R\\;")) << ReadText(tmuxLog);
@@ -120,6 +125,121 @@ TEST_F(OpenTest, AFailingCommandFailsTheRequest)
         Run({"help", file_, "topic"}, {{"VELKORY_EDITOR", root_ + "/no-such-editor"}});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("cannot run"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+
+// velkory open: the page a program names, in the Windows help viewer's forms.
+namespace {
+
+TEST(OpenTargetTest, TheWindowsHelpViewersFormsNameAFileAndAPage)
+{
+    const struct {
+        const char* target;
+        const char* file;
+        const char* page;  // null: a usage error
+        const char* anchor;
+    } cases[] = {
+        {"a.chm::/dir/p.htm#x", "a.chm", "/dir/p.htm", "x"},
+        {"a.chm::dir\\p.htm", "a.chm", "/dir/p.htm", ""},
+        {"ms-its:C:\\help\\a.chm::/p.htm", "C:\\help\\a.chm", "/p.htm", ""},
+        {"MS-ITS:a.chm::/p.htm", "a.chm", "/p.htm", ""},
+        {"mk:@MSITStore:a.chm::/p.htm#y", "a.chm", "/p.htm", "y"},
+        {"its:a.chm::/p.htm", "a.chm", "/p.htm", ""},
+        {"a.chm::/p.htm>main", "a.chm", "/p.htm", ""},  // the window is not ours
+        {"a.chm", "a.chm", "", ""},                     // the default topic
+        {"::/p.htm", nullptr, nullptr, nullptr},
+        {"ms-its:", nullptr, nullptr, nullptr},
+        {"a.chm::", nullptr, nullptr, nullptr},
+        {"a.chm::/#x", nullptr, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        OpenTarget target;
+        std::string error;
+        bool parsed = ParseOpenTarget(c.target, target, error);
+        ASSERT_EQ(parsed, c.page != nullptr) << c.target << ": " << error;
+        if (!parsed) {
+            EXPECT_NE(error.find(c.target), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(target.file, c.file) << c.target;
+        EXPECT_EQ(target.page, c.page) << c.target;
+        EXPECT_EQ(target.anchor, c.anchor) << c.target;
+    }
+}
+
+TEST_F(OpenTest, OpenShowsTheNamedPageAsHelpDoes)
+{
+    std::string file = root_ + "/pages.chm";
+    ASSERT_TRUE(WriteBytes(
+        file,
+        HelpFileWith(BuildIndex({{"Topic", "topic.htm"}}),
+                     {{"/topic.htm", Bytes("<p>the page</p>"), 1},
+                      {"/dir/Two Words.htm",
+                       Bytes("<p>one</p>\n<p>two</p>\n<h2 id=\"there\">There</h2>\n"), 1}})));
+    std::string editor = RecordingProgram("vi", log_);
+    struct Case {
+        std::string target;
+        std::vector<std::string> args;  // before the page
+    } cases[] = {
+        {file + "::/dir/Two Words.htm#there", {"+3"}},
+        {"ms-its:" + file + "::dir/two%20words.htm", {}},
+        {"mk:@MSITStore:" + file + "::/DIR/TWO WORDS.HTM#there", {"+3"}},
+    };
+    for (const Case& c : cases) {
+        RunResult r = Run({"open", c.target}, {{"VELKORY_EDITOR", editor}});
+        ASSERT_EQ(r.status, 0) << c.target << ": " << r.err;
+        std::vector<std::string> args = Lines(ReadText(log_));
+        ASSERT_FALSE(args.empty());
+        EXPECT_EQ(std::vector<std::string>(args.begin(), args.end() - 1), c.args) << c.target;
+        EXPECT_EQ(ReadText(log_ + ".shown"),
+                  "<p>one</p>\n<p>two</p>\n<h2 id=\"there\">There</h2>\n")
+            << c.target;
+    }
+    // What cannot be opened: one line, and the status.
+    const struct {
+        std::string target;
+        int status;
+        std::string said;
+    } failures[] = {
+        {file + "::/missing.htm", 1, file + ": no page /missing.htm is stored"},
+        {root_ + "/none.chm::/topic.htm", 1, root_ + "/none.chm: No such file or directory"},
+        {file + "::", 2, "names no page"},
+    };
+    for (const auto& f : failures) {
+        RunResult r = Run({"open", f.target}, {{"VELKORY_EDITOR", editor}});
+        EXPECT_EQ(r.status, f.status) << f.target;
+        EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+        EXPECT_NE(r.err.find(f.said), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(HostTest, OpenShowsEveryFormOnTheCorpus)
+{
+    std::vector<std::string> files = CorpusHelpFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no shared corpus (../shared/corpus/chm)";
+    std::string log = root_ + "/log";
+    std::string editor = RecordingProgram("editor", log);
+    for (const std::string& file : files) {
+        // The first page the file stores.
+        std::string page;
+        for (const std::string& row : Lines(Run({"list", file}).out)) {
+            std::string name = row.substr(row.rfind('\t') + 1);
+            if (name.size() > 5 && name.find(".htm", name.size() - 5) != std::string::npos) {
+                page = name;
+                break;
+            }
+        }
+        ASSERT_FALSE(page.empty()) << file;
+        RunResult stored = Run({"cat", file, page});
+        ASSERT_EQ(stored.status, 0) << stored.err;
+        for (std::string form : {"", "ms-its:", "mk:@MSITStore:"}) {
+            RunResult r = Run({"open", form + file + "::" + page}, {{"VELKORY_EDITOR", editor}});
+            EXPECT_EQ(r.status, 0) << form << file << ": " << r.err;
+            EXPECT_EQ(ReadText(log + ".shown"), stored.out) << form << file << "::" << page;
+        }
+    }
 }
 
 }  // namespace

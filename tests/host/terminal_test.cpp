@@ -171,6 +171,23 @@ TEST_F(TerminalTest, EscapeLeavesTheMenuWithoutOpeningAnything)
     EXPECT_FALSE(directories);
 }
 
+TEST_F(TerminalTest, AShelfJoinsTheMenusAndItsChoiceOpensInItsFile)
+{
+    std::string other = root_ + "/other.chm";
+    ASSERT_TRUE(WriteBytes(
+        other,
+        HelpFileWith(
+            BuildIndex({{"Print preview", "preview.htm"}, {"Printing labels", "labels.htm"}}),
+            {{"/preview.htm", Bytes("preview"), 1}, {"/labels.htm", Bytes("labels"), 1}})));
+    TerminalSession session(program_, {"help", file_, other, "print"}, Environment());
+    ASSERT_TRUE(session.WaitFor("Printing labels (other.chm)")) << session.screen();
+    EXPECT_NE(session.screen().find("Print (guide.chm)"), std::string::npos) << session.screen();
+    // The last item, the second of other.chm's own menu.
+    session.Send(std::string(End) + Enter);
+    EXPECT_EQ(session.Finish(), 0);
+    EXPECT_EQ(ReadText(copy_), "labels");
+}
+
 TEST_F(TerminalTest, TypeAheadFoldsLettersBeyondAsciiInAUtf8Locale)
 {
     TestIndex index = BuildIndex({{"Help: Zeta", "zeta.htm"},

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "lookup/lookup.h"
 #include "support/chm_writer.h"
 
 struct TestTopic {
@@ -88,4 +89,19 @@ inline std::vector<uint8_t> HelpFileWith(const TestIndex& index,
     std::vector<StoredFile> files = IndexFiles(index, indexSection);
     files.insert(files.end(), pages.begin(), pages.end());
     return MakeHelpFile(files);
+}
+
+// The module's view of a test-side topic index.
+inline TopicIndex TopicIndexView(TestIndex& index)
+{
+    TopicIndex view = {};
+    view.topics = index.topics.data();
+    view.topicsLength = (uint32_t)index.topics.size();
+    view.strings = index.strings.data();
+    view.stringsLength = (uint32_t)index.strings.size();
+    view.urlTable = index.urlTable.data();
+    view.urlTableLength = (uint32_t)index.urlTable.size();
+    view.urls = index.urls.data();
+    view.urlsLength = (uint32_t)index.urls.size();
+    return view;
 }

@@ -58,22 +58,6 @@ std::string AnchorBeside(const std::string& pagePath)
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
 }
 
-// The module's view of a test-side topic index.
-TopicIndex View(TestIndex& index)
-{
-    TopicIndex view;
-    memset(&view, 0, sizeof view);
-    view.topics = index.topics.data();
-    view.topicsLength = (uint32_t)index.topics.size();
-    view.strings = index.strings.data();
-    view.stringsLength = (uint32_t)index.strings.size();
-    view.urlTable = index.urlTable.data();
-    view.urlTableLength = (uint32_t)index.urlTable.size();
-    view.urls = index.urls.data();
-    view.urlsLength = (uint32_t)index.urls.size();
-    return view;
-}
-
 class KeywordTest : public LookupTest {
 protected:
     std::string CompiledHelp(const std::vector<uint8_t>& btree)
@@ -145,7 +129,7 @@ TEST_F(KeywordTest, CompiledIndexThatLiesYieldsWhatItCanAndEnds)
         {"no signature", 0, {0, 0}, -1, 0},
     };
     TestIndex topics = Topics();
-    TopicIndex view = View(topics);
+    TopicIndex view = TopicIndexView(topics);
     for (const Lie& lie : lies) {
         SCOPED_TRACE(lie.what);
         std::vector<uint8_t> btree = BuildBTree(Keywords, 2);
@@ -177,7 +161,7 @@ TEST_F(KeywordTest, CompiledKeywordsComeOutInTheOemCodePageAsTitlesDo)
     for (const auto& [wide, ansi] : keywords) {
         std::vector<uint8_t> btree = BuildBTree({{wide, {1}}});
         TestIndex topics = Topics();
-        TopicIndex view = View(topics);
+        TopicIndex view = TopicIndexView(topics);
         KeywordIndex index;
         memset(&index, 0, sizeof index);
         ASSERT_EQ(ReadCompiledKeywords(btree.data(), (uint32_t)btree.size(), &view, &index), 1);

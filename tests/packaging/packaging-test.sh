@@ -18,7 +18,7 @@ man)
     for c in $commands; do
         grep -qE "^ {7}$c( |$)" "$work/page" || fail "the manual page does not describe '$c'"
     done
-    for v in VELKORY_VIEWER VELKORY_EDITOR VELKORY_REGISTRY VELKORY_CODEPAGES BROWSER; do
+    for v in VELKORY_VIEWER VELKORY_EDITOR VELKORY_REGISTRY VELKORY_CODEPAGES VELKORY_PATH BROWSER; do
         grep -q "$v" "$work/page" || fail "the manual page does not describe $v"
     done
     ;;
@@ -37,12 +37,19 @@ bash)
         check() { local want=$1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=()
                   _velkory; got=$(printf "%s " $(printf "%s\n" "${COMPREPLY[@]}" | sort))
                   [ "$got" = "$want " ] || { echo "FAIL: $* -> [$got] wanted [$want]" >&2; exit 1; }; }
-        check "serve" velkory se
-        check "--no-open --port" velkory serve --
+        check "search serve" velkory se
+        check "--json --limit" velkory search --
+        check "--cache" velkory clean --
+        check "--pick --search" velkory help --
+        check "B.CHM a.chm" velkory search --limit 3 ""
+        check "--new-token --no-open --port" velkory serve --
         check "--pick --port" velkory browse --p
         check "B.CHM a.chm" velkory serve ""
         check "B.CHM a.chm" velkory help --pick 2 ""
         check "Alpha alpine" velkory help a.chm al
+        check "Alpha alpine" velkory help a.chm B.CHM al
+        check "./B.CHM ./a.chm" velkory help a.chm ./
+        check "B.CHM a.chm" velkory open ""
         check "0 1" velkory config --visuality ""
         check "epub" velkory export --to e
         check "B.CHM a.chm" velkory export --to html ""
@@ -65,7 +72,7 @@ deb)
     deb=$(ls "$work"/out/*.deb 2>/dev/null | head -1)
     [ -n "$deb" ] || fail "cpack made no .deb"
     depends=$(dpkg-deb -f "$deb" Depends)
-    for d in media-types libcpp-httplib libc6 libzip; do
+    for d in media-types libcpp-httplib libxapian30 libc6 libzip; do
         [[ $depends == *$d* ]] || fail "Depends lacks $d: $depends"
     done
     [[ $(dpkg-deb -f "$deb" Recommends) == *pandoc* ]] || fail "Recommends lacks pandoc"
@@ -89,14 +96,17 @@ deb)
     # It starts without the server's libraries, and serve runs the installed
     # velkory-serve (which finds the module beside itself).
     needed=$(readelf -d "$root/usr/bin/velkory" | grep NEEDED)
-    [[ $needed != *httplib* && $needed != *ssl* && $needed != *zip* ]] || fail "velkory needs $needed"
+    [[ $needed != *httplib* && $needed != *ssl* && $needed != *xapian* && $needed != *zip* ]] || fail "velkory needs $needed"
     [[ ${VELKORY_CXX_RUNTIME:-static} == shared || $needed != *stdc++* ]] || fail "velkory needs $needed"
     serve=$(find "$root/usr/lib" -path '*/velkory/velkory-serve')
     [ -x "$serve" ] || fail "the package does not install velkory-serve beside the module"
     "$serve" info | grep -q '^Names:' || fail "velkory-serve cannot load its module"
-    help=$build/bin/velkory-guide.chm
-    [ -e "$help" ] || help=$src/../shared/corpus/chm/WinRing0.chm
-    "$root/usr/bin/velkory" serve --no-open "$help" >"$work/url" 2>&1 &
+    help=$build/bin/velkory-guide.chm word=help
+    [ -e "$help" ] || { help=$src/../shared/corpus/chm/WinRing0.chm; word=WinRing0; }
+    # search runs the installed velkory-serve too, with Xapian.
+    XDG_CACHE_HOME=$work/cache "$root/usr/bin/velkory" search "$help" "$word" >"$work/hits" 2>&1 \
+        || fail "the installed velkory search failed: $(cat "$work/hits")"
+    VELKORY_REGISTRY=$work/registry.reg "$root/usr/bin/velkory" serve --no-open "$help" >"$work/url" 2>&1 &
     for _ in $(seq 100); do [ -s "$work/url" ] && break; sleep 0.1; done
     kill $! && wait $! || fail "the installed velkory serve did not end cleanly"
     [[ $(head -1 "$work/url") == http://127.0.0.1:* ]] || fail "the installed velkory serve said: $(cat "$work/url")"

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstring>
 
+#include "platform/charsets.h"
 #include "platform/terminal_text.h"
 
 namespace {
@@ -105,6 +106,41 @@ TEST_F(CodePageTest, OtherPairsGoThroughIconv)
     for (const char* setting : {"", "936", "abc:437", "1252:", "99999:437", "1252:9999", "0:0"}) {
         setenv("VELKORY_CODEPAGES", setting, 1);
         EXPECT_EQ(Hex(Oem("\xC0\xE9")), Hex("A\x82")) << setting;
+    }
+}
+
+TEST_F(CodePageTest, AnyPairTheConverterConvertsIsAccepted)
+{
+    // Code pages iconv knows by another name than "CP" and the number: the
+    // table of code-page names gives it.
+    const struct {
+        const char* setting;
+        unsigned ansi;
+        const char* bytes;
+        const char16_t* wide;
+    } cases[] = {
+        {"28595:437", 28595, "\xBF", u"\u041F"},  // ISO-8859-5
+        {"20866:437", 20866, "\xF0", u"\u041F"},  // KOI8-R
+        {"54936:437", 54936, "\x81\x30\x81\x30", u"\u0080"},
+        {"10000:437", 10000, "\x8E", u"\u00E9"},  // Mac Roman
+        // Shift sequences that iconv takes without writing anything.
+        {"50220:437", 50220, "a\x1B$BF|\x1B(Bb", u"a\u65E5b"},
+    };
+    for (const auto& c : cases) {
+        setenv("VELKORY_CODEPAGES", c.setting, 1);
+        EXPECT_EQ(CodePageSettingError(), nullptr) << c.setting;
+        EXPECT_EQ(GetACP(), c.ansi) << c.setting;
+        char16_t wide[4] = {};
+        int units = MultiByteToWideChar(CP_ACP, 0, c.bytes, (int)strlen(c.bytes), wide, 4);
+        EXPECT_EQ(std::u16string(wide, units > 0 ? (size_t)units : 0), c.wide) << c.setting;
+    }
+    // Every charset label of the table names a code page the converter has.
+    for (const char* label :
+         {"utf-8", "GB2312", "big5", "shift_jis", "euc-jp", "iso-2022-jp", "euc-kr", "koi8-u",
+          "ibm866", "tis-620", "iso-8859-15", "gb18030", "windows-1258", "latin1"}) {
+        unsigned codePage = CharsetCodePage(label, strlen(label));
+        char16_t wide[4];
+        EXPECT_EQ(MultiByteToWideChar(codePage, 0, "A", 1, wide, 4), 1) << label << " " << codePage;
     }
 }
 

@@ -1,5 +1,6 @@
-// The text unit: UTF-8 at its edges, the single-byte tables both ways, case
-// folding and display widths.
+// The text unit: UTF-8 at its edges under both rules for broken bytes, the
+// single-byte tables both ways, HTML character references, case folding and
+// display widths.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -37,6 +38,79 @@ TEST(TextTest, Utf8DecodesWellFormedCharactersAndReplacesTheRest)
     }
     char out[4];
     EXPECT_EQ(std::string(out, EncodeUtf8(0xD800, out)), "\xEF\xBF\xBD");
+}
+
+TEST(TextTest, Utf8StepsOverBrokenBytesByTheRuleAsked)
+{
+    // Byte by byte for the host; the longest start of a sequence at once, as
+    // Windows does, for the module's MultiByteToWideChar.
+    const struct {
+        const char* bytes;
+        size_t byByte, bySubpart;
+    } cases[] = {
+        {"\xE2\x82(", 1, 2},     // a character cut short by the next one
+        {"\xF0\x9F\x98", 1, 3},  // cut short by the end
+        {"\xED\xA0\x80", 1, 1},  // a surrogate: its lead byte alone
+        {"\xC0\xAF", 1, 1},      // an overlong form
+        {"\xEF\xBF\xBD", 3, 3},  // U+FFFD itself is a character
+    };
+    for (const auto& c : cases) {
+        size_t byByte = 0, bySubpart = 0;
+        EXPECT_EQ(DecodeUtf8(c.bytes, strlen(c.bytes), &byByte), ReplacementCharacter);
+        DecodeUtf8(c.bytes, strlen(c.bytes), &bySubpart, Utf8InvalidSubpart);
+        EXPECT_EQ(byByte, c.byByte) << c.bytes;
+        EXPECT_EQ(bySubpart, c.bySubpart) << c.bytes;
+    }
+    EXPECT_TRUE(IsUtf8Text("caf\xC3\xA9", 5));
+    EXPECT_FALSE(IsUtf8Text("cafe", 4)) << "ASCII is text of any code page";
+    EXPECT_FALSE(IsUtf8Text("caf\xE9 and more than eight bytes", 32));
+    EXPECT_TRUE(IsUtf8("cafe", 4));
+
+    // UTF-16: a pair is one character, a lone surrogate comes back as itself.
+    uint16_t units[2];
+    size_t used = 0;
+    ASSERT_EQ(EncodeUtf16(0x1F600, units), 2u);
+    EXPECT_EQ(DecodeUtf16(units[0], units[1], &used), 0x1F600u);
+    EXPECT_EQ(used, 2u);
+    EXPECT_EQ(DecodeUtf16(0xD83D, 'a', &used), 0xD83Du);
+    EXPECT_EQ(used, 1u);
+}
+
+TEST(TextTest, CharacterReferencesAsBrowsersAndAsSitemaps)
+{
+    const struct {
+        const char* text;
+        size_t asBrowsers;  // bytes taken, 0 for none
+        size_t closed;
+        uint32_t cp;
+    } cases[] = {
+        {"&eacute;x", 8, 8, 0xE9},
+        {"&Eacute;", 8, 8, 0xC9},  // names are case-sensitive
+        {"&AMP;", 5, 5, '&'},
+        {"&#233;", 6, 6, 0xE9},
+        {"&#xE9", 5, 0, 0xE9},                   // no ';': browsers take it
+        {"&amp f", 4, 0, '&'},                   // one of the oldest five
+        {"&eacute x", 0, 0, 0},                  // others need their ';'
+        {"&#150;", 6, 6, 0x2013},                // 0x80-0x9F as Windows-1252
+        {"&#0;", 4, 0, ReplacementCharacter},    // no character
+        {"&#x81;", 6, 0, ReplacementCharacter},  // undefined in 1252
+        {"&#99999999999;", 14, 0, ReplacementCharacter},
+        {"&ampx;", 0, 0, 0},
+        {"&bogus;", 0, 0, 0},
+        {"&#;", 0, 0, 0},
+        {"&", 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        for (ReferenceRule rule : {ReferencesAsBrowsers, ReferencesClosed}) {
+            uint32_t cp = 0;
+            size_t want = rule == ReferencesAsBrowsers ? c.asBrowsers : c.closed;
+            EXPECT_EQ(DecodeCharacterReference(c.text, strlen(c.text), &cp, rule), want)
+                << c.text << " rule " << rule;
+            if (want != 0) {
+                EXPECT_EQ(cp, c.cp) << c.text;
+            }
+        }
+    }
 }
 
 TEST(TextTest, SingleBytePagesMapBothWays)

@@ -17,9 +17,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "support/chm_writer.h"
 #include "support/corpus.h"
@@ -72,6 +75,7 @@ public:
         if (base.compare(0, 17, "http://127.0.0.1:") == 0 && slash != std::string::npos) {
             port = atoi(base.c_str() + colon + 1);
             root = base.substr(slash);
+            token = root.substr(0, 34);
         }
     }
     ~Server()
@@ -104,7 +108,9 @@ public:
         return -1;
     }
 
-    std::string base, root;  // root: "/<token>/"
+    // root: the path of the URL printed ("/<token>/" for a library,
+    // "/<token>/<file>/" for one help file); token: "/<token>/".
+    std::string base, root, token;
     int port = 0;
 
 private:
@@ -192,6 +198,55 @@ std::string Encode(const std::string& name)
     return out;
 }
 
+std::vector<uint8_t> Bytes(const std::string& text)
+{
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// A help file made for a test, in a folder of its own removed afterwards.
+struct MadeHelpFile {
+    explicit MadeHelpFile(const std::vector<StoredFile>& files,
+                          const std::string& name = "made.chm")
+    {
+        static int count = 0;
+        dir = fs::temp_directory_path() /
+            ("velkory-made-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+        fs::create_directories(dir);
+        path = dir + "/" + name;
+        WriteBytes(path, MakeHelpFile(files));
+    }
+    ~MadeHelpFile()
+    {
+        fs::remove_all(dir);
+    }
+    std::string dir, path;
+};
+
+// An answer of the index's API once the index is built.
+std::string WhenReady(const Server& server, const std::string& target)
+{
+    std::string body;
+    for (int i = 0; i < 200; ++i) {
+        if (i)
+            usleep(20000);
+        body = Get(server, server.root + target).body;
+        auto json = nlohmann::json::parse(body, nullptr, false);
+        if (json.is_object() && json.value("ready", false))
+            break;
+    }
+    return body;
+}
+
+std::string InfoOf(const std::string& help)
+{
+    Server server({"serve", "--no-open", help});
+    std::string info = Get(server, server.root + "~velkory/api/info").body;
+    server.Stop();
+    return info;
+}
+
+// Each test keeps the server's address (and any settings) in a folder of its
+// own, which the servers it starts inherit.
 class ServeTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -200,7 +255,16 @@ protected:
             GTEST_SKIP() << "velkory is not built";
         if (CorpusFile("WinRing0.chm").empty())
             GTEST_SKIP() << "no shared corpus";
+        settings = fs::temp_directory_path() / ("velkory-serve-" + std::to_string(getpid()));
+        fs::remove_all(settings);
+        setenv("VELKORY_REGISTRY", (settings + "/config/registry.reg").c_str(), 1);
     }
+    void TearDown() override
+    {
+        if (!settings.empty())
+            fs::remove_all(settings);
+    }
+    std::string settings;
 };
 
 TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
@@ -208,6 +272,8 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
     Server server({"serve", "--no-open", CorpusFile("WinRing0.chm")});
     ASSERT_GT(server.port, 0) << server.base;
     const std::string& t = server.root;
+    EXPECT_EQ(t, server.token + "WinRing0.chm/");
+    EXPECT_EQ(server.token.find_first_not_of("0123456789abcdef", 1), 33u) << t;
     const std::string host = "127.0.0.1:" + std::to_string(server.port);
     const std::string longName(20000, 'a');
     std::string manyFields;
@@ -222,8 +288,8 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
         {"GET " + t + "_RESOURCE%5cbg.png HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
         {"GET " + t + "_RESOURCE\\bg.png HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
         {"GET " + t + "_RESOURCE/bg.png%00.txt HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
-        {"GET " + t + "~chm/..%2fWinRing0.chm/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
-        {"GET " + t + "~chm/WinRing0.manifest/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
+        {"GET " + server.token + "..%2fWinRing0.chm/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 400},
+        {"GET " + server.token + "WinRing0.manifest/x HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
         {"GET /etc/passwd HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
         {"GET /0123456789abcdef0123456789abcdef/ HTTP/1.1\r\nHost: " + host + "\r\n\r\n", 404},
         {"GET " + t + " HTTP/1.1\r\nHost: attacker.example:" + std::to_string(server.port) +
@@ -235,6 +301,12 @@ TEST_F(ServeTest, RefusesWhatIsNotAStoredFileAndKeepsServing)
         {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\nX-Long: " + longName + "\r\n\r\n", 400},
         {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\n" + manyFields + "\r\n", 431},
         {"NONSENSE\r\n\r\n", 400},
+        {"GET " + t + " HTTP/1.1\r\nHost: " + host + "\r\nHost: attacker.example\r\n\r\n", 403},
+        {"GET " + t + " HTTP/1.1\r\nHost: LocalHost:" + std::to_string(server.port) + "\r\n\r\n",
+         200},
+        {"GET " + server.token + "other.chm/~velkory/api/toc HTTP/1.1\r\nHost: " + host +
+             "\r\n\r\n",
+         404},
     };
     for (const Case& c : cases) {
         Reply reply = Exchange(server.port, c.raw);
@@ -298,15 +370,34 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     struct {
         const char* path;
         const char* type;
-    } types[] = {{"_RESOURCE/bg.png", "image/png"},
-                 {"_RESOURCE/Cpuid.html", "text/html"},
+    } types[] = {{"WinRing0.chm/_RESOURCE/bg.png", "image/png"},
+                 {"WinRing0.chm/_RESOURCE/Cpuid.html", "text/html"},
                  {"~velkory/viewer.css", "text/css"}};
+    auto count = [](const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
     for (const auto& t : types) {
-        Reply reply = Get(server, server.root + t.path);
+        Reply reply = Get(server, server.token + t.path);
         EXPECT_EQ(reply.status, 200) << t.path;
         EXPECT_NE(reply.headers.find(std::string("Content-Type: ") + t.type), std::string::npos)
             << t.path;
+        EXPECT_EQ(count(reply.headers, "Cache-Control:"), 1u) << t.path;
     }
+    // Without scripts, the viewer links to its contents and index as plain
+    // pages of links, which link to each other and to the start page.
+    EXPECT_NE(viewer.body.find("<noscript>"), std::string::npos);
+    EXPECT_EQ(viewer.body.find("<button"), std::string::npos);
+    Reply contents = Get(server, server.root + "~velkory/plain/contents");
+    for (const char* link :
+         {"_RESOURCE/WhatIsWinRing0.html\">Start page</a>", "~velkory/plain/index\">Index</a>",
+          "_RESOURCE/InitializeOls.html\">InitializeOls</a>"})
+        EXPECT_NE(contents.body.find(server.root + link), std::string::npos) << link;
+    EXPECT_NE(Get(server, server.root + "~velkory/plain/index")
+                  .body.find(server.root + "_RESOURCE/CpuidPx.html\">CpuidPx</a>"),
+              std::string::npos);
     // The index is built in the background; the search answers once it is.
     Reply search;
     for (int i = 0; i < 100; ++i) {
@@ -318,18 +409,32 @@ TEST_F(ServeTest, ViewerSearchTypesAndNeighbouringHelpFiles)
     EXPECT_NE(search.body.find("_RESOURCE/GetDriverVersion.html"), std::string::npos)
         << search.body;
     // The contents tree and the keyword index, their links below the base.
-    EXPECT_NE(Get(server, server.root + "~velkory/api/toc")
-                  .body.find("{\"n\":\"DLL\",\"c\":[{\"n\":\"InitializeOls\",\"u\":\"_RESOURCE/"
-                             "InitializeOls.html\"}"),
-              std::string::npos);
-    EXPECT_NE(Get(server, server.root + "~velkory/api/index")
-                  .body.find("{\"n\":\"CpuidPx\",\"u\":[\"_RESOURCE/CpuidPx.html\"]}"),
-              std::string::npos);
-    // Another help file of the same folder, as ms-its: links name it.
-    EXPECT_EQ(Get(server, server.root + "~chm/MyProg.chm/%23SYSTEM").status, 200);
-    EXPECT_NE(Get(server, server.root + "~velkory/api/search?f=1&q=program")
-                  .body.find("\"ready\":true,\"hits\":[[\""),
-              std::string::npos);
+    auto toc = nlohmann::json::parse(Get(server, server.root + "~velkory/api/toc").body);
+    const nlohmann::json* dll = nullptr;
+    for (const auto& chapter : toc["items"][5]["c"])
+        if (chapter["n"] == "DLL")
+            dll = &chapter;
+    ASSERT_NE(dll, nullptr) << toc.dump();
+    EXPECT_EQ((*dll)["c"][0],
+              nlohmann::json({{"n", "InitializeOls"}, {"u", "_RESOURCE/InitializeOls.html"}}));
+    auto index = nlohmann::json::parse(Get(server, server.root + "~velkory/api/index").body);
+    EXPECT_EQ(index["items"][1],
+              nlohmann::json({{"n", "CpuidPx"}, {"u", {"_RESOURCE/CpuidPx.html"}}}));
+    // Another help file of the same folder, as ms-its: links name it, in any
+    // case as Windows finds it (ISPP.chm's pages name "isetup.chm").
+    struct {
+        const char* path;
+        int status;
+    } others[] = {{"MyProg.chm/%23SYSTEM", 200},
+                  {"isetup.chm/topic_whatisinnosetup.htm", 200},
+                  {"nosuch.chm/topic_whatisinnosetup.htm", 404}};
+    for (const auto& other : others)
+        EXPECT_EQ(Get(server, server.token + other.path).status, other.status) << other.path;
+    // A help file opened that way is indexed when it is first searched.
+    auto found = nlohmann::json::parse(
+        Get(server, server.token + "MyProg.chm/~velkory/api/search?q=program").body);
+    EXPECT_EQ(found["ready"], true);
+    EXPECT_FALSE(found["hits"].empty());
     EXPECT_EQ(server.Stop(), 0);
 }
 
@@ -374,14 +479,18 @@ TEST_F(ServeTest, BrowseAndHelpOpenTheChosenTopicInTheBrowser)
 TEST_F(ServeTest, FailuresAndUsageErrorsEndAtOnceWithTheirStatus)
 {
     std::string manifest = CorpusFile("WinRing0.manifest"), chm = CorpusFile("WinRing0.chm");
+    MadeHelpFile folder({});
+    fs::remove(folder.path);  // a folder without help files
     struct {
         std::vector<std::string> args;
         int status;
     } cases[] = {
+        {{"serve", "--no-open", folder.dir}, 1},
         {{"serve"}, 2},
         {{"serve", "--port", "70000", chm}, 2},
         {{"serve", "--bogus", chm}, 2},
-        {{"browse", "--no-open", chm, "kw", "extra"}, 2},
+        // A shelf: "kw" is no help file and is left out; nothing begins with "extra".
+        {{"browse", "--no-open", chm, "kw", "extra"}, 1},
         {{"serve", "--no-open", manifest}, 1},
         {{"serve", "--no-open", "/nonexistent/file.chm"}, 1},
         {{"browse", "--no-open", chm, "NoSuchTopicAnywhere"}, 1},
@@ -484,4 +593,207 @@ TEST_F(ServeTest, TextsAreReadInTheHelpFilesLanguage)
     EXPECT_NE(pages.body.find("[\"Глава\",\"a%20b.htm\"]"), std::string::npos) << pages.body;
     EXPECT_EQ(server.Stop(), 0);
     fs::remove_all(dir);
+}
+
+// The viewer opens a help file on the default topic #SYSTEM names, else on
+// the page of its window type in #WINDOWS, and guesses only without either.
+TEST_F(ServeTest, EachHelpFileOpensOnItsOwnStartPage)
+{
+    struct {
+        const char* file;
+        const char* home;
+    } corpus[] = {
+        {"ISetup.chm", "topic_whatisinnosetup.htm"},
+        {"ISPP.chm", "topic_isppoverview.htm"},
+        {"MyProg.chm", "topic_myprog.htm"},
+        {"WinRing0.chm", "_RESOURCE/WhatIsWinRing0.html"},
+        {"pychm-example.chm", "page%201.html"},   // written "page%201.html"
+        {"pychm-combined.chm", "Untitled1.htm"},  // none named: the first page
+    };
+    for (const auto& c : corpus)
+        EXPECT_NE(InfoOf(CorpusFile(c.file)).find(std::string("\"home\":\"") + c.home + "\""),
+                  std::string::npos)
+            << c.file;
+
+    // A default topic that is not stored gives way to the window type's page.
+    auto bytes = [](const std::string& text) {
+        return std::vector<uint8_t>(text.begin(), text.end());
+    };
+    std::vector<uint8_t> system = {3, 0, 0, 0}, windows(8 + 196, 0);
+    for (auto [code, text] : {std::pair<uint8_t, std::string> {2, "gone.htm"}, {5, "main"}}) {
+        system.insert(system.end(), {code, 0, (uint8_t)(text.size() + 1), 0});
+        system.insert(system.end(), text.begin(), text.end() + 1);
+    }
+    windows[0] = 1, windows[4] = 196, windows[8 + 0x08] = 1, windows[8 + 0x68] = 6;
+    std::string dir = fs::temp_directory_path() / ("velkory-home-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    ASSERT_TRUE(
+        WriteBytes(dir + "/w.chm",
+                   MakeHelpFile({{"/#SYSTEM", system, 0},
+                                 {"/#WINDOWS", windows, 0},
+                                 {"/#STRINGS", bytes(std::string("\0main\0sub\\b.htm", 16)), 0},
+                                 {"/index.htm", bytes("<title>I</title>"), 1},
+                                 {"/sub/b.htm", bytes("<title>B</title>"), 1}})));
+    EXPECT_NE(InfoOf(dir + "/w.chm").find("\"home\":\"sub/b.htm\""), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST_F(ServeTest, TitlesShowTheirCharacterReferencesDecoded)
+{
+    MadeHelpFile help(
+        {{"/a.htm", Bytes("<title>Dash &#8212; &eacute;t&eacute; &amp; co</title>x"), 1}});
+    Server server({"serve", "--no-open", help.path});
+    const char* title = "Dash \xE2\x80\x94 \xC3\xA9t\xC3\xA9 & co";
+    auto pages = nlohmann::json::parse(WhenReady(server, "~velkory/api/pages"));
+    EXPECT_EQ(pages["pages"][0][0], title);
+    auto search = nlohmann::json::parse(WhenReady(server, "~velkory/api/search?q=dash"));
+    EXPECT_EQ(search["hits"][0][0], title);
+}
+
+// What the search ranks first, and where the contents' links lead.
+TEST_F(ServeTest, SearchRanksAndContentsLinks)
+{
+    std::string contents = "<ul>";
+    for (const char* link : {"../up.htm", "mk:@MSITStore:C:\\help\\other.chm::/p.htm",
+                             "ms-its:other.chm::/p.htm", "sub/../b.htm#x"})
+        contents += std::string("<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"") +
+            link + "\"><param name=\"Local\" value=\"" + link + "\"></object>";
+    MadeHelpFile help({{"/toc.hhc", Bytes(contents + "</ul>"), 1},
+                       {"/a.htm", Bytes("<title>A</title>opener"), 1},
+                       {"/b.htm", Bytes("<title>B</title>open"), 1},
+                       {"/c.htm", Bytes("<title>C</title>gadget gadget gadget gadget"), 1},
+                       {"/d.htm", Bytes("<title>Gadget</title>x"), 1}});
+    Server server({"serve", "--no-open", help.path});
+    struct {
+        const char* query;
+        const char* first;
+    } ranks[] = {
+        {"open", "b.htm"},    // the word itself above a longer word it begins
+        {"gadget", "d.htm"},  // a title above pages that only hold the word
+    };
+    for (const auto& r : ranks) {
+        auto search = nlohmann::json::parse(
+            WhenReady(server, std::string("~velkory/api/search?q=") + r.query));
+        EXPECT_EQ(search["hits"][0][1], r.first) << search.dump();
+    }
+    auto toc = nlohmann::json::parse(Get(server, server.root + "~velkory/api/toc").body)["items"];
+    ASSERT_EQ(toc.size(), 4u);
+    const char* urls[] = {nullptr, "../other.chm/p.htm", "../other.chm/p.htm", "b.htm#x"};
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(toc[i].contains("u") ? toc[i]["u"] : nullptr,
+                  urls[i] ? nlohmann::json(urls[i]) : nlohmann::json(nullptr))
+            << toc[i].dump();
+}
+
+// A help file cut short: the viewer says so, and so does each page it cannot
+// read, rather than "Not Found".
+TEST_F(ServeTest, ACutHelpFileSaysWhyItsPagesCannotBeRead)
+{
+    std::vector<uint8_t> whole = ReadBytes(CorpusFile("ISetup.chm"));
+    MadeHelpFile help({});
+    ASSERT_TRUE(WriteBytes(help.path, std::vector<uint8_t>(whole.begin(), whole.begin() + 200000)));
+    Server server({"serve", "--no-open", help.path});
+    const std::string cut = "the help file is cut short: it ends at 200000 bytes, and the data it "
+                            "lists runs to 374858";
+    auto info = nlohmann::json::parse(Get(server, server.root + "~velkory/api/info").body);
+    EXPECT_EQ(info["damage"], cut);
+    Reply page = Get(server, server.root + "topic_whatisinnosetup.htm");
+    EXPECT_EQ(page.status, 500);
+    EXPECT_NE(page.body.find("topic_whatisinnosetup.htm: " + cut + "."), std::string::npos);
+    EXPECT_EQ(Get(server, server.root + "no_such_page.htm").status, 404);
+}
+
+// A folder, or several files: a library page of every help file with its
+// title, language and size, a search of them all, each one's viewer a link
+// away; files of the same name get names of their own.
+TEST_F(ServeTest, AFolderIsALibraryOfItsHelpFiles)
+{
+    std::string corpus = SharedDir() + "/corpus/chm";
+    Server server({"serve", "--no-open", corpus});
+    ASSERT_EQ(server.root, server.token) << server.base;
+    Reply library = Get(server, server.token);
+    EXPECT_EQ(library.status, 200);
+    for (const char* row :
+         {"<tr><td><a href=\"TOKENISetup.chm/\">Inno Setup Help</a></td><td>ISetup.chm</td>"
+          "<td>English</td><td>366 KB</td></tr>",
+          "<tr><td><a href=\"TOKENWinRing0.chm/\">WinRing0 Manual</a></td><td>WinRing0.chm</td>"
+          "<td>Japanese</td><td>35 KB</td></tr>"}) {
+        std::string expected = row;
+        expected.replace(expected.find("TOKEN"), 5, server.token);
+        EXPECT_NE(library.body.find(expected), std::string::npos) << expected;
+    }
+    // The search answers from every help file once their pages are read.
+    nlohmann::json found;
+    for (int i = 0; i < 200; ++i, usleep(20000)) {
+        found = nlohmann::json::parse(
+            Get(server, server.token + "~velkory/api/search?q=preprocessor").body);
+        if (found["waiting"] == 0)
+            break;
+    }
+    std::set<std::string> files;
+    for (const auto& hit : found["hits"])
+        files.insert(hit[1].get<std::string>().substr(0, hit[1].get<std::string>().find('/')));
+    EXPECT_EQ(files, (std::set<std::string> {"ISPP.chm", "ISetup.chm"})) << found.dump();
+    Reply page = Get(server, server.token + "?q=preprocessor");
+    EXPECT_NE(page.body.find("<a href=\"" + server.token + "ISPP.chm/?highlight=preprocessor#"),
+              std::string::npos);
+    EXPECT_EQ(server.Stop(), 0);
+
+    // Two files of one name, and a folder whose .chm is not a help file.
+    MadeHelpFile made({{"/a.htm", Bytes("<title>A</title>"), 1}}, "WinRing0.chm");
+    ASSERT_TRUE(WriteBytes(made.dir + "/notes.chm", Bytes("just text")));
+    Server two({"serve", "--no-open", CorpusFile("WinRing0.chm"), made.dir});
+    for (const char* viewer : {"WinRing0.chm/", "WinRing0.chm~2/"})
+        EXPECT_EQ(Get(two, two.token + viewer).status, 200) << viewer;
+    EXPECT_EQ(Get(two, two.token + "notes.chm/").status, 404);
+    EXPECT_EQ(Get(two, two.token + "WinRing0.chm~2/a.htm").body, "<title>A</title>");
+    EXPECT_EQ(two.Stop(), 0);
+}
+
+// The token and the port are kept from run to run, so that a page's URL
+// lasts: in a file of the user's alone beside the settings; --new-token
+// makes new URLs, a port in use or given gives way, and a file others may
+// read is not trusted.
+TEST_F(ServeTest, TheAddressLastsFromRunToRun)
+{
+    const std::string kept = settings + "/config/serve";
+    auto run = [](std::vector<std::string> options) {
+        options.insert(options.begin(), {"serve", "--no-open"});
+        options.push_back(CorpusFile("WinRing0.chm"));
+        Server server(options);
+        EXPECT_EQ(server.Stop(), 0);
+        return std::make_pair(server.token, server.port);
+    };
+    auto first = run({});
+    ASSERT_GT(first.second, 0);
+    struct stat st;
+    ASSERT_EQ(stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(run({}), first);
+    auto renewed = run({"--new-token"});
+    EXPECT_NE(renewed.first, first.first);
+    EXPECT_EQ(renewed.second, first.second);
+
+    // The port in use: another one, kept for the next run.
+    int busy = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons((uint16_t)first.second);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(busy, (sockaddr*)&address, sizeof address), 0);
+    listen(busy, 1);
+    auto moved = run({});
+    EXPECT_EQ(moved.first, renewed.first);
+    EXPECT_NE(moved.second, first.second);
+    close(busy);
+    EXPECT_EQ(run({}), moved);
+    auto given = run({"--port", std::to_string(first.second)});
+    EXPECT_EQ(given, std::make_pair(renewed.first, first.second));
+
+    // Readable by others: a new token, and the file made the user's alone.
+    chmod(kept.c_str(), 0644);
+    auto distrusted = run({});
+    EXPECT_NE(distrusted.first, renewed.first);
+    ASSERT_EQ(stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }

@@ -1,14 +1,49 @@
 // The viewer: contents, keyword index, title search and full-text search
 // beside the page. Everything comes from the server below this page's URL.
+//
+// Keyboard: the tabs take the arrow keys, Home and End; in a search box the
+// down arrow goes into the results, the arrows move between them, Enter
+// opens one and Escape goes back to the box.
 "use strict";
 (function () {
+  // This help file's URL ("/<token>/<file>/"); the URLs of its pages are
+  // relative to it, those of other help files begin with "../".
   const base = location.href.replace(/[#?].*$/, "");
   const frame = document.getElementById("page");
-  const state = { file: 0, files: [], pages: null };
+  const state = { file: null, pages: null };
   const $ = (id) => document.getElementById(id);
+  const panes = ["contents", "index", "titles", "search"];
+
+  // The panes are made here, so that a browser without scripts shows only
+  // the page's <noscript> links, not empty controls.
+  $("side").innerHTML = `
+  <div id="tabs" role="tablist" aria-label="Ways to find a page">
+    <button role="tab" id="tab-contents" aria-controls="contents" aria-selected="true">Contents</button>
+    <button role="tab" id="tab-index" aria-controls="index" aria-selected="false" tabindex="-1">Index</button>
+    <button role="tab" id="tab-titles" aria-controls="titles" aria-selected="false" tabindex="-1">Titles</button>
+    <button role="tab" id="tab-search" aria-controls="search" aria-selected="false" tabindex="-1">Search</button>
+  </div>
+  <section id="contents" class="pane" role="tabpanel" aria-labelledby="tab-contents">
+    <ul id="toc" class="tree"></ul><p class="note" role="status"></p>
+  </section>
+  <section id="index" class="pane" role="tabpanel" aria-labelledby="tab-index" hidden>
+    <label for="index-query">Keywords beginning with</label>
+    <input id="index-query" type="search" autocomplete="off">
+    <ul id="keywords" class="list"></ul><p class="note" role="status"></p>
+  </section>
+  <section id="titles" class="pane" role="tabpanel" aria-labelledby="tab-titles" hidden>
+    <label for="title-query">Titles holding the words</label>
+    <input id="title-query" type="search" autocomplete="off">
+    <ul id="title-list" class="list"></ul><p class="note" role="status"></p>
+  </section>
+  <section id="search" class="pane" role="tabpanel" aria-labelledby="tab-search" hidden>
+    <label for="search-query">Pages holding every word</label>
+    <input id="search-query" type="search" autocomplete="off">
+    <ol id="hits" class="list"></ol><p class="note" role="status"></p>
+  </section>`;
 
   function api(name, params) {
-    const query = new URLSearchParams(Object.assign({ f: String(state.file) }, params || {}));
+    const query = new URLSearchParams(params || {});
     return fetch(base + "~velkory/api/" + name + "?" + query).then((r) => {
       if (!r.ok) throw new Error(name + ": " + r.status);
       return r.json();
@@ -27,6 +62,14 @@
     a.target = "page";
     return a;
   }
+  // The links of the panes open their pages as entries of the history; a
+  // search's results carry its words to mark them in the page.
+  $("side").addEventListener("click", (event) => {
+    const a = event.target.closest("a[data-url]");
+    if (!a || event.button !== 0 || event.ctrlKey || event.metaKey || event.shiftKey) return;
+    event.preventDefault();
+    open(a.dataset.url, a.closest("#hits") ? $("search-query").value.trim() : "");
+  });
 
   function item(text, url, where) {
     const li = document.createElement("li");
@@ -40,10 +83,54 @@
     return li;
   }
 
-  // Opens a page (a URL below the base, with its anchor) beside the panes.
-  function open(url) {
-    frame.src = base + url;
+  // Shows a page (a URL relative to the base, with its anchor) in the frame
+  // without an entry of the frame's own in the browser's history: the
+  // viewer keeps one entry a page, with the page in its address ("#page").
+  function show(url) {
+    const target = base + url;
+    try {
+      if (frame.contentWindow.location.href !== "about:blank") {
+        frame.contentWindow.location.replace(target);
+        return;
+      }
+    } catch (e) { /* a page of another origin */ }
+    frame.src = target;
   }
+
+  // Opens a page beside the panes as a new entry of the history (what the
+  // entry left showed is kept in it, a search with its words); a page of
+  // another help file opens in that file's viewer.
+  function open(url, highlight) {
+    if (url.startsWith("../")) {
+      const mark = url.indexOf("/", 3);
+      location.assign(base + url.slice(0, mark + 1) + "#" + url.slice(mark + 1));
+      return;
+    }
+    history.replaceState(Object.assign({}, history.state, here()), "");
+    history.pushState({ page: url, highlight: highlight || "" }, "", "#" + url);
+    show(url);
+  }
+
+  // What the viewer shows now, for its entry in the history.
+  function here() {
+    const pane = panes.find((p) => !$(p).hidden);
+    const query = pane === "contents" ? "" : $(pane).querySelector("input").value;
+    return { page: frameUrl() || location.hash.slice(1), pane, query };
+  }
+
+  // Back and forward: the entry's page, and its pane with its words.
+  window.addEventListener("popstate", (event) => {
+    const entry = event.state || { page: location.hash.slice(1) };
+    if (entry.pane && entry.pane !== "contents") {
+      showPane(entry.pane, false, true);
+      const input = $(entry.pane).querySelector("input");
+      if (input.value !== entry.query) {
+        input.value = entry.query || "";
+        input.dispatchEvent(new Event("input"));
+      }
+    }
+    if (entry.page && entry.page !== frameUrl()) show(entry.page);
+  });
 
   // Links between help files: ms-its:NAME.chm::/page.htm and the like.
   const other = /^(?:ms-its:|mk:@msitstore:|its:)(.*?)::\/?(.*)$/i;
@@ -51,55 +138,230 @@
     const m = other.exec(href);
     if (!m) return null;
     const name = m[1].split(/[\\/]/).pop();
-    return "~chm/" + encodeURIComponent(name) + "/" + m[2].split("/").map(encodeURIComponent).join("/").replace(/%23/, "#");
+    return "../" + encodeURIComponent(name) + "/" +
+      m[2].split("/").map(encodeURIComponent).join("/").replace(/%23/, "#");
+  }
+
+  // The page being read, as a URL relative to the base; null for none.
+  function frameUrl() {
+    try {
+      const here = frame.contentWindow.location.href;
+      return here.startsWith(base) ? here.slice(base.length) : null;
+    } catch (e) {
+      return null;  // a page of another origin
+    }
+  }
+
+  // A help file's page in the dark theme: inverted, its pictures and media
+  // inverted back, so that its own layout and colours' contrasts stay.
+  const darkPage = "@media screen { html { filter: invert(1) hue-rotate(180deg); background: #fff; }" +
+    " img, picture, video, canvas, svg, object, embed, iframe, [style*='background-image']," +
+    " mark.velkory-match { filter: invert(1) hue-rotate(180deg); } }";
+  function darken(doc) {
+    if (!doc || !doc.documentElement) return;
+    let style = doc.getElementById("velkory-dark");
+    const dark = document.documentElement.dataset.theme === "dark";
+    if (dark && !style) {
+      style = doc.createElement("style");
+      style.id = "velkory-dark";
+      style.textContent = darkPage;
+      (doc.head || doc.documentElement).appendChild(style);
+    } else if (!dark && style) {
+      style.remove();
+    }
+  }
+  document.addEventListener("velkory-theme", () => {
+    try { darken(frame.contentDocument); } catch (e) { /* another origin */ }
+  });
+
+  // The words of the search a page was opened from, marked in its text, the
+  // first one scrolled to (unless the page was opened at an anchor).
+  function highlight(doc, words, anchored) {
+    const terms = words.split(/\s+/).filter(Boolean)
+      .map((w) => w.replace(/[\\^$.*+?()[\]{}|/]/g, "\\$&"));
+    if (!terms.length || !doc.body) return;
+    const pattern = new RegExp("(?<![\\p{L}\\p{N}])(?:" + terms.join("|") + ")", "giu");
+    const walker = doc.createTreeWalker(doc.body, NodeFilter.SHOW_TEXT, (node) =>
+      /^(SCRIPT|STYLE|TEXTAREA|NOSCRIPT)$/.test(node.parentNode.nodeName)
+        ? NodeFilter.FILTER_REJECT : NodeFilter.FILTER_ACCEPT);
+    const texts = [];
+    while (walker.nextNode()) texts.push(walker.currentNode);
+    let marks = 0;
+    for (const text of texts) {
+      const value = text.nodeValue;
+      pattern.lastIndex = 0;
+      let m, from = 0;
+      const parts = doc.createDocumentFragment();
+      while ((m = pattern.exec(value)) && marks < 1000) {
+        parts.append(value.slice(from, m.index));
+        const mark = doc.createElement("mark");
+        mark.className = "velkory-match";
+        mark.textContent = m[0];
+        parts.append(mark);
+        from = m.index + m[0].length;
+        ++marks;
+      }
+      if (from === 0) continue;
+      parts.append(value.slice(from));
+      text.replaceWith(parts);
+    }
+    const first = doc.querySelector("mark.velkory-match");
+    if (first && !anchored) first.scrollIntoView({ block: "center" });
   }
 
   frame.addEventListener("load", () => {
     let doc;
     try { doc = frame.contentDocument; } catch (e) { return; }
     if (!doc) return;
-    const here = frame.contentWindow.location.href;
-    if (here.startsWith(base)) history.replaceState(null, "", "#" + here.slice(base.length));
+    darken(doc);
+    frame.title = doc.title ? "Page: " + doc.title : "Page";
+    const url = frameUrl();
+    if (url !== null) {
+      // A page the frame went to by itself (a script, a form) takes the entry.
+      if (url !== location.hash.slice(1))
+        history.replaceState(Object.assign({}, history.state, { page: url }), "", "#" + url);
+      markCurrent(url);
+      const entry = history.state || {};
+      if (entry.highlight && entry.page === url) highlight(doc, entry.highlight, url.includes("#"));
+    }
+    // Links of the page open as the viewer's own do, one entry each.
     doc.addEventListener("click", (event) => {
       const a = event.target.closest && event.target.closest("a[href]");
-      if (!a) return;
-      const url = otherFileUrl(a.getAttribute("href"));
-      if (url) {
+      if (!a || event.defaultPrevented || event.button !== 0 || event.ctrlKey || event.metaKey ||
+        event.shiftKey || event.altKey || (a.target && a.target !== "_self")) return;
+      const other = otherFileUrl(a.getAttribute("href"));
+      const href = a.href.startsWith(base) ? a.href.slice(base.length) : null;
+      if (other || href !== null) {
         event.preventDefault();
-        open(url);
+        open(other || href);
       }
     });
   });
 
-  function showPane(name) {
-    for (const button of document.querySelectorAll("#tabs button")) {
-      const on = button.dataset.pane === name;
-      button.setAttribute("aria-selected", on ? "true" : "false");
-      $(button.dataset.pane).hidden = !on;
-    }
-    const input = $(name).querySelector("input");
-    if (input) input.focus();
+  // A chapter of the contents, opened or closed.
+  function expand(li, open) {
+    const toggle = li.querySelector(":scope > .toggle");
+    if (!toggle) return;
+    toggle.setAttribute("aria-expanded", open ? "true" : "false");
+    li.querySelector(":scope > ul").hidden = !open;
   }
 
-  // A tree of {n: name, u: url, c: [children]}.
+  // Marks the page being read in the contents (its entry, else the entry of
+  // the same page with another anchor) and opens the chapters around it.
+  function markCurrent(url) {
+    const page = url.replace(/#.*$/, "");
+    for (const a of document.querySelectorAll("#toc a.current")) {
+      a.classList.remove("current");
+      a.removeAttribute("aria-current");
+    }
+    const links = [...document.querySelectorAll("#toc a")];
+    const entry = links.find((a) => a.dataset.url === url) ||
+      links.find((a) => a.dataset.url.replace(/#.*$/, "") === page);
+    if (!entry) return;
+    entry.classList.add("current");
+    entry.setAttribute("aria-current", "page");
+    for (let li = entry.parentElement.parentElement.closest("li"); li;
+      li = li.parentElement.closest("li")) expand(li, true);
+    if (!$("contents").hidden) entry.scrollIntoView({ block: "nearest" });
+  }
+
+  // A URL as people read it: its escapes decoded where they are UTF-8, the
+  // others left as written (a page named in another encoding).
+  function readableUrl(url) {
+    return url.replace(/(?:%[0-9A-Fa-f]{2})+/g, (run) => {
+      try {
+        return decodeURIComponent(run);
+      } catch (e) {
+        return run;
+      }
+    });
+  }
+
+  // A problem of the whole viewer or help file, above the panes.
+  function problem(text) {
+    $("problem").textContent = text;
+    $("problem").hidden = !text;
+  }
+
+  // The tabs: one pane shown; the selected tab alone is in the tab order.
+  function showPane(name, focusTab, quiet) {
+    for (const pane of panes) {
+      const tab = $("tab-" + pane), on = pane === name;
+      tab.setAttribute("aria-selected", on ? "true" : "false");
+      tab.tabIndex = on ? 0 : -1;
+      $(pane).hidden = !on;
+    }
+    if (focusTab) $("tab-" + name).focus();
+    else if (!quiet) {
+      const input = $(name).querySelector("input");
+      if (input) input.focus();
+    }
+  }
+  $("tabs").addEventListener("click", (event) => {
+    const tab = event.target.closest("[role=tab]");
+    if (tab) showPane(tab.getAttribute("aria-controls"));
+  });
+  $("tabs").addEventListener("keydown", (event) => {
+    const at = panes.indexOf(document.activeElement.getAttribute("aria-controls"));
+    const to = { ArrowRight: at + 1, ArrowLeft: at - 1, Home: 0, End: panes.length - 1 }[event.key];
+    if (at < 0 || to === undefined) return;
+    event.preventDefault();
+    showPane(panes[(to + panes.length) % panes.length], true);
+  });
+
+  // From a search box into its results and among them.
+  function listKeys(input, list) {
+    input.addEventListener("keydown", (event) => {
+      const first = list.querySelector("a");
+      if (event.key === "ArrowDown" && first) {
+        event.preventDefault();
+        first.focus();
+      }
+    });
+    list.addEventListener("keydown", (event) => {
+      const links = [...list.querySelectorAll("a")];
+      const at = links.indexOf(document.activeElement);
+      if (at < 0) return;
+      if (event.key === "ArrowDown" && at + 1 < links.length) links[at + 1].focus();
+      else if (event.key === "ArrowUp") (at > 0 ? links[at - 1] : input).focus();
+      else if (event.key === "Escape") input.focus();
+      else if (event.key === "Home") links[0].focus();
+      else if (event.key === "End") links[links.length - 1].focus();
+      else return;
+      event.preventDefault();
+    });
+  }
+
+  // The contents: a tree of {n: name, u: url, c: [children]}, each chapter
+  // with a button that opens or closes it beside its link.
+  let chapters = 0;
   function buildTree(nodes, into) {
     for (const node of nodes) {
       const li = document.createElement("li");
-      const label = node.u ? link(node.n, node.u) : document.createTextNode(node.n);
       if (node.c && node.c.length) {
-        const details = document.createElement("details");
-        const summary = document.createElement("summary");
-        summary.appendChild(label);
-        details.appendChild(summary);
+        const toggle = document.createElement("button");
+        toggle.className = "toggle";
+        toggle.setAttribute("aria-label", node.n);
         const ul = document.createElement("ul");
+        ul.id = "chapter-" + ++chapters;
+        toggle.setAttribute("aria-controls", ul.id);
+        toggle.addEventListener("click", () =>
+          expand(li, toggle.getAttribute("aria-expanded") !== "true"));
+        li.appendChild(toggle);
+        li.appendChild(node.u ? link(node.n, node.u) : label(node.n));
         buildTree(node.c, ul);
-        details.appendChild(ul);
-        li.appendChild(details);
+        li.appendChild(ul);
+        expand(li, false);
       } else {
-        li.appendChild(label);
+        li.appendChild(node.u ? link(node.n, node.u) : label(node.n));
       }
       into.appendChild(li);
     }
+  }
+  function label(text) {
+    const span = document.createElement("span");
+    span.textContent = text;
+    return span;
   }
 
   // The first page the contents name, once they are shown ("" without one).
@@ -108,7 +370,10 @@
     note("contents", "Loading\u2026");
     return api("toc").then((toc) => {
       buildTree(toc.items, $("toc"));
-      note("contents", toc.items.length ? "" : "This help file has no table of contents.");
+      const here = frameUrl();
+      if (here !== null) markCurrent(here);
+      note("contents", toc.items.length ? "" : state.file.damage
+        ? "The table of contents cannot be read." : "This help file has no table of contents.");
       const first = $("toc").querySelector("a");
       return first ? first.dataset.url : "";
     }).catch((e) => {
@@ -129,10 +394,14 @@
       const urls = k.u || [];
       const li = urls.length ? item(k.n, urls[0]) : document.createElement("li");
       if (!urls.length) li.textContent = k.n;
-      for (const sub of k.c || []) {
-        const s = item(sub.n, (sub.u || [])[0] || urls[0] || "");
-        s.className = "sub";
-        li.appendChild(s);
+      if (k.c && k.c.length) {
+        const subs = document.createElement("ul");
+        for (const sub of k.c) {
+          const s = item(sub.n, (sub.u || [])[0] || urls[0] || "");
+          s.className = "sub";
+          subs.appendChild(s);
+        }
+        li.appendChild(subs);
       }
       list.appendChild(li);
     }
@@ -143,7 +412,8 @@
     $("keywords").textContent = "";
     api("index").then((index) => {
       keywords = index.items;
-      note("index", keywords.length ? "" : "This help file has no keyword index.");
+      note("index", keywords.length ? "" : state.file.damage
+        ? "The keyword index cannot be read." : "This help file has no keyword index.");
       showKeywords();
     }).catch((e) => note("index", String(e)));
   }
@@ -195,55 +465,146 @@
         }
         const list = $("hits");
         list.textContent = "";
-        for (const [title, url] of answer.hits) list.appendChild(item(title, url, decodeURIComponent(url)));
-        note("search", answer.hits.length ? "" : "No page holds every word.");
+        for (const [title, url] of answer.hits) list.appendChild(item(title, url, readableUrl(url)));
+        note("search", answer.hits.length
+          ? answer.hits.length + (answer.hits.length === 1 ? " page" : " pages")
+          : "No page holds every word.");
       }).catch((e) => note("search", String(e)));
     }, 120);
   }
 
-  function selectFile(number) {
-    state.file = number;
-    const file = state.files[number];
+  // Printing: the page being read, or its chapter (the page and every page
+  // under its entry in the contents; for a page without any, the chapter it
+  // is in) gathered into one document.
+  function chapterPages() {
+    const entry = document.querySelector("#toc a.current");
+    if (!entry) return [];
+    let chapter = entry.parentElement;
+    if (!chapter.querySelector(":scope > ul")) chapter = chapter.parentElement.closest("li") || chapter;
+    const urls = [...chapter.querySelectorAll("a[data-url]")]
+      .map((a) => a.dataset.url.replace(/#.*$/, ""));
+    return [...new Set(urls)];
+  }
+  async function pageBody(url) {
+    const reply = await fetch(base + url);
+    if (!reply.ok) throw new Error(readableUrl(url) + ": " + reply.status);
+    const charset = /charset=([\w-]+)/i.exec(reply.headers.get("Content-Type") || "");
+    let text;
+    try {
+      text = new TextDecoder(charset ? charset[1] : "utf-8").decode(await reply.arrayBuffer());
+    } catch (e) {
+      text = new TextDecoder().decode(await reply.arrayBuffer());
+    }
+    const doc = new DOMParser().parseFromString(text, "text/html");
+    for (const e of doc.querySelectorAll("script, iframe, object, embed")) e.remove();
+    // Addresses made whole: the chapter's pages lie in different folders.
+    for (const [attr, sel] of [["src", "img[src]"], ["href", "a[href], link[href]"]])
+      for (const e of doc.querySelectorAll(sel)) e.setAttribute(attr, new URL(e.getAttribute(attr), base + url).href);
+    return doc;
+  }
+  async function printChapter() {
+    const urls = chapterPages();
+    if (!urls.length) return print(false);
+    note("contents", "Gathering " + urls.length + (urls.length === 1 ? " page" : " pages") + " to print\u2026");
+    const target = document.getElementById("print") || document.createElement("iframe");
+    target.id = "print";
+    target.title = "Chapter to print";
+    target.hidden = true;
+    document.body.appendChild(target);
+    const out = target.contentDocument;
+    out.open();
+    out.write("<!DOCTYPE html><html><head><meta charset=utf-8><title></title>" +
+      "<style>article + article { break-before: page; }</style></head><body></body></html>");
+    out.close();
+    out.title = $("title").textContent;
+    try {
+      for (const url of urls) {
+        const doc = await pageBody(url);
+        for (const style of doc.querySelectorAll("style, link[rel~=stylesheet]"))
+          out.head.appendChild(out.importNode(style, true));
+        const article = out.createElement("article");
+        article.dataset.url = url;
+        for (const child of [...doc.body.childNodes]) article.appendChild(out.importNode(child, true));
+        out.body.appendChild(article);
+      }
+    } catch (e) {
+      note("contents", "The chapter cannot be printed: " + e.message);
+      return;
+    }
+    note("contents", "");
+    await Promise.all([...out.images].map((i) => i.decode().catch(() => {})));
+    target.contentWindow.print();
+  }
+  function print(chapter) {
+    if (chapter) return printChapter();
+    try {
+      frame.contentWindow.print();
+    } catch (e) {
+      problem("This page cannot be printed from here (" + e.message + ").");
+    }
+  }
+  for (const [label, chapter] of [["Print page", false], ["Print chapter", true]]) {
+    const button = document.createElement("button");
+    button.type = "button";
+    button.id = chapter ? "print-chapter" : "print-page";
+    button.textContent = label;
+    button.addEventListener("click", () => print(chapter));
+    $("tools").appendChild(button);
+  }
+
+  function showFile(file) {
+    state.file = file;
     $("title").textContent = file.title;
     document.title = file.title;
+    problem(file.damage ? "Some pages cannot be shown: " + file.damage + "." : "");
+    if (file.library) {
+      const all = document.createElement("a");
+      all.href = "../";
+      all.textContent = "All help files";
+      $("tools").appendChild(all);
+    }
     const contents = loadContents();
     loadIndex();
     loadPages();
-    $("hits").textContent = "";
-    $("search-query").value = "";
     return contents;
   }
 
-  for (const button of document.querySelectorAll("#tabs button"))
-    button.addEventListener("click", () => showPane(button.dataset.pane));
   $("index-query").addEventListener("input", showKeywords);
   $("index-query").addEventListener("keydown", (event) => {
     const first = $("keywords").querySelector("a");
     if (event.key === "Enter" && first) open(first.dataset.url);
   });
+  // A search asked for with Enter is an entry of the history.
+  $("search-query").addEventListener("keydown", (event) => {
+    if (event.key === "Enter" && $("search-query").value.trim())
+      history.pushState(here(), "", location.hash || "#");
+  });
   $("title-query").addEventListener("input", showTitles);
   $("search-query").addEventListener("input", search);
-  // A help file opens at its contents' first page, else at its home page.
-  function openHome(first) {
-    const page = first || state.files[state.file].home;
-    if (page) open(page);
-  }
-  $("file").addEventListener("change", () => selectFile(Number($("file").value)).then(openHome));
+  listKeys($("index-query"), $("keywords"));
+  listKeys($("title-query"), $("title-list"));
+  listKeys($("search-query"), $("hits"));
 
+  // A help file opens at its home page (the one it names), else at its
+  // contents' first page.
+  function openHome(first) {
+    const page = state.file.home || first;
+    if (!page) return;
+    history.replaceState({ page }, "", "#" + page);
+    show(page);
+  }
+
+  // The page in the address (a bookmark, a link from the library, browse),
+  // else the help file's home page.
   api("info").then((info) => {
-    state.files = info.files;
-    if (info.files.length > 1) {
-      info.files.forEach((file, i) => {
-        const option = document.createElement("option");
-        option.value = String(i);
-        option.textContent = file.label;
-        $("file").appendChild(option);
-      });
-      $("file").hidden = false;
+    const contents = showFile(info);
+    const wanted = location.hash.slice(1);
+    const highlight = new URLSearchParams(location.search).get("highlight") || "";
+    if (wanted) {
+      history.replaceState({ page: wanted, highlight }, "", base + "#" + wanted);
+      show(wanted);
+    } else {
+      contents.then(openHome);
     }
-    const contents = selectFile(0);
-    const wanted = location.hash.slice(1) || info.start;
-    if (wanted) open(wanted);
-    else contents.then(openHome);
-  });
+  }).catch((e) => problem("The viewer cannot start (" + e.message + ")."));
 })();

@@ -1,0 +1,146 @@
+// The text pipeline: bytes of any charset to UTF-8 through the one converter,
+// a page as its title and visible text, and the full-text search working on
+// that decoded, case-folded text.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "host/page/markup.h"
+#include "host/page/page.h"
+#include "platform/platform.h"
+#if VELKORY_HAVE_SERVE
+#include "host/serve/serve.h"
+#endif
+
+namespace {
+
+TEST(TextPipelineTest, BytesOfAnyCodePageBecomeUtf8)
+{
+    const struct {
+        std::string bytes;
+        unsigned codePage;
+        const char* utf8;
+    } cases[] = {
+        // Windows-1252 as Windows reads it: 0x81 is the C1 control U+0081.
+        {"Caf\xE9 \x80\x81", 1252, "Caf\u00E9 \u20AC\u0081"},
+        {"\xCF\xF0\xE8", 1251, "\u041F\u0440\u0438"},
+        {"\xD6\xD0\xCE\xC4", 936, "\u4E2D\u6587"},
+        {"\xBF", 28595, "\u041F"},
+        // Each byte that is no UTF-8 is one U+FFFD.
+        {"a\xE2\x82(", CP_UTF8, "a\uFFFD\uFFFD("},
+        // ASCII is not itself in every code page.
+        {"a+AOk-", 65000, "a\u00E9"},
+        // A code page nothing converts is read as Windows-1252.
+        {"Caf\xE9", 4242, "Caf\u00E9"},
+        {"", 936, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CodePageToUtf8(c.bytes, c.codePage), c.utf8) << c.codePage << " " << c.bytes;
+    // A help file's text is UTF-8 as it is when its bytes are.
+    EXPECT_EQ(TextToUtf8("\xC3\xA9t\xC3\xA9", 1251), "\u00E9t\u00E9");
+    EXPECT_EQ(TextToUtf8("\xE9t\xE9", 1252), "\u00E9t\u00E9");
+}
+
+// The tokens of html, one a line: kind, name, text.
+std::string Tokens(const std::string& html)
+{
+    static const char* const Kinds[] = {"text", "cdata", "start", "end", "raw"};
+    std::string out;
+    MarkupReader reader(html);
+    MarkupToken token;
+    while (reader.Next(token))
+        out += std::string(Kinds[token.kind]) + " " + token.name + (token.selfClosing ? "/" : "") +
+            " [" + std::string(token.text) + "]\n";
+    return out;
+}
+
+TEST(TextPipelineTest, MarkupReadsAsTokens)
+{
+    EXPECT_EQ(Tokens("a<P Class='x>y'>b</p><SCRIPT>if (a<b) x()</Script >c"),
+              "text  [a]\nstart p [ Class='x>y']\ntext  [b]\nend p []\nstart script []\n"
+              "raw script [if (a<b) x()]\ntext  [c]\n");
+    EXPECT_EQ(Tokens("<!-- <p> --><!DOCTYPE html><![CDATA[<p>]]><br/>1 < 2 </ >"),
+              "cdata  [<p>]\nstart br/ [/]\ntext  [1 ]\ntext  [<]\ntext  [ 2 ]\ntext  [<]\n"
+              "text  [/ >]\n");
+    // Markup that never ends runs to the end of the page.
+    EXPECT_EQ(Tokens("<style>p {"), "start style []\nraw style [p {]\n");
+    EXPECT_EQ(Tokens("a<!-- open"), "text  [a]\n");
+    EXPECT_EQ(Tokens("<a href=\"x"), "start a [ href=\"x]\n");
+    EXPECT_EQ(Tokens("<averyveryverylongname>"), "start  []\n");
+}
+
+TEST(TextPipelineTest, APageBecomesItsTitleAndVisibleText)
+{
+    const struct {
+        std::string page;
+        unsigned fallback;  // the help file's language
+        const char* title;
+        const char* text;
+    } cases[] = {
+        {"<html><head><title> Fish &amp;\n Chips </title><style>p { x: y }</style>"
+         "<script>alert('no')</script></head><body><h1>Caf\xE9</h1>\n"
+         "<p>one  two<br>three &lt;four&gt;&nbsp;five</p><!-- <p>hidden</p> -->"
+         "<ul><li>a</li><li>b</li></ul><table><tr><td>c1</td><td>c2</td></tr></table>"
+         "<pre>x\n  y</pre><p><![CDATA[&amp;]]></p></body></html>",
+         0, "Fish & Chips",
+         "Caf\u00E9\none two\nthree <four>\u00A0five\na\nb\nc1 c2\nx\ny\n&amp;\n"},
+        // The declared charset, else UTF-8 by the bytes, else the language.
+        {"<meta charset=gb2312><title>\xD6\xD0</title><p>\xCE\xC4</p>", 1251, "\u4E2D", "\u6587\n"},
+        {"<title>\xE4\xB8\xAD</title><p>\xE6\x96\x87</p>", 1251, "\u4E2D", "\u6587\n"},
+        {"<title>\xCF\xF0\xE8</title>text", 1251, "\u041F\u0440\u0438", "text\n"},
+        // Markup that never ends, and references that are none.
+        {"<title>never closed", 0, "never closed", ""},
+        {"<p>a<script>never closed", 0, "", "a\n"},
+        {std::string("a < b &bogus; &#0; c\0d", 22), 0, "", "a < b &bogus; \uFFFD cd\n"},
+        {"<p class=\"x>y\">after", 0, "", "after\n"},
+    };
+    for (const auto& c : cases) {
+        PageText text = ReadPageText(c.page, c.fallback);
+        EXPECT_EQ(text.title, c.title) << c.page;
+        EXPECT_EQ(text.text, c.text) << c.page;
+    }
+    // A long title is cut between characters.
+    std::string longTitle;
+    for (int i = 0; i < 200; ++i)
+        longTitle += "\u00E9";
+    PageText text = ReadPageText("<title>" + longTitle + "</title>", 0);
+    EXPECT_EQ(text.title, longTitle.substr(0, MaxTitleBytes));
+    EXPECT_EQ(text.codePage, (unsigned)CP_UTF8);
+}
+
+#if VELKORY_HAVE_SERVE
+// The stored names of the pages a query finds, sorted.
+std::vector<std::string> Found(const SearchIndex& index, const std::string& query)
+{
+    std::vector<std::string> names;
+    for (const SearchHit& hit : RunSearch(index, query, 100))
+        names.push_back(index.pages[hit.page].name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(TextPipelineTest, SearchFindsWordsOfEveryCharsetWithLetterCaseIgnored)
+{
+    SearchBuilder builder;
+    builder.codePage = 1251;  // the help file's language: Russian
+    AddSearchPage(builder, "/utf8.htm", "<p>Un caf\xC3\xA9 noir</p>");
+    AddSearchPage(builder, "/declared.htm", "<meta charset=windows-1252><p>CAF\xC9 cr\xE8me</p>");
+    AddSearchPage(builder, "/russian.htm", "<title>\xCF\xF0\xE8\xE2\xE5\xF2</title><p>text</p>");
+    AddSearchPage(builder, "/other.htm", "<p>cafeteria</p>");
+    SearchIndex index = FinishSearchIndex(builder);
+
+    const std::vector<std::string> cafe = {"/declared.htm", "/utf8.htm"};
+    EXPECT_EQ(Found(index, "caf\xC3\xA9"), cafe);
+    EXPECT_EQ(Found(index, "CAF\xC3\x89"), cafe);
+    EXPECT_EQ(Found(index, "cr\xC3\xA8me caf\xC3\xA9"), std::vector<std::string> {"/declared.htm"});
+    EXPECT_EQ(Found(index, "\xD0\xBF\xD0\xA0\xD0\x98"),  // a prefix of the Russian title
+              std::vector<std::string> {"/russian.htm"});
+    EXPECT_EQ(index.pages[2].title, "\u041F\u0440\u0438\u0432\u0435\u0442");
+    EXPECT_EQ(Found(index, "caf"),
+              (std::vector<std::string> {"/declared.htm", "/other.htm", "/utf8.htm"}));
+}
+#endif
+
+}  // namespace
