@@ -10,6 +10,7 @@
 
 #include "container/container.h"
 #include "host/export/export.h"
+#include "host/host.h"
 #include "lookup/encoding.h"
 #include "lookup/lookup.h"
 #include "platform/text.h"
@@ -27,45 +28,6 @@ bool EndsWith(const std::string& text, const char* suffix)
 {
     size_t length = strlen(suffix);
     return text.size() >= length && Lower(text.substr(text.size() - length)) == suffix;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix)
-{
-    return Lower(text.substr(0, strlen(prefix))) == prefix;
-}
-
-std::string PercentDecoded(const std::string& text)
-{
-    std::string out(text.size(), '\0');
-    out.resize(DecodePercentEscapes(text.data(), text.size(), out.data()));
-    return out;
-}
-
-// "a/./b/../c" as "a/c"; false when it climbs above the root.
-bool Normalize(const std::string& path, std::string& out)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        std::string part = path.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (parts.empty())
-                return false;
-            parts.pop_back();
-            continue;
-        }
-        parts.push_back(part);
-    }
-    out.clear();
-    for (const std::string& part : parts)
-        out += "/" + part;
-    return true;
 }
 
 // A web address as a valid URL: what a URL cannot hold as written (a space,
@@ -382,51 +344,30 @@ BookLink ResolveLink(const Book& book, const std::string& folder, const std::str
     href.erase(0, lead);
     if (href.empty())
         return link;
-    std::string target = href, anchor;
-    size_t mark = target.find('#');
-    if (mark != std::string::npos) {
-        anchor = PercentDecoded(target.substr(mark + 1));
-        target.erase(mark);
-    }
-    std::string scheme = Lower(target.substr(0, target.find(':') + 1));
-    if (StartsWithNoCase(target, "ms-its:") || StartsWithNoCase(target, "mk:@msitstore:") ||
-        StartsWithNoCase(target, "its:")) {
-        size_t separator = target.find("::");
-        if (separator == std::string::npos)
-            return link;
-        std::string file = target.substr(0, separator);
-        file = file.substr(file.find_last_of(":/\\") + 1);
-        if (Lower(PercentDecoded(file)) != Lower(book.fileName))
-            return link;  // another help file: plain text
-        target = target.substr(separator + 2);
-        if (target.empty() || target[0] != '/')
-            target = "/" + target;
-    } else if (scheme == "http:" || scheme == "https:" || scheme == "mailto:" || scheme == "ftp:" ||
-               scheme == "news:" || scheme == "data:") {
+    std::string scheme = Lower(href.substr(0, href.find(':') + 1));
+    if (scheme == "http:" || scheme == "https:" || scheme == "mailto:" || scheme == "ftp:" ||
+        scheme == "news:" || scheme == "data:") {
         link.kind = BookLink::External;
         link.url = ValidUrl(href);
         return link;
-    } else if (target.find(':') != std::string::npos &&
-               target.find(':') < target.find_first_of("/\\")) {
-        return link;  // javascript:, file:, a drive letter
     }
-    size_t query = target.find('?');
-    if (query != std::string::npos)
-        target.erase(query);
-    if (target.empty()) {
+    // A query means nothing to a stored page.
+    size_t mark = href.find('#'), query = href.find('?');
+    if (query < mark)
+        href.erase(query, mark == std::string::npos ? std::string::npos : mark - query);
+    std::string anchor;
+    if (href[0] == '#') {
         if (fromPage < 0)
             return link;
         link.kind = BookLink::Page;
         link.index = fromPage;
+        anchor = PercentDecode(href.substr(1));
     } else {
-        target = PercentDecoded(target);
-        for (char& c : target)
-            if (c == '\\')
-                c = '/';
-        std::string clean;
-        if (!Normalize(target[0] == '/' ? target : "/" + folder + target, clean) || clean.empty())
-            return link;
-        std::string key = Lower(clean);
+        ResolvedLink resolved;
+        if (!::ResolveLink(href, folder, resolved) ||
+            (!resolved.file.empty() && Lower(resolved.file) != Lower(book.fileName)))
+            return link;  // out of the help file, or another help file: plain text
+        std::string key = Lower("/" + resolved.path);
         if (auto page = book.pageByName.find(key); page != book.pageByName.end()) {
             link.kind = BookLink::Page;
             link.index = page->second;
@@ -438,6 +379,7 @@ BookLink ResolveLink(const Book& book, const std::string& folder, const std::str
         } else {
             return link;
         }
+        anchor = resolved.anchor;
     }
     link.anchor = anchor;
     if (!anchor.empty()) {
