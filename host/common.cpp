@@ -10,6 +10,7 @@
 #include "container/container.h"
 #include "host/host.h"
 #include "host/os/os.h"
+#include "lookup/lookup.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
 
@@ -224,4 +225,29 @@ bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLin
         path = (!target.empty() && target[0] == '/') ? target : folder + target;
     }
     return Normalize(path, out.path) && !out.path.empty();
+}
+
+// The stored name of the contents sitemap: the one #SYSTEM names when it is
+// stored, else the first *.hhc.
+std::string ContentsName(HelpFile* file)
+{
+    SystemInfo info;
+    if (ReadSystemInfo(file, &info) && info.contentsFile[0] != '\0') {
+        std::string named = info.contentsFile;
+        for (char& c : named)
+            if (c == '\\')
+                c = '/';
+        if (named[0] != '/')
+            named = "/" + named;
+        if (FindDirectoryEntry(named.c_str(), file->Entries))
+            return named;
+    }
+    int32_t count = DirectoryCount(file);
+    for (int32_t i = 0; i < count; ++i) {
+        const DirectoryEntry* entry = DirectoryAt(file, i);
+        std::string name = entry ? FoldedText(entry->Name) : "";
+        if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".hhc") == 0)
+            return entry->Name;
+    }
+    return "";
 }

@@ -87,31 +87,9 @@ bool IsImage(const BookResource& resource)
     return resource.mediaType.compare(0, 6, "image/") == 0;
 }
 
-// The stored name of the contents sitemap: the one #SYSTEM names when it is
-// stored, else the first *.hhc.
-std::string ContentsName(HelpFile* file, const SystemInfo& info)
+void ReadContents(Book& book)
 {
-    if (info.contentsFile[0] != '\0') {
-        std::string named = info.contentsFile;
-        for (char& c : named)
-            if (c == '\\')
-                c = '/';
-        if (named[0] != '/')
-            named = "/" + named;
-        if (FindDirectoryEntry(named.c_str(), file->Entries))
-            return named;
-    }
-    for (int32_t i = 0; i < DirectoryCount(file); ++i) {
-        const DirectoryEntry* entry = DirectoryAt(file, i);
-        if (entry && EndsWith(entry->Name, ".hhc"))
-            return entry->Name;
-    }
-    return "";
-}
-
-void ReadContents(Book& book, const SystemInfo& info)
-{
-    std::string name = ContentsName(book.file, info);
+    std::string name = ContentsName(book.file);
     std::string bytes, error;
     if (name.empty() || !ReadStored(book, name, bytes, error))
         return;
@@ -275,7 +253,7 @@ bool OpenBook(const std::string& path, Book& book, std::string& error)
         }
     }
 
-    ReadContents(book, info);
+    ReadContents(book);
 
     // Reading order: the contents' pages, then the others as stored.
     std::vector<int> order;

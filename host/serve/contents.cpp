@@ -28,30 +28,6 @@ std::string OemToUtf8(const char* text)
     return TextToUtf8(text, GetOEMCP());
 }
 
-// The stored name of the contents sitemap: the one #SYSTEM names when it is
-// stored, else the first *.hhc.
-std::string ContentsName(HelpFile* file)
-{
-    SystemInfo info;
-    if (ReadSystemInfo(file, &info) && info.contentsFile[0] != '\0') {
-        std::string named = info.contentsFile;
-        for (char& c : named)
-            if (c == '\\')
-                c = '/';
-        if (named[0] != '/')
-            named = "/" + named;
-        if (FindDirectoryEntry(named.c_str(), file->Entries))
-            return named;
-    }
-    int32_t count = DirectoryCount(file);
-    for (int32_t i = 0; i < count; ++i) {
-        const DirectoryEntry* entry = DirectoryAt(file, i);
-        if (entry && EndsWithNoCase(entry->Name, ".hhc"))
-            return entry->Name;
-    }
-    return "";
-}
-
 }  // namespace
 
 // The URL below the base of a sitemap's link.
