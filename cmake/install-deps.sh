@@ -14,7 +14,7 @@ else
   packages=(cmake g++ make pkg-config python3 libgtest-dev googletest libbenchmark-dev
             g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fp-utils
             libmspack-dev libchm-dev p7zip-full clang-format
-            libcpp-httplib-dev nlohmann-json3-dev media-types chromium zsh man-db dpkg-dev w3m lynx tmux ccache nodejs libxapian-dev neovim)
+            libcpp-httplib-dev nlohmann-json3-dev media-types chromium zsh man-db dpkg-dev w3m lynx tmux ccache nodejs libxapian-dev libzip-dev libgumbo-dev pandoc epubcheck neovim)
   command -v npm >/dev/null || packages+=(npm)  # a nodejs from elsewhere may bring its own npm
 fi
 

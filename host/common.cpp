@@ -10,6 +10,7 @@
 #include "container/container.h"
 #include "host/host.h"
 #include "host/os/os.h"
+#include "lookup/lookup.h"
 #include "platform/terminal_text.h"
 #include "platform/text.h"
 
@@ -152,4 +153,101 @@ bool ExplainCut(const std::string& path)
         return false;
     Complain(path + ": " + CutText(cut));
     return true;
+}
+
+namespace {
+
+bool StartsWithNoCase(const std::string& text, const char* prefix)
+{
+    return FoldedText(text.substr(0, strlen(prefix))) == prefix;
+}
+
+// "a/./b/../c" as "a/c"; false when it climbs above the root.
+bool Normalize(const std::string& path, std::string& out)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string part = path.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (parts.empty())
+                return false;
+            parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    out.clear();
+    for (const std::string& part : parts)
+        out += (out.empty() ? "" : "/") + part;
+    return true;
+}
+
+}  // namespace
+
+std::string PercentDecode(const std::string& text)
+{
+    std::string out(text.size(), '\0');
+    out.resize(DecodePercentEscapes(text.data(), text.size(), out.data()));
+    return out;
+}
+
+bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLink& out)
+{
+    out = ResolvedLink();
+    std::string target = link;
+    size_t mark = target.find('#');
+    if (mark != std::string::npos) {
+        out.anchor = PercentDecode(target.substr(mark + 1));
+        target.erase(mark);
+    }
+    target = PercentDecode(target);
+    for (char& c : target)
+        if (c == '\\')
+            c = '/';
+    std::string path;
+    size_t separator = target.find("::");
+    if (separator != std::string::npos &&
+        (StartsWithNoCase(target, "ms-its:") || StartsWithNoCase(target, "mk:@msitstore:") ||
+         StartsWithNoCase(target, "its:"))) {
+        std::string file = target.substr(0, separator);
+        out.file = file.substr(file.find_last_of(":/") + 1);
+        path = target.substr(separator + 2);
+    } else if (target.find(':') != std::string::npos) {
+        return false;  // out of the help file
+    } else {
+        path = (!target.empty() && target[0] == '/') ? target : folder + target;
+    }
+    return Normalize(path, out.path) && !out.path.empty();
+}
+
+// The stored name of the contents sitemap: the one #SYSTEM names when it is
+// stored, else the first *.hhc.
+std::string ContentsName(HelpFile* file)
+{
+    SystemInfo info;
+    if (ReadSystemInfo(file, &info) && info.contentsFile[0] != '\0') {
+        std::string named = info.contentsFile;
+        for (char& c : named)
+            if (c == '\\')
+                c = '/';
+        if (named[0] != '/')
+            named = "/" + named;
+        if (FindDirectoryEntry(named.c_str(), file->Entries))
+            return named;
+    }
+    int32_t count = DirectoryCount(file);
+    for (int32_t i = 0; i < count; ++i) {
+        const DirectoryEntry* entry = DirectoryAt(file, i);
+        std::string name = entry ? FoldedText(entry->Name) : "";
+        if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".hhc") == 0)
+            return entry->Name;
+    }
+    return "";
 }

@@ -52,3 +52,19 @@ std::string CompanionPath(const std::string& name, const char* installed);
 std::string PrintableName(const char* name);  // control bytes shown as \xNN
 std::string OemTextForDisplay(const char* text);
 std::string FoldedText(std::string text);  // ASCII letters lowered (names, tags, extensions)
+// A link as written is a URL: "%20" stands for a space. A '%' without two
+// hex digits stays.
+std::string PercentDecode(const std::string& text);
+struct HelpFile;
+// The stored name of the contents sitemap: the one #SYSTEM names when it is
+// stored, else the first *.hhc; "" for none.
+std::string ContentsName(HelpFile* file);
+// A link as a page, a sitemap or #SYSTEM writes it ("a%20b.htm#x",
+// "..\\c.htm", "ms-its:other.chm::/d.htm"), relative to folder ("dir/"): the
+// help file it names ("" for this one), the stored name without its leading
+// "/" and the anchor. False for links out of the help files and paths above
+// the root.
+struct ResolvedLink {
+    std::string file, path, anchor;
+};
+bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLink& out);

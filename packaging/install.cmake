@@ -1,6 +1,6 @@
 # Installing Velkory, and the packages CPack makes of it.
 #
-# Linux: velkory in bin/, the module and velkory-serve in <libdir>/velkory/
+# Linux: velkory in bin/, the module, velkory-serve and velkory-export in <libdir>/velkory/
 # (where the installed program looks for them), the manual page velkory(1),
 # bash and zsh completion, the README. `cpack -G DEB` makes a Debian package of that.
 # Windows: velkory.exe, velkory.dll and README.md side by side; `cpack -G ZIP`.
@@ -28,6 +28,14 @@ else()
     target_compile_definitions(velkory_host_parts PRIVATE VELKORY_INSTALLED_SERVER="${VELKORY_SERVER_FROM_BIN}")
     install(TARGETS velkory_serve RUNTIME DESTINATION ${VELKORY_MODULE_DIR})
   endif()
+  if(TARGET velkory_export)
+    # velkory-export likewise: export runs it, with libzip and gumbo.
+    file(RELATIVE_PATH VELKORY_EXPORTER_FROM_BIN
+      ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
+      ${CMAKE_INSTALL_PREFIX}/${VELKORY_MODULE_DIR}/velkory-export)
+    target_compile_definitions(velkory_host PRIVATE VELKORY_INSTALLED_EXPORTER="${VELKORY_EXPORTER_FROM_BIN}")
+    install(TARGETS velkory_export RUNTIME DESTINATION ${VELKORY_MODULE_DIR})
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/velkory.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/velkory.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME velkory)
@@ -39,10 +47,11 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION doc)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # /etc/mime.types for the server's media types; a browser opener and text
-  # renderers are welcome but not needed.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "media-types")
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, w3m | lynx, less")
+  # /etc/mime.types for the server's media types and libzip for export's
+  # EPUB (dpkg-shlibdeps finds it too); a browser opener, text renderers and
+  # pandoc (export to Markdown) are welcome but not needed.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "media-types, libzip4")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, w3m | lynx, less, pandoc")
 endif()
 
 set(CPACK_PACKAGE_NAME velkory)

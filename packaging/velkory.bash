@@ -11,11 +11,11 @@ _velkory()
         cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
     fi
-    local commands="help open info config list cat extract test topics index fulltext search serve browse lsp clean"
+    local commands="help open info config list cat extract test topics index fulltext search serve browse export lsp clean"
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --module|--pick|--port|--modality|--visuality|--limit|--id|-mapid|--alias|--map|--alink) ((i++)) ;;
+            --module|--pick|--port|--modality|--visuality|--limit|--id|-mapid|--alias|--map|--alink|--to|--output|-o|--split|--assets) ((i++)) ;;
             -*) ;;
             *) if [[ -z $command ]]; then command=${words[i]}; else args+=("${words[i]}"); fi ;;
         esac
@@ -24,6 +24,9 @@ _velkory()
         --module|--map) COMPREPLY=($(compgen -f -- "$cur")); return ;;
         --pick|--port|--limit|--id|-mapid|--alias|--alink) return ;;
         --modality|--visuality) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
+        --to) COMPREPLY=($(compgen -W "epub html markdown text jsonl" -- "$cur")); return ;;
+        --output|-o) COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
+        --split|--assets) COMPREPLY=($(compgen -d -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
     esac
     if [[ -z $command ]]; then
         COMPREPLY=($(compgen -W "$commands --module --help --version" -- "$cur"))
@@ -38,6 +41,7 @@ _velkory()
         config) options="--modality --visuality --cancel --show" ;;
         serve) options="--port --new-token --no-open" ;;
         browse) options="--pick --port --new-token --no-open" ;;
+        export) options="--to --output --split --assets" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -57,7 +61,7 @@ _velkory()
                 return
             fi
             helpfiles=1 ;;
-        open|list|test|cat|extract|topics|index|fulltext) ((${#args[@]} == 0)) && helpfiles=1 ;;
+        open|list|test|cat|extract|topics|index|fulltext|export) ((${#args[@]} == 0)) && helpfiles=1 ;;
         serve) helpfiles=1 ;;
         search) helpfiles=1 ;;
     esac

@@ -102,6 +102,21 @@ const char UsageHead[] =
     "                                 help files the client names, else $VELKORY_PATH\n"
     "\n"
 #endif
+#if defined(VELKORY_HAVE_EXPORT)
+    "Commands that convert a help file:\n"
+    "  export [--to FORMAT] [--output PATH] [--split DIR] [--assets DIR] FILE\n"
+    "                                 the whole help file as one file: FORMAT epub\n"
+    "                                 (the default), html (self-contained; images in\n"
+    "                                 DIR with --assets), markdown (through pandoc; a\n"
+    "                                 file per topic in DIR with --split), text or\n"
+    "                                 jsonl (a JSON object per topic); by default from\n"
+    "                                 PATH's extension, and PATH is FILE's name with\n"
+    "                                 the format's extension; PATH - is standard output\n"
+    "\n"
+#else
+    "(export is not in this build: it needs libzip and gumbo.)\n"
+    "\n"
+#endif
     "Other commands:\n"
     "  clean                          remove this host's page directories (VLKT-*) from\n"
     "                                 the temporary directory whose viewer has ended,\n"
@@ -193,6 +208,13 @@ const Command Commands[] = {
 #endif
 #if defined(VELKORY_HAVE_LSP)
     {"lsp", "lsp", 0, {}, LspCommand},
+#endif
+#if defined(VELKORY_HAVE_EXPORT)
+    {"export",
+     "export [--to FORMAT] [--output PATH] [--split DIR] [--assets DIR] FILE",
+     1,
+     {"--to", "--output", "--split", "--assets"},
+     ExportCommand},
 #endif
 };
 
@@ -332,6 +354,20 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             line.optionsSeen.push_back(name);
         } else if (name == "--port") {
             ok = takeNumber(name, 0, 65535, line.port);
+            line.optionsSeen.push_back(name);
+        } else if (name == "--to" || name == "--output" || name == "-o" || name == "--split" ||
+                   name == "--assets") {
+            if (name == "-o")
+                name = "--output";
+            std::string& target = name == "--to" ? line.to
+                : name == "--output"             ? line.output
+                : name == "--split"              ? line.split
+                                                 : line.assets;
+            ok = takeValue(target);
+            if (ok && target.empty()) {
+                error = name + " needs a value";
+                ok = false;
+            }
             line.optionsSeen.push_back(name);
         } else if (name == "--no-open") {
             line.open = false;

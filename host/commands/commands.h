@@ -35,6 +35,10 @@ struct CommandLine {
     std::string alias;          // --alias NAME (open)
     std::string mapFile;        // --map FILE: the map header that defines the alias
     std::string alink;          // --alink NAME (help)
+    std::string to;             // --to FORMAT (export)
+    std::string output;         // --output PATH (export)
+    std::string split;          // --split DIR (export)
+    std::string assets;         // --assets DIR (export)
     std::vector<std::string> optionsSeen;
     // The command line as given (argv[1..]), for a program run in this one's place.
     std::vector<std::string> words;
@@ -54,7 +58,8 @@ int FullTextCommand(const CommandLine& line);  // fulltext.cpp
 int CleanCommand(const CommandLine& line);     // clean.cpp
 int ServeCommand(const CommandLine& line);     // serve.cpp, where the build has the server
 int BrowseCommand(const CommandLine& line);
-int LspCommand(const CommandLine& line);  // lsp.cpp, where the build has the language server
+int LspCommand(const CommandLine& line);     // lsp.cpp, where the build has the language server
+int ExportCommand(const CommandLine& line);  // export.cpp, where the build has the exporter
 // search.cpp, where the build has the search (velkory-serve); velkory takes
 // search_relay.cpp's, which hand the command over to velkory-serve.
 int SearchCommand(const CommandLine& line);

@@ -111,14 +111,6 @@ std::string HtmlText(const std::string& utf8);
 std::string JsonText(const nlohmann::json& value);
 std::string WithAnchor(std::string url, const std::string& anchor);  // url#anchor, encoded
 std::string LinkUrl(const std::string& link, const std::string& folder);
-// A link as a sitemap or #SYSTEM writes it ("a%20b.htm#x", "..\\c.htm",
-// "ms-its:other.chm::/d.htm"), relative to folder: the help file it names
-// ("" for this one), the stored name without its leading "/" and the anchor.
-// False for links out of the help files and paths above the root.
-struct ResolvedLink {
-    std::string file, path, anchor;
-};
-bool ResolveLink(const std::string& link, const std::string& folder, ResolvedLink& out);
 
 // page_links.cpp: a served page's links to pages of help files (ms-its:,
 // mk:@MSITStore:, its:) as the server's URLs of those pages, below root

@@ -53,6 +53,8 @@ bash)
         check "--alias --id --map" velkory open --
         check "B.CHM a.chm" velkory open --id 100 ""
         check "0 1" velkory config --visuality ""
+        check "epub" velkory export --to e
+        check "B.CHM a.chm" velkory export --to html ""
     ' _ "$src/packaging/velkory.bash" || exit 1
     ;;
 zsh)
@@ -72,9 +74,10 @@ deb)
     deb=$(ls "$work"/out/*.deb 2>/dev/null | head -1)
     [ -n "$deb" ] || fail "cpack made no .deb"
     depends=$(dpkg-deb -f "$deb" Depends)
-    for d in media-types libcpp-httplib libxapian30 libc6; do
+    for d in media-types libcpp-httplib libxapian30 libc6 libzip; do
         [[ $depends == *$d* ]] || fail "Depends lacks $d: $depends"
     done
+    [[ $(dpkg-deb -f "$deb" Recommends) == *pandoc* ]] || fail "Recommends lacks pandoc"
     root=$work/root
     mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
     touch "$root/var/lib/dpkg/status"
@@ -95,7 +98,7 @@ deb)
     # It starts without the server's libraries, and serve runs the installed
     # velkory-serve (which finds the module beside itself).
     needed=$(readelf -d "$root/usr/bin/velkory" | grep NEEDED)
-    [[ $needed != *httplib* && $needed != *ssl* && $needed != *xapian* ]] || fail "velkory needs $needed"
+    [[ $needed != *httplib* && $needed != *ssl* && $needed != *xapian* && $needed != *zip* ]] || fail "velkory needs $needed"
     [[ ${VELKORY_CXX_RUNTIME:-static} == shared || $needed != *stdc++* ]] || fail "velkory needs $needed"
     serve=$(find "$root/usr/lib" -path '*/velkory/velkory-serve')
     [ -x "$serve" ] || fail "the package does not install velkory-serve beside the module"
@@ -109,6 +112,9 @@ deb)
     for _ in $(seq 100); do [ -s "$work/url" ] && break; sleep 0.1; done
     kill $! && wait $! || fail "the installed velkory serve did not end cleanly"
     [[ $(head -1 "$work/url") == http://127.0.0.1:* ]] || fail "the installed velkory serve said: $(cat "$work/url")"
+    # export runs the installed velkory-export.
+    "$root/usr/bin/velkory" export -o "$work/book.epub" "$help" || fail "the installed velkory export failed"
+    [ "$(head -c 58 "$work/book.epub" | tail -c 20)" = application/epub+zip ] || fail "the installed export made no EPUB"
     echo "$version from $(basename "$deb")"
     ;;
 *)
