@@ -15,14 +15,14 @@ _velkory()
     local command="" i args=()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --module|--pick|--port|--modality|--visuality|--limit|--id|-mapid|--alias|--map|--alink|--to|--output|-o|--split|--assets) ((i++)) ;;
+            --module|--pick|--port|--modality|--visuality|--limit|-j|--id|-mapid|--alias|--map|--alink|--to|--output|-o|--split|--assets) ((i++)) ;;
             -*) ;;
             *) if [[ -z $command ]]; then command=${words[i]}; else args+=("${words[i]}"); fi ;;
         esac
     done
     case $prev in
         --module|--map) COMPREPLY=($(compgen -f -- "$cur")); return ;;
-        --pick|--port|--limit|--id|-mapid|--alias|--alink) return ;;
+        --pick|--port|--limit|-j|--id|-mapid|--alias|--alink) return ;;
         --modality|--visuality) COMPREPLY=($(compgen -W "0 1" -- "$cur")); return ;;
         --to) COMPREPLY=($(compgen -W "epub html markdown text jsonl" -- "$cur")); return ;;
         --output|-o) COMPREPLY=($(compgen -f -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
@@ -42,6 +42,7 @@ _velkory()
         serve) options="--port --new-token --no-open" ;;
         browse) options="--pick --port --new-token --no-open" ;;
         export) options="--to --output --split --assets" ;;
+        test|extract) options="-j" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

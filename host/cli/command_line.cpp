@@ -133,6 +133,8 @@ const char UsageHead[] =
     "\n";
 
 const char UsageTail[] =
+    "Settings: $VELKORY_REGISTRY, else $XDG_CONFIG_HOME/velkory/registry.reg, else\n"
+    "~/.config/velkory/registry.reg.\n"
     "Exit status: 0 done (help: a page opened or the menu left), 1 failed (help:\n"
     "also when no topic matched or the viewer failed; search: also when nothing\n"
     "matched), 2 usage error.\n";
