@@ -880,6 +880,19 @@ TEST_F(ServeTest, TheAddressLastsFromRunToRun)
         EXPECT_NE(run({}).second, first.second);
     }
 
+    // A server for one viewer (--watch-stdin, here with its input at an end)
+    // reads and writes no kept address: the user's URLs stay as they were.
+    auto contents = [&kept] {
+        std::ifstream in(kept);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::string before = contents();
+    {
+        Server viewer({"serve", "--no-open", "--watch-stdin", CorpusFile("WinRing0.chm")});
+        EXPECT_NE(viewer.token, renewed.first);
+    }
+    EXPECT_EQ(contents(), before);
+
     // Readable by others: a new token, and the file made the user's alone.
     chmod(kept.c_str(), 0644);
     auto distrusted = run({});
