@@ -81,7 +81,8 @@ public:
     }
     ~Server()
     {
-        if (pid_ > 0 && Stop() < 0)
+        // Stop forgets a process it has reaped: only one still there is killed.
+        if (pid_ > 0 && Stop() < 0 && pid_ > 0)
             kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
         if (out_ >= 0)
             close(out_);
@@ -97,6 +98,8 @@ public:
     // SIGTERM, then the exit status (-1 unless it exits by itself within 5 s).
     int Stop()
     {
+        if (pid_ <= 0)
+            return -1;
         kill(pid_, SIGTERM);
         for (int i = 0; i < 500; ++i) {
             int status = 0;
