@@ -108,12 +108,6 @@ std::string BoldSnippet(const SearchHit& hit)
     return out + hit.snippet.substr(at);
 }
 
-std::string BaseName(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The help files named: each FILE, and every help file below each DIR.
 // False, with the reason on stderr, when one is none.
 bool CollectHelpFiles(const std::vector<std::string>& paths, std::vector<std::string>& files)

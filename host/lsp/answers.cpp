@@ -74,12 +74,6 @@ std::string MarkdownText(const std::string& text)
     return out;
 }
 
-std::string BaseName(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 LspTopic BestTopic(const std::vector<std::string>& shelf, const std::string& word)

@@ -88,6 +88,11 @@ LspTopic BestTopic(const std::vector<std::string>& shelf, const std::string& wor
 // page, the help file's name; "" when the page cannot be read.
 std::string TopicMarkdown(const LspTopic& topic);
 
+// serve_link.cpp: the URL of topic's page in the browser view that runs now
+// (velkory serve at its kept address) when it serves topic's help file; ""
+// when none runs or it serves other files.
+std::string ServedPageUrl(const LspTopic& topic);
+
 // The session's extracted pages: a directory of its own below the system's
 // temporary directory, made at the first page and removed with its pages
 // when the session ends.

@@ -327,6 +327,9 @@ json Server::Answer(const Job& job)
         std::string markdown = TopicMarkdown(topic);
         if (markdown.empty())
             return nullptr;
+        std::string url = ServedPageUrl(topic);
+        if (!url.empty())
+            markdown += "\n\n[Open in the browser view](<" + url + ">)";
         return {{"contents", {{"kind", "markdown"}, {"value", markdown}}}};
     }
     std::string path;

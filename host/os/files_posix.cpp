@@ -231,3 +231,19 @@ WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& 
     close(dir);
     return result;
 }
+
+std::string CanonicalPath(const std::string& path)
+{
+    char* real = realpath(path.c_str(), nullptr);
+    if (real == nullptr)
+        return path;
+    std::string canonical = real;
+    free(real);
+    return canonical;
+}
+
+std::string BaseName(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}

@@ -1,6 +1,7 @@
 // The file system on Windows, and the facts of the system (System).
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -271,4 +272,16 @@ WriteResult WriteBelow(const std::string& root, const std::vector<std::string>& 
         return WriteFailed;
     }
     return Written;
+}
+
+std::string CanonicalPath(const std::string& path)
+{
+    char full[_MAX_PATH];
+    return _fullpath(full, path.c_str(), sizeof full) ? std::string(full) : path;
+}
+
+std::string BaseName(const std::string& path)
+{
+    size_t slash = path.find_last_of("/\\:");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }

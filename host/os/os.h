@@ -156,6 +156,11 @@ std::string MakePrivateDirectory(const std::string& prefix);
 // Whether anything (a link included) is at path; true when it cannot be told,
 // false when path or the directory it would be in is missing.
 bool PathExists(const std::string& path);
+// path made absolute, its links and "." and ".." resolved; path itself when
+// that cannot be done.
+std::string CanonicalPath(const std::string& path);
+// The last component of path (after its last separator).
+std::string BaseName(const std::string& path);
 enum PathKind {
     PathMissing,  // nothing there, or it cannot be told (errno says)
     PathDirectory,

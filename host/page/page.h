@@ -211,3 +211,17 @@ bool ListAlinkMatches(const std::string& file, const char* name,
 // Compares the first count bytes of text with keyword as the module does
 // (letters without regard to case): <0, 0 or >0.
 int CompareAsModule(const char* text, const char* keyword, int32_t count);
+
+// serve_address_posix.cpp: the browser view's token and port, kept from run
+// to run in a file beside the settings file (velkory-serve writes it).
+struct KeptAddress {
+    std::string token;  // 32 hex digits
+    int port = 0;       // 0: none yet
+};
+enum AddressRead {
+    AddressKept,
+    AddressMissing,
+    AddressUntrusted,  // not the user's alone, not a plain file, or unreadable
+};
+std::string AddressFilePath();  // "" when none can be formed
+AddressRead ReadAddress(const std::string& path, KeptAddress& address);

@@ -29,6 +29,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/host.h"
+#include "host/os/os.h"
 #include "host/page/page.h"
 #include "host/serve/serve.h"
 
@@ -132,7 +133,9 @@ nlohmann::json Info(ServerState& state, ServedFile& served)
         {"title", served.title.empty() ? TextToUtf8(served.label, Windows1252) : served.title},
         {"home", served.home.empty() ? "" : WithAnchor(PageUrl(served.home), served.homeAnchor)},
         {"damage", served.damage},
-        {"library", state.library.several}};
+        {"library", state.library.several},
+        // Which file this is, for those that link here (the language server).
+        {"path", CanonicalPath(served.path)}};
 }
 
 // The pages of a help file, or a search of them: [[title, url]...], with

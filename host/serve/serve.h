@@ -185,19 +185,8 @@ std::vector<LibraryHit> SearchLibrary(Library& library, const std::string& query
 // The name of a language, "" when it is not known.
 std::string LanguageName(uint32_t lcid);
 
-// address.cpp: the token and the port kept from run to run, in a file beside
-// the settings file.
-struct KeptAddress {
-    std::string token;  // 32 hex digits
-    int port = 0;       // 0: none yet
-};
-enum AddressRead {
-    AddressKept,
-    AddressMissing,
-    AddressUntrusted,  // not the user's alone, not a plain file, or unreadable
-};
-std::string AddressFilePath();  // "" when none can be formed
-AddressRead ReadAddress(const std::string& path, KeptAddress& address);
+// address.cpp: the token and the port kept from run to run (KeptAddress,
+// page.h), written in a file beside the settings file.
 // Writes the file whole, replacing the one there or only when there is none;
 // 0, or the errno of the failure.
 int WriteAddress(const std::string& path, const KeptAddress& address, bool replace);

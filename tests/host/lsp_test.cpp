@@ -19,7 +19,7 @@ namespace {
 // velkory lsp running as a child, spoken to through pipes.
 class LspSession {
 public:
-    LspSession(const std::string& program, const std::string& tmp)
+    LspSession(const std::string& program, const std::string& tmp, const std::string& registry = "")
     {
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0)
@@ -28,6 +28,8 @@ public:
         if (pid_ == 0) {
             setenv("TMPDIR", tmp.c_str(), 1);
             unsetenv("VELKORY_PATH");
+            if (!registry.empty())
+                setenv("VELKORY_REGISTRY", registry.c_str(), 1);
             dup2(in[0], 0);
             dup2(out[1], 1);
             close(in[1]);
@@ -140,7 +142,52 @@ int ErrorOf(const json& answer, const json& id)
     return answer.contains("error") ? answer["error"].value("code", 1) : 0;
 }
 
-class LspTest : public HostTest { };
+class LspTest : public HostTest {
+protected:
+    // `velkory serve --no-open file` keeping its address beside the test's
+    // settings: its process and the address it prints ("" when none came
+    // within 10 s).
+    pid_t Serve(const std::string& file, std::string& address)
+    {
+        int out[2];
+        if (pipe(out) != 0)
+            return -1;
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("VELKORY_REGISTRY", registry_.c_str(), 1);
+            dup2(out[1], 1);
+            close(out[0]);
+            execl(program_.c_str(), program_.c_str(), "serve", "--no-open", file.c_str(),
+                  (char*)nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        address.clear();
+        char c;
+        pollfd p {out[0], POLLIN, 0};
+        while (poll(&p, 1, 10000) == 1 && read(out[0], &c, 1) == 1 && c != '\n')
+            address += c;
+        close(out[0]);
+        return pid;
+    }
+    // The hover's Markdown over "Emblem" from a session with the test's settings.
+    std::string HoverText()
+    {
+        LspSession lsp(program_, tmp_, registry_);
+        const std::string uri = "file:///work/notes.txt";
+        lsp.Send(Request(1, "initialize", {{"initializationOptions", {{"shelf", {root_}}}}}));
+        lsp.Receive();
+        lsp.Send(
+            {{"jsonrpc", "2.0"},
+             {"method", "textDocument/didOpen"},
+             {"params",
+              {{"textDocument",
+                {{"uri", uri}, {"languageId", "text"}, {"version", 1}, {"text", "Emblem"}}}}}});
+        lsp.Send(Request(2, "textDocument/hover", Position(uri, 0, 2)));
+        json hover = lsp.Receive();
+        return hover["result"].is_object() ? hover["result"]["contents"].value("value", "") : "";
+    }
+};
 
 }  // namespace
 
@@ -306,4 +353,37 @@ vim.cmd('qa!')
     EXPECT_NE(answers.value("page", "").find("Rdmsr"), std::string::npos);
     // The server removed its pages when neovim stopped it.
     EXPECT_TRUE(fs::is_empty(tmp_));
+}
+
+TEST_F(LspTest, HoverLinksToThePageInTheBrowserViewThatServesItsFile)
+{
+    if (access((program_ + "-serve").c_str(), X_OK) != 0)
+        GTEST_SKIP() << "the velkory-serve program is not built beside " << program_;
+    std::string file = root_ + "/agree.chm";
+    ASSERT_TRUE(WriteBytes(file, AgreementHelpFile()));
+    // A help file of the same name elsewhere, which the hover's is not.
+    ASSERT_TRUE(fs::create_directory(root_ + "/elsewhere"));
+    ASSERT_TRUE(WriteBytes(root_ + "/elsewhere/agree.chm", AgreementHelpFile()));
+
+    EXPECT_EQ(HoverText().find("browser view"), std::string::npos);  // no server yet
+
+    std::string address;
+    pid_t server = Serve(file, address);
+    ASSERT_EQ(address.rfind("http://127.0.0.1:", 0), 0u) << address;
+    size_t root = address.find('/', 7);
+    std::string page = address.substr(0, address.find('/', root + 1) + 1) + "agree.chm/emblem.htm";
+    EXPECT_NE(HoverText().find("[Open in the browser view](<" + page + ">)"), std::string::npos)
+        << page;
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    // The address is kept, but nobody listens there.
+    EXPECT_EQ(HoverText().find("browser view"), std::string::npos);
+
+    server = Serve(root_ + "/elsewhere/agree.chm", address);
+    ASSERT_FALSE(address.empty());
+    std::string hover = HoverText();
+    EXPECT_NE(hover.find("**Emblem**"), std::string::npos) << hover;
+    EXPECT_EQ(hover.find("browser view"), std::string::npos) << hover;
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
 }
