@@ -1,7 +1,7 @@
 # bash completion for velkory: commands, options, help files (and for search
-# the folders that hold them, whose help files it searches), and the topic
-# titles and index keywords of the help files already given (from `velkory
-# topics` and `velkory index`).
+# the folders that hold them, whose help files it searches), and the index
+# keywords of the help files already given (`velkory index`), or their topic
+# titles (`velkory topics`) where no keyword begins with the word.
 _velkory()
 {
     local cur prev words cword
@@ -55,10 +55,18 @@ _velkory()
             # one more help file or directory of the shelf.
             local shelf=() a
             for a in "${args[@]}"; do [[ -f $a ]] && shelf+=("$a"); done
+            # Each file offers its keyword index's entries, or, when none
+            # begins so, its topic titles; each offered as one word.
             if ((${#shelf[@]})) && [[ $cur != */* ]]; then
-                local IFS=$'\n'
-                COMPREPLY=($(for a in "${shelf[@]}"; do velkory topics "$a" "$cur"
-                                 velkory index "$a" "$cur"; done 2>/dev/null | cut -f1 | sort -u))
+                local IFS=$'\n' found=() these=() w
+                for a in "${shelf[@]}"; do
+                    these=($(velkory index "$a" "$cur" 2>/dev/null | cut -f1))
+                    ((${#these[@]})) || these=($(velkory topics "$a" "$cur" 2>/dev/null | cut -f1))
+                    found+=("${these[@]}")
+                done
+                ((${#found[@]})) || return
+                COMPREPLY=($(printf '%s\n' "${found[@]}" | sort -u |
+                             while read -r w; do printf '%q\n' "$w"; done))
                 return
             fi
             helpfiles=1 ;;

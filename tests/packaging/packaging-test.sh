@@ -23,11 +23,12 @@ man)
     done
     ;;
 bash)
-    # Commands, options, help files, and keywords from `velkory topics` and
-    # `velkory index` (a stand-in here), which match the prefix as help does.
+    # Commands, options, help files, and keywords from `velkory index`, else
+    # titles from `velkory topics` (a stand-in here), which match the prefix
+    # as help does.
     mkdir -p "$work/bin" "$work/files"
     touch "$work/files/a.chm" "$work/files/B.CHM" "$work/files/notes.txt"
-    printf '#!/bin/sh\ncase $1 in topics) printf "Alpha\\tp1\\nbeta\\tp2\\n" ;; index) printf "alpine\\tp3\\n" ;; esac | grep -i "^$3"\n' \
+    printf '#!/bin/sh\ncase $1 in topics) printf "Alpha\\tp1\\nbeta two\\tp2\\n" ;; index) printf "alpine\\tp3\\n" ;; esac | grep -i "^$3"\n' \
         >"$work/bin/velkory"
     chmod +x "$work/bin/velkory"
     cd "$work/files"
@@ -46,8 +47,10 @@ bash)
         check "--pick --port" velkory browse --p
         check "B.CHM a.chm" velkory serve ""
         check "B.CHM a.chm" velkory help --pick 2 ""
-        check "Alpha alpine" velkory help a.chm al
-        check "Alpha alpine" velkory help a.chm B.CHM al
+        check "alpine" velkory help a.chm al
+        check "alpine" velkory help a.chm B.CHM al
+        check "beta\\ two" velkory help a.chm be
+        check "" velkory help a.chm zz
         check "./B.CHM ./a.chm" velkory help a.chm ./
         check "B.CHM a.chm" velkory open ""
         check "--alias --id --map" velkory open --
