@@ -91,7 +91,7 @@ deb)
         || { cat "$work/dpkg.log"; fail "dpkg --unpack"; }
     dpkg --root="$root" -L velkory >/dev/null || fail "dpkg does not list the package as installed"
     for f in usr/bin/velkory usr/share/man/man1/velkory.1 usr/share/bash-completion/completions/velkory \
-             usr/share/zsh/vendor-completions/_velkory; do
+             usr/share/zsh/vendor-completions/_velkory usr/share/doc/velkory/copyright; do
         [ -e "$root/$f" ] || fail "the package does not install /$f"
     done
     version=$("$root/usr/bin/velkory" --version) || fail "velkory --version failed"
