@@ -769,6 +769,24 @@ TEST_F(ServeTest, SearchRanksAndContentsLinks)
             << toc[i].dump();
 }
 
+// Links to pages of other help files in a served page, in each form the
+// Windows viewer takes, lead to the server's URLs of those pages.
+TEST_F(ServeTest, PagesLinksToOtherHelpFilesLeadToTheirServedPages)
+{
+    MadeHelpFile help({{"/links.htm",
+                        Bytes("<a href=\"ms-its:other.chm::/p.htm\">1</a>"
+                              "<a href='mk:@MSITStore:C:\\help\\other.chm::/p.htm#x'>2</a>"
+                              "<a href=its:other.chm::/q.htm>3</a>"),
+                        1}});
+    Server server({"serve", "--no-open", help.path});
+    std::string tokenRoot = server.root.substr(0, server.root.find('/', 1) + 1);
+    std::string body = Get(server, server.root + "links.htm").body;
+    for (const std::string& url :
+         {"\"" + tokenRoot + "other.chm/p.htm\"", "'" + tokenRoot + "other.chm/p.htm#x'",
+          "=" + tokenRoot + "other.chm/q.htm>"})
+        EXPECT_NE(body.find(url), std::string::npos) << url << " in " << body;
+}
+
 // A help file cut short: the viewer says so, and so does each page it cannot
 // read, rather than "Not Found".
 TEST_F(ServeTest, ACutHelpFileSaysWhyItsPagesCannotBeRead)
