@@ -279,15 +279,17 @@ enum IntervalResult : int {
     IntervalNoMemory = 3,
 };
 
-// Decodes interval k from its compressed bytes (input, as long as the
-// interval's starts say) into out (WindowSize bytes, of which IntervalLength
+// Decodes interval k from its compressed bytes (input, as ReadIntervalInput
+// reads it: as long as the interval's starts say, and up to 64 bytes of the
+// section after them) into out (WindowSize bytes, of which IntervalLength
 // are the interval's; the decoder works in it as its window) with decoder d. Uses
 // nothing but its arguments, so workers may decode intervals of one section at
 // once, each with its own decoder.
 int DecodeInterval(const LzxSection* lzx, uint32_t k, LzxDecoder* d, const uint8_t* input,
                    uint8_t* out);
 
-// Reads interval k's compressed bytes into a new buffer, or returns null with
+// Reads interval k's compressed bytes, and those after them that
+// DecodeInterval takes, into a new buffer, or returns null with
 // the reason in file->LastError.
 uint8_t* ReadIntervalInput(HelpFile* file, const LzxSection* lzx, uint32_t k);
 

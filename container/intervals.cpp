@@ -98,16 +98,33 @@ void FreeLzxSection(LzxSection* lzx)
     free(lzx);
 }
 
+// Bytes of the section read past an interval's end, where there are any: an
+// interval whose end the table puts a little early then still decodes from
+// the section's own bytes, and shows the table wrong by ending past it.
+enum : uint32_t {
+    IntervalOverrun = 64
+};
+
+// The length of interval k's input: its own bytes and the overrun.
+static uint32_t IntervalInputLength(const LzxSection* lzx, uint32_t k)
+{
+    uint32_t end = lzx->IntervalStarts[k + 1];
+    uint32_t rest = lzx->CompressedLength - end;
+    return end - lzx->IntervalStarts[k] + (rest < IntervalOverrun ? rest : IntervalOverrun);
+}
+
 int DecodeInterval(const LzxSection* lzx, uint32_t k, LzxDecoder* d, const uint8_t* input,
                    uint8_t* out)
 {
-    uint32_t inputLength = lzx->IntervalStarts[k + 1] - lzx->IntervalStarts[k];
+    uint32_t ownLength = lzx->IntervalStarts[k + 1] - lzx->IntervalStarts[k];
     // The interval is one window from its start: it decodes in place in out.
     if (InitLzxWithWindow(d, lzx->WindowBits, out) != LzxOk)
         return IntervalNoMemory;
-    if (DecodeLzx(d, input, out, (int32_t)inputLength, (int32_t)IntervalLength(lzx, k)) != LzxOk)
+    if (DecodeLzx(d, input, out, (int32_t)IntervalInputLength(lzx, k),
+                  (int32_t)IntervalLength(lzx, k)) != LzxOk)
         return IntervalDamaged;
-    if (d->TranslationSize != 0 || (k + 1 < lzx->IntervalCount && d->InputUsed != inputLength))
+    // The last interval has no overrun: it ends within its own bytes.
+    if (d->TranslationSize != 0 || (k + 1 < lzx->IntervalCount && d->InputUsed != ownLength))
         return IntervalUntrusted;
     return IntervalDecoded;
 }
@@ -115,8 +132,8 @@ int DecodeInterval(const LzxSection* lzx, uint32_t k, LzxDecoder* d, const uint8
 uint8_t* ReadIntervalInput(HelpFile* file, const LzxSection* lzx, uint32_t k)
 {
     uint8_t* input = nullptr;
-    uint32_t length = lzx->IntervalStarts[k + 1] - lzx->IntervalStarts[k];
-    if (ReadStoredBytes(file, lzx->ContentPosition + lzx->IntervalStarts[k], length, &input) != 0)
+    if (ReadStoredBytes(file, lzx->ContentPosition + lzx->IntervalStarts[k],
+                        IntervalInputLength(lzx, k), &input) != 0)
         return nullptr;
     return input;
 }

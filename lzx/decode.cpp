@@ -330,6 +330,14 @@ uint32_t ReadLE32Bytes(const uint8_t* p)
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
+// Input bytes up to the end of the last word the reader took a bit from, or
+// of the last byte an uncompressed block took as it is. A whole word still
+// buffered (read ahead, nothing of it taken) is not counted.
+int64_t TakenBytes(const BitReader* reader, const uint8_t* input)
+{
+    return (int64_t)(reader->Cursor - input) - 2 * (reader->BitCount >> 4);
+}
+
 // Call translation: the compressor replaced the 32-bit relative operand after
 // each 0xE8 byte by an absolute one; undo it over the whole output.
 void TranslateE8(LzxDecoder* d, uint8_t* output, int32_t outputLength)
@@ -467,6 +475,8 @@ int DecodeLzx(LzxDecoder* d, const uint8_t* input, uint8_t* output, int32_t inpu
                 if (reader.BitCount > 16) {
                     reader.Cursor -= 2;
                 }
+                reader.BitBuffer = 0;
+                reader.BitCount = 0;
                 r0 = ReadInputLE32(reader.Cursor, reader.End);
                 r1 = ReadInputLE32(reader.Cursor + 4, reader.End);
                 r2 = ReadInputLE32(reader.Cursor + 8, reader.End);
@@ -476,10 +486,9 @@ int DecodeLzx(LzxDecoder* d, const uint8_t* input, uint8_t* output, int32_t inpu
             }
         }
 
-        // The reader may stand at most one word past the input's end, and
-        // only with a whole word still buffered.
-        int64_t beyond = (int64_t)(reader.Cursor - input) - inputLength;
-        if (beyond > 0 && (beyond > 2 || reader.BitCount < 16)) {
+        // Bits past the input's end read as zeros; taking one of them (or a
+        // byte of an uncompressed block's header) means the input is cut.
+        if (TakenBytes(&reader, input) > inputLength) {
             return LzxIllegalData;
         }
 
@@ -510,6 +519,9 @@ int DecodeLzx(LzxDecoder* d, const uint8_t* input, uint8_t* output, int32_t inpu
                 if (result != LzxOk) {
                     return result;
                 }
+                if (TakenBytes(&reader, input) > inputLength) {
+                    return LzxIllegalData;
+                }
             } else {
                 return LzxIllegalData;
             }
@@ -526,9 +538,12 @@ int DecodeLzx(LzxDecoder* d, const uint8_t* input, uint8_t* output, int32_t inpu
         return LzxIllegalData;
     }
 
-    // Bits still buffered belong to a word already counted by the cursor.
-    int64_t used = reader.Cursor - input;
-    if (d->BlockType == 3 && d->BlockRemaining == 0 && (d->BlockLength & 1) != 0) {
+    // Bits still buffered belong to a word already counted, except a whole
+    // word read ahead. The pad byte after an uncompressed block of odd length
+    // counts when the input holds it (it carries nothing).
+    int64_t used = TakenBytes(&reader, input);
+    if (d->BlockType == 3 && d->BlockRemaining == 0 && (d->BlockLength & 1) != 0 &&
+        used < inputLength) {
         used++;
     }
     d->InputUsed = (uint32_t)(used < 0 ? 0 : used);

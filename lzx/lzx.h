@@ -215,8 +215,12 @@ int InitLzx(LzxDecoder* d, int bits);
 
 // Decodes outputLength bytes of the stream into output, reading at most
 // inputLength bytes of input. LzxOk means that exactly outputLength bytes were
-// written; InputUsed then says how many input bytes they took, up to the next
-// word boundary (and past the pad byte of an uncompressed block of odd length).
+// written and every bit they took was in the input: words the reader fetched
+// past the end (as zeros) may have been buffered, but none of their bits was
+// used. InputUsed then says how many input bytes they took, up to the next
+// word boundary (and past the pad byte of an uncompressed block of odd length
+// when the input holds it); InputUsed <= inputLength. An input that ends
+// before a bit the output needs gives LzxIllegalData.
 int DecodeLzx(LzxDecoder* d, const uint8_t* input, uint8_t* output, int32_t inputLength,
               int32_t outputLength);
 

@@ -548,6 +548,7 @@ TEST(ContainerExtract, ResetTablesThatCannotBeTrustedKeepTheWholeSectionDecoding
         {"an interval start repeated", {}, patch(40 + 8 * 4, 0, 8), false},
         {"an interval start moved two bytes on", {}, move(40 + 8 * 4, 2), false},
         {"an interval start moved two bytes back", {}, move(40 + 8 * 4, -2), false},
+        {"an interval start moved ten bytes back", {}, move(40 + 8 * 4, -10), false},
         {"E8 in the last interval's header", {4}, {}, false},
         {"E8 in a middle interval's header", {2}, {}, false},
     };
@@ -699,5 +700,36 @@ TEST(ContainerExtract, AnIntervalStartMovedByTwoBytesIsTheTablesFaultNotTheDatas
         int error = -1;
         EXPECT_EQ(StreamStoredFiles(pass.file(), &stream, OneResult, &error), 0);
         EXPECT_EQ(error, ContainerOk);
+    }
+}
+
+TEST(ContainerExtract, AStreamCutShortByItsCompressedLengthFailsItsLastFiles)
+{
+    // The ResetTable gives the compressed length a word short of the stream:
+    // the last interval (or the whole section) lacks bits its output needs.
+    const std::vector<uint8_t> text = EntryLines();
+    const size_t last = 4 * 65536 + 100;
+    const std::vector<StoredFile> files = {
+        {"/head", std::vector<uint8_t>(text.begin(), text.begin() + 1000), 1},
+        {"/middle", std::vector<uint8_t>(text.begin() + 1000, text.begin() + last), 1},
+        {"/last", std::vector<uint8_t>(text.begin() + last, text.end()), 1}};
+    for (bool intervals : {true, false}) {
+        SCOPED_TRACE(intervals);
+        HelpFileOptions options = WindowedStream(text, {});
+        std::vector<uint8_t>& table = *options.resetTableBytes;
+        const uint64_t cut = options.contentBytes->size() - 2;
+        for (int i = 0; i < 8; i++)
+            table[24 + i] = (uint8_t)(cut >> (8 * i));
+        if (!intervals)
+            table[8] = 4;  // an entry size the intervals cannot be used with
+        Crafted crafted(MakeHelpFile(files, options));
+        EXPECT_EQ(Extract(crafted.file(), "/last"), std::nullopt);
+        EXPECT_EQ(crafted.file()->LastError, ContainerDamagedData);
+        EXPECT_EQ(crafted.file()->Sections->Records[1].Lzx->IntervalCount != 0, intervals);
+        std::optional<std::vector<uint8_t>> head = Extract(crafted.file(), "/head");
+        if (intervals)
+            EXPECT_EQ(head, files[0].data);
+        else
+            EXPECT_EQ(head, std::nullopt);
     }
 }

@@ -11,18 +11,30 @@
 
 namespace {
 
-int DecodeExact(const std::vector<uint8_t>& stream, int bits, size_t length)
+struct Decoded {
+    int result;
+    std::vector<uint8_t> out;
+    uint32_t used;  // InputUsed, for LzxOk
+};
+
+// Decodes length bytes from a copy of stream exactly as long as it (ASan sees
+// any read past it). Every result is one of the decoder's codes, and an LzxOk
+// one never took more input than there was.
+Decoded DecodeExact(const std::vector<uint8_t>& stream, int bits, size_t length)
 {
     EXPECT_EQ(InitLzxDecoder(bits), LzxOk);
     std::vector<uint8_t> input(stream);
-    std::vector<uint8_t> out(length);
-    int result = DecompressLzx(input.empty() ? nullptr : input.data(), out.data(),
-                               (int32_t)input.size(), (int32_t)length);
-    EXPECT_TRUE(result == LzxOk || result == LzxBadFormat || result == LzxIllegalData) << result;
-    if (result == LzxOk) {
+    Decoded d {LzxOk, std::vector<uint8_t>(length), 0};
+    d.result = DecompressLzx(input.empty() ? nullptr : input.data(), d.out.data(),
+                             (int32_t)input.size(), (int32_t)length);
+    EXPECT_TRUE(d.result == LzxOk || d.result == LzxBadFormat || d.result == LzxIllegalData)
+        << d.result;
+    if (d.result == LzxOk) {
+        d.used = lzxDecoder.InputUsed;
+        EXPECT_LE(d.used, input.size());
         EXPECT_LE(lzxDecoder.WindowPosition, lzxDecoder.WindowSize);
     }
-    return result;
+    return d;
 }
 
 std::vector<uint8_t> Sample(size_t n, uint32_t seed)
@@ -58,16 +70,50 @@ TEST(LzxHostile, RandomBytes)
 
 TEST(LzxHostile, TruncatedStreams)
 {
-    std::vector<uint8_t> data = Sample(6000, 12);
-    for (int type : {1, 2, 3}) {
+    // The encoder writes nothing the decoder does not need, except the pad
+    // byte after an uncompressed block of odd length: a prefix that keeps
+    // every needed byte decodes as the whole stream, one that drops any of
+    // them fails as illegal data (bits past the end would be zeros).
+    struct Case {
+        const char* what;
+        std::vector<int> types;
+        uint32_t blockSize;
+        size_t length;
+        size_t unneeded;  // trailing bytes the output does not need
+    } cases[] = {
+        {"verbatim", {1}, 1500, 6000, 0},
+        {"aligned offset, then verbatim", {2, 1}, 1500, 6000, 0},
+        {"uncompressed, then verbatim", {3, 1}, 1500, 6000, 0},
+        {"uncompressed of odd length to the end", {3}, 2001, 6001, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> data = Sample(c.length, 12);
         LzxEncodeOptions o;
-        o.blockTypes = {type, 1};
-        o.blockSizes = {1500};
+        o.blockTypes = c.types;
+        o.blockSizes = {c.blockSize};
         std::vector<uint8_t> stream = LzxCompress(data, 15, o);
-        ASSERT_EQ(DecodeExact(stream, 15, data.size()), LzxOk);
-        for (size_t cut = 0; cut < stream.size(); cut += 1 + cut / 16) {
-            std::vector<uint8_t> prefix(stream.begin(), stream.begin() + cut);
-            DecodeExact(prefix, 15, data.size());
+        const size_t needed = stream.size() - c.unneeded;
+        std::vector<size_t> cuts;
+        for (size_t cut = 0; cut < needed; cut += 1 + cut / 16) {
+            cuts.push_back(cut);
+        }
+        for (size_t back = 1; back <= 3; back++) {
+            cuts.push_back(needed - back);
+        }
+        cuts.push_back(needed);
+        cuts.push_back(stream.size());
+        for (size_t cut : cuts) {
+            SCOPED_TRACE(cut);
+            Decoded d = DecodeExact(std::vector<uint8_t>(stream.begin(), stream.begin() + cut), 15,
+                                    data.size());
+            if (cut < needed) {
+                EXPECT_EQ(d.result, LzxIllegalData);
+            } else {
+                ASSERT_EQ(d.result, LzxOk);
+                EXPECT_EQ(d.out, data);
+                EXPECT_EQ(d.used, cut);
+            }
         }
     }
 }
@@ -102,7 +148,8 @@ TEST(LzxHostile, InvalidBlockTypes)
         LzxEncodeOptions o;
         o.blockTypes = {1, type};
         o.blockSizes = {1000};
-        EXPECT_EQ(DecodeExact(LzxCompress(data, 15, o), 15, data.size()), LzxIllegalData) << type;
+        EXPECT_EQ(DecodeExact(LzxCompress(data, 15, o), 15, data.size()).result, LzxIllegalData)
+            << type;
         EXPECT_EQ(lzxDecoder.BlockType, type);
     }
 }
@@ -115,7 +162,7 @@ TEST(LzxHostile, WindowSizeMismatch)
     LzxEncodeOptions o;
     o.blockSizes = {65536};
     std::vector<uint8_t> stream = LzxCompress(data, 21, o);
-    EXPECT_NE(DecodeExact(stream, 15, data.size()), LzxOk);
+    EXPECT_NE(DecodeExact(stream, 15, data.size()).result, LzxOk);
 }
 
 }  // namespace
