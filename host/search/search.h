@@ -96,7 +96,7 @@ struct SearchQuery {
     // follows it, also stands for the longer words it begins.
     bool asTyped = false;
     // The files searched, by number; empty: all of them.
-    std::vector<size_t> files;
+    std::vector<size_t> files = {};
 };
 
 // How an index is built; the defaults suit every caller but the tests.
