@@ -301,7 +301,8 @@ Xapian::Query WithoutExcludedPhrases(const Xapian::Query& query, bool excluded);
 // spaces as one.
 std::string OneDisplayLine(const std::string& text);
 // Xapian's snippet, its marks between MarkStart and MarkEnd and '&', '<' and
-// '>' escaped as in HTML, as hit's snippet text and the ranges of its marks.
+// '>' escaped as in HTML, as hit's snippet text and the ranges of its marks
+// (those that touch joined).
 constexpr char MarkStart = '\x01', MarkEnd = '\x02';
 void TakeSnippet(const std::string& marked, SearchHit& hit);
 

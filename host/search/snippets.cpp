@@ -36,7 +36,8 @@ std::string OneDisplayLine(const std::string& text)
 }
 
 // Xapian's snippet (marks between MarkStart and MarkEnd, '&', '<' and '>'
-// escaped as in HTML) as text and the ranges of its marks.
+// escaped as in HTML) as text and the ranges of its marks, those that touch
+// joined.
 void TakeSnippet(const std::string& marked, SearchHit& hit)
 {
     size_t start = 0;
@@ -45,7 +46,11 @@ void TakeSnippet(const std::string& marked, SearchHit& hit)
         if (c == MarkStart) {
             start = hit.snippet.size();
         } else if (c == MarkEnd) {
-            if (hit.snippet.size() > start)
+            // Marks that touch are one (the characters of a Chinese word).
+            if (hit.snippet.size() > start && !hit.marks.empty() &&
+                hit.marks.back().second == start)
+                hit.marks.back().second = hit.snippet.size();
+            else if (hit.snippet.size() > start)
                 hit.marks.emplace_back(start, hit.snippet.size());
         } else if (c == '&') {
             const char* escapes[][2] = {{"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}};

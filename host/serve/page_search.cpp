@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/page/page.h"
 #include "host/search/search.h"
 #include "host/serve/serve.h"
 
@@ -28,7 +29,9 @@ FoundPage Found(ServedFile* file, SearchHit& hit)
     FoundPage page;
     page.file = file;
     page.name = std::move(hit.page);
-    page.title = std::move(hit.title);
+    // A page without a title goes by its name.
+    page.title =
+        hit.title.empty() ? TextToUtf8(page.name.substr(1), Windows1252) : std::move(hit.title);
     page.score = hit.score;
     page.snippet = std::move(hit.snippet);
     page.marks = std::move(hit.marks);

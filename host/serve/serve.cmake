@@ -45,11 +45,13 @@ if(VELKORY_SERVE)
   target_compile_definitions(velkory_host_parts PUBLIC VELKORY_HAVE_SERVE=1)
 endif()
 
-# The server's tests read its JSON with the same library; their target is
-# made after this directory.
+# The server's tests read its JSON with the same library, and build indexes
+# as another process would with the search room; their target is made after
+# this directory.
 function(velkory_serve_test_links)
   if(TARGET test_serve AND VELKORY_SERVE)
-    target_link_libraries(test_serve PRIVATE nlohmann_json::nlohmann_json)
+    target_link_libraries(test_serve PRIVATE nlohmann_json::nlohmann_json velkory_search_objects
+                          velkory_host_parts)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL velkory_serve_test_links)
