@@ -188,7 +188,6 @@ ServedFile::~ServedFile()
 
 bool OpenLibrary(Library& library, const std::vector<std::string>& given)
 {
-    StartSearch(library);
     std::vector<std::pair<std::string, bool>> paths;  // and whether a folder held it
     for (const std::string& path : given) {
         struct stat st;
@@ -226,7 +225,6 @@ bool OpenLibrary(Library& library, const std::vector<std::string>& given)
             label = BaseName(path) + "~" + std::to_string(n);
         served->label = label;
         served->background = true;
-        JoinSearch(library, *served);
         library.files.push_back(std::move(served));
         std::string folder = FolderOf(path);
         if (std::find(library.folders.begin(), library.folders.end(), folder) ==

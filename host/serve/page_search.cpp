@@ -1,10 +1,11 @@
 // The full-text search of the help files served (serve.h), on the search
 // room's engine: one index per help file, kept in the user's cache and
 // shared with `velkory search`, all of them searched together so that hits
-// of several files rank on one scale. The files given are indexed one after
-// the other by the server's background thread, and searched meanwhile on the
-// pages their builds have committed; a file opened for a link is indexed
-// when it is first searched.
+// of several files rank on one scale. Once the search is first wanted, the
+// files given are indexed one after the other by the server's background
+// thread, and searched meanwhile on the pages their builds have committed; a
+// file opened for a link is indexed when it is first searched.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -38,19 +39,29 @@ FoundPage Found(ServedFile* file, SearchHit& hit)
     return page;
 }
 
-}  // namespace
-
-void StartSearch(Library& library)
+// The library's search, made now if it is not yet (the files served so far
+// added to it, the indexer told); null when it cannot be had.
+TextSearch* WantSearch(Library& library)
 {
-    SearchCache cache;
-    if (!UserSearchCache(cache, library.searchFailure)) {
-        library.searchFailure = "no search: " + library.searchFailure;
-        return;
+    std::lock_guard<std::mutex> guard(library.filesLock);
+    if (!library.searchStarted) {
+        library.searchStarted = true;
+        SearchCache cache;
+        if (UserSearchCache(cache, library.searchFailure)) {
+            BuildTuning tuning;
+            tuning.stopping = &library.stopping;
+            library.search = std::make_unique<TextSearch>(cache, tuning);
+            for (auto& served : library.files)
+                JoinSearch(library, *served);
+        } else {
+            library.searchFailure = "no search: " + library.searchFailure;
+        }
+        library.searchStarts.notify_all();
     }
-    BuildTuning tuning;
-    tuning.stopping = &library.stopping;
-    library.search = std::make_unique<TextSearch>(cache, tuning);
+    return library.search.get();
 }
+
+}  // namespace
 
 void JoinSearch(Library& library, ServedFile& served)
 {
@@ -60,8 +71,13 @@ void JoinSearch(Library& library, ServedFile& served)
 
 void IndexLibrary(Library& library)
 {
-    if (!library.search)
-        return;
+    {
+        std::unique_lock<std::mutex> guard(library.filesLock);
+        while (!library.searchStarted && !library.stopping)
+            library.searchStarts.wait_for(guard, std::chrono::milliseconds(100));
+        if (!library.search)
+            return;
+    }
     for (size_t f = 0; !library.stopping; ++f) {
         ServedFile* served = ServedFileAt(library, f);
         if (!served)
@@ -74,7 +90,7 @@ void IndexLibrary(Library& library)
 IndexProgress SearchProgress(Library& library, ServedFile& served)
 {
     IndexProgress progress;
-    if (!library.search) {
+    if (!WantSearch(library)) {
         progress.failure = library.searchFailure;
         return progress;
     }
@@ -107,7 +123,7 @@ IndexProgress LibraryProgress(Library& library, size_t& waiting)
 std::vector<FoundPage> SearchablePages(Library& library, ServedFile& served)
 {
     std::vector<FoundPage> pages;
-    if (!library.search)
+    if (!WantSearch(library))
         return pages;
     for (SearchHit& hit : library.search->Pages(served.searchNumber))
         pages.push_back(Found(&served, hit));
@@ -119,7 +135,7 @@ std::vector<FoundPage> SearchPages(Library& library, ServedFile* served, const s
 {
     std::vector<FoundPage> pages;
     error.clear();
-    if (!library.search) {
+    if (!WantSearch(library)) {
         error = library.searchFailure;
         return pages;
     }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -92,8 +93,11 @@ struct Library {
     std::vector<std::unique_ptr<ServedFile>> files;
     std::atomic<bool> stopping {false};
     // The full-text search of every file served, one for all so that hits
-    // of several files rank on one scale; null when the user's cache cannot
-    // be had (searchFailure says why).
+    // of several files rank on one scale, made when first wanted (under
+    // filesLock; searchStarts tells the indexer); null before, and when the
+    // user's cache cannot be had (searchFailure says why).
+    bool searchStarted = false;
+    std::condition_variable searchStarts;
     std::unique_ptr<TextSearch> search;
     std::string searchFailure;
 };
@@ -123,12 +127,13 @@ struct FoundPage {
     std::string snippet;
     std::vector<std::pair<size_t, size_t>> marks;
 };
-// Makes the library's search, before any file is opened.
-void StartSearch(Library& library);
-// Adds a help file just opened to the search (library.filesLock held).
+// Adds a help file just opened for a link to the search, if it is made
+// (library.filesLock held).
 void JoinSearch(Library& library, ServedFile& served);
-// Makes the indexes of the files given ready, one after the other, until
-// stopping (the server's background thread).
+// Once the search is first wanted (the viewer asks for its pages as it
+// opens), makes the indexes of the files given ready, one after the other,
+// until stopping (the server's background thread): a server nobody looks at
+// builds nothing.
 void IndexLibrary(Library& library);
 // How far the index of a help file is; one opened for a link is indexed now.
 IndexProgress SearchProgress(Library& library, ServedFile& served);
