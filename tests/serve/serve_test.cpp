@@ -957,6 +957,15 @@ TEST_F(ServeTest, ALibraryServesNestedFilesAndRanksAcrossThem)
     }
     ASSERT_EQ(found["hits"].size(), 2u) << found.dump();
     EXPECT_EQ(found["hits"][0][1], "nested.chm/#t.htm");
+    // A query of bytes that are not text, stray quotes and operators finds
+    // nothing and says no failure.
+    for (const char* query : {"%FF%FE%00%01", "%22-*", "AND%20OR%20NOT%20%22"}) {
+        Reply hostile = Get(server, server.token + "~velkory/api/search?q=" + query);
+        EXPECT_EQ(hostile.status, 200) << query;
+        auto none = nlohmann::json::parse(hostile.body, nullptr, false);
+        EXPECT_EQ(none["hits"], nlohmann::json::array()) << query << " " << hostile.body;
+        EXPECT_EQ(none["progress"]["failure"], "") << query;
+    }
     EXPECT_EQ(found["hits"][1][1], "top.chm/#text.htm");
     // The library page shows each hit's snippet, its match marked.
     EXPECT_NE(Get(server, server.token + "?q=walrus")
