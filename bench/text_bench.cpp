@@ -4,7 +4,7 @@
 //    on the pages of Debian's Python 3.11 documentation as they are (UTF-8),
 //    and the same pages in Windows-1252 (the text unit's table) and in
 //    Windows-1251 (the system's converter: iconv on Linux);
-//  - the full-text search index built from them (velkory serve's indexing);
+//  - the terms of the search index made from them (an index build's work);
 //  - peers: copying the pages (the memory's own speed), libxml2's HTML parser
 //    collecting the text nodes, and the host's renderer.
 //
@@ -23,8 +23,10 @@
 #include <vector>
 
 #include "host/page/page.h"
-#if VELKORY_BENCH_SERVE
-#include "host/serve/serve.h"
+#if VELKORY_BENCH_SEARCH
+#include <xapian.h>
+
+#include "host/search/search.h"
 #endif
 #if VELKORY_BENCH_LIBXML2
 #include <libxml/HTMLparser.h>
@@ -132,20 +134,26 @@ void BM_PageText_Windows1251(benchmark::State& state)
 }
 BENCHMARK(BM_PageText_Windows1251)->Unit(benchmark::kMillisecond);
 
-#if VELKORY_BENCH_SERVE
-void BM_SearchIndex_Utf8(benchmark::State& state)
+#if VELKORY_BENCH_SEARCH
+// The pages' terms for the search index (the work of an index build's
+// workers): their text, then their words folded, stemmed and weighted.
+void BM_SearchTerms_Utf8(benchmark::State& state)
 {
     const Pages& pages = Utf8Pages();
+    PageTerms terms("english");
     for (auto _ : state) {
-        SearchBuilder builder;
-        for (size_t i = 0; i < pages.pages.size(); ++i)
-            AddSearchPage(builder, std::to_string(i), pages.pages[i]);
-        SearchIndex index = FinishSearchIndex(builder);
-        benchmark::DoNotOptimize(index.words.size());
+        size_t count = 0;
+        for (const std::string& page : pages.pages) {
+            PageText text = ReadPageText(page, 1252);
+            Xapian::Document document;
+            terms.Fill(document, text.title, text.text, false);
+            count += document.termlist_count();
+        }
+        benchmark::DoNotOptimize(count);
     }
     state.SetBytesProcessed((int64_t)(state.iterations() * pages.bytes));
 }
-BENCHMARK(BM_SearchIndex_Utf8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchTerms_Utf8)->Unit(benchmark::kMillisecond);
 #endif
 
 // Peers.

@@ -14,12 +14,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include <xapian.h>
@@ -37,7 +35,6 @@ constexpr size_t SnippetBytes = 200;
 constexpr Xapian::termcount WildcardExpansions = 256;
 // How many candidates a query with phrases may check, at most.
 constexpr Xapian::doccount MostChecked = 2000;
-constexpr char MarkStart = '\x01', MarkEnd = '\x02';
 
 struct Shard {
     std::string file;
@@ -57,135 +54,6 @@ struct OpenHelp {
     unsigned codePage = 0;
 };
 
-bool HasPhrase(const Xapian::Query& query)
-{
-    Xapian::Query::op type = query.get_type();
-    if (type == Xapian::Query::OP_PHRASE || type == Xapian::Query::OP_NEAR)
-        return true;
-    for (size_t i = 0; i < query.get_num_subqueries(); ++i)
-        if (HasPhrase(query.get_subquery(i)))
-            return true;
-    return false;
-}
-
-// The positions of term in document; none when it does not hold it.
-std::vector<Xapian::termpos> Positions(const Xapian::Document& document, const std::string& term)
-{
-    std::vector<Xapian::termpos> positions;
-    Xapian::TermIterator at = document.termlist_begin();
-    at.skip_to(term);
-    if (at != document.termlist_end() && *at == term)
-        positions.assign(at.positionlist_begin(), at.positionlist_end());
-    return positions;
-}
-
-// The window of a phrase: the number after "PHRASE" in its description
-// (Xapian has no call that tells it); 0 when there is none.
-Xapian::termcount PhraseWindow(const Xapian::Query& phrase)
-{
-    std::string description = phrase.get_description();
-    size_t at = description.find(" PHRASE ");
-    return at == std::string::npos
-        ? 0
-        : (Xapian::termcount)strtoul(description.c_str() + at + 8, nullptr, 10);
-}
-
-// Whether document (a page indexed with positions) matches query: 1 or 0;
-// -1 when the query has a part this does not weigh (a prefix, NEAR), which
-// the caller then leaves to Xapian itself.
-int Matches(const Xapian::Query& query, const Xapian::Document& document)
-{
-    Xapian::Query::op type = query.get_type();
-    size_t count = query.get_num_subqueries();
-    if (type == Xapian::Query::LEAF_TERM) {
-        const std::string term = *query.get_terms_begin();
-        Xapian::TermIterator at = document.termlist_begin();
-        at.skip_to(term);
-        return at != document.termlist_end() && *at == term;
-    }
-    if (type == Xapian::Query::LEAF_MATCH_ALL)
-        return 1;
-    if (type == Xapian::Query::LEAF_MATCH_NOTHING)
-        return 0;
-    if (type == Xapian::Query::OP_PHRASE) {
-        // Words in a row: the window is as wide as the phrase.
-        std::vector<std::vector<Xapian::termpos>> words;
-        for (size_t i = 0; i < count; ++i) {
-            Xapian::Query word = query.get_subquery(i);
-            if (word.get_type() != Xapian::Query::LEAF_TERM)
-                return -1;
-            words.push_back(Positions(document, *word.get_terms_begin()));
-        }
-        if (PhraseWindow(query) != count)
-            return -1;
-        for (Xapian::termpos first : words.empty() ? std::vector<Xapian::termpos>() : words[0]) {
-            size_t i = 1;
-            while (i < count && std::binary_search(words[i].begin(), words[i].end(), first + i))
-                ++i;
-            if (i == count)
-                return 1;
-        }
-        return 0;
-    }
-    std::vector<int> parts;
-    for (size_t i = 0; i < count; ++i) {
-        int part = Matches(query.get_subquery(i), document);
-        if (part < 0)
-            return -1;
-        parts.push_back(part);
-    }
-    auto any = [&](size_t from) {
-        return std::find(parts.begin() + (long)from, parts.end(), 1) != parts.end();
-    };
-    switch (type) {
-    case Xapian::Query::OP_AND:
-    case Xapian::Query::OP_FILTER:
-        return std::find(parts.begin(), parts.end(), 0) == parts.end();
-    case Xapian::Query::OP_OR:
-    case Xapian::Query::OP_SYNONYM:
-    case Xapian::Query::OP_MAX:
-    case Xapian::Query::OP_ELITE_SET:
-        return any(0);
-    case Xapian::Query::OP_AND_NOT:
-        return !parts.empty() && parts[0] && !any(1);
-    case Xapian::Query::OP_AND_MAYBE:
-    case Xapian::Query::OP_SCALE_WEIGHT:
-        return !parts.empty() && parts[0];
-    case Xapian::Query::OP_XOR:
-        return std::count(parts.begin(), parts.end(), 1) % 2;
-    default:
-        return -1;
-    }
-}
-
-// The query for indexes without positions, where a phrase matches as its
-// words: an excluded phrase would exclude every page with its words, so it
-// excludes nothing there and is left to the check.
-Xapian::Query WithoutExcludedPhrases(const Xapian::Query& query, bool excluded)
-{
-    Xapian::Query::op type = query.get_type();
-    if (type == Xapian::Query::OP_PHRASE || type == Xapian::Query::OP_NEAR)
-        return excluded ? Xapian::Query::MatchNothing : query;
-    switch (type) {
-    case Xapian::Query::OP_AND:
-    case Xapian::Query::OP_OR:
-    case Xapian::Query::OP_AND_NOT:
-    case Xapian::Query::OP_AND_MAYBE:
-    case Xapian::Query::OP_FILTER:
-    case Xapian::Query::OP_SYNONYM:
-    case Xapian::Query::OP_MAX:
-        break;
-    default:
-        return query;
-    }
-    std::vector<Xapian::Query> parts;
-    for (size_t i = 0; i < query.get_num_subqueries(); ++i)
-        parts.push_back(WithoutExcludedPhrases(
-            query.get_subquery(i),
-            type == Xapian::Query::OP_AND_NOT && i > 0 ? !excluded : excluded));
-    return Xapian::Query(type, parts.begin(), parts.end());
-}
-
 Xapian::Query Parse(const SearchQuery& query, const std::string& language,
                     const Xapian::Database& db)
 {
@@ -197,7 +65,8 @@ Xapian::Query Parse(const SearchQuery& query, const std::string& language,
         parser.set_stemmer(Xapian::Stem(language));
         parser.set_stemming_strategy(Xapian::QueryParser::STEM_SOME);
     }
-    const unsigned wordsOnly = Xapian::QueryParser::FLAG_CJK_NGRAM;
+    const unsigned wordsOnly = Xapian::QueryParser::FLAG_CJK_NGRAM |
+        (query.asTyped ? (unsigned)Xapian::QueryParser::FLAG_PARTIAL : 0u);
     const unsigned full = wordsOnly | Xapian::QueryParser::FLAG_PHRASE |
         Xapian::QueryParser::FLAG_LOVEHATE | Xapian::QueryParser::FLAG_BOOLEAN |
         Xapian::QueryParser::FLAG_WILDCARD;
@@ -211,102 +80,7 @@ Xapian::Query Parse(const SearchQuery& query, const std::string& language,
     return StemsWithTheirWords(parser.parse_query(query.text, wordsOnly), language);
 }
 
-// Text for one line of display: control characters (line breaks included)
-// and the characters that reorder text as spaces, runs of spaces as one.
-std::string OneDisplayLine(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    bool space = false;
-    for (size_t i = 0; i < text.size();) {
-        size_t length = 1;
-        uint32_t cp = DecodeUtf8(text.data() + i, text.size() - i, &length);
-        bool blank = cp <= 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) ||
-            (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x2028 ||
-            cp == 0x2029;
-        if (blank) {
-            space = !out.empty();
-        } else {
-            if (space)
-                out += ' ';
-            space = false;
-            if (cp == ReplacementCharacter && length == 1)
-                out += "\xEF\xBF\xBD";
-            else
-                out.append(text, i, length);
-        }
-        i += length;
-    }
-    return out;
-}
-
-// Xapian's snippet (marks between MarkStart and MarkEnd, '&', '<' and '>'
-// escaped as in HTML) as text and the ranges of its marks.
-void TakeSnippet(const std::string& marked, SearchHit& hit)
-{
-    size_t start = 0;
-    for (size_t i = 0; i < marked.size(); ++i) {
-        char c = marked[i];
-        if (c == MarkStart) {
-            start = hit.snippet.size();
-        } else if (c == MarkEnd) {
-            if (hit.snippet.size() > start)
-                hit.marks.emplace_back(start, hit.snippet.size());
-        } else if (c == '&') {
-            const char* escapes[][2] = {{"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}};
-            bool known = false;
-            for (const auto& escape : escapes) {
-                size_t length = strlen(escape[0]);
-                if (marked.compare(i, length, escape[0]) == 0) {
-                    hit.snippet += escape[1];
-                    i += length - 1;
-                    known = true;
-                    break;
-                }
-            }
-            if (!known)
-                hit.snippet += c;
-        } else {
-            hit.snippet += c;
-        }
-    }
-}
-
 }  // namespace
-
-// The display texts of the pages read last, for the next searches (a server
-// searches as the user types, mostly the same pages again).
-class RecentTexts {
-public:
-    const std::string* Find(const std::string& key)
-    {
-        auto at = index_.find(key);
-        if (at == index_.end())
-            return nullptr;
-        order_.splice(order_.begin(), order_, at->second);
-        return &at->second->second;
-    }
-    void Keep(const std::string& key, const std::string& text)
-    {
-        if (text.size() > MostBytes / 4 || index_.count(key))
-            return;
-        order_.emplace_front(key, text);
-        index_.emplace(key, order_.begin());
-        bytes_ += key.size() + text.size();
-        while (bytes_ > MostBytes) {
-            bytes_ -= order_.back().first.size() + order_.back().second.size();
-            index_.erase(order_.back().first);
-            order_.pop_back();
-        }
-    }
-
-private:
-    static constexpr size_t MostBytes = 16u << 20;
-    std::list<std::pair<std::string, std::string>> order_;  // most recent first
-    std::unordered_map<std::string, std::list<std::pair<std::string, std::string>>::iterator>
-        index_;
-    size_t bytes_ = 0;
-};
 
 struct TextSearch::State {
     SearchCache cache;
@@ -467,9 +241,15 @@ bool TextSearch::RunOnce(const SearchQuery& query, std::vector<SearchHit>& hits,
 {
     hits.clear();
     std::lock_guard<std::mutex> hold(state_->mutex);
+    // The shards searched, and their numbers among the files.
     std::vector<Shard*> shards;
-    for (const auto& shard : state_->shards)
-        shards.push_back(shard.get());
+    std::vector<size_t> numbers;
+    for (size_t i = 0; i < state_->shards.size(); ++i)
+        if (query.files.empty() ||
+            std::find(query.files.begin(), query.files.end(), i) != query.files.end()) {
+            shards.push_back(state_->shards[i].get());
+            numbers.push_back(i);
+        }
     if (shards.empty() || query.limit == 0)
         return true;
     std::vector<OpenHelp> helps(shards.size());
@@ -541,7 +321,7 @@ bool TextSearch::RunOnce(const SearchQuery& query, std::vector<SearchHit>& hits,
                 std::string data = match.get_document().get_data();
                 size_t newline = data.find('\n');
                 SearchHit hit;
-                hit.file = which;
+                hit.file = numbers[which];
                 hit.page = data.substr(0, newline);
                 hit.title = newline == std::string::npos ? "" : data.substr(newline + 1);
                 hit.score = match.get_weight();
@@ -552,7 +332,7 @@ bool TextSearch::RunOnce(const SearchQuery& query, std::vector<SearchHit>& hits,
                     continue;
                 }
                 // The page's text, for the check and the snippet.
-                const std::string key = std::to_string(which) + "\n" + hit.page;
+                const std::string key = std::to_string(numbers[which]) + "\n" + hit.page;
                 const std::string* recent = state_->texts.Find(key);
                 std::string text = recent ? *recent : std::string();
                 OpenHelp& help = helps[which];

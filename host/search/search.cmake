@@ -25,6 +25,8 @@ if(VELKORY_SEARCH)
     ${CMAKE_CURRENT_SOURCE_DIR}/search/terms.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/search/build.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/search/query.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/search/phrases.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/search/snippets.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/commands/search.cpp)
   target_compile_options(velkory_search_objects PRIVATE ${VELKORY_WARNINGS})
   target_link_libraries(velkory_search_objects PUBLIC velkory_host_parts PkgConfig::VELKORY_XAPIAN pthread)

@@ -15,6 +15,8 @@
 //                  terms on worker threads, written in batches
 //   query.cpp      a query over the indexes of several help files: ranked
 //                  hits, phrases checked on the pages' text, snippets
+//   phrases.cpp    a query checked on one page's text, with positions
+//   snippets.cpp   snippets and their marks, the texts of pages read last
 //
 // velkory itself links cache.cpp and shelf.cpp (for `clean --cache` and
 // listing); the engine, and with it Xapian, is linked into velkory-serve
@@ -34,8 +36,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -88,6 +92,11 @@ struct SearchQuery {
     // Snippets made (each needs the page's text; without, a hit's page is
     // read only to check a phrase).
     bool snippets = true;
+    // As typed so far (search as you type): the last word, unless a space
+    // follows it, also stands for the longer words it begins.
+    bool asTyped = false;
+    // The files searched, by number; empty: all of them.
+    std::vector<size_t> files = {};
 };
 
 // How an index is built; the defaults suit every caller but the tests.
@@ -275,3 +284,39 @@ int ReadyIndex(const SearchCache& cache, const std::string& helpFile, const Buil
 constexpr char IdentityKey[] = "velkory.identity";
 constexpr char LanguageKey[] = "velkory.language";  // the stemmer's name, "" for none
 constexpr char PagesKey[] = "velkory.pages";        // pages the finished index holds
+
+// phrases.cpp: whether a query has a phrase (or NEAR), which the indexes,
+// keeping no positions, match as its words.
+bool HasPhrase(const Xapian::Query& query);
+// Whether document (a page indexed with positions) matches query: 1 or 0;
+// -1 when the query has a part this does not weigh (a prefix, NEAR), which
+// the caller then leaves to Xapian itself.
+int Matches(const Xapian::Query& query, const Xapian::Document& document);
+// The query for indexes without positions, where a phrase matches as its
+// words: an excluded phrase excludes nothing there and is left to the check.
+Xapian::Query WithoutExcludedPhrases(const Xapian::Query& query, bool excluded);
+
+// snippets.cpp: text for one line of display: control characters (line
+// breaks included) and the characters that reorder text as spaces, runs of
+// spaces as one.
+std::string OneDisplayLine(const std::string& text);
+// Xapian's snippet, its marks between MarkStart and MarkEnd and '&', '<' and
+// '>' escaped as in HTML, as hit's snippet text and the ranges of its marks
+// (those that touch joined).
+constexpr char MarkStart = '\x01', MarkEnd = '\x02';
+void TakeSnippet(const std::string& marked, SearchHit& hit);
+
+// The display texts of the pages read last, for the next searches (a server
+// searches as the user types, mostly the same pages again).
+class RecentTexts {
+public:
+    const std::string* Find(const std::string& key);
+    void Keep(const std::string& key, const std::string& text);
+
+private:
+    static constexpr size_t MostBytes = 16u << 20;
+    std::list<std::pair<std::string, std::string>> order_;  // most recent first
+    std::unordered_map<std::string, std::list<std::pair<std::string, std::string>>::iterator>
+        index_;
+    size_t bytes_ = 0;
+};

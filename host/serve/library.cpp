@@ -1,8 +1,8 @@
 // The help files served: those given, and those of their folders that links
 // name ("ms-its:other.chm::/page.htm"), opened when first named. Each is
 // read under its own lock (the container's reader is not shared between
-// threads); what is made from it once (its start page, its contents, its
-// full-text index) is kept for the run.
+// threads); what is made from it once (its start page, its contents) is kept
+// for the run, its full-text index in the cache (page_search.cpp).
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -27,6 +27,13 @@
 namespace {
 
 constexpr size_t MaxHelpFiles = 64;
+
+// Whether text ends with suffix (lower case), ASCII letters' case aside.
+bool EndsWithNoCase(const std::string& text, const char* suffix)
+{
+    size_t n = strlen(suffix);
+    return text.size() >= n && FoldedText(text.substr(text.size() - n)) == suffix;
+}
 
 std::string BaseName(const std::string& path)
 {
@@ -171,50 +178,6 @@ std::string FileIgnoringCase(const std::string& folder, const std::string& name)
     return "";
 }
 
-// Builds the full-text index of one help file; false when stopped first.
-bool IndexFile(ServedFile& served, const std::atomic<bool>& stopping)
-{
-    std::vector<std::string> names;
-    {
-        std::lock_guard<std::mutex> guard(served.lock);
-        int32_t entries = DirectoryCount(served.file);
-        for (int32_t i = 0; i < entries; ++i) {
-            std::string name = DirectoryAt(served.file, i)->Name;
-            if (EndsWithNoCase(name, ".htm") || EndsWithNoCase(name, ".html"))
-                names.push_back(name);
-        }
-    }
-    std::string reason;
-    served.search = IndexPages(
-        names,
-        [&](const std::string& name, std::string& html) {
-            return ReadStored(served, name, html, reason);
-        },
-        served.codePage, stopping);
-    if (!served.search)
-        return false;
-    served.indexed = true;
-    return true;
-}
-
-// The help files of a folder given: its *.chm, by name; those that cannot be
-// opened are left out, each with a line that says why.
-std::vector<std::string> HelpFilesIn(const std::string& folder)
-{
-    std::vector<std::string> paths;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        std::string name = entry.path().filename().string();
-        std::error_code kind;
-        if (EndsWithNoCase(name, ".chm") && entry.is_regular_file(kind))
-            paths.push_back(folder + (folder.back() == '/' ? "" : "/") + name);
-    }
-    if (error)
-        Complain(folder + ": " + error.message());
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
-
 }  // namespace
 
 ServedFile::~ServedFile()
@@ -230,7 +193,7 @@ bool OpenLibrary(Library& library, const std::vector<std::string>& given)
         struct stat st;
         if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             library.several = true;
-            for (const std::string& found : HelpFilesIn(path))
+            for (const std::string& found : HelpFilesBelow(path))
                 paths.emplace_back(found, true);
         } else {
             paths.emplace_back(path, false);
@@ -309,6 +272,7 @@ ServedFile* FindServedFile(Library& library, const std::string& label)
         if (!served)
             continue;
         served->label = BaseName(path);
+        JoinSearch(library, *served);
         library.files.push_back(std::move(served));
         return library.files.back().get();
     }
@@ -356,56 +320,4 @@ std::shared_ptr<const nlohmann::json> TreeOf(ServedFile& served, bool contents)
             contents ? ContentsTree(served.file, served.codePage)
                      : KeywordsTree(served.path.c_str()));
     return tree;
-}
-
-std::shared_ptr<const PageSearch> SearchOf(Library& library, ServedFile& served)
-{
-    if (!served.background && !served.indexed) {
-        std::lock_guard<std::mutex> guard(served.indexLock);
-        if (!served.indexed)
-            IndexFile(served, library.stopping);
-    }
-    return served.indexed ? served.search : nullptr;
-}
-
-void IndexLibrary(Library& library)
-{
-    size_t count;
-    {
-        std::lock_guard<std::mutex> guard(library.filesLock);
-        count = library.files.size();
-    }
-    for (size_t f = 0; f < count; ++f)
-        if (!IndexFile(*ServedFileAt(library, f), library.stopping))
-            return;
-}
-
-std::vector<LibraryHit> SearchLibrary(Library& library, const std::string& query, size_t limit,
-                                      size_t& waiting)
-{
-    waiting = 0;
-    std::vector<LibraryHit> hits;
-    size_t count;
-    {
-        std::lock_guard<std::mutex> guard(library.filesLock);
-        count = library.files.size();
-    }
-    for (size_t f = 0; f < count; ++f) {
-        ServedFile* served = ServedFileAt(library, f);
-        if (!served->background)
-            continue;  // not given: opened for a link
-        std::shared_ptr<const PageSearch> search = SearchOf(library, *served);
-        if (!search) {
-            ++waiting;
-            continue;
-        }
-        for (FoundPage& page : SearchPages(*search, query, limit))
-            hits.push_back({served, std::move(page)});
-    }
-    std::stable_sort(hits.begin(), hits.end(), [](const LibraryHit& a, const LibraryHit& b) {
-        return a.page.score > b.page.score;
-    });
-    if (hits.size() > limit)
-        hits.resize(limit);
-    return hits;
 }

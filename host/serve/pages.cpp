@@ -83,6 +83,23 @@ std::string PageHead(const std::string& title, const std::string& root, const ch
     return html;
 }
 
+// A hit's snippet as a paragraph, its matches marked.
+std::string MarkedSnippet(const FoundPage& hit)
+{
+    if (hit.snippet.empty())
+        return "";
+    std::string html = "<p class=\"snippet\">";
+    size_t at = 0;
+    for (const auto& [start, end] : hit.marks) {
+        if (start < at || end > hit.snippet.size())
+            continue;
+        html += HtmlText(hit.snippet.substr(at, start - at)) + "<mark>" +
+            HtmlText(hit.snippet.substr(start, end - start)) + "</mark>";
+        at = end;
+    }
+    return html + HtmlText(hit.snippet.substr(at)) + "</p>";
+}
+
 }  // namespace
 
 std::string LanguageName(uint32_t lcid)
@@ -108,24 +125,29 @@ std::string LibraryPage(Library& library, const std::string& root, const std::st
         HtmlText(query) + "\">\n<button type=\"submit\">Search</button>\n</form>\n";
     if (!query.empty()) {
         size_t waiting = 0;
-        std::vector<LibraryHit> hits = SearchLibrary(library, query, MaxLibraryHits, waiting);
+        LibraryProgress(library, waiting);
+        std::string error;
+        std::vector<FoundPage> hits =
+            SearchPages(library, nullptr, query, MaxLibraryHits, false, error);
         html +=
             "<section aria-labelledby=\"found\">\n<h2 id=\"found\">Pages that hold \xE2\x80\x9C" +
             HtmlText(query) + "\xE2\x80\x9D</h2>\n";
+        if (!error.empty())
+            html += "<p class=\"note\" role=\"status\">" + HtmlText(error) + "</p>\n";
         if (waiting > 0)
             html += "<p class=\"note\" role=\"status\">" + std::to_string(waiting) +
                 (waiting == 1 ? " help file is" : " help files are") +
                 " still being read: search again in a moment.</p>\n";
-        if (hits.empty() && waiting == 0)
+        if (hits.empty() && waiting == 0 && error.empty())
             html += "<p class=\"note\" role=\"status\">No page holds every word.</p>\n";
         if (!hits.empty()) {
             html += "<ol class=\"list\">\n";
-            for (const LibraryHit& hit : hits)
+            for (const FoundPage& hit : hits)
                 html += "<li><a href=\"" +
                     HtmlText(root + EncodeUrlPath(hit.file->label) +
-                             "/?highlight=" + QueryValue(query) + "#" + PageUrl(hit.page.name)) +
-                    "\">" + HtmlText(hit.page.title) + "</a> <span class=\"where\">" +
-                    HtmlText(TitleOf(*hit.file)) + "</span></li>\n";
+                             "/?highlight=" + QueryValue(query) + "#" + PageUrl(hit.name)) +
+                    "\">" + HtmlText(hit.title) + "</a> <span class=\"where\">" +
+                    HtmlText(TitleOf(*hit.file)) + "</span>" + MarkedSnippet(hit) + "</li>\n";
             html += "</ol>\n";
         }
         html += "</section>\n";

@@ -138,31 +138,66 @@ nlohmann::json Info(ServerState& state, ServedFile& served)
         {"path", CanonicalPath(served.path)}};
 }
 
-// The pages of a help file, or a search of them: [[title, url]...], with
-// "ready" false while the index is being made.
-nlohmann::json PageList(ServerState& state, ServedFile& served, const std::string* query)
+nlohmann::json ProgressJson(const IndexProgress& progress)
 {
-    std::shared_ptr<const PageSearch> search = SearchOf(state.library, served);
-    nlohmann::json list = nlohmann::json::array();
-    if (search) {
-        for (const FoundPage& page :
-             query ? SearchPages(*search, *query, MaxSearchResults) : IndexedPages(*search))
-            list.push_back({page.title, PageUrl(page.name)});
-    }
-    return {{"ready", search != nullptr}, {query ? "hits" : "pages", list}};
+    return {{"done", progress.done},
+            {"total", progress.total},
+            {"ready", progress.ready},
+            {"failure", progress.failure}};
 }
 
-// A search of every help file given: [[title, url, file's title]...], the
-// URLs relative to the token's; "waiting" counts the files not indexed yet.
+// A hit: [title, url, snippet, marks], the marks [start, end] byte ranges of
+// the snippet, the URL relative to the help file's (with the file's title
+// after it, relative to the token's, in a search of every file).
+nlohmann::json HitJson(const FoundPage& page, bool everyFile)
+{
+    nlohmann::json marks = nlohmann::json::array();
+    for (const auto& [start, end] : page.marks)
+        marks.push_back({start, end});
+    if (!everyFile)
+        return {page.title, PageUrl(page.name), page.snippet, marks};
+    return {page.title, EncodeUrlPath(page.file->label) + "/#" + PageUrl(page.name),
+            page.file->title.empty() ? TextToUtf8(page.file->label, Windows1252) : page.file->title,
+            page.snippet, marks};
+}
+
+// The pages of a help file, or a search of them (as typed so far), with how
+// far its index is: the pages and hits found so far while it is being built.
+nlohmann::json PageList(ServerState& state, ServedFile& served, const std::string* query)
+{
+    IndexProgress progress = SearchProgress(state.library, served);
+    nlohmann::json list = nlohmann::json::array();
+    std::string error = progress.failure;
+    if (query) {
+        for (const FoundPage& page :
+             SearchPages(state.library, &served, *query, MaxSearchResults, true, error))
+            list.push_back(HitJson(page, false));
+    } else {
+        for (const FoundPage& page : SearchablePages(state.library, served))
+            list.push_back({page.title, PageUrl(page.name)});
+    }
+    if (progress.failure.empty())
+        progress.failure = error;
+    return {{"ready", progress.ready},
+            {"progress", ProgressJson(progress)},
+            {query ? "hits" : "pages", list}};
+}
+
+// A search of every help file given (as typed so far): [[title, url, file's
+// title, snippet, marks]...], the URLs relative to the token's; "waiting"
+// counts the files not indexed yet, "progress" sums their pages.
 nlohmann::json LibrarySearch(ServerState& state, const std::string& query)
 {
     size_t waiting = 0;
+    IndexProgress all = LibraryProgress(state.library, waiting);
+    std::string error;
     nlohmann::json list = nlohmann::json::array();
-    for (const LibraryHit& hit : SearchLibrary(state.library, query, MaxSearchResults, waiting))
-        list.push_back(
-            {hit.page.title, EncodeUrlPath(hit.file->label) + "/#" + PageUrl(hit.page.name),
-             hit.file->title.empty() ? TextToUtf8(hit.file->label, Windows1252) : hit.file->title});
-    return {{"hits", list}, {"waiting", waiting}};
+    for (const FoundPage& page :
+         SearchPages(state.library, nullptr, query, MaxSearchResults, true, error))
+        list.push_back(HitJson(page, true));
+    if (all.failure.empty())
+        all.failure = error;
+    return {{"hits", list}, {"waiting", waiting}, {"progress", ProgressJson(all)}};
 }
 
 // A stored file of a help file, or why it cannot be read.

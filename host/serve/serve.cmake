@@ -12,10 +12,14 @@ if(NOT WIN32)
     pkg_check_modules(VELKORY_HTTPLIB IMPORTED_TARGET cpp-httplib)
   endif()
   find_package(nlohmann_json 3 QUIET GLOBAL)
-  if(VELKORY_HTTPLIB_FOUND AND nlohmann_json_FOUND)
+  # The viewer searches with the search room's engine (search.cmake).
+  if(PkgConfig_FOUND)
+    pkg_check_modules(VELKORY_XAPIAN IMPORTED_TARGET xapian-core)
+  endif()
+  if(VELKORY_HTTPLIB_FOUND AND nlohmann_json_FOUND AND VELKORY_XAPIAN_FOUND)
     set(VELKORY_SERVE ON)
   else()
-    message(WARNING "cpp-httplib or nlohmann-json not found (packages libcpp-httplib-dev, nlohmann-json3-dev): velkory is built without serve and browse")
+    message(WARNING "cpp-httplib, nlohmann-json or Xapian not found (packages libcpp-httplib-dev, nlohmann-json3-dev, libxapian-dev): velkory is built without serve, browse and search")
   endif()
 endif()
 set(VELKORY_SERVE ${VELKORY_SERVE} PARENT_SCOPE)
@@ -41,11 +45,13 @@ if(VELKORY_SERVE)
   target_compile_definitions(velkory_host_parts PUBLIC VELKORY_HAVE_SERVE=1)
 endif()
 
-# The server's tests read its JSON with the same library; their target is
-# made after this directory.
+# The server's tests read its JSON with the same library, and build indexes
+# as another process would with the search room; their target is made after
+# this directory.
 function(velkory_serve_test_links)
   if(TARGET test_serve AND VELKORY_SERVE)
-    target_link_libraries(test_serve PRIVATE nlohmann_json::nlohmann_json)
+    target_link_libraries(test_serve PRIVATE nlohmann_json::nlohmann_json velkory_search_objects
+                          velkory_host_parts)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL velkory_serve_test_links)

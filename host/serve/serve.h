@@ -7,16 +7,17 @@
 //   routes.cpp    every URL, one route each, and the checks before them
 //   library.cpp   the help files served, their pages and their start pages
 //   contents.cpp  the contents and the keyword index, links as URLs
-//   page_search.cpp  the full-text search, behind one interface
-//   search.cpp    its engine, and text helpers
+//   page_search.cpp  the full-text search of the files served, on the search
+//                 room's engine (one index per help file, kept in the cache)
 //   browse.cpp    browse: a topic chosen as help chooses it, the browser
 //   relay.cpp     in velkory itself: serve handed over to velkory-serve
 //
-// Room serve/ (Linux only): may call module/, page/, terminal/, os/ and the
-// module's container/, lookup/ and platform/.
+// Room serve/ (Linux only): may call module/, page/, search/, terminal/, os/
+// and the module's container/, lookup/ and platform/.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,72 +29,11 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "host/page/page.h"  // EncodeUrlPath
+#include "host/page/page.h"      // EncodeUrlPath
+#include "host/search/search.h"  // TextSearch
 
 // The code page assumed for texts of a help file whose language is unknown.
 constexpr uint32_t Windows1252 = 1252;
-
-// search.cpp: the pages of one help file, their titles and an inverted
-// index of their words, built once and then only read.
-struct SearchPage {
-    std::string name;   // stored name, with its leading "/"
-    std::string title;  // the page's <title> as UTF-8, or its name
-};
-struct SearchHit {
-    uint32_t page;
-    double score;
-};
-struct SearchIndex {
-    std::vector<SearchPage> pages;
-    std::vector<std::string> words;  // sorted vocabulary
-    // For words[i]: postings[offsets[i] .. offsets[i+1]) as (page, weight).
-    std::vector<uint32_t> offsets;
-    std::vector<std::pair<uint32_t, uint32_t>> postings;
-    std::vector<uint32_t> pageLengths;  // words in each page
-    double averageLength = 1;
-};
-
-// Adds one page's HTML to the builder; Finish turns it into the index.
-struct SearchBuilder {
-    std::vector<SearchPage> pages;
-    std::unordered_map<std::string, uint32_t> ids;
-    std::vector<std::string> words;
-    std::vector<std::vector<std::pair<uint32_t, uint32_t>>> lists;
-    std::vector<uint32_t> pageLengths;
-    uint32_t codePage = Windows1252;  // of the pages that do not say theirs
-};
-void AddSearchPage(SearchBuilder& builder, const std::string& name, std::string_view html);
-SearchIndex FinishSearchIndex(SearchBuilder& builder);
-
-// The best pages for a query (every word, the last one as a prefix), best
-// first, at most limit.
-std::vector<SearchHit> RunSearch(const SearchIndex& index, const std::string& query, size_t limit);
-
-// Text helpers shared with the server (texts go to UTF-8 through the page
-// room's pipeline: TextToUtf8, ReadPageText).
-bool EndsWithNoCase(const std::string& text, const char* suffix);  // ASCII case ignored
-
-// page_search.cpp: the full-text search of one help file's pages, the only
-// calls the server makes to it, whatever engine answers them.
-struct PageSearch;
-struct FoundPage {
-    std::string name;   // stored name, with its leading "/"
-    std::string title;  // as UTF-8, its character references decoded
-    double score = 0;   // higher is better; comparable between help files
-};
-// Reads the page called name into html; false when it cannot be read.
-using PageReader = std::function<bool(const std::string& name, std::string& html)>;
-// Indexes the pages (stored names of HTML pages); null when stopping became
-// true first. Texts that are not UTF-8 are in codePage.
-std::shared_ptr<const PageSearch> IndexPages(const std::vector<std::string>& names,
-                                             const PageReader& read, uint32_t codePage,
-                                             const std::atomic<bool>& stopping);
-// Every page with its title, in the order given.
-std::vector<FoundPage> IndexedPages(const PageSearch& search);
-// The pages that hold every word of query (the last one as a prefix, for
-// search as you type), best first, at most limit.
-std::vector<FoundPage> SearchPages(const PageSearch& search, const std::string& query,
-                                   size_t limit);
 
 // contents.cpp: the viewer's contents tree and keyword index, as lists of
 // {"n": name, "u": url or [urls], "c": [children]}, their links as URLs
@@ -137,10 +77,9 @@ struct ServedFile {
     std::string damage;  // why some of its pages cannot be read, "" when none
     // Made when first asked for, under lock.
     std::shared_ptr<const nlohmann::json> contents, keywords;
-    // The full-text index, once made: by the background thread for the files
-    // given, on demand (under indexLock) for the others.
-    std::shared_ptr<const PageSearch> search;
-    std::atomic<bool> indexed {false};
+    // Its number in the library's search; whether it was given (else it was
+    // opened for a link, and is indexed when first searched, under indexLock).
+    size_t searchNumber = SIZE_MAX;
     bool background = false;
     std::mutex indexLock;
     ServedFile() = default;
@@ -153,8 +92,16 @@ struct Library {
     std::mutex filesLock;              // guards the list's growth
     std::vector<std::unique_ptr<ServedFile>> files;
     std::atomic<bool> stopping {false};
+    // The full-text search of every file served, one for all so that hits
+    // of several files rank on one scale, made when first wanted (under
+    // filesLock; searchStarts tells the indexer); null before, and when the
+    // user's cache cannot be had (searchFailure says why).
+    bool searchStarted = false;
+    std::condition_variable searchStarts;
+    std::unique_ptr<TextSearch> search;
+    std::string searchFailure;
 };
-// Adds the help files given, and those of the folders given (*.chm); false,
+// Adds the help files given, and those below the folders given; false,
 // having said why, when a file given cannot be served or there is none.
 bool OpenLibrary(Library& library, const std::vector<std::string>& paths);
 // The help file at number in the list, or null.
@@ -169,19 +116,37 @@ bool ReadStored(ServedFile& served, const std::string& name, std::string& body,
                 std::string& reason);
 // The contents tree or the keyword index.
 std::shared_ptr<const nlohmann::json> TreeOf(ServedFile& served, bool contents);
-// The full-text index; null while it is being made in the background. One
-// made on demand is made now.
-std::shared_ptr<const PageSearch> SearchOf(Library& library, ServedFile& served);
-// Indexes the files given, one after the other, until stopping.
-void IndexLibrary(Library& library);
-// The pages of every help file given that hold every word of query, best
-// first, at most limit; waiting counts the files whose index is not made yet.
-struct LibraryHit {
-    ServedFile* file;
-    FoundPage page;
+// page_search.cpp: the full-text search of the files served.
+struct FoundPage {
+    ServedFile* file = nullptr;
+    std::string name;   // stored name, with its leading "/"
+    std::string title;  // UTF-8
+    double score = 0;   // higher is better; comparable between help files
+    // A line of its text around the match (UTF-8), and the byte ranges of
+    // the snippet that match.
+    std::string snippet;
+    std::vector<std::pair<size_t, size_t>> marks;
 };
-std::vector<LibraryHit> SearchLibrary(Library& library, const std::string& query, size_t limit,
-                                      size_t& waiting);
+// Adds a help file just opened for a link to the search, if it is made
+// (library.filesLock held).
+void JoinSearch(Library& library, ServedFile& served);
+// Once the search is first wanted (the viewer asks for its pages as it
+// opens), makes the indexes of the files given ready, one after the other,
+// until stopping (the server's background thread): a server nobody looks at
+// builds nothing.
+void IndexLibrary(Library& library);
+// How far the index of a help file is; one opened for a link is indexed now.
+IndexProgress SearchProgress(Library& library, ServedFile& served);
+// The same for every help file given together: their pages summed, ready
+// when all are; waiting counts those not ready that still may be.
+IndexProgress LibraryProgress(Library& library, size_t& waiting);
+// Every page of the help file that can be searched now, with its title.
+std::vector<FoundPage> SearchablePages(Library& library, ServedFile& served);
+// The best pages of a help file for query, or, with served null, of every
+// help file given; asTyped: the query as typed so far (its last word also a
+// prefix). Each with its snippet; [] when the search fails (error says why).
+std::vector<FoundPage> SearchPages(Library& library, ServedFile* served, const std::string& query,
+                                   size_t limit, bool asTyped, std::string& error);
 // The name of a language, "" when it is not known.
 std::string LanguageName(uint32_t lcid);
 

@@ -53,7 +53,8 @@ export class Server {
   constructor(velkory, args, env = {}) {
     this.child = spawn(velkory, args, {
       stdio: ["ignore", "pipe", "inherit"],
-      env: { ...process.env, VELKORY_REGISTRY: path.join(settings, "registry.reg"), ...env },
+      env: { ...process.env, VELKORY_REGISTRY: path.join(settings, "registry.reg"),
+        XDG_CACHE_HOME: path.join(settings, "cache"), ...env },
     });
     this.lines = readline.createInterface({ input: this.child.stdout });
     this.exited = new Promise((resolve) => this.child.on("exit", (code, signal) => resolve(signal ? -1 : code)));

@@ -52,6 +52,9 @@ try {
     return h.length ? h : null;
   });
   check(hits && hits[0].endsWith("GetDriverVersion.html"), "full-text search ranks the page first: " + hits);
+  const snippetMarks = await page.$$eval("#hits li:first-child .snippet mark",
+    (marks) => marks.map((m) => m.textContent.toLowerCase()));
+  check(snippetMarks.includes("version"), "a hit's snippet marks the words: " + snippetMarks);
   if (hits) {
     await page.$eval("#hits a", (a) => a.click());
     const opened = await framePage(page, "GetDriverVersion.html");
@@ -190,13 +193,20 @@ try {
   await page.click("#theme");
   check(await theme("light"), "and turns it off");
 
-  // A search hit whose page is named in another encoding than UTF-8 is
-  // listed with the others, its name as written.
+  // While the index is being built the search shows a bar and the hits so
+  // far, each snippet's match marked and its text never read as markup, and
+  // asks again until the index is ready. A search hit whose page is named in
+  // another encoding than UTF-8 is listed with the others, its name as written.
   await page.setRequestInterception(true);
+  page.indexing = true;
   page.on("request", (request) => {
+    const progress = (ready) => ({ done: ready ? 4000 : 1234, total: 4000, ready, failure: "" });
+    const cafe = ["Caf\u00e9", "caf%E9.htm", "<b>un caf\u00e9</b> noir", [[6, 11]]];
     if (request.url().includes("/~velkory/api/search?"))
       return request.respond({ status: 200, contentType: "application/json",
-        body: JSON.stringify({ ready: true, hits: [["Caf\u00e9", "caf%E9.htm"], ["Tea", "t%C3%A9.htm"]] }) });
+        body: JSON.stringify(page.indexing
+          ? { ready: false, progress: progress(false), hits: [cafe] }
+          : { ready: true, progress: progress(true), hits: [cafe, ["Tea", "t%C3%A9.htm"]] }) });
     if (request.url().includes("/~velkory/api/info") && page.failInfo)
       return request.respond({ status: 500, contentType: "text/plain", body: "broken" });
     request.continue();
@@ -204,12 +214,24 @@ try {
   await page.click("#tab-search");
   await page.$eval("#search-query", (q) => { q.value = ""; });
   await page.type("#search-query", "drink");
+  const building = await waitFor(page, () => {
+    const bar = document.getElementById("indexing");
+    const snippet = document.querySelector("#hits .snippet");
+    return !bar.hidden && snippet && [bar.textContent.trim(), snippet.textContent,
+      [...snippet.querySelectorAll("mark")].map((m) => m.textContent).join("|"),
+      snippet.querySelectorAll("b").length];
+  });
+  check(JSON.stringify(building) ===
+    JSON.stringify(["Indexing: 1,234 of 4,000 pages", "<b>un caf\u00e9</b> noir", "caf\u00e9", 0]),
+    "while indexing, a bar and the hits so far, their snippets marked: " + JSON.stringify(building));
+  page.indexing = false;
   const listed = await waitFor(page, () => {
     const w = [...document.querySelectorAll("#hits .where")].map((s) => s.textContent);
     return w.length === 2 ? w : null;
   });
   check(JSON.stringify(listed) === JSON.stringify(["caf%E9.htm", "t\u00e9.htm"]),
     "hits named in another encoding are listed as written: " + JSON.stringify(listed));
+  check(await page.$eval("#indexing", (bar) => bar.hidden), "the bar goes once the index is ready");
 
   // A server that fails the first call: the viewer says so.
   page.failInfo = true;

@@ -10,8 +10,12 @@
 #include "host/page/markup.h"
 #include "host/page/page.h"
 #include "platform/platform.h"
-#if VELKORY_HAVE_SERVE
-#include "host/serve/serve.h"
+#if VELKORY_HAVE_SEARCH
+#include <filesystem>
+
+#include "host/search/search.h"
+#include "lookup/system_builder.h"
+#include "support/chm_writer.h"
 #endif
 
 namespace {
@@ -110,36 +114,75 @@ TEST(TextPipelineTest, APageBecomesItsTitleAndVisibleText)
     EXPECT_EQ(text.codePage, (unsigned)CP_UTF8);
 }
 
-#if VELKORY_HAVE_SERVE
-// The stored names of the pages a query finds, sorted.
-std::vector<std::string> Found(const SearchIndex& index, const std::string& query)
-{
-    std::vector<std::string> names;
-    for (const SearchHit& hit : RunSearch(index, query, 100))
-        names.push_back(index.pages[hit.page].name);
-    std::sort(names.begin(), names.end());
-    return names;
-}
+#if VELKORY_HAVE_SEARCH
+// Pages of every charset go through the pipeline into the search engine: the
+// stored names of the pages a query finds in one help file, sorted.
+class PipelineSearch {
+public:
+    PipelineSearch(uint32_t lcid, const std::vector<std::pair<std::string, std::string>>& pages)
+    {
+        char pattern[] = "/tmp/velkory-pipeline-XXXXXX";
+        dir_ = mkdtemp(pattern) ? pattern : "";
+        std::vector<StoredFile> files = {{"/#SYSTEM", SystemFileBytes(lcid), 0}};
+        for (const auto& [name, html] : pages)
+            files.push_back({name, std::vector<uint8_t>(html.begin(), html.end()), 1});
+        help_ = dir_ + "/pages.chm";
+        EXPECT_TRUE(WriteBytes(help_, MakeHelpFile(files)));
+        cache_.directory = dir_ + "/cache";
+    }
+    ~PipelineSearch()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::vector<std::string> Found(const std::string& query, bool asTyped = false)
+    {
+        TextSearch search(cache_);
+        std::string error;
+        std::vector<SearchHit> hits;
+        SearchQuery q;
+        q.text = query;
+        q.asTyped = asTyped;
+        if (!search.AddHelpFile(help_, nullptr, error) || !search.Run(q, hits, error))
+            return {error};
+        std::vector<std::string> names;
+        for (const SearchHit& hit : hits)
+            names.push_back(hit.page);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::string dir_, help_;
+    SearchCache cache_;
+};
 
 TEST(TextPipelineTest, SearchFindsWordsOfEveryCharsetWithLetterCaseIgnored)
 {
-    SearchBuilder builder;
-    builder.codePage = 1251;  // the help file's language: Russian
-    AddSearchPage(builder, "/utf8.htm", "<p>Un caf\xC3\xA9 noir</p>");
-    AddSearchPage(builder, "/declared.htm", "<meta charset=windows-1252><p>CAF\xC9 cr\xE8me</p>");
-    AddSearchPage(builder, "/russian.htm", "<title>\xCF\xF0\xE8\xE2\xE5\xF2</title><p>text</p>");
-    AddSearchPage(builder, "/other.htm", "<p>cafeteria</p>");
-    SearchIndex index = FinishSearchIndex(builder);
-
+    // The help file's language is Russian: pages that do not say their
+    // charset are in Windows-1251.
+    PipelineSearch russian(0x419,
+                           {{"/utf8.htm", "<p>Un caf\xC3\xA9 noir</p>"},
+                            {"/declared.htm", "<meta charset=windows-1252><p>CAF\xC9 cr\xE8me</p>"},
+                            {"/russian.htm", "<title>\xCF\xF0\xE8\xE2\xE5\xF2</title><p>text</p>"},
+                            {"/other.htm", "<p>cafeteria</p>"}});
     const std::vector<std::string> cafe = {"/declared.htm", "/utf8.htm"};
-    EXPECT_EQ(Found(index, "caf\xC3\xA9"), cafe);
-    EXPECT_EQ(Found(index, "CAF\xC3\x89"), cafe);
-    EXPECT_EQ(Found(index, "cr\xC3\xA8me caf\xC3\xA9"), std::vector<std::string> {"/declared.htm"});
-    EXPECT_EQ(Found(index, "\xD0\xBF\xD0\xA0\xD0\x98"),  // a prefix of the Russian title
+    EXPECT_EQ(russian.Found("caf\xC3\xA9"), cafe);
+    EXPECT_EQ(russian.Found("CAF\xC3\x89"), cafe);
+    EXPECT_EQ(russian.Found("cr\xC3\xA8me caf\xC3\xA9"),
+              std::vector<std::string> {"/declared.htm"});
+    EXPECT_EQ(russian.Found("\xD0\xBF\xD0\xA0\xD0\x98", true),  // a prefix of the Russian title
               std::vector<std::string> {"/russian.htm"});
-    EXPECT_EQ(index.pages[2].title, "\u041F\u0440\u0438\u0432\u0435\u0442");
-    EXPECT_EQ(Found(index, "caf"),
+    EXPECT_EQ(russian.Found("caf", true),
               (std::vector<std::string> {"/declared.htm", "/other.htm", "/utf8.htm"}));
+    // A Chinese help file's pages in GBK: a word of two characters from the
+    // middle of a sentence.
+    PipelineSearch chinese(0x804,
+                           {{"/a.htm",
+                             "<p>\xCE\xD2\xC3\xC7\xCA\xB9\xD3\xC3\xD6\xD0"
+                             "\xCE\xC4\xCB\xB5\xC3\xF7</p>"},
+                            {"/b.htm", "<p>\xD6\xD0\xB9\xFA</p>"}});
+    EXPECT_EQ(chinese.Found("\xE4\xB8\xAD\xE6\x96\x87"), std::vector<std::string> {"/a.htm"});
 }
 #endif
 

@@ -67,6 +67,30 @@ TEST_F(SearchTest, OperatorsStemsAndLetterCase)
         EXPECT_EQ(AsSet(Hits({file}, c.query)), c.pages) << c.query;
     // A keyword's words only: no operators.
     EXPECT_EQ(AsSet(Hits({file}, "-queue", true)), std::set<std::string>({"/d.htm"}));
+    // As typed so far: the last word also begins longer words; what the
+    // query says with quotes and '-' keeps its meaning.
+    const struct {
+        const char* query;
+        std::set<std::string> pages;
+    } typed[] = {
+        {"threa", {"/c.htm", "/d.htm"}}, {"threa python", {}},  // only the last word is a prefix
+        {"\"event loop\"", {"/a.htm"}},  {"loop -\"event loop\"", {"/b.htm"}},
+        {"python -queu", {"/c.htm"}},
+    };
+    TextSearch search(cache_);
+    std::string error;
+    ASSERT_TRUE(search.AddHelpFile(file, nullptr, error)) << error;
+    for (const auto& c : typed) {
+        SearchQuery q;
+        q.text = c.query;
+        q.asTyped = true;
+        std::vector<SearchHit> hits;
+        EXPECT_TRUE(search.Run(q, hits, error)) << error;
+        std::set<std::string> pages;
+        for (const SearchHit& hit : hits)
+            pages.insert(hit.page);
+        EXPECT_EQ(pages, c.pages) << c.query;
+    }
 }
 
 TEST_F(SearchTest, TitlesRankAboveTextAndSnippetsMarkTheMatch)
@@ -110,6 +134,18 @@ TEST_F(SearchTest, SeveralHelpFilesAreRankedTogether)
     ASSERT_EQ(hits.size(), 2u);
     EXPECT_EQ(hits[0].file, 1u);
     EXPECT_EQ(hits[1].file, 0u);
+    // A search of some of the files names its hits' files as added.
+    TextSearch search(cache_);
+    std::string error;
+    for (const std::string& file : {one, two})
+        ASSERT_TRUE(search.AddHelpFile(file, nullptr, error)) << error;
+    SearchQuery q;
+    q.text = "zebra";
+    q.files = {1};
+    ASSERT_TRUE(search.Run(q, hits, error)) << error;
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].page, "/b.htm");
+    EXPECT_EQ(hits[0].file, 1u);
 }
 
 // Words from the middle of sentences of pages in each script and charset,

@@ -14,9 +14,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -24,6 +26,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/search/search.h"
 #include "support/chm_writer.h"
 #include "support/corpus.h"
 #include "support/loopback.h"
@@ -263,6 +266,8 @@ protected:
         settings = fs::temp_directory_path() / ("velkory-serve-" + std::to_string(getpid()));
         fs::remove_all(settings);
         setenv("VELKORY_REGISTRY", (settings + "/config/registry.reg").c_str(), 1);
+        // The search indexes go to a cache of the test's own.
+        setenv("XDG_CACHE_HOME", (settings + "/cache").c_str(), 1);
     }
     void TearDown() override
     {
@@ -832,10 +837,9 @@ TEST_F(ServeTest, AFolderIsALibraryOfItsHelpFiles)
         if (found["waiting"] == 0)
             break;
     }
-    std::set<std::string> files;
-    for (const auto& hit : found["hits"])
-        files.insert(hit[1].get<std::string>().substr(0, hit[1].get<std::string>().find('/')));
-    EXPECT_EQ(files, (std::set<std::string> {"ISPP.chm", "ISetup.chm"})) << found.dump();
+    EXPECT_EQ(found["progress"]["ready"], true) << found.dump();
+    ASSERT_FALSE(found["hits"].empty()) << found.dump();
+    EXPECT_EQ(found["hits"][0][2], "Inno Setup Preprocessor Help");
     // Its hits open their pages with the words to mark, whatever they hold.
     Reply page = Get(server, server.token + "?q=preprocessor%20%26%2B");
     EXPECT_NE(
@@ -852,6 +856,140 @@ TEST_F(ServeTest, AFolderIsALibraryOfItsHelpFiles)
     EXPECT_EQ(Get(two, two.token + "notes.chm/").status, 404);
     EXPECT_EQ(Get(two, two.token + "WinRing0.chm~2/a.htm").body, "<title>A</title>");
     EXPECT_EQ(two.Stop(), 0);
+}
+
+// The viewer's search: words outside ASCII in a page of the help file's code
+// page and a Chinese word of two characters from the middle of a sentence,
+// each hit with its snippet, the matches' byte ranges in it, and the index's
+// progress.
+TEST_F(ServeTest, ViewerSearchFindsWordsOfEveryScriptWithSnippets)
+{
+    auto system = [](uint32_t lcid) {
+        std::vector<uint8_t> out = {3, 0, 0, 0, 4, 0, 28, 0};
+        for (int i = 0; i < 28; ++i)
+            out.push_back(i < 4 ? (uint8_t)(lcid >> (8 * i)) : 0);
+        return out;
+    };
+    struct {
+        uint32_t lcid;
+        const char* page;     // in the help file's code page
+        const char* query;    // UTF-8, as typed
+        const char* snippet;  // UTF-8
+        nlohmann::json marks;
+    } cases[] = {
+        {0x40C,
+         "<p>Un caf\xE9 cr\xE8me, s'il vous pla\xEEt</p>",
+         "CR\xC3\x88",
+         "Un café crème, s'il vous plaît",
+         {{9, 15}}},
+        {0x804,
+         "<p>\xCE\xD2\xC3\xC7\xCA\xB9\xD3\xC3\xD6\xD0\xCE\xC4\xCB\xB5\xC3\xF7</p>",
+         "\xE4\xB8\xAD\xE6\x96\x87",
+         "我们使用中文说明",
+         {{12, 18}}},
+    };
+    for (const auto& c : cases) {
+        MadeHelpFile help({{"/#SYSTEM", system(c.lcid), 0},
+                           {"/a.htm", Bytes(c.page), 1},
+                           {"/b.htm", Bytes("<p>other</p>"), 1}});
+        Server server({"serve", "--no-open", help.path});
+        auto found =
+            nlohmann::json::parse(WhenReady(server, "~velkory/api/search?q=" + Encode(c.query)));
+        EXPECT_EQ(found["progress"],
+                  nlohmann::json({{"done", 2}, {"total", 2}, {"ready", true}, {"failure", ""}}));
+        EXPECT_EQ(found["hits"], nlohmann::json::array({{"a.htm", "a.htm", c.snippet, c.marks}}))
+            << c.query;
+        EXPECT_EQ(server.Stop(), 0);
+    }
+}
+
+// While another process builds a help file's index, the viewer's search
+// answers from the pages committed so far, then from all of them.
+TEST_F(ServeTest, ASearchDuringABuildFindsThePagesDoneSoFarThenAll)
+{
+    std::vector<StoredFile> files;
+    for (int i = 0; i < 10; ++i)
+        files.push_back({"/p" + std::to_string(i) + ".htm",
+                         Bytes(i == 1 || i == 8 ? "<p>walrus</p>" : "<p>sea</p>"), 1});
+    MadeHelpFile help(files);
+    SearchCache cache;
+    std::string error;
+    ASSERT_TRUE(UserSearchCache(cache, error)) << error;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool committed = false, released = false;
+    BuildTuning tuning;
+    tuning.workers = 1;
+    tuning.pagesPerBatch = 3;
+    tuning.afterBatch = [&](uint32_t done) {
+        if (done != 3)
+            return;
+        std::unique_lock<std::mutex> hold(lock);
+        committed = true;
+        changed.notify_all();
+        changed.wait(hold, [&] { return released; });
+    };
+    TextSearch builder(cache, tuning);
+    std::thread build(
+        [&] { EXPECT_TRUE(builder.MakeReady(builder.AddPendingHelpFile(help.path))); });
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return committed; });
+    }
+    Server server({"serve", "--no-open", help.path});
+    auto early =
+        nlohmann::json::parse(Get(server, server.root + "~velkory/api/search?q=walrus").body);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        released = true;
+        changed.notify_all();
+    }
+    build.join();
+    EXPECT_EQ(early["ready"], false) << early.dump();
+    EXPECT_EQ(early["hits"].size(), 1u) << early.dump();
+    EXPECT_EQ(early["hits"][0][1], "p1.htm") << early.dump();
+    auto late = nlohmann::json::parse(WhenReady(server, "~velkory/api/search?q=walrus"));
+    EXPECT_EQ(late["hits"].size(), 2u) << late.dump();
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+// serve DIR serves every help file below DIR, and its search ranks the pages
+// of all of them on one scale: a title above a page that only holds the word.
+TEST_F(ServeTest, ALibraryServesNestedFilesAndRanksAcrossThem)
+{
+    MadeHelpFile top({{"/text.htm", Bytes("<title>Seals</title><p>a walrus sleeps</p>"), 1}},
+                     "top.chm");
+    fs::create_directories(top.dir + "/deep/er");
+    ASSERT_TRUE(
+        WriteBytes(top.dir + "/deep/er/nested.chm",
+                   MakeHelpFile({{"/t.htm", Bytes("<title>Walrus</title><p>tusks</p>"), 1}})));
+    Server server({"serve", "--no-open", top.dir});
+    EXPECT_EQ(Get(server, server.token + "nested.chm/t.htm").body,
+              "<title>Walrus</title><p>tusks</p>");
+    nlohmann::json found;
+    for (int i = 0; i < 200; ++i, usleep(20000)) {
+        found =
+            nlohmann::json::parse(Get(server, server.token + "~velkory/api/search?q=walrus").body);
+        if (found["progress"]["ready"] == true)
+            break;
+    }
+    ASSERT_EQ(found["hits"].size(), 2u) << found.dump();
+    EXPECT_EQ(found["hits"][0][1], "nested.chm/#t.htm");
+    // A query of bytes that are not text, stray quotes and operators finds
+    // nothing and says no failure.
+    for (const char* query : {"%FF%FE%00%01", "%22-*", "AND%20OR%20NOT%20%22"}) {
+        Reply hostile = Get(server, server.token + "~velkory/api/search?q=" + query);
+        EXPECT_EQ(hostile.status, 200) << query;
+        auto none = nlohmann::json::parse(hostile.body, nullptr, false);
+        EXPECT_EQ(none["hits"], nlohmann::json::array()) << query << " " << hostile.body;
+        EXPECT_EQ(none["progress"]["failure"], "") << query;
+    }
+    EXPECT_EQ(found["hits"][1][1], "top.chm/#text.htm");
+    // The library page shows each hit's snippet, its match marked.
+    EXPECT_NE(Get(server, server.token + "?q=walrus")
+                  .body.find("<p class=\"snippet\">a <mark>walrus</mark> sleeps</p>"),
+              std::string::npos);
+    EXPECT_EQ(server.Stop(), 0);
 }
 
 // The token and the port are kept from run to run, so that a page's URL

@@ -39,6 +39,8 @@
   <section id="search" class="pane" role="tabpanel" aria-labelledby="tab-search" hidden>
     <label for="search-query">Pages holding every word</label>
     <input id="search-query" type="search" autocomplete="off">
+    <div id="indexing" hidden><label for="indexing-bar"></label>
+      <progress id="indexing-bar"></progress></div>
     <ol id="hits" class="list"></ol><p class="note" role="status"></p>
   </section>`;
 
@@ -445,32 +447,79 @@
     note("titles", shown ? "" : "No title holds those words.");
   }
 
+  // A hit's snippet, its matches (byte ranges of its UTF-8) marked: text
+  // nodes and <mark> elements, never markup from the answer.
+  function snippetNode(snippet, marks) {
+    const p = document.createElement("p");
+    p.className = "snippet";
+    const bytes = new TextEncoder().encode(snippet);
+    const text = (from, to) => new TextDecoder().decode(bytes.subarray(from, to));
+    let at = 0;
+    for (const [start, end] of marks || []) {
+      if (start < at || end > bytes.length) continue;
+      p.appendChild(document.createTextNode(text(at, start)));
+      const mark = document.createElement("mark");
+      mark.textContent = text(start, end);
+      p.appendChild(mark);
+      at = end;
+    }
+    p.appendChild(document.createTextNode(text(at, bytes.length)));
+    return p;
+  }
+
+  // While the help file's index is being built: a bar, and the search asked
+  // again until it is ready, its results filling as the pages are read.
+  function showIndexing(progress) {
+    const building = progress && !progress.ready && !progress.failure;
+    $("indexing").hidden = !building;
+    if (!building) return;
+    const bar = $("indexing-bar");
+    if (progress.total) {
+      bar.max = progress.total;
+      bar.value = progress.done;
+    } else {
+      bar.removeAttribute("value");
+    }
+    const count = (n) => Number(n).toLocaleString("en-US");
+    $("indexing").querySelector("label").textContent = progress.total
+      ? "Indexing: " + count(progress.done) + " of " + count(progress.total) + " pages"
+      : "Indexing\u2026";
+  }
+
   let searchTimer = 0, searchSeq = 0;
-  function search() {
+  function search(delay) {
     clearTimeout(searchTimer);
     searchTimer = setTimeout(() => {
       const q = $("search-query").value.trim();
       const seq = ++searchSeq;
       if (!q) {
         $("hits").textContent = "";
+        showIndexing(null);
         note("search", "");
         return;
       }
       api("search", { q }).then((answer) => {
         if (seq !== searchSeq) return;
-        if (!answer.ready) {
-          note("search", "Reading the pages\u2026");
-          setTimeout(search, 300);
-          return;
-        }
+        const progress = answer.progress || { ready: answer.ready };
+        showIndexing(progress);
         const list = $("hits");
         list.textContent = "";
-        for (const [title, url] of answer.hits) list.appendChild(item(title, url, readableUrl(url)));
-        note("search", answer.hits.length
-          ? answer.hits.length + (answer.hits.length === 1 ? " page" : " pages")
-          : "No page holds every word.");
+        for (const [title, url, snippet, marks] of answer.hits) {
+          const li = item(title, url, readableUrl(url));
+          if (snippet) li.appendChild(snippetNode(snippet, marks));
+          list.appendChild(li);
+        }
+        const found = answer.hits.length + (answer.hits.length === 1 ? " page" : " pages");
+        if (progress.failure) {
+          note("search", "The search cannot be made: " + progress.failure);
+        } else if (!progress.ready) {
+          note("search", answer.hits.length ? found + " so far" : "");
+          search(500);
+        } else {
+          note("search", answer.hits.length ? found : "No page holds every word.");
+        }
       }).catch((e) => note("search", String(e)));
-    }, 120);
+    }, typeof delay === "number" ? delay : 120);
   }
 
   // Printing: the page being read, or its chapter (the page and every page
@@ -580,7 +629,7 @@
       history.pushState(here(), "", location.hash || "#");
   });
   $("title-query").addEventListener("input", showTitles);
-  $("search-query").addEventListener("input", search);
+  $("search-query").addEventListener("input", () => search());
   listKeys($("index-query"), $("keywords"));
   listKeys($("title-query"), $("title-list"));
   listKeys($("search-query"), $("hits"));
