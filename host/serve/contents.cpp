@@ -5,6 +5,11 @@
 // sitemap's links are relative to its folder, "ms-its:NAME.chm::/page" ones
 // name another help file ("../NAME.chm/page"), and links out of the help
 // file (http:, mailto:) are left out.
+//
+// Which index entries begin with a keyword is decided here, not in the
+// browser: as help and velkory index decide it (FindTopicMatches, the
+// keyword in the OEM code page, the module's comparison), so that the viewer
+// offers the same entries for "émile" or "ÖLF" as they do.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -18,6 +23,7 @@
 #include "host/serve/serve.h"
 #include "lookup/lookup.h"
 #include "platform/platform.h"
+#include "platform/terminal_text.h"
 #include "platform/text.h"
 
 namespace {
@@ -136,6 +142,41 @@ nlohmann::json KeywordsTree(const char* helpPath)
     }
     ReleaseKeywordIndex(&index);
     return items;
+}
+
+IndexMatch IndexEntriesBeginning(const char* helpPath, const nlohmann::json& keywords,
+                                 const std::string& keyword, std::vector<size_t>& positions)
+{
+    positions.clear();
+    // Converted as help converts a typed keyword: a character the OEM code
+    // page lacks, or a byte that is no UTF-8, becomes '?'. A NUL cannot be typed.
+    if (keyword.find('\0') != std::string::npos)
+        return IndexMatch::BadKeyword;
+    std::vector<char> oem(keyword.size() * 4 + 8);
+    if (!TerminalToOem(keyword.c_str(), oem.data(), oem.size()))
+        return IndexMatch::BadKeyword;
+    TopicMatches matches;
+    if (FindTopicMatches(helpPath, oem.data(), TopicFromKeywordIndex, CompareAsModule,
+                         TopicMatchLimit, &matches) != TopicMatchOk)
+        return IndexMatch::Unreadable;
+    // A match's value is its target's number in the index; the list's
+    // entries hold their targets' URLs in that order, one each.
+    auto targets = [&](size_t at) {
+        auto urls = keywords[at].find("u");
+        return urls != keywords[at].end() ? urls->size() : 0;
+    };
+    size_t position = 0, firstTarget = 0;
+    for (uint32_t k = 0; k < matches.count; ++k) {
+        size_t target = matches.matches[k].value;
+        while (position < keywords.size() && firstTarget + targets(position) <= target)
+            firstTarget += targets(position++);
+        if (position == keywords.size())
+            break;  // the file changed since the list was made
+        if (positions.empty() || positions.back() != position)
+            positions.push_back(position);
+    }
+    ReleaseTopicMatches(&matches);
+    return IndexMatch::Ok;
 }
 
 std::string HtmlText(const std::string& utf8)

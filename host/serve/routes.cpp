@@ -16,6 +16,8 @@
 //   "<file>/"                the viewer of the help file named <file> (its name, made unique)
 //   "<file>/~velkory/api/<name>", "<file>/~velkory/plain/<name>"
 //                            its JSON, and its contents and index as plain links
+//   "<file>/~velkory/api/index-matches?k=KEYWORD"
+//                            the positions of the index entries beginning with it
 //   "<file>/<name>"          its stored files
 // A <file> that no help file given has is a help file of their folders that
 // links name ("ms-its:other.chm::/page.htm"), opened then.
@@ -370,6 +372,21 @@ void AddRoutes(httplib::Server& server, ServerState& state)
                  Answer(response, PlainPage(served, root, contents), "text/html; charset=utf-8");
              });
     }
+    // The positions in the index of the entries that begin with k.
+    file("~velkory/api/index-matches",
+         [](const Request& request, ServedFile& served, Response& response) {
+             std::vector<size_t> positions;
+             switch (IndexEntriesBeginning(served.path.c_str(), *TreeOf(served, false),
+                                           request.get_param_value("k"), positions)) {
+             case IndexMatch::Ok:
+                 return AnswerJson(response, {{"positions", positions}});
+             case IndexMatch::BadKeyword:
+                 return Refuse(response, 400, "Bad Request: no keyword can be made of k");
+             case IndexMatch::Unreadable:
+                 break;
+             }
+             Refuse(response, 500, "The keyword index cannot be read");
+         });
     file("(.+)", [&state](const Request& request, ServedFile& served, Response& response) {
         // The name with its leading "/".
         AnswerStored(state, served, request.path.substr((size_t)request.matches.position(2) - 1),

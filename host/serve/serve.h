@@ -43,6 +43,16 @@ constexpr uint32_t Windows1252 = 1252;
 struct HelpFile;
 nlohmann::json ContentsTree(HelpFile* file, uint32_t codePage);
 nlohmann::json KeywordsTree(const char* helpPath);
+// The positions in keywords (KeywordsTree of helpPath) of the entries that
+// begin with keyword (UTF-8, as typed), in order: those velkory index lists,
+// compared as help compares them.
+enum class IndexMatch {
+    Ok,
+    BadKeyword,  // holds a NUL, or cannot be converted to the OEM code page
+    Unreadable,  // the keyword index cannot be read, or memory ran out
+};
+IndexMatch IndexEntriesBeginning(const char* helpPath, const nlohmann::json& keywords,
+                                 const std::string& keyword, std::vector<size_t>& positions);
 // The same as plain HTML lists of links, for browsers without scripts.
 std::string PlainTreeHtml(const nlohmann::json& items, const std::string& base);
 // Text for HTML: &, <, > and quotes escaped.
