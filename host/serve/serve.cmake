@@ -5,20 +5,9 @@
 # that loading cpp-httplib (and with it OpenSSL) does not slow down every
 # other command. Not in the Windows
 # build: Debian ships cpp-httplib for the native system only.
-set(VELKORY_SERVE OFF)
-if(NOT WIN32)
-  find_package(PkgConfig QUIET)
-  if(PkgConfig_FOUND)
-    pkg_check_modules(VELKORY_HTTPLIB IMPORTED_TARGET cpp-httplib)
-  endif()
-  find_package(nlohmann_json 3 QUIET GLOBAL)
-  if(VELKORY_HTTPLIB_FOUND AND nlohmann_json_FOUND)
-    set(VELKORY_SERVE ON)
-  else()
-    message(WARNING "cpp-httplib or nlohmann-json not found (packages libcpp-httplib-dev, nlohmann-json3-dev): velkory is built without serve and browse")
-  endif()
-endif()
-set(VELKORY_SERVE ${VELKORY_SERVE} PARENT_SCOPE)
+include(${PROJECT_SOURCE_DIR}/cmake/optional-part.cmake)
+velkory_optional_part(VELKORY_SERVE PKG VELKORY_HTTPLIB cpp-httplib JSON
+  MISSING "cpp-httplib or nlohmann-json not found (packages libcpp-httplib-dev, nlohmann-json3-dev): velkory is built without serve and browse")
 
 if(VELKORY_SERVE)
   file(GLOB VELKORY_VIEWER_FILES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/serve/viewer/*)

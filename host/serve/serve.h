@@ -105,8 +105,12 @@ nlohmann::json ContentsTree(HelpFile* file, uint32_t codePage);
 nlohmann::json KeywordsTree(const char* helpPath);
 // The same as plain HTML lists of links, for browsers without scripts.
 std::string PlainTreeHtml(const nlohmann::json& items, const std::string& base);
-// Text for HTML: &, <, > and quotes escaped.
-std::string HtmlText(const std::string& utf8);
+// Text for HTML, in an element or a quoted attribute: the page room's
+// escaper.
+inline std::string HtmlText(const std::string& utf8)
+{
+    return EscapeMarkup(utf8, true);
+}
 // JSON as text; bytes that are not UTF-8 come out as U+FFFD.
 std::string JsonText(const nlohmann::json& value);
 std::string WithAnchor(std::string url, const std::string& anchor);  // url#anchor, encoded
