@@ -10,7 +10,9 @@
 // holds a block becomes a div, list and definition-list items outside their
 // lists become divs, and what a list holds outside its items joins the item
 // before it. Every id becomes a valid XML name, unique in the page, and the
-// name of an <a> becomes its id, so that links to it keep working.
+// name of an <a> becomes its id, so that links to it keep working. What
+// each element becomes is markup_rules.cpp's table; text is escaped by the
+// page room's EscapeMarkup.
 //
 // The tree is walked to a fixed depth; deeper elements give their text
 // alone, and the tree is flattened before gumbo frees it (gumbo frees it
