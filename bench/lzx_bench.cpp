@@ -27,6 +27,7 @@
 
 #include "container/container.h"
 #include "lzx/lzx.h"
+#include "support/corpus.h"
 
 namespace {
 
@@ -44,18 +45,6 @@ struct Section {
     uint32_t uncompressed = 0;
     std::vector<uint8_t> fileBytes;  // the whole help file, for libmspack
 };
-
-std::vector<uint8_t> Extract(HelpFile* file, const char* name)
-{
-    uint32_t length = 0;
-    uint8_t* data = nullptr;
-    if (ExtractFile(file, name, &length, &data) != 0) {
-        return {};
-    }
-    std::vector<uint8_t> bytes(data, data + length);
-    free(data);
-    return bytes;
-}
 
 std::vector<uint8_t> ReadWhole(const std::string& path)
 {
@@ -79,9 +68,9 @@ bool LoadSection(const std::string& path, Section* s)
     if (file == nullptr) {
         return false;
     }
-    std::vector<uint8_t> control = Extract(file, kControl);
-    std::vector<uint8_t> reset = Extract(file, kReset);
-    s->content = Extract(file, kContent);
+    std::vector<uint8_t> control = StoredBytes(file, kControl);
+    std::vector<uint8_t> reset = StoredBytes(file, kReset);
+    s->content = StoredBytes(file, kContent);
     CloseHelpFile(file);
     if (control.size() < 20 || reset.size() < 28) {
         return false;

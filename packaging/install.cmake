@@ -20,21 +20,24 @@ else()
   target_compile_definitions(velkory_host_parts PRIVATE VELKORY_INSTALLED_MODULE="${VELKORY_MODULE_FROM_BIN}")
   install(TARGETS velkory_host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(TARGETS velkory_module LIBRARY DESTINATION ${VELKORY_MODULE_DIR})
-  if(TARGET velkory_serve)
-    # velkory-serve beside the module, which it then finds beside itself.
-    file(RELATIVE_PATH VELKORY_SERVER_FROM_BIN
+  # velkory-serve and velkory-export beside the module, which they then find
+  # beside themselves; velkory runs them in its place (user, through the
+  # compile definition define, knows their path from bin/).
+  function(velkory_install_beside_module target program user define)
+    file(RELATIVE_PATH from_bin
       ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
-      ${CMAKE_INSTALL_PREFIX}/${VELKORY_MODULE_DIR}/velkory-serve)
-    target_compile_definitions(velkory_host_parts PRIVATE VELKORY_INSTALLED_SERVER="${VELKORY_SERVER_FROM_BIN}")
-    install(TARGETS velkory_serve RUNTIME DESTINATION ${VELKORY_MODULE_DIR})
+      ${CMAKE_INSTALL_PREFIX}/${VELKORY_MODULE_DIR}/${program})
+    target_compile_definitions(${user} PRIVATE ${define}="${from_bin}")
+    install(TARGETS ${target} RUNTIME DESTINATION ${VELKORY_MODULE_DIR})
+  endfunction()
+  if(TARGET velkory_serve)
+    velkory_install_beside_module(velkory_serve velkory-serve velkory_host_parts
+      VELKORY_INSTALLED_SERVER)
   endif()
   if(TARGET velkory_export)
-    # velkory-export likewise: export runs it, with libzip and gumbo.
-    file(RELATIVE_PATH VELKORY_EXPORTER_FROM_BIN
-      ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
-      ${CMAKE_INSTALL_PREFIX}/${VELKORY_MODULE_DIR}/velkory-export)
-    target_compile_definitions(velkory_host PRIVATE VELKORY_INSTALLED_EXPORTER="${VELKORY_EXPORTER_FROM_BIN}")
-    install(TARGETS velkory_export RUNTIME DESTINATION ${VELKORY_MODULE_DIR})
+    # export runs it, with libzip and gumbo.
+    velkory_install_beside_module(velkory_export velkory-export velkory_host
+      VELKORY_INSTALLED_EXPORTER)
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/velkory.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/velkory.bash

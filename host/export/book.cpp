@@ -406,3 +406,21 @@ bool ScanBook(Book& book, std::string& error, const std::function<void(size_t)>&
     }
     return true;
 }
+
+std::vector<BookTopic> BookTopics(const Book& book)
+{
+    std::vector<BookTopic> topics;
+    std::vector<bool> placed(book.pages.size(), false);
+    for (size_t c = 0; c < book.contents.size(); ++c) {
+        const ContentsItem& item = book.contents[c];
+        if (item.page >= 0 && placed[item.page])
+            continue;
+        if (item.page >= 0)
+            placed[item.page] = true;
+        topics.push_back({(int)c, item.page, item.depth, item.title});
+    }
+    for (size_t p = 0; p < book.pages.size(); ++p)
+        if (!placed[p])
+            topics.push_back({-1, (int)p, 0, book.pages[p].title});
+    return topics;
+}

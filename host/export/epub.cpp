@@ -5,13 +5,11 @@
 // contents entry that opens none, the keyword index as a back-of-book index,
 // and the images, style sheets and fonts the pages use.
 //
-// libzip writes the archive when it is closed, reading every entry's source
-// then; the pages' sources make their XHTML only when they are read and
-// forget it when closed, so one page at a time is in memory. libzip writes
-// to a temporary file of its own and renames it; the archive itself goes to a
-// temporary name beside the output, renamed when whole.
+// The archive (zip.cpp) makes each page's XHTML only when libzip reads it,
+// so one page at a time is in memory. libzip writes to a temporary file of
+// its own and renames it; the archive itself goes to a temporary name beside
+// the output, renamed when whole.
 #include <sys/stat.h>
-#include <zip.h>
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +19,7 @@
 #include <vector>
 
 #include "host/export/export.h"
+#include "host/page/page.h"
 
 namespace {
 
@@ -118,7 +117,7 @@ std::string Document(const Book& book, const std::string& title, const std::stri
         return Document(book, "Untitled", head, body);
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n" +
         std::string(Namespaces) + " lang=\"" + book.language + "\" xml:lang=\"" + book.language +
-        "\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" + EscapeXml(title) +
+        "\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" + EscapeMarkup(title) +
         "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\"/>\n" + head +
         "</head>\n<body>\n" + body + "\n</body>\n</html>\n";
 }
@@ -168,10 +167,10 @@ bool MakePage(Book& book, int p, std::string& out, std::string& error)
     CleanPage clean = CleanHtml(document, policy);
     std::string head;
     for (const std::string& sheet : clean.stylesheets)
-        head += "<link rel=\"stylesheet\" type=\"text/css\" href=\"" + EscapeXml(sheet, true) +
+        head += "<link rel=\"stylesheet\" type=\"text/css\" href=\"" + EscapeMarkup(sheet, true) +
             "\"/>\n";
     if (!clean.styles.empty())
-        head += "<style type=\"text/css\">\n" + EscapeXml(clean.styles) + "</style>\n";
+        head += "<style type=\"text/css\">\n" + EscapeMarkup(clean.styles) + "</style>\n";
     out = Document(book, clean.title.empty() ? page.title : clean.title, head, clean.body);
     return true;
 }
@@ -220,16 +219,16 @@ std::string ItemHref(const Book& book, const Layout& layout, int c)
 std::string SectionPage(const Book& book, const Layout& layout, int item)
 {
     const ContentsItem& entry = book.contents[item];
-    std::string body = "<h1>" + EscapeXml(ItemTitle(entry)) + "</h1>\n";
+    std::string body = "<h1>" + EscapeMarkup(ItemTitle(entry)) + "</h1>\n";
     if (entry.page >= 0)
         body += "<p><a href=\"" +
             PageHref(book, entry.page, Fragment(book, entry.page, entry.anchor)) + "\">" +
-            EscapeXml(book.pages[entry.page].title) + "</a></p>\n";
+            EscapeMarkup(book.pages[entry.page].title) + "</a></p>\n";
     std::string children;
     for (size_t c = 0; c < book.contents.size(); ++c)
         if (book.contents[c].parent == item)
             children += "<li><a href=\"" + ItemHref(book, layout, (int)c) + "\">" +
-                EscapeXml(ItemTitle(book.contents[c])) + "</a></li>\n";
+                EscapeMarkup(ItemTitle(book.contents[c])) + "</a></li>\n";
     if (!children.empty())
         body += "<ul>\n" + children + "</ul>";
     return Document(book, ItemTitle(entry), "", body);
@@ -244,15 +243,15 @@ std::string IndexPage(const Book& book)
             const KeywordLink& link = keyword.links[0];
             body += "<a href=\"" +
                 PageHref(book, link.page, Fragment(book, link.page, link.anchor)) + "\">" +
-                EscapeXml(keyword.text) + "</a>";
+                EscapeMarkup(keyword.text) + "</a>";
         } else {
-            body += EscapeXml(keyword.text) + ": ";
+            body += EscapeMarkup(keyword.text) + ": ";
             for (size_t k = 0; k < keyword.links.size(); ++k) {
                 const KeywordLink& link = keyword.links[k];
                 std::string title = !link.title.empty() ? link.title : book.pages[link.page].title;
                 body += std::string(k ? ", " : "") + "<a href=\"" +
                     PageHref(book, link.page, Fragment(book, link.page, link.anchor)) + "\">" +
-                    EscapeXml(title) + "</a>";
+                    EscapeMarkup(title) + "</a>";
             }
         }
         body += "</li>\n";
@@ -282,7 +281,7 @@ std::string NavDocument(const Book& book, const Layout& layout, bool hasIndex)
                 open.back().second = true;
             }
             list += "<li><a href=\"" + ItemHref(book, layout, (int)c) + "\">" +
-                EscapeXml(ItemTitle(item)) + "</a>";
+                EscapeMarkup(ItemTitle(item)) + "</a>";
             open.push_back({(int)c, false});
         }
         while (!open.empty())
@@ -291,11 +290,11 @@ std::string NavDocument(const Book& book, const Layout& layout, bool hasIndex)
     } else {
         list = "<ol>\n";
         for (size_t p = 0; p < book.pages.size(); ++p)
-            list += "<li><a href=\"" + PageFile((int)p) + "\">" + EscapeXml(book.pages[p].title) +
-                "</a></li>\n";
+            list += "<li><a href=\"" + PageFile((int)p) + "\">" +
+                EscapeMarkup(book.pages[p].title) + "</a></li>\n";
         list += "</ol>\n";
     }
-    std::string body = "<nav epub:type=\"toc\" id=\"toc\">\n<h1>" + EscapeXml(book.title) +
+    std::string body = "<nav epub:type=\"toc\" id=\"toc\">\n<h1>" + EscapeMarkup(book.title) +
         "</h1>\n" + list + "</nav>\n";
     body += "<nav epub:type=\"landmarks\" id=\"landmarks\" hidden=\"hidden\">\n<ol>\n"
             "<li><a epub:type=\"toc\" href=\"nav.xhtml\">Contents</a></li>\n";
@@ -340,7 +339,7 @@ std::string Package(const Book& book, const std::vector<SpineItem>& spine, time_
         book.language +
         "\">\n<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
         "<dc:identifier id=\"uid\">" +
-        Identifier(book, size) + "</dc:identifier>\n<dc:title>" + EscapeXml(book.title) +
+        Identifier(book, size) + "</dc:identifier>\n<dc:title>" + EscapeMarkup(book.title) +
         "</dc:title>\n<dc:language>" + book.language +
         "</dc:language>\n<meta property=\"dcterms:modified\">" + stamp +
         "</meta>\n</metadata>\n<manifest>\n"
@@ -372,159 +371,6 @@ std::string Package(const Book& book, const std::vector<SpineItem>& spine, time_
     return opf;
 }
 
-// A zip entry whose bytes are made when libzip reads it and dropped when it
-// is done with them.
-// libzip asks for an entry's size before it opens it and again after it
-// closed it; the size is kept, the bytes only from the first question (or
-// the opening) to the closing, so that one page at a time is in memory.
-struct LazySource {
-    std::function<bool(std::string& out, std::string& error)> make;
-    std::string* failure;  // the first reason an entry could not be made
-    time_t modified;
-    std::string data;
-    size_t offset = 0;
-    bool made = false;
-    bool sized = false;
-    size_t size = 0;
-    zip_error_t error;
-};
-
-zip_int64_t LazyCallback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command)
-{
-    LazySource* source = (LazySource*)state;
-    switch (command) {
-    case ZIP_SOURCE_OPEN:
-    case ZIP_SOURCE_STAT:
-        if (!source->made && (command == ZIP_SOURCE_OPEN || !source->sized)) {
-            std::string why;
-            if (!source->make(source->data, why)) {
-                if (source->failure->empty())
-                    *source->failure = why;
-                zip_error_set(&source->error, ZIP_ER_READ, EIO);
-                return -1;
-            }
-            source->made = source->sized = true;
-            source->size = source->data.size();
-            source->offset = 0;
-        }
-        if (command == ZIP_SOURCE_OPEN) {
-            source->offset = 0;
-            return 0;
-        } else {
-            zip_stat_t* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &source->error);
-            if (!stat)
-                return -1;
-            zip_stat_init(stat);
-            stat->size = source->size;
-            stat->mtime = source->modified;
-            stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-            return sizeof(zip_stat_t);
-        }
-    case ZIP_SOURCE_READ: {
-        size_t left = source->data.size() - source->offset;
-        size_t count = length < left ? (size_t)length : left;
-        memcpy(data, source->data.data() + source->offset, count);
-        source->offset += count;
-        return (zip_int64_t)count;
-    }
-    case ZIP_SOURCE_CLOSE:
-        std::string().swap(source->data);
-        source->made = false;
-        return 0;
-    case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&source->error, data, length);
-    case ZIP_SOURCE_FREE:
-        zip_error_fini(&source->error);
-        delete source;
-        return 0;
-    case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
-                                              -1);
-    default:
-        zip_error_set(&source->error, ZIP_ER_OPNOTSUPP, 0);
-        return -1;
-    }
-}
-
-class Archive {
-public:
-    Archive(std::string& failure, time_t modified)
-        : failure_(failure)
-        , modified_(modified)
-    {
-    }
-    ~Archive()
-    {
-        if (zip_)
-            zip_discard(zip_);
-    }
-    bool Open(const std::string& path, std::string& error)
-    {
-        int code = 0;
-        zip_ = zip_open(path.c_str(), ZIP_CREATE | ZIP_EXCL, &code);
-        if (!zip_) {
-            zip_error_t why;
-            zip_error_init_with_code(&why, code);
-            error = "cannot write " + path + ": " + zip_error_strerror(&why);
-            zip_error_fini(&why);
-        }
-        return zip_ != nullptr;
-    }
-    bool Add(const std::string& name, std::function<bool(std::string&, std::string&)> make,
-             bool compress)
-    {
-        LazySource* state = new LazySource;
-        state->make = std::move(make);
-        state->failure = &failure_;
-        state->modified = modified_;
-        zip_error_init(&state->error);
-        zip_source_t* source = zip_source_function(zip_, LazyCallback, state);
-        if (!source) {
-            zip_error_fini(&state->error);
-            delete state;
-            return false;
-        }
-        zip_int64_t index = zip_file_add(zip_, name.c_str(), source, ZIP_FL_ENC_UTF_8);
-        if (index < 0) {
-            zip_source_free(source);
-            return false;
-        }
-        zip_set_file_compression(zip_, (zip_uint64_t)index,
-                                 compress ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0);
-        return true;
-    }
-    bool AddText(const std::string& name, std::string text, bool compress = true)
-    {
-        return Add(
-            name,
-            [text = std::move(text)](std::string& out, std::string&) {
-                out = text;
-                return true;
-            },
-            compress);
-    }
-    // Writes the archive; false with the reason in error.
-    bool Close(std::string& error)
-    {
-        if (zip_close(zip_) != 0) {
-            error = !failure_.empty() ? failure_ : std::string(zip_strerror(zip_));
-            return false;
-        }
-        zip_ = nullptr;
-        return true;
-    }
-    std::string Error()
-    {
-        return zip_strerror(zip_);
-    }
-
-private:
-    zip_t* zip_ = nullptr;
-    std::string& failure_;
-    time_t modified_;
-};
-
 }  // namespace
 
 bool WriteEpub(Book& book, const ExportOptions& options, std::string& error)
@@ -548,7 +394,7 @@ bool WriteEpub(Book& book, const ExportOptions& options, std::string& error)
 
     std::string temporary = TemporaryNameBeside(options.output);
     std::string failure;
-    Archive archive(failure, modified);
+    ZipArchive archive(failure, modified);
     if (!archive.Open(temporary, error))
         return false;
     Progress progress(options.progress, book.pages.size(), "writing pages");

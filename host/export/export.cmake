@@ -6,21 +6,9 @@
 # slow down every other command; velkory hands export over to it
 # (export/relay.cpp). Not in the Windows build: the two libraries are not
 # there for the cross compiler.
-set(VELKORY_EXPORT OFF)
-if(NOT WIN32)
-  find_package(PkgConfig QUIET)
-  if(PkgConfig_FOUND)
-    pkg_check_modules(VELKORY_LIBZIP IMPORTED_TARGET libzip)
-    pkg_check_modules(VELKORY_GUMBO IMPORTED_TARGET gumbo)
-  endif()
-  find_package(nlohmann_json 3 QUIET)
-  if(VELKORY_LIBZIP_FOUND AND VELKORY_GUMBO_FOUND AND nlohmann_json_FOUND)
-    set(VELKORY_EXPORT ON)
-  else()
-    message(WARNING "libzip, gumbo or nlohmann-json not found (packages libzip-dev, libgumbo-dev, nlohmann-json3-dev): velkory is built without export")
-  endif()
-endif()
-set(VELKORY_EXPORT ${VELKORY_EXPORT} PARENT_SCOPE)
+include(${PROJECT_SOURCE_DIR}/cmake/optional-part.cmake)
+velkory_optional_part(VELKORY_EXPORT PKG VELKORY_LIBZIP libzip VELKORY_GUMBO gumbo JSON
+  MISSING "libzip, gumbo or nlohmann-json not found (packages libzip-dev, libgumbo-dev, nlohmann-json3-dev): velkory is built without export")
 
 if(VELKORY_EXPORT)
   file(GLOB VELKORY_EXPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/export/*.cpp)

@@ -1,16 +1,31 @@
 // The whole book out: a help file as one EPUB, one HTML file, Markdown, plain
 // text or JSON lines (one object per topic).
 //
-// The book (book.cpp) is read once from the help file: its pages in the
-// contents' order (pages the contents do not name follow, in directory
-// order), the contents tree, the keyword index, the images, style sheets and
-// fonts the pages use, and the title and language of #SYSTEM. Pages are then
-// read one at a time, cleaned by a real HTML parser (markup.cpp, on gumbo)
-// with their links rewritten to the new names, and written out as they come
-// (epub.cpp, formats.cpp), so memory is bounded by the largest page and the
-// navigation. Page bytes become UTF-8 through the page room's text pipeline
-// (page_text.cpp is the one adapter to it). Every output is written under a
-// temporary name beside it and renamed when whole (output.cpp).
+// The book is read once from the help file: its pages in the contents'
+// order, the contents tree, the keyword index, the resources and #SYSTEM.
+// Pages are then read one at a time, cleaned by a real HTML parser with
+// their links rewritten to the new names, and written out as they come, so
+// memory is bounded by the largest page and the navigation. Every output is
+// written under a temporary name beside it and renamed when whole.
+//
+//   names.cpp     the formats by name and extension (in every program)
+//   relay.cpp     in velkory itself: export handed over to velkory-export
+//   run.cpp       the command: the book read, then written in its format
+//   book.cpp      the help file as a book: pages (in the contents' order, then
+//                 the others in directory order), contents, keyword index,
+//                 images, style sheets and fonts, title and language; its
+//                 links resolved, its topics in order
+//   page_text.cpp the one adapter to the page room's text pipeline
+//   language.cpp  Windows language identifiers as language tags
+//   markup.cpp    pages through gumbo and out again as valid XHTML
+//   markup_rules.cpp  what each element becomes; gumbo's tree read
+//                 (markup_rules.h, within this room)
+//   css.cpp       style sheets' url() and @import found and rewritten
+//   output.cpp    outputs written whole or not at all; the progress line
+//   zip.cpp       the EPUB's zip, on libzip, its entries made as it is written
+//   epub.cpp      the book as an EPUB 3
+//   html.cpp      the book as one HTML file, and as Markdown through pandoc
+//   text.cpp      the book as text and as JSON lines
 //
 // Room export/ (Linux, in velkory-export): may call module/, page/,
 // terminal/, os/ and the module's container/, lookup/ and platform/. It
@@ -20,6 +35,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -78,6 +94,7 @@ std::string LanguageTag(uint32_t lcid);
 // checkers accept: only the elements and attributes of today's HTML, old
 // presentational ones mapped or dropped, scripts, objects and forms left
 // out, every id a valid XML name and unique, links rewritten by the caller.
+// Text is escaped by the page room's EscapeMarkup.
 
 struct GumboInternalOutput;
 // A parsed page, in an arena of its own that goes with it.
@@ -142,16 +159,13 @@ struct CleanPage {
 };
 CleanPage CleanHtml(const HtmlDocument& page, const MarkupPolicy& policy);
 
-// CSS with the target of every url() and @import given by rewrite ("" makes
-// the url() none and drops the @import); comments and strings are skipped.
+// css.cpp: CSS with the target of every url() and @import given by rewrite
+// ("" makes the url() none and drops the @import); comments and strings are
+// skipped.
 std::string RewriteCss(std::string_view css,
                        const std::function<std::string(const std::string&)>& rewrite);
 // The url() and @import targets of css, in order.
 std::vector<std::string> CssReferences(std::string_view css);
-
-// Text, and an attribute's value, escaped for XML; characters XML cannot
-// hold are left out.
-std::string EscapeXml(std::string_view text, bool attribute = false);
 
 // ---------------------------------------------------------------------------
 // book.cpp: the help file as a book.
@@ -233,6 +247,18 @@ BookLink ResolveLink(const Book& book, const std::string& folder, const std::str
 // The folder of a stored name, without its leading "/": "/a/b.htm" gives "a/".
 std::string StoredFolder(const std::string& stored);
 
+// The book's topics, as the single-file formats follow them: the contents
+// entries in order, each page with the first entry that names it (entries
+// without a page are headings alone), then the pages the contents do not
+// name; every page once.
+struct BookTopic {
+    int item;   // contents item, -1 for a page the contents do not name
+    int page;   // -1 for an entry without a page
+    int depth;  // 0 at the root
+    std::string title;
+};
+std::vector<BookTopic> BookTopics(const Book& book);
+
 // ---------------------------------------------------------------------------
 // output.cpp: outputs written whole or not at all.
 
@@ -281,7 +307,38 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// epub.cpp, formats.cpp: the writers; each returns false with the reason.
+// zip.cpp: the EPUB's zip, through libzip. An entry's bytes are made when
+// libzip reads them, as the archive is closed, and dropped when it is done
+// with them. The first reason an entry could not be made is kept in failure.
+struct zip;
+class ZipArchive {
+public:
+    ZipArchive(std::string& failure, time_t modified);
+    ~ZipArchive();
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+    // Creates the archive at path, which must not exist; false with the
+    // reason in error.
+    bool Open(const std::string& path, std::string& error);
+    // An entry whose bytes make gives (false with the reason, kept in
+    // failure), deflated or stored.
+    bool Add(const std::string& name, std::function<bool(std::string&, std::string&)> make,
+             bool compress);
+    bool AddText(const std::string& name, std::string text, bool compress = true);
+    // Writes the archive; false with the reason in error.
+    bool Close(std::string& error);
+    // libzip's reason for the last failure.
+    std::string Error();
+
+private:
+    zip* zip_ = nullptr;
+    std::string& failure_;
+    time_t modified_;
+};
+
+// ---------------------------------------------------------------------------
+// epub.cpp, html.cpp, text.cpp: the writers; each returns false with the
+// reason.
 bool WriteEpub(Book& book, const ExportOptions& options, std::string& error);
 bool WriteHtml(Book& book, const ExportOptions& options, std::string& error);
 bool WriteMarkdown(Book& book, const ExportOptions& options, std::string& error);

@@ -10,14 +10,13 @@
 // holds a block becomes a div, list and definition-list items outside their
 // lists become divs, and what a list holds outside its items joins the item
 // before it. Every id becomes a valid XML name, unique in the page, and the
-// name of an <a> becomes its id, so that links to it keep working.
+// name of an <a> becomes its id, so that links to it keep working. What
+// each element becomes is markup_rules.cpp's table; text is escaped by the
+// page room's EscapeMarkup.
 //
 // The tree is walked to a fixed depth; deeper elements give their text
 // alone, and the tree is flattened before gumbo frees it (gumbo frees it
 // recursively), so no page makes anything recurse without bound.
-#include <gumbo.h>
-
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -26,288 +25,13 @@
 #include <vector>
 
 #include "host/export/export.h"
+#include "host/export/markup_rules.h"
+#include "host/page/page.h"
 #include "platform/text.h"
 
 namespace {
 
-// Elements below this depth give their text alone.
-constexpr int MaxDepth = 200;
-
-enum class Role {
-    Keep,    // written, perhaps under another name
-    Unwrap,  // its content without the element
-    Drop,    // left out with its content
-    Head,    // title, style, link, meta: read, not written where they stand
-};
-enum Kind : unsigned {
-    Block = 1,         // only where flow content may be
-    PhrasingOnly = 2,  // holds only inline content
-    Void = 4,          // no content, written as <x/>
-};
-struct Rule {
-    Role role = Role::Unwrap;
-    const char* name = nullptr;  // written name
-    unsigned kind = 0;
-};
-
-struct RuleEntry {
-    const char* tag;
-    Rule rule;
-};
-
-const RuleEntry RuleTable[] = {
-    // Flow containers and blocks.
-    {"div", {Role::Keep, "div", Block}},
-    {"p", {Role::Keep, "p", Block | PhrasingOnly}},
-    {"blockquote", {Role::Keep, "blockquote", Block}},
-    {"center", {Role::Keep, "div", Block}},
-    {"address", {Role::Keep, "address", Block}},
-    {"article", {Role::Keep, "article", Block}},
-    {"aside", {Role::Keep, "aside", Block}},
-    {"section", {Role::Keep, "section", Block}},
-    {"header", {Role::Keep, "header", Block}},
-    {"footer", {Role::Keep, "footer", Block}},
-    {"main", {Role::Keep, "div", Block}},
-    {"nav", {Role::Keep, "div", Block}},
-    {"figure", {Role::Keep, "figure", Block}},
-    {"figcaption", {Role::Keep, "figcaption", Block}},
-    {"details", {Role::Keep, "div", Block}},
-    {"summary", {Role::Keep, "div", Block}},
-    {"h1", {Role::Keep, "h1", Block | PhrasingOnly}},
-    {"h2", {Role::Keep, "h2", Block | PhrasingOnly}},
-    {"h3", {Role::Keep, "h3", Block | PhrasingOnly}},
-    {"h4", {Role::Keep, "h4", Block | PhrasingOnly}},
-    {"h5", {Role::Keep, "h5", Block | PhrasingOnly}},
-    {"h6", {Role::Keep, "h6", Block | PhrasingOnly}},
-    {"pre", {Role::Keep, "pre", Block | PhrasingOnly}},
-    {"listing", {Role::Keep, "pre", Block | PhrasingOnly}},
-    {"xmp", {Role::Keep, "pre", Block | PhrasingOnly}},
-    {"plaintext", {Role::Keep, "pre", Block | PhrasingOnly}},
-    {"hr", {Role::Keep, "hr", Block | Void}},
-    {"ul", {Role::Keep, "ul", Block}},
-    {"ol", {Role::Keep, "ol", Block}},
-    {"dir", {Role::Keep, "ul", Block}},
-    {"menu", {Role::Keep, "ul", Block}},
-    {"li", {Role::Keep, "li", Block}},
-    {"dl", {Role::Keep, "dl", Block}},
-    {"dt", {Role::Keep, "dt", Block}},
-    {"dd", {Role::Keep, "dd", Block}},
-    {"table", {Role::Keep, "table", Block}},
-    {"caption", {Role::Keep, "caption", Block}},
-    {"colgroup", {Role::Keep, "colgroup", Block}},
-    {"col", {Role::Keep, "col", Block | Void}},
-    {"thead", {Role::Keep, "thead", Block}},
-    {"tbody", {Role::Keep, "tbody", Block}},
-    {"tfoot", {Role::Keep, "tfoot", Block}},
-    {"tr", {Role::Keep, "tr", Block}},
-    {"td", {Role::Keep, "td", Block}},
-    {"th", {Role::Keep, "th", Block}},
-    // Inline.
-    {"a", {Role::Keep, "a", 0}},
-    {"span", {Role::Keep, "span", PhrasingOnly}},
-    {"b", {Role::Keep, "b", PhrasingOnly}},
-    {"i", {Role::Keep, "i", PhrasingOnly}},
-    {"u", {Role::Keep, "u", PhrasingOnly}},
-    {"s", {Role::Keep, "s", PhrasingOnly}},
-    {"strike", {Role::Keep, "s", PhrasingOnly}},
-    {"em", {Role::Keep, "em", PhrasingOnly}},
-    {"strong", {Role::Keep, "strong", PhrasingOnly}},
-    {"small", {Role::Keep, "small", PhrasingOnly}},
-    {"sub", {Role::Keep, "sub", PhrasingOnly}},
-    {"sup", {Role::Keep, "sup", PhrasingOnly}},
-    {"code", {Role::Keep, "code", PhrasingOnly}},
-    {"tt", {Role::Keep, "code", PhrasingOnly}},
-    {"kbd", {Role::Keep, "kbd", PhrasingOnly}},
-    {"samp", {Role::Keep, "samp", PhrasingOnly}},
-    {"var", {Role::Keep, "var", PhrasingOnly}},
-    {"cite", {Role::Keep, "cite", PhrasingOnly}},
-    {"dfn", {Role::Keep, "dfn", PhrasingOnly}},
-    {"abbr", {Role::Keep, "abbr", PhrasingOnly}},
-    {"acronym", {Role::Keep, "abbr", PhrasingOnly}},
-    {"q", {Role::Keep, "q", PhrasingOnly}},
-    {"mark", {Role::Keep, "mark", PhrasingOnly}},
-    {"bdo", {Role::Keep, "bdo", PhrasingOnly}},
-    {"bdi", {Role::Keep, "bdi", PhrasingOnly}},
-    {"time", {Role::Keep, "span", PhrasingOnly}},
-    {"ruby", {Role::Keep, "ruby", PhrasingOnly}},
-    {"rt", {Role::Keep, "rt", PhrasingOnly}},
-    {"rp", {Role::Keep, "rp", PhrasingOnly}},
-    {"ins", {Role::Unwrap, nullptr, 0}},
-    {"del", {Role::Unwrap, nullptr, 0}},
-    {"br", {Role::Keep, "br", Void}},
-    {"wbr", {Role::Keep, "wbr", Void}},
-    {"img", {Role::Keep, "img", Void}},
-    // Their content without them.
-    {"font", {Role::Unwrap, nullptr, 0}},
-    {"big", {Role::Unwrap, nullptr, 0}},
-    {"nobr", {Role::Unwrap, nullptr, 0}},
-    {"blink", {Role::Unwrap, nullptr, 0}},
-    {"marquee", {Role::Unwrap, nullptr, 0}},
-    {"form", {Role::Unwrap, nullptr, 0}},
-    {"label", {Role::Unwrap, nullptr, 0}},
-    {"fieldset", {Role::Unwrap, nullptr, 0}},
-    {"legend", {Role::Unwrap, nullptr, 0}},
-    {"noscript", {Role::Unwrap, nullptr, 0}},
-    {"noframes", {Role::Unwrap, nullptr, 0}},
-    {"body", {Role::Unwrap, nullptr, 0}},
-    {"html", {Role::Unwrap, nullptr, 0}},
-    // Left out.
-    {"script", {Role::Drop, nullptr, 0}},
-    {"object", {Role::Drop, nullptr, 0}},
-    {"embed", {Role::Drop, nullptr, 0}},
-    {"applet", {Role::Drop, nullptr, 0}},
-    {"param", {Role::Drop, nullptr, 0}},
-    {"iframe", {Role::Drop, nullptr, 0}},
-    {"frame", {Role::Drop, nullptr, 0}},
-    {"frameset", {Role::Drop, nullptr, 0}},
-    {"map", {Role::Drop, nullptr, 0}},
-    {"area", {Role::Drop, nullptr, 0}},
-    {"canvas", {Role::Drop, nullptr, 0}},
-    {"audio", {Role::Drop, nullptr, 0}},
-    {"video", {Role::Drop, nullptr, 0}},
-    {"source", {Role::Drop, nullptr, 0}},
-    {"track", {Role::Drop, nullptr, 0}},
-    {"template", {Role::Drop, nullptr, 0}},
-    {"input", {Role::Drop, nullptr, 0}},
-    {"button", {Role::Drop, nullptr, 0}},
-    {"select", {Role::Drop, nullptr, 0}},
-    {"textarea", {Role::Drop, nullptr, 0}},
-    {"option", {Role::Drop, nullptr, 0}},
-    {"optgroup", {Role::Drop, nullptr, 0}},
-    {"datalist", {Role::Drop, nullptr, 0}},
-    {"keygen", {Role::Drop, nullptr, 0}},
-    {"output", {Role::Drop, nullptr, 0}},
-    {"progress", {Role::Drop, nullptr, 0}},
-    {"meter", {Role::Drop, nullptr, 0}},
-    {"dialog", {Role::Drop, nullptr, 0}},
-    {"basefont", {Role::Drop, nullptr, 0}},
-    {"bgsound", {Role::Drop, nullptr, 0}},
-    {"base", {Role::Drop, nullptr, 0}},
-    {"head", {Role::Drop, nullptr, 0}},
-    {"title", {Role::Head, nullptr, 0}},
-    {"style", {Role::Head, nullptr, 0}},
-    {"link", {Role::Head, nullptr, 0}},
-    {"meta", {Role::Head, nullptr, 0}},
-};
-
-// The rule of every gumbo tag, made once.
-const std::array<Rule, GUMBO_TAG_LAST + 1>& Rules()
-{
-    static const std::array<Rule, GUMBO_TAG_LAST + 1> rules = [] {
-        std::array<Rule, GUMBO_TAG_LAST + 1> made {};
-        std::unordered_map<std::string, Rule> byName;
-        for (const RuleEntry& entry : RuleTable)
-            byName[entry.tag] = entry.rule;
-        for (int tag = 0; tag < GUMBO_TAG_LAST; ++tag) {
-            auto found = byName.find(gumbo_normalized_tagname((GumboTag)tag));
-            if (found != byName.end())
-                made[tag] = found->second;
-        }
-        return made;
-    }();
-    return rules;
-}
-
-bool IsElement(const GumboNode* node)
-{
-    return node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE;
-}
-
-// An element's rule: elements of SVG and MathML are left out.
-Rule RuleOf(const GumboNode* node)
-{
-    if (node->type == GUMBO_NODE_TEMPLATE || node->v.element.tag_namespace != GUMBO_NAMESPACE_HTML)
-        return {Role::Drop, nullptr, 0};
-    GumboTag tag = node->v.element.tag;
-    if (tag < 0 || tag >= GUMBO_TAG_LAST)
-        return {};
-    return Rules()[tag];
-}
-
-const char* Attribute(const GumboNode* node, const char* name)
-{
-    const GumboAttribute* attribute = gumbo_get_attribute(&node->v.element.attributes, name);
-    return attribute ? attribute->value : nullptr;
-}
-
-bool IsTag(const GumboNode* node, GumboTag tag)
-{
-    return IsElement(node) && node->v.element.tag == tag &&
-        node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML;
-}
-
-const GumboVector* Children(const GumboNode* node)
-{
-    if (node->type == GUMBO_NODE_DOCUMENT)
-        return &node->v.document.children;
-    if (IsElement(node))
-        return &node->v.element.children;
-    return nullptr;
-}
-
-// "a b" as "a_b": an id as a valid XML name, never empty.
-std::string IdName(const std::string& value)
-{
-    std::string id;
-    for (unsigned char c : value)
-        id += (IsAsciiAlnum((char)c) || c == '_' || c == '-' || c == '.') ? (char)c : '_';
-    if (id.empty() ||
-        !((id[0] >= 'A' && id[0] <= 'Z') || (id[0] >= 'a' && id[0] <= 'z') || id[0] == '_'))
-        id = "a" + id;
-    return id;
-}
-
-std::string Trimmed(const std::string& text)
-{
-    std::string out;
-    bool space = false;
-    for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
-            space = !out.empty();
-            continue;
-        }
-        if (space)
-            out += ' ';
-        space = false;
-        out += c;
-    }
-    return out;
-}
-
-// The text of a subtree, without recursion.
-std::string SubtreeText(const GumboNode* node)
-{
-    std::string text;
-    std::vector<const GumboNode*> stack {node};
-    while (!stack.empty()) {
-        const GumboNode* top = stack.back();
-        stack.pop_back();
-        if (top->type == GUMBO_NODE_TEXT || top->type == GUMBO_NODE_WHITESPACE ||
-            top->type == GUMBO_NODE_CDATA) {
-            text += top->v.text.text;
-            continue;
-        }
-        // Below node, what is not written gives no text (node itself may be
-        // a title).
-        if (IsElement(top) &&
-            (top == node || (RuleOf(top).role != Role::Drop && RuleOf(top).role != Role::Head))) {
-            const GumboVector* children = Children(top);
-            for (unsigned i = children->length; i > 0; --i)
-                stack.push_back((const GumboNode*)children->data[i - 1]);
-        }
-    }
-    return text;
-}
-
-// The body, or null for a page without one (a frameset).
-const GumboNode* Body(const GumboOutput* output)
-{
-    const GumboVector& children = output->root->v.element.children;
-    for (unsigned i = 0; i < children.length; ++i)
-        if (IsTag((const GumboNode*)children.data[i], GUMBO_TAG_BODY))
-            return (const GumboNode*)children.data[i];
-    return nullptr;
-}
+using namespace markup;
 
 // What the walk over the body finds before anything is written: the ids
 // every element gets and which elements hold a block.
@@ -417,7 +141,7 @@ public:
 
     void Children(const GumboNode* node, const std::string& parent, int depth)
     {
-        const GumboVector* children = ::Children(node);
+        const GumboVector* children = markup::Children(node);
         if (!children)
             return;
         if (parent == "ul" || parent == "ol" || parent == "dl") {
@@ -434,7 +158,7 @@ public:
         case GUMBO_NODE_TEXT:
         case GUMBO_NODE_WHITESPACE:
         case GUMBO_NODE_CDATA:
-            out_ += EscapeXml(node->v.text.text);
+            out_ += EscapeMarkup(node->v.text.text);
             return;
         case GUMBO_NODE_ELEMENT:
         case GUMBO_NODE_TEMPLATE:
@@ -508,7 +232,7 @@ private:
     void Element(const GumboNode* node, const std::string& parent, int depth)
     {
         if (depth > MaxDepth) {
-            out_ += EscapeXml(SubtreeText(node));
+            out_ += EscapeMarkup(SubtreeText(node));
             return;
         }
         Rule rule = RuleOf(node);
@@ -532,7 +256,7 @@ private:
         std::string attributes;
         auto id = analysis_.idOf.find(node);
         if (id != analysis_.idOf.end()) {
-            attributes += " id=\"" + EscapeXml(policy_.idPrefix + id->second, true) + "\"";
+            attributes += " id=\"" + EscapeMarkup(policy_.idPrefix + id->second, true) + "\"";
             page_.ids.push_back(policy_.idPrefix + id->second);
         }
         CommonAttributes(node, attributes);
@@ -541,13 +265,13 @@ private:
             std::string target = src && policy_.image ? policy_.image(src) : "";
             const char* alt = Attribute(node, "alt");
             if (target.empty()) {
-                std::string text = alt ? EscapeXml(Trimmed(alt)) : "";
+                std::string text = alt ? EscapeMarkup(Trimmed(alt)) : "";
                 out_ += id == analysis_.idOf.end() ? text
                                                    : "<span" + attributes + ">" + text + "</span>";
                 return "";
             }
-            attributes += " src=\"" + EscapeXml(target, true) + "\" alt=\"" +
-                EscapeXml(alt ? alt : "", true) + "\"";
+            attributes += " src=\"" + EscapeMarkup(target, true) + "\" alt=\"" +
+                EscapeMarkup(alt ? alt : "", true) + "\"";
             for (const char* size : {"width", "height"})
                 if (const char* value = Attribute(node, size); value && IsNumber(value, false))
                     attributes += std::string(" ") + size + "=\"" + value + "\"";
@@ -555,7 +279,7 @@ private:
             const char* href = Attribute(node, "href");
             std::string target = href && policy_.link ? policy_.link(href) : "";
             if (!target.empty())
-                attributes += " href=\"" + EscapeXml(target, true) + "\"";
+                attributes += " href=\"" + EscapeMarkup(target, true) + "\"";
             else if (id == analysis_.idOf.end()) {
                 Children(node, parent, depth);
                 return "";
@@ -595,9 +319,9 @@ private:
             border && atoi(border) > 0 && IsTag(node, GUMBO_TAG_TABLE))
             classes += classes.empty() ? "bordered" : " bordered";
         if (!classes.empty())
-            attributes += " class=\"" + EscapeXml(classes, true) + "\"";
+            attributes += " class=\"" + EscapeMarkup(classes, true) + "\"";
         if (const char* value = Attribute(node, "title"); value && *value)
-            attributes += " title=\"" + EscapeXml(value, true) + "\"";
+            attributes += " title=\"" + EscapeMarkup(value, true) + "\"";
         if (const char* value = Attribute(node, "lang"); value && IsLanguageTag(value))
             attributes += std::string(" lang=\"") + value + "\"";
         if (const char* value = Attribute(node, "dir")) {
@@ -608,7 +332,7 @@ private:
         if (const char* value = Attribute(node, "style"); value && *value && policy_.keepStyles) {
             std::string css = Trimmed(policy_.cssUrl ? RewriteCss(value, policy_.cssUrl) : value);
             if (!css.empty())
-                attributes += " style=\"" + EscapeXml(css, true) + "\"";
+                attributes += " style=\"" + EscapeMarkup(css, true) + "\"";
         }
     }
 
@@ -682,102 +406,6 @@ void* Allocate(void* userdata, size_t size)
 
 void Release(void*, void*) { }
 
-// True for a character XML 1.0 can hold.
-bool IsXmlCharacter(uint32_t cp)
-{
-    return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
-        (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
-}
-
-bool StartsWithNoCase(std::string_view text, size_t at, const char* word)
-{
-    size_t length = strlen(word);
-    if (at + length > text.size())
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        if (FoldAscii(text[at + i]) != word[i])
-            return false;
-    return true;
-}
-
-bool IsCssSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-// Walks css, giving each url() and @import target to found, which returns
-// its replacement text (the whole url(...) or @import rule); the result is
-// css with those replaced.
-std::string WalkCss(std::string_view css,
-                    const std::function<std::string(const std::string& target, bool import)>& found)
-{
-    std::string out;
-    size_t i = 0, n = css.size();
-    // A quoted string at i (css[i] is the quote): its content; i moves past it.
-    auto quoted = [&](size_t& at) {
-        char quote = css[at++];
-        std::string value;
-        while (at < n && css[at] != quote) {
-            if (css[at] == '\\' && at + 1 < n)
-                ++at;
-            value += css[at++];
-        }
-        if (at < n)
-            ++at;
-        return value;
-    };
-    while (i < n) {
-        char c = css[i];
-        if (c == '/' && i + 1 < n && css[i + 1] == '*') {
-            size_t end = css.find("*/", i + 2);
-            end = end == std::string_view::npos ? n : end + 2;
-            out.append(css.substr(i, end - i));
-            i = end;
-        } else if (c == '"' || c == '\'') {
-            size_t start = i;
-            quoted(i);
-            out.append(css.substr(start, i - start));
-        } else if (StartsWithNoCase(css, i, "url(")) {
-            size_t at = i + 4;
-            while (at < n && IsCssSpace(css[at]))
-                ++at;
-            std::string target;
-            if (at < n && (css[at] == '"' || css[at] == '\'')) {
-                target = quoted(at);
-                while (at < n && css[at] != ')')
-                    ++at;
-            } else {
-                while (at < n && css[at] != ')')
-                    target += css[at++];
-                while (!target.empty() && IsCssSpace(target.back()))
-                    target.pop_back();
-            }
-            i = at < n ? at + 1 : n;
-            out += found(target, false);
-        } else if (StartsWithNoCase(css, i, "@import")) {
-            size_t at = i + 7;
-            while (at < n && IsCssSpace(css[at]))
-                ++at;
-            if (at < n && (css[at] == '"' || css[at] == '\'')) {
-                std::string target = quoted(at);
-                size_t end = css.find(';', at);
-                end = end == std::string_view::npos ? n : end + 1;
-                std::string rest(css.substr(at, end - at));
-                std::string replaced = found(target, true);
-                out += replaced.empty() ? "" : replaced + rest;
-                i = end;
-            } else {
-                out += "@import ";
-                i = at;
-            }
-        } else {
-            out += c;
-            ++i;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 HtmlDocument::Arena::~Arena()
@@ -830,80 +458,4 @@ CleanPage CleanHtml(const HtmlDocument& page, const MarkupPolicy& policy)
         writer.Children(body, "body", 0);
     clean.body = writer.Take();
     return clean;
-}
-
-std::string RewriteCss(std::string_view css,
-                       const std::function<std::string(const std::string&)>& rewrite)
-{
-    return WalkCss(css, [&](const std::string& target, bool import) -> std::string {
-        std::string replaced = rewrite(target);
-        if (import)
-            return replaced.empty() ? "" : "@import \"" + replaced + "\"";
-        if (replaced.empty())
-            return "none";
-        std::string escaped;
-        for (char c : replaced) {
-            if (c == '"' || c == '\\' || c == '\n')
-                escaped += '\\';
-            escaped += c;
-        }
-        return "url(\"" + escaped + "\")";
-    });
-}
-
-std::vector<std::string> CssReferences(std::string_view css)
-{
-    std::vector<std::string> targets;
-    WalkCss(css, [&](const std::string& target, bool) -> std::string {
-        targets.push_back(target);
-        return "";
-    });
-    return targets;
-}
-
-std::string EscapeXml(std::string_view text, bool attribute)
-{
-    std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char c = (unsigned char)text[i];
-        if (c < 0x80) {
-            ++i;
-            switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += attribute ? "&quot;" : "\"";
-                break;
-            case '\n':
-                out += attribute ? "&#10;" : "\n";
-                break;
-            case '\t':
-                out += attribute ? "&#9;" : "\t";
-                break;
-            case '\r':
-                break;
-            default:
-                if (c >= 0x20)
-                    out += (char)c;
-            }
-            continue;
-        }
-        size_t length = 0;
-        uint32_t cp = DecodeUtf8(text.data() + i, text.size() - i, &length);
-        if (IsXmlCharacter(cp)) {
-            char bytes[4];
-            out.append(bytes, EncodeUtf8(cp, bytes));
-        }
-        i += length;
-    }
-    return out;
 }

@@ -1,7 +1,10 @@
-// The host's one tokenizer of HTML (markup.h).
+// The host's one tokenizer of HTML (markup.h), and its one escaper of text
+// as markup (page.h).
 #include "host/page/markup.h"
 
 #include <cstring>
+
+#include "host/page/page.h"
 
 #include "platform/text.h"
 
@@ -130,4 +133,62 @@ void MarkupReader::ReadTag(MarkupToken& token)
     at_ = tagEnd < n ? tagEnd + 1 : n;
     if (token.kind == MarkupToken::StartTag && !token.selfClosing && IsRawTextElement(token.name))
         memcpy(rawElement_, token.name, sizeof rawElement_);
+}
+
+namespace {
+
+// True for a character XML 1.0 can hold.
+bool IsXmlCharacter(uint32_t cp)
+{
+    return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
+        (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
+}
+
+}  // namespace
+
+std::string EscapeMarkup(std::string_view utf8, bool attribute)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    size_t i = 0;
+    while (i < utf8.size()) {
+        unsigned char c = (unsigned char)utf8[i];
+        if (c < 0x80) {
+            ++i;
+            switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += attribute ? "&quot;" : "\"";
+                break;
+            case '\n':
+                out += attribute ? "&#10;" : "\n";
+                break;
+            case '\t':
+                out += attribute ? "&#9;" : "\t";
+                break;
+            case '\r':
+                break;
+            default:
+                if (c >= 0x20)
+                    out += (char)c;
+            }
+            continue;
+        }
+        size_t length = 0;
+        uint32_t cp = DecodeUtf8(utf8.data() + i, utf8.size() - i, &length);
+        if (IsXmlCharacter(cp)) {
+            char bytes[4];
+            out.append(bytes, EncodeUtf8(cp, bytes));
+        }
+        i += length;
+    }
+    return out;
 }

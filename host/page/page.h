@@ -108,6 +108,13 @@ std::string ServerProgramPath();
 // '/' kept.
 std::string EncodeUrlPath(const std::string& name);
 
+// markup.cpp: UTF-8 text written into HTML or XHTML, for the server and the
+// exporter alike: &, < and > as references; in an attribute's value (quoted
+// with ") also ", newline and tab. Carriage returns, other control characters
+// and characters XML cannot hold are left out; a byte that is not UTF-8
+// becomes U+FFFD.
+std::string EscapeMarkup(std::string_view utf8, bool attribute = false);
+
 // page_text.cpp: a page as text, for the search and the exporter.
 struct PageText {
     unsigned codePage = 0;  // the code page the page was read in (PageCodePage)

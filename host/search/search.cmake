@@ -5,16 +5,9 @@
 # over to velkory-serve, so that no other command loads Xapian at start. The
 # cache and the shelf (no Xapian) are in every program, for clean --cache.
 # Not in the Windows build: Debian ships Xapian for the native system only.
-set(VELKORY_SEARCH OFF)
-if(VELKORY_SERVE)
-  pkg_check_modules(VELKORY_XAPIAN IMPORTED_TARGET xapian-core)
-  if(VELKORY_XAPIAN_FOUND)
-    set(VELKORY_SEARCH ON)
-  else()
-    message(WARNING "Xapian not found (package libxapian-dev): velkory is built without search")
-  endif()
-endif()
-set(VELKORY_SEARCH ${VELKORY_SEARCH} PARENT_SCOPE)
+include(${PROJECT_SOURCE_DIR}/cmake/optional-part.cmake)
+velkory_optional_part(VELKORY_SEARCH ONLY_IF VELKORY_SERVE PKG VELKORY_XAPIAN xapian-core
+  MISSING "Xapian not found (package libxapian-dev): velkory is built without search")
 
 if(VELKORY_SEARCH)
   target_sources(velkory_host_parts PRIVATE

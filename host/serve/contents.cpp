@@ -179,33 +179,6 @@ IndexMatch IndexEntriesBeginning(const char* helpPath, const nlohmann::json& key
     return IndexMatch::Ok;
 }
 
-std::string HtmlText(const std::string& utf8)
-{
-    std::string out;
-    for (char c : utf8) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string JsonText(const nlohmann::json& value)
 {
     return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -5,24 +5,10 @@
 # that loading cpp-httplib (and with it OpenSSL) does not slow down every
 # other command. Not in the Windows
 # build: Debian ships cpp-httplib for the native system only.
-set(VELKORY_SERVE OFF)
-if(NOT WIN32)
-  find_package(PkgConfig QUIET)
-  if(PkgConfig_FOUND)
-    pkg_check_modules(VELKORY_HTTPLIB IMPORTED_TARGET cpp-httplib)
-  endif()
-  find_package(nlohmann_json 3 QUIET GLOBAL)
-  # The viewer searches with the search room's engine (search.cmake).
-  if(PkgConfig_FOUND)
-    pkg_check_modules(VELKORY_XAPIAN IMPORTED_TARGET xapian-core)
-  endif()
-  if(VELKORY_HTTPLIB_FOUND AND nlohmann_json_FOUND AND VELKORY_XAPIAN_FOUND)
-    set(VELKORY_SERVE ON)
-  else()
-    message(WARNING "cpp-httplib, nlohmann-json or Xapian not found (packages libcpp-httplib-dev, nlohmann-json3-dev, libxapian-dev): velkory is built without serve, browse and search")
-  endif()
-endif()
-set(VELKORY_SERVE ${VELKORY_SERVE} PARENT_SCOPE)
+include(${PROJECT_SOURCE_DIR}/cmake/optional-part.cmake)
+# The viewer searches with the search room's engine (search.cmake): Xapian.
+velkory_optional_part(VELKORY_SERVE PKG VELKORY_HTTPLIB cpp-httplib VELKORY_XAPIAN xapian-core JSON
+  MISSING "cpp-httplib, nlohmann-json or Xapian not found (packages libcpp-httplib-dev, nlohmann-json3-dev, libxapian-dev): velkory is built without serve, browse and search")
 
 if(VELKORY_SERVE)
   file(GLOB VELKORY_VIEWER_FILES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/serve/viewer/*)

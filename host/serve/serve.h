@@ -55,8 +55,12 @@ IndexMatch IndexEntriesBeginning(const char* helpPath, const nlohmann::json& key
                                  const std::string& keyword, std::vector<size_t>& positions);
 // The same as plain HTML lists of links, for browsers without scripts.
 std::string PlainTreeHtml(const nlohmann::json& items, const std::string& base);
-// Text for HTML: &, <, > and quotes escaped.
-std::string HtmlText(const std::string& utf8);
+// Text for HTML, in an element or a quoted attribute: the page room's
+// escaper.
+inline std::string HtmlText(const std::string& utf8)
+{
+    return EscapeMarkup(utf8, true);
+}
 // JSON as text; bytes that are not UTF-8 come out as U+FFFD.
 std::string JsonText(const nlohmann::json& value);
 std::string WithAnchor(std::string url, const std::string& anchor);  // url#anchor, encoded

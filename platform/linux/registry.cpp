@@ -61,13 +61,16 @@ LONG ResolveKey(HKEY key, const char** path, REGSAM* access)
     return ERROR_SUCCESS;
 }
 
-// The path of a handle that holds the given right.
-LONG ResolveKeyFor(HKEY key, REGSAM right, const char** path)
+// For a call on one value of a key: the path of a handle that holds the
+// given right, and the value's name (none names the key's default value, "").
+LONG ResolveValueOf(HKEY key, REGSAM right, const char** path, LPCSTR* valueName)
 {
     REGSAM access = 0;
     LONG status = ResolveKey(key, path, &access);
     if (status == ERROR_SUCCESS && !(access & right))
         status = ERROR_ACCESS_DENIED;
+    if (*valueName == nullptr)
+        *valueName = "";
     return status;
 }
 
@@ -252,13 +255,11 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
 {
     (void)reserved;
     const char* path;
-    LONG status = ResolveKeyFor(key, KEY_QUERY_VALUE, &path);
+    LONG status = ResolveValueOf(key, KEY_QUERY_VALUE, &path, &valueName);
     if (status != ERROR_SUCCESS)
         return status;
     if (data != nullptr && dataSize == nullptr)
         return ERROR_INVALID_PARAMETER;
-    if (valueName == nullptr)
-        valueName = "";
     // A value set through this key and not yet written is answered as set.
     PlatformRegKey* open = FindOpenKey(key);
     if (RegValue* value = open ? FindValue(&open->pending, valueName) : nullptr)
@@ -340,11 +341,9 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, LPCB
 {
     (void)reserved;
     const char* path;
-    LONG status = ResolveKeyFor(key, KEY_SET_VALUE, &path);
+    LONG status = ResolveValueOf(key, KEY_SET_VALUE, &path, &valueName);
     if (status != ERROR_SUCCESS)
         return status;
-    if (valueName == nullptr)
-        valueName = "";
     if ((data == nullptr && dataSize > 0) || dataSize > MaxValueSize || !ValidValueName(valueName))
         return ERROR_INVALID_PARAMETER;
     PlatformRegKey* open = FindOpenKey(key);

@@ -186,4 +186,26 @@ TEST(TextPipelineTest, SearchFindsWordsOfEveryCharsetWithLetterCaseIgnored)
 }
 #endif
 
+// The one escaper of text as markup, for the server's pages and the
+// exporter's XHTML: what XML cannot hold is left out, not passed through.
+TEST(TextPipelineTest, TextIsEscapedAsMarkupInElementsAndAttributes)
+{
+    const struct {
+        std::string utf8;
+        const char* text;
+        const char* attribute;
+    } cases[] = {
+        {"a<b>&c", "a&lt;b&gt;&amp;c", "a&lt;b&gt;&amp;c"},
+        {"say \"it's\"\n\tok", "say \"it's\"\n\tok", "say &quot;it's&quot;&#10;&#9;ok"},
+        // Carriage returns and other control characters go.
+        {std::string("x\r\x01y\0z", 6), "xyz", "xyz"},
+        // A byte that is not UTF-8 is U+FFFD; a noncharacter XML refuses goes.
+        {"caf\xE9 \xEF\xBF\xBE\xF0\x9F\x98\x80", "caf\uFFFD \U0001F600", "caf\uFFFD \U0001F600"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeMarkup(c.utf8), c.text) << c.utf8;
+        EXPECT_EQ(EscapeMarkup(c.utf8, true), c.attribute) << c.utf8;
+    }
+}
+
 }  // namespace

@@ -21,29 +21,16 @@ struct CorpusTopic {
     std::string page;
 };
 
-std::vector<uint8_t> Extract(HelpFile* file, const char* name, bool* ok)
-{
-    uint32_t length = 0;
-    uint8_t* data = nullptr;
-    if (ExtractFile(file, name, &length, &data) != 0) {
-        *ok = false;
-        return {};
-    }
-    std::vector<uint8_t> out(data, data + length);
-    free(data);
-    return out;
-}
-
 bool ReadTopics(const std::string& path, std::vector<CorpusTopic>* topics)
 {
     HelpFile* file = OpenHelpFile(path.c_str());
     if (!file)
         return false;
     bool ok = true;
-    std::vector<uint8_t> t = Extract(file, "/#TOPICS", &ok);
-    std::vector<uint8_t> s = Extract(file, "/#STRINGS", &ok);
-    std::vector<uint8_t> u = Extract(file, "/#URLTBL", &ok);
-    std::vector<uint8_t> r = Extract(file, "/#URLSTR", &ok);
+    std::vector<uint8_t> t = StoredBytes(file, "/#TOPICS", &ok);
+    std::vector<uint8_t> s = StoredBytes(file, "/#STRINGS", &ok);
+    std::vector<uint8_t> u = StoredBytes(file, "/#URLTBL", &ok);
+    std::vector<uint8_t> r = StoredBytes(file, "/#URLSTR", &ok);
     CloseHelpFile(file);
     if (!ok)
         return false;

@@ -21,18 +21,6 @@ const char* const kControl = "::DataSpace/Storage/MSCompressed/ControlData";
 const char* const kReset = "::DataSpace/Storage/MSCompressed/Transform/"
                            "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 
-std::vector<uint8_t> Extract(HelpFile* file, const char* name)
-{
-    uint32_t length = 0;
-    uint8_t* data = nullptr;
-    if (ExtractFile(file, name, &length, &data) != 0) {
-        return {};
-    }
-    std::vector<uint8_t> bytes(data, data + length);
-    free(data);
-    return bytes;
-}
-
 int WindowBits(uint32_t code)
 {
     for (int bits = 15; bits <= 21; bits++) {
@@ -53,9 +41,9 @@ TEST(LzxCorpus, EverySectionDecodesToItsManifest)
         SCOPED_TRACE(path);
         HelpFile* file = OpenHelpFile(path.c_str());
         ASSERT_NE(file, nullptr);
-        std::vector<uint8_t> content = Extract(file, kContent);
-        std::vector<uint8_t> control = Extract(file, kControl);
-        std::vector<uint8_t> reset = Extract(file, kReset);
+        std::vector<uint8_t> content = StoredBytes(file, kContent);
+        std::vector<uint8_t> control = StoredBytes(file, kControl);
+        std::vector<uint8_t> reset = StoredBytes(file, kReset);
         ASSERT_GE(control.size(), 20u);
         ASSERT_GE(reset.size(), 28u);
         int bits = WindowBits(ReadLE32(control.data() + 16));
@@ -111,9 +99,9 @@ TEST(LzxCorpus, DamagedSectionsFailCleanly)
         SCOPED_TRACE(path);
         HelpFile* file = OpenHelpFile(path.c_str());
         ASSERT_NE(file, nullptr);
-        std::vector<uint8_t> content = Extract(file, kContent);
-        std::vector<uint8_t> control = Extract(file, kControl);
-        std::vector<uint8_t> reset = Extract(file, kReset);
+        std::vector<uint8_t> content = StoredBytes(file, kContent);
+        std::vector<uint8_t> control = StoredBytes(file, kControl);
+        std::vector<uint8_t> reset = StoredBytes(file, kReset);
         CloseHelpFile(file);
         ASSERT_GE(control.size(), 20u);
         ASSERT_GE(reset.size(), 28u);

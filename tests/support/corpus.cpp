@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "container/container.h"
+
 #ifndef VELKORY_SOURCE_DIR
 #define VELKORY_SOURCE_DIR "."
 #endif
@@ -157,4 +159,18 @@ std::string Sha256Hex(const void* data, size_t size)
         for (int shift = 28; shift >= 0; shift -= 4)
             out.push_back(hex[(word >> shift) & 0xF]);
     return out;
+}
+
+std::vector<uint8_t> StoredBytes(HelpFile* file, const char* name, bool* ok)
+{
+    uint32_t length = 0;
+    uint8_t* data = nullptr;
+    if (ExtractFile(file, name, &length, &data) != 0) {
+        if (ok)
+            *ok = false;
+        return {};
+    }
+    std::vector<uint8_t> bytes(data, data + length);
+    free(data);
+    return bytes;
 }

@@ -21,5 +21,10 @@ std::vector<ManifestEntry> ReadManifest(const std::string& path);
 std::vector<std::string> CorpusHelpFiles();
 std::vector<std::string> MalformedHelpFiles();
 
+// The bytes of the stored file name of file; empty when it cannot be
+// extracted, and then *ok (when given) is set false.
+struct HelpFile;
+std::vector<uint8_t> StoredBytes(HelpFile* file, const char* name, bool* ok = nullptr);
+
 // Lower-case hex sha256 of size bytes at data.
 std::string Sha256Hex(const void* data, size_t size);

@@ -1,14 +1,9 @@
-// The book as one HTML file, as Markdown, as text and as JSON lines.
+// The book as one HTML file, and as Markdown.
 //
-// All four follow the topics: the contents entries in order, each page with
-// the first entry that names it (entries without a page are headings alone),
-// then the pages the contents do not name; every page once. HTML keeps each
-// page as a section whose ids carry the section's prefix, so that they stay
-// unique, with the contents at the top and page breaks for print. Markdown is
+// Both follow the book's topics (BookTopics). HTML keeps each page as a
+// section whose ids carry the section's prefix, so that they stay unique,
+// with the contents at the top and page breaks for print. Markdown is
 // pandoc's conversion of that HTML, a bounded batch of pages at a time.
-// Text and JSON lines take the pages as the terminal viewer renders them.
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
 #include <set>
 #include <string>
@@ -16,6 +11,7 @@
 
 #include "host/export/export.h"
 #include "host/os/os.h"
+#include "host/page/page.h"
 #include "platform/text.h"
 
 namespace {
@@ -24,43 +20,6 @@ namespace fs = std::filesystem;
 
 // Pages are given to pandoc in batches of about this many bytes of HTML.
 constexpr size_t MarkdownBatch = 2 << 20;
-
-struct Topic {
-    int item;   // contents item, -1 for a page the contents do not name
-    int page;   // -1 for an entry without a page
-    int depth;  // 0 at the root
-    std::string title;
-};
-
-std::vector<Topic> Topics(const Book& book)
-{
-    std::vector<Topic> topics;
-    std::vector<bool> placed(book.pages.size(), false);
-    for (size_t c = 0; c < book.contents.size(); ++c) {
-        const ContentsItem& item = book.contents[c];
-        if (item.page >= 0 && placed[item.page])
-            continue;
-        if (item.page >= 0)
-            placed[item.page] = true;
-        topics.push_back({(int)c, item.page, item.depth, item.title});
-    }
-    for (size_t p = 0; p < book.pages.size(); ++p)
-        if (!placed[p])
-            topics.push_back({-1, (int)p, 0, book.pages[p].title});
-    return topics;
-}
-
-// The titles from the contents' root down to item.
-std::vector<std::string> TitlePath(const Book& book, int item)
-{
-    std::vector<std::string> path;
-    for (int c = item; c >= 0; c = book.contents[c].parent) {
-        path.insert(path.begin(), book.contents[c].title);
-        if ((int)path.size() > 64)
-            break;
-    }
-    return path;
-}
 
 std::string Base64(std::string_view bytes)
 {
@@ -81,9 +40,18 @@ std::string Base64(std::string_view bytes)
     return out;
 }
 
-std::string TopicId(const Topic& topic)
+// A letter and a number, "t12": appended, since GCC 12 warns wrongly about
+// "t" + std::to_string(12) where it inlines it.
+std::string Numbered(char letter, int number)
 {
-    return topic.page >= 0 ? "t" + std::to_string(topic.page) : "c" + std::to_string(topic.item);
+    std::string name(1, letter);
+    name += std::to_string(number);
+    return name;
+}
+
+std::string TopicId(const BookTopic& topic)
+{
+    return topic.page >= 0 ? Numbered('t', topic.page) : Numbered('c', topic.item);
 }
 
 // Pages as sections of one HTML document: their links lead to the sections
@@ -109,19 +77,19 @@ public:
     std::function<std::string(int page)> pageFile;
     bool forPandoc = false;  // HTML for pandoc to turn into Markdown
 
-    bool Section(const Topic& topic, std::string& out, std::string& error)
+    bool Section(const BookTopic& topic, std::string& out, std::string& error)
     {
         int level = topic.depth + 2 > 6 ? 6 : topic.depth + 2;
         std::string id = TopicId(topic);
-        std::string h = "h" + std::to_string(level);
+        std::string h = Numbered('h', level);
         // pandoc keeps an id only on an empty link: the topic's anchor
         // stands in its heading, without a section around it.
         if (forPandoc)
-            out +=
-                "<" + h + "><a id=\"" + id + "\"></a>" + EscapeXml(topic.title) + "</" + h + ">\n";
+            out += "<" + h + "><a id=\"" + id + "\"></a>" + EscapeMarkup(topic.title) + "</" + h +
+                ">\n";
         else
             out += "<section class=\"topic\" id=\"" + id + "\">\n<" + h + ">" +
-                EscapeXml(topic.title) + "</" + h + ">\n";
+                EscapeMarkup(topic.title) + "</" + h + ">\n";
         if (topic.page >= 0 && !Page(topic.page, level, out, error))
             return false;
         if (!forPandoc)
@@ -187,7 +155,7 @@ private:
         std::string folder = StoredFolder(page.stored);
         MarkupPolicy policy;
         policy.keepStyles = false;
-        policy.idPrefix = "t" + std::to_string(p) + "-";
+        policy.idPrefix = Numbered('t', p) + "-";
         policy.headingShift = level;
         policy.link = [&](const std::string& href) -> std::string {
             BookLink link = ResolveLink(book_, folder, href, p);
@@ -228,8 +196,8 @@ const char HtmlStyle[] =
     "}\n";
 
 // The contents as nested lists of links to the sections, without recursion.
-std::string ContentsList(const Book& book, const std::vector<Topic>& topics,
-                         const std::function<std::string(const Topic&)>& href)
+std::string ContentsList(const Book& book, const std::vector<BookTopic>& topics,
+                         const std::function<std::string(const BookTopic&)>& href)
 {
     std::vector<int> topicOfItem(book.contents.size(), -1), topicOfPage(book.pages.size(), -1);
     for (size_t t = 0; t < topics.size(); ++t) {
@@ -240,12 +208,12 @@ std::string ContentsList(const Book& book, const std::vector<Topic>& topics,
     }
     std::string list = "<ul>\n";
     int depth = 0;
-    auto entry = [&](int d, const Topic& topic, const std::string& title) {
+    auto entry = [&](int d, const BookTopic& topic, const std::string& title) {
         for (; depth < d; ++depth)
             list += "<li><ul>\n";
         for (; depth > d; --depth)
             list += "</ul></li>\n";
-        list += "<li><a href=\"" + href(topic) + "\">" + EscapeXml(title) + "</a></li>\n";
+        list += "<li><a href=\"" + href(topic) + "\">" + EscapeMarkup(title) + "</a></li>\n";
     };
     for (size_t c = 0; c < book.contents.size(); ++c) {
         const ContentsItem& item = book.contents[c];
@@ -253,7 +221,7 @@ std::string ContentsList(const Book& book, const std::vector<Topic>& topics,
         if (t >= 0)
             entry(item.depth > 16 ? 16 : item.depth, topics[t], item.title);
     }
-    for (const Topic& topic : topics)
+    for (const BookTopic& topic : topics)
         if (topic.item < 0)
             entry(0, topic, topic.title);
     for (; depth > 0; --depth)
@@ -269,15 +237,15 @@ std::string IndexSection(const Book& book,
     std::string out =
         "<section class=\"index\" id=\"index\">\n<h2>Index</h2>\n<ul class=\"index\">\n";
     for (const BookKeyword& keyword : book.keywords) {
-        out += "<li>" + EscapeXml(keyword.text);
+        out += "<li>" + EscapeMarkup(keyword.text);
         for (size_t k = 0; k < keyword.links.size(); ++k) {
             const KeywordLink& link = keyword.links[k];
             const auto& ids = book.pages[link.page].ids;
             auto id = ids.find(link.anchor);
             std::string title = !link.title.empty() ? link.title : book.pages[link.page].title;
             out += std::string(k ? ", " : ": ") + "<a href=\"" +
-                EscapeXml(href(link.page, id == ids.end() ? "" : id->second), true) + "\">" +
-                EscapeXml(title) + "</a>";
+                EscapeMarkup(href(link.page, id == ids.end() ? "" : id->second), true) + "\">" +
+                EscapeMarkup(title) + "</a>";
         }
         out += "</li>\n";
     }
@@ -287,7 +255,7 @@ std::string IndexSection(const Book& book,
 std::string HtmlHead(const Book& book, const std::string& title)
 {
     return "<!DOCTYPE html>\n<html lang=\"" + book.language +
-        "\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" + EscapeXml(title) +
+        "\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" + EscapeMarkup(title) +
         "</title>\n<style>\n" + HtmlStyle + "</style>\n</head>\n<body>\n";
 }
 
@@ -342,15 +310,17 @@ bool WriteHtml(Book& book, const ExportOptions& options, std::string& error)
 {
     if (!ScanWithProgress(book, options, error) || !MakeAssetsFolder(options, error))
         return false;
-    std::vector<Topic> topics = Topics(book);
+    std::vector<BookTopic> topics = BookTopics(book);
     OutputFile out;
     if (!out.Open(options.output, error))
         return false;
     SectionWriter sections(book, options, OutputFolder(options.output));
-    std::string text = HtmlHead(book, book.title) + "<header><h1>" + EscapeXml(book.title) +
+    std::string text = HtmlHead(book, book.title) + "<header><h1>" + EscapeMarkup(book.title) +
         "</h1></header>\n<nav class=\"contents\">\n<h2>Contents</h2>\n" +
-        ContentsList(book, topics,
-                     [](const Topic& topic) { return TopicId(topic).insert(0, "#"); });
+        ContentsList(book, topics, [](const BookTopic& topic) {
+                           std::string href = "#";
+                           return href += TopicId(topic);
+                       });
     if (!book.keywords.empty())
         text += "<p><a href=\"#index\">Index</a></p>\n";
     text += "</nav>\n";
@@ -380,7 +350,7 @@ bool WriteMarkdown(Book& book, const ExportOptions& options, std::string& error)
     }
     if (!ScanWithProgress(book, options, error) || !MakeAssetsFolder(options, error))
         return false;
-    std::vector<Topic> topics = Topics(book);
+    std::vector<BookTopic> topics = BookTopics(book);
     bool split = !options.split.empty();
     std::string folder = split ? options.split : OutputFolder(options.output);
     if (split) {
@@ -481,84 +451,4 @@ bool WriteMarkdown(Book& book, const ExportOptions& options, std::string& error)
         if (!file->Commit(error))
             return false;
     return true;
-}
-
-namespace {
-
-// Writes, topic by topic, what make gives for it (bytes: its page's, "" for
-// an entry without a page) to the output, which is whole or not at all.
-bool WriteTopics(Book& book, const ExportOptions& options, std::string& error,
-                 const std::function<std::string(size_t number, const Topic& topic,
-                                                 const std::string& bytes)>& make)
-{
-    std::vector<Topic> topics = Topics(book);
-    OutputFile out;
-    if (!out.Open(options.output, error))
-        return false;
-    Progress progress(options.progress, topics.size(), "rendering topics");
-    for (size_t t = 0; t < topics.size(); ++t) {
-        std::string bytes;
-        if (topics[t].page >= 0 &&
-            !ReadStored(book, book.pages[topics[t].page].stored, bytes, error))
-            return false;
-        if (!out.Write(make(t, topics[t], bytes)))
-            break;
-        progress.Step(t + 1);
-    }
-    return out.Commit(error);
-}
-
-}  // namespace
-
-bool WriteText(Book& book, const ExportOptions& options, std::string& error)
-{
-    return WriteTopics(
-        book, options, error, [&](size_t t, const Topic& topic, const std::string& bytes) {
-            std::string text = topic.page >= 0 ? RenderedPage(bytes, book.codePage) : "";
-            std::string title = topic.title;
-            if (title.empty() && topic.page >= 0) {
-                HtmlDocument document(PageUtf8(bytes, book.codePage));
-                title = ScanPage(document).title;
-                if (title.empty())
-                    title = book.pages[topic.page].stored.substr(1);
-            }
-            size_t width = Utf8Width(title.data(), title.size());
-            const char rule = topic.depth == 0 ? '=' : topic.depth == 1 ? '-' : '~';
-            std::string heading = t ? "\n\n" : "";
-            heading += title;
-            heading += '\n';
-            heading.append(width ? width : 1, rule);
-            heading += "\n\n";
-            while (!text.empty() && text.back() == '\n')
-                text.pop_back();
-            return heading + text + (text.empty() ? "" : "\n");
-        });
-}
-
-bool WriteJsonl(Book& book, const ExportOptions& options, std::string& error)
-{
-    return WriteTopics(
-        book, options, error, [&](size_t, const Topic& topic, const std::string& bytes) {
-            if (topic.page < 0)
-                return std::string();
-            const BookPage& page = book.pages[topic.page];
-            HtmlDocument document(PageUtf8(bytes, book.codePage));
-            PageReferences references = ScanPage(document);
-            nlohmann::json object;
-            object["file"] = book.fileName;
-            object["page"] = page.stored;
-            object["title"] = !topic.title.empty() ? topic.title
-                : !references.title.empty()        ? references.title
-                                                   : page.stored.substr(1);
-            object["path"] =
-                topic.item >= 0 ? TitlePath(book, topic.item) : std::vector<std::string> {};
-            nlohmann::json keywords = nlohmann::json::array();
-            for (int k : page.keywords)
-                keywords.push_back(book.keywords[k].text);
-            object["keywords"] = keywords;
-            object["anchors"] = references.anchors;
-            object["language"] = book.language;
-            object["text"] = RenderedPage(bytes, book.codePage);
-            return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-        });
 }
