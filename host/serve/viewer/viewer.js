@@ -349,8 +349,9 @@
       : "Indexing\u2026";
   }
 
-  let searchTimer = 0, searchSeq = 0;
+  let searchTimer = 0, searchSeq = 0, searchRetries = 0;
   function search(delay) {
+    if (typeof delay !== "number") searchRetries = 0;
     clearTimeout(searchTimer);
     searchTimer = setTimeout(() => {
       const q = $("search-query").value.trim();
@@ -377,7 +378,9 @@
           note("search", "The search cannot be made: " + progress.failure);
         } else if (!progress.ready) {
           note("search", answer.hits.length ? found + " so far" : "");
-          search(500);
+          // Soon at first (an index kept in the cache opens in a moment),
+          // then every half second while a build goes on.
+          search(++searchRetries <= 5 ? 100 : 500);
         } else {
           note("search", answer.hits.length ? found : "No page holds every word.");
         }
